@@ -1,0 +1,136 @@
+// framecmp: compares a test sequence with a reference sequence, both raw planar 8-bit
+// 4:2:0 files, and prints a line for every sample that differs.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cinttypes>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <span>
+
+#include "command_line.h"
+#include "frame_geometry.h"
+#include "sequence_compare.h"
+
+namespace framecmp {
+namespace {
+
+// Report lines are gathered into blocks of this size before they reach standard output.
+constexpr std::size_t kReportBufferSize = std::size_t{1} << 20;
+
+// Closes the descriptor at the end of the run.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const { return fd_; }
+
+ private:
+  int fd_;  // -1 when nothing is open
+};
+
+// Opens a sequence for reading. A directory opens under POSIX but cannot be read as a
+// sequence, so it counts as a file that cannot be opened. Returns -1 on failure.
+int open_sequence(const char* path) {
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
+    ::close(fd);
+    return -1;
+  }
+  // The file is read once from front to back; a larger read-ahead window pays off.
+  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  return fd;
+}
+
+int report_open_failure(const char* path) {
+  std::fprintf(stderr, "\nCannot open file \"%s\"!\n\n", path);
+  return 1;
+}
+
+// Flushes standard output and tells whether everything written to it arrived.
+bool finish_standard_output() {
+  const bool flushed = std::fflush(stdout) == 0;
+  return flushed && std::ferror(stdout) == 0;
+}
+
+void write_summary(const RunSettings& settings, const ComparisonOutcome& outcome) {
+  // The byte counts of the last reads tell which file ran out first; equal counts mean
+  // both ended together, whole frame or not.
+  if (outcome.test_bytes == outcome.ref_bytes) {
+    std::fprintf(stderr, "\nFiles \"%s\" and \"%s\" are identical (%" PRId64 " frames)!\n\n",
+                 settings.test_path, settings.ref_path, outcome.frames_compared);
+    return;
+  }
+  const bool test_shorter = outcome.test_bytes < outcome.ref_bytes;
+  std::fprintf(stderr, "\nFile \"%s\" is shorter (%" PRId64 " frames) than file \"%s\"!\n\n",
+               test_shorter ? settings.test_path : settings.ref_path, outcome.frames_compared,
+               test_shorter ? settings.ref_path : settings.test_path);
+}
+
+// Ends a run whose comparison has finished: failures first, then the summary.
+int finish_run(const RunSettings& settings, const ComparisonOutcome& outcome,
+               ReportWriter& report) {
+  // Everything for standard output goes out before anything reaches standard error, so
+  // that a terminal shows the two streams in order.
+  const bool report_written = report.flush() && finish_standard_output();
+  int status = 0;
+  if (outcome.read_failure != ReadFailure::kNone) {
+    const char* const path =
+        outcome.read_failure == ReadFailure::kTest ? settings.test_path : settings.ref_path;
+    std::fprintf(stderr, "\nCannot read file \"%s\"!\n\n", path);
+    status = 1;
+  }
+  if (!report_written) {
+    std::fputs("\nCannot write to standard output!\n\n", stderr);
+    status = 1;
+  }
+  if (status == 0 && outcome.mismatches == 0) write_summary(settings, outcome);
+  return status;
+}
+
+int run_comparer(const int argc, const char* const* const argv) {
+  const CommandLine command_line = parse_command_line(argc, argv);
+  if (!command_line.accepted) {
+    std::fputs(command_line.refusal.c_str(), stderr);
+    return 1;
+  }
+  const RunSettings& settings = command_line.settings;
+  const FrameGeometry geometry = make_frame_geometry(settings.width, settings.height);
+
+  // Left uninitialised: every byte is overwritten by a read before it is compared.
+  const auto frame_size = static_cast<std::size_t>(geometry.frame_size);
+  const std::unique_ptr<std::uint8_t[]> test_buffer(new (std::nothrow) std::uint8_t[frame_size]);
+  const std::unique_ptr<std::uint8_t[]> ref_buffer(new (std::nothrow) std::uint8_t[frame_size]);
+  const std::unique_ptr<char[]> report_buffer(new (std::nothrow) char[kReportBufferSize]);
+  if (!test_buffer || !ref_buffer || !report_buffer) {
+    std::fputs("\nMemory exceeded!\n\n", stderr);
+    return 1;
+  }
+
+  const FileDescriptor test_file(open_sequence(settings.test_path));
+  if (test_file.get() < 0) return report_open_failure(settings.test_path);
+  const FileDescriptor ref_file(open_sequence(settings.ref_path));
+  if (ref_file.get() < 0) return report_open_failure(settings.ref_path);
+
+  FileSource test(test_file.get());
+  FileSource ref(ref_file.get());
+  StdioSink sink(stdout);
+  ReportWriter report(sink, std::span<char>(report_buffer.get(), kReportBufferSize));
+  const ComparisonOutcome outcome = compare_sequences(
+      geometry, settings.max_count, test_buffer.get(), ref_buffer.get(), test, ref, report);
+  return finish_run(settings, outcome, report);
+}
+
+}  // namespace
+}  // namespace framecmp
+
+int main(int argc, char** argv) { return framecmp::run_comparer(argc, argv); }

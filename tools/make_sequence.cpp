@@ -1,0 +1,99 @@
+// Writes a synthetic raw 4:2:0 sequence for examples and benchmarks.
+//
+//   make_sequence OUTPUT WIDTH HEIGHT FRAMES [--seed N] [--invert] [--tail BYTES]
+//                 [--poke FRAME:OFFSET:VALUE]...
+//
+// Samples follow a smooth pattern shifted by the seed and the frame index, so that two
+// runs with the same arguments write the same bytes. --invert flips every bit (a sequence
+// that differs from the plain one in every sample), --tail appends a partial frame and
+// --poke sets one byte (OFFSET counts from the start of the frame).
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Poke {
+  long frame;
+  long offset;
+  int value;
+};
+
+int fail(const char* message) {
+  std::fprintf(stderr, "make_sequence: %s\n", message);
+  return 2;
+}
+
+void fill_frame(std::vector<std::uint8_t>& frame, long width, long height, long index,
+                long seed) {
+  const long luma = width * height;
+  for (long i = 0; i < static_cast<long>(frame.size()); ++i) {
+    // Chroma planes get their own slope so that the planes do not look alike.
+    const long plane_width = i < luma ? width : width / 2;
+    const long offset = i < luma ? i : (i - luma) % (luma / 4);
+    const long x = offset % plane_width;
+    const long y = offset / plane_width;
+    frame[static_cast<std::size_t>(i)] =
+        static_cast<std::uint8_t>(x + 2 * y + 3 * index + seed + (i < luma ? 0 : 64));
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 5) return fail("usage: OUTPUT WIDTH HEIGHT FRAMES [options]");
+  const long width = std::atol(argv[2]);
+  const long height = std::atol(argv[3]);
+  const long frames = std::atol(argv[4]);
+  if (width <= 0 || height <= 0 || width % 2 != 0 || height % 2 != 0 || frames < 0) {
+    return fail("bad dimensions or frame count");
+  }
+  long seed = 0;
+  long tail = 0;
+  bool invert = false;
+  std::vector<Poke> pokes;
+  for (int i = 5; i < argc; ++i) {
+    const std::string option = argv[i];
+    if (option == "--invert") {
+      invert = true;
+    } else if (option == "--seed" && i + 1 < argc) {
+      seed = std::atol(argv[++i]);
+    } else if (option == "--tail" && i + 1 < argc) {
+      tail = std::atol(argv[++i]);
+    } else if (option == "--poke" && i + 1 < argc) {
+      Poke poke{};
+      if (std::sscanf(argv[++i], "%ld:%ld:%d", &poke.frame, &poke.offset, &poke.value) != 3) {
+        return fail("--poke wants FRAME:OFFSET:VALUE");
+      }
+      pokes.push_back(poke);
+    } else {
+      return fail("unknown option");
+    }
+  }
+  const auto frame_size = static_cast<std::size_t>(width * height * 3 / 2);
+  if (tail < 0 || static_cast<std::size_t>(tail) >= frame_size) return fail("bad --tail");
+
+  std::FILE* out = std::fopen(argv[1], "wb");
+  if (out == nullptr) return fail("cannot create the output file");
+  std::vector<std::uint8_t> frame(frame_size);
+  for (long index = 0; index <= frames; ++index) {
+    fill_frame(frame, width, height, index, seed);
+    if (invert) {
+      for (std::uint8_t& sample : frame) sample = static_cast<std::uint8_t>(~sample);
+    }
+    for (const Poke& poke : pokes) {
+      if (poke.frame == index && poke.offset >= 0 &&
+          static_cast<std::size_t>(poke.offset) < frame_size) {
+        frame[static_cast<std::size_t>(poke.offset)] = static_cast<std::uint8_t>(poke.value);
+      }
+    }
+    // The last pass writes only the partial tail frame, if any.
+    const std::size_t size = index < frames ? frame_size : static_cast<std::size_t>(tail);
+    if (std::fwrite(frame.data(), 1, size, out) != size) return fail("write failed");
+  }
+  if (std::fclose(out) != 0) return fail("write failed");
+  return 0;
+}
