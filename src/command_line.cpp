@@ -13,7 +13,9 @@ bool is_space(const char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-bool is_digit(const char c) { return c >= '0' && c <= '9'; }
+bool is_digit(const char c) {
+  return c >= '0' && c <= '9';
+}
 
 // printf into a std::string; for the few messages of a run, never per sample.
 template <typename... Args>

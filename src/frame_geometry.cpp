@@ -38,12 +38,9 @@ std::array<PlaneLayout, 3> plane_layouts(const FrameGeometry& geometry) {
 
 SamplePosition sample_position(const std::int32_t plane_offset, const std::int32_t plane_width,
                                const bool chroma) {
-  // A chroma sample covers 2x2 luma samples, so its macroblocks are 8x8 in chroma units.
-  const int shift = chroma ? 3 : 4;
   const std::int32_t row = plane_offset / plane_width;
   const std::int32_t column = plane_offset % plane_width;
-  const std::int32_t macroblock = (row >> shift) * (plane_width >> shift) + (column >> shift);
-  return {row, column, macroblock};
+  return {row, column, macroblock_of(row, column, plane_width, chroma)};
 }
 
 }  // namespace framecmp

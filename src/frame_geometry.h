@@ -57,6 +57,16 @@ FrameGeometry make_frame_geometry(std::int32_t width, std::int32_t height);
 // The three planes of `geometry` in file order: Y, U, V.
 std::array<PlaneLayout, 3> plane_layouts(const FrameGeometry& geometry);
 
+// Index of the 16x16 luma macroblock holding the sample at `row`, `column` (0-based) of a
+// plane `plane_width` samples wide; `chroma` is true for U and V.
+// Precondition: row, column >= 0 and plane_width > 0.
+inline std::int32_t macroblock_of(std::int32_t row, std::int32_t column, std::int32_t plane_width,
+                                  bool chroma) {
+  // A chroma sample covers 2x2 luma samples, so its macroblocks are 8x8 in chroma units.
+  const int shift = chroma ? 3 : 4;
+  return (row >> shift) * (plane_width >> shift) + (column >> shift);
+}
+
 // Row, column and macroblock of the byte at `plane_offset` (0-based, bytes from the
 // start of its plane) in a plane `plane_width` samples wide; `chroma` is true for U and V.
 // Precondition: plane_offset >= 0 and plane_width > 0.

@@ -133,4 +133,6 @@ int run_comparer(const int argc, const char* const* const argv) {
 }  // namespace
 }  // namespace framecmp
 
-int main(int argc, char** argv) { return framecmp::run_comparer(argc, argv); }
+int main(int argc, char** argv) {
+  return framecmp::run_comparer(argc, argv);
+}

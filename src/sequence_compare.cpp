@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <string_view>
 
 namespace framecmp {
 namespace {
@@ -66,6 +67,76 @@ char* put_sample(char* out, const std::uint8_t sample) {
   return out + 3;
 }
 
+// The line at any field width, like printf.
+std::size_t format_any_width(char* const out, const std::int64_t frame, const char plane_letter,
+                             const SamplePosition& position, const std::uint8_t test_sample,
+                             const std::uint8_t ref_sample) {
+  char* p = put_literal(out, "FRM=");
+  p = put_padded(p, static_cast<std::uint64_t>(frame), 4);
+  p = put_literal(p, " COMP=");
+  *p++ = plane_letter;
+  p = put_literal(p, " POS=(");
+  p = put_padded(p, static_cast<std::uint32_t>(position.row), 4);
+  *p++ = ',';
+  p = put_padded(p, static_cast<std::uint32_t>(position.column), 4);
+  p = put_literal(p, ") MB=");
+  p = put_padded(p, static_cast<std::uint32_t>(position.macroblock), 6);
+  p = put_literal(p, "  ==>  test=");
+  p = put_sample(p, test_sample);
+  p = put_literal(p, " != ref=");
+  p = put_sample(p, ref_sample);
+  *p++ = '\n';
+  return static_cast<std::size_t>(p - out);
+}
+
+// The report line with every field at its minimum width, and where each field starts.
+constexpr std::string_view kLineTemplate =
+    "FRM=0000 COMP=Y POS=(0000,0000) MB=000000  ==>  test=000 != ref=000\n";
+constexpr std::size_t kLineLength = kLineTemplate.size();
+constexpr std::size_t kFrameAt = 4;
+constexpr std::size_t kLetterAt = 14;
+constexpr std::size_t kRowAt = 21;
+constexpr std::size_t kColumnAt = 26;
+constexpr std::size_t kMacroblockAt = 35;
+constexpr std::size_t kTestAt = 53;
+constexpr std::size_t kRefAt = 64;
+static_assert(kLineTemplate.substr(kFrameAt - 4, 4) == "FRM=" &&
+              kLineTemplate.substr(kLetterAt - 5, 5) == "COMP=" &&
+              kLineTemplate.substr(kRowAt - 5, 5) == "POS=(" &&
+              kLineTemplate[kColumnAt - 1] == ',' &&
+              kLineTemplate.substr(kMacroblockAt - 3, 3) == "MB=" &&
+              kLineTemplate.substr(kTestAt - 5, 5) == "test=" &&
+              kLineTemplate.substr(kRefAt - 4, 4) == "ref=" && kLineLength == 68);
+
+// "%4d" of 0..9999, ready to copy: one lookup instead of four digit steps.
+constexpr auto kFourWide = [] {
+  std::array<std::array<char, 4>, 10000> texts{};
+  for (std::size_t value = 0; value < texts.size(); ++value) {
+    std::size_t rest = value;
+    for (std::size_t place = 4; place-- > 0;) {
+      texts[value][place] = rest > 0 || place == 3 ? static_cast<char>('0' + rest % 10) : ' ';
+      rest /= 10;
+    }
+  }
+  return texts;
+}();
+
+// "%6d" of a value below 1000000.
+void put_six_wide(char* out, const std::uint32_t value) {
+  if (value < 10000) {
+    out[0] = ' ';
+    out[1] = ' ';
+    std::memcpy(out + 2, kFourWide[value].data(), 4);
+    return;
+  }
+  const std::uint32_t high = value / 10000;  // 1..99, printed with a blank when one digit
+  const std::uint32_t low = value % 10000;   // printed with all four digits
+  std::memcpy(out, &kDigitPairs[high * 2], 2);
+  if (high < 10) out[0] = ' ';
+  std::memcpy(out + 2, &kDigitPairs[(low / 100) * 2], 2);
+  std::memcpy(out + 4, &kDigitPairs[(low % 100) * 2], 2);
+}
+
 }  // namespace
 
 ReadResult FileSource::read_frame(std::uint8_t* const buffer, const std::size_t size) {
@@ -98,48 +169,62 @@ bool ReportWriter::flush() {
 std::size_t format_mismatch_line(char* const out, const std::int64_t frame, const char plane_letter,
                                  const SamplePosition& position, const std::uint8_t test_sample,
                                  const std::uint8_t ref_sample) {
-  char* p = put_literal(out, "FRM=");
-  p = put_padded(p, static_cast<std::uint64_t>(frame), 4);
-  p = put_literal(p, " COMP=");
-  *p++ = plane_letter;
-  p = put_literal(p, " POS=(");
-  p = put_padded(p, static_cast<std::uint32_t>(position.row), 4);
-  *p++ = ',';
-  p = put_padded(p, static_cast<std::uint32_t>(position.column), 4);
-  p = put_literal(p, ") MB=");
-  p = put_padded(p, static_cast<std::uint32_t>(position.macroblock), 6);
-  p = put_literal(p, "  ==>  test=");
-  p = put_sample(p, test_sample);
-  p = put_literal(p, " != ref=");
-  p = put_sample(p, ref_sample);
-  *p++ = '\n';
-  return static_cast<std::size_t>(p - out);
+  // Nearly every line has all its fields at their minimum width; those are a fixed
+  // template with the numbers dropped in at fixed places.
+  const bool fits = frame < 10000 && position.row < 10000 && position.column < 10000 &&
+                    position.macroblock < 1000000;
+  if (!fits) return format_any_width(out, frame, plane_letter, position, test_sample, ref_sample);
+  std::memcpy(out, kLineTemplate.data(), kLineLength);
+  std::memcpy(out + kFrameAt, kFourWide[static_cast<std::size_t>(frame)].data(), 4);
+  out[kLetterAt] = plane_letter;
+  std::memcpy(out + kRowAt, kFourWide[static_cast<std::size_t>(position.row)].data(), 4);
+  std::memcpy(out + kColumnAt, kFourWide[static_cast<std::size_t>(position.column)].data(), 4);
+  put_six_wide(out + kMacroblockAt, static_cast<std::uint32_t>(position.macroblock));
+  std::memcpy(out + kTestAt, kSampleTexts[test_sample].data(), 3);
+  std::memcpy(out + kRefAt, kSampleTexts[ref_sample].data(), 3);
+  return kLineLength;
 }
 
-void report_mismatch(ReportWriter& report, const std::int64_t frame, const char plane_letter,
-                     const std::int32_t plane_offset, const std::int32_t plane_width,
-                     const std::uint8_t test_sample, const std::uint8_t ref_sample,
-                     const bool chroma) {
-  const SamplePosition position = sample_position(plane_offset, plane_width, chroma);
-  char* const line = report.reserve_line();
-  report.commit(format_mismatch_line(line, frame, plane_letter, position, test_sample, ref_sample));
+namespace {
+
+void write_line(ReportWriter& report, const std::int64_t frame, const char plane_letter,
+                const SamplePosition& position, const std::uint8_t test_sample,
+                const std::uint8_t ref_sample) {
+  char* const line = report.cursor();
+  report.advance(
+      line + format_mismatch_line(line, frame, plane_letter, position, test_sample, ref_sample));
 }
 
-std::size_t find_difference(const std::uint8_t* const a, const std::uint8_t* const b,
-                            std::size_t begin, const std::size_t end) {
-  // Long equal runs go to memcmp, which is vectorised; a chunk that differs is then
-  // searched a 64-bit word at a time, and only the last few bytes one by one.
+// Index (0..7) of the first differing byte of the words at a + at and b + at, or 8.
+int first_difference_in_word(const std::uint8_t* a, const std::uint8_t* b, std::size_t at) {
+  std::uint64_t x;
+  std::uint64_t y;
+  std::memcpy(&x, a + at, sizeof x);
+  std::memcpy(&y, b + at, sizeof y);
+  const std::uint64_t diff = x ^ y;
+  const int bit =
+      std::endian::native == std::endian::little ? std::countr_zero(diff) : std::countl_zero(diff);
+  return bit / 8;
+}
+
+// find_difference, kept here so that the frame walk gets it inlined.
+inline std::size_t next_difference(const std::uint8_t* const a, const std::uint8_t* const b,
+                                   std::size_t begin, const std::size_t end) {
+  constexpr std::size_t kWord = sizeof(std::uint64_t);
+  // Differences cluster, so the next word is looked at by itself first; long equal runs
+  // then go to memcmp, which is vectorised, and a chunk that differs is searched a word at
+  // a time. Only the last few bytes of the range are walked one by one.
+  if (end - begin >= kWord) {
+    if (const int index = first_difference_in_word(a, b, begin); index < 8) {
+      return begin + static_cast<std::size_t>(index);
+    }
+    begin += kWord;
+  }
   constexpr std::size_t kChunk = 1024;
   while (end - begin >= kChunk && std::memcmp(a + begin, b + begin, kChunk) == 0) begin += kChunk;
-  for (; end - begin >= sizeof(std::uint64_t); begin += sizeof(std::uint64_t)) {
-    std::uint64_t x;
-    std::uint64_t y;
-    std::memcpy(&x, a + begin, sizeof x);
-    std::memcpy(&y, b + begin, sizeof y);
-    if (const std::uint64_t diff = x ^ y; diff != 0) {
-      const int bit = std::endian::native == std::endian::little ? std::countr_zero(diff)
-                                                                  : std::countl_zero(diff);
-      return begin + static_cast<std::size_t>(bit / 8);
+  for (; end - begin >= kWord; begin += kWord) {
+    if (const int index = first_difference_in_word(a, b, begin); index < 8) {
+      return begin + static_cast<std::size_t>(index);
     }
   }
   for (; begin < end; ++begin) {
@@ -148,13 +233,27 @@ std::size_t find_difference(const std::uint8_t* const a, const std::uint8_t* con
   return end;
 }
 
+}  // namespace
+
+void report_mismatch(ReportWriter& report, const std::int64_t frame, const char plane_letter,
+                     const std::int32_t plane_offset, const std::int32_t plane_width,
+                     const std::uint8_t test_sample, const std::uint8_t ref_sample,
+                     const bool chroma) {
+  write_line(report, frame, plane_letter, sample_position(plane_offset, plane_width, chroma),
+             test_sample, ref_sample);
+}
+
+std::size_t find_difference(const std::uint8_t* const a, const std::uint8_t* const b,
+                            const std::size_t begin, const std::size_t end) {
+  return next_difference(a, b, begin, end);
+}
+
 namespace {
 
 // Reads the next frame of both sequences, test first; records the byte counts and any error.
 // Returns true when both brought a whole frame.
 bool read_frame_pair(FrameSource& test, FrameSource& ref, std::uint8_t* test_buffer,
-                     std::uint8_t* ref_buffer, std::size_t frame_size,
-                     ComparisonOutcome& outcome) {
+                     std::uint8_t* ref_buffer, std::size_t frame_size, ComparisonOutcome& outcome) {
   const ReadResult test_read = test.read_frame(test_buffer, frame_size);
   const ReadResult ref_read = ref.read_frame(ref_buffer, frame_size);
   outcome.test_bytes = test_read.bytes;
@@ -167,31 +266,75 @@ bool read_frame_pair(FrameSource& test, FrameSource& ref, std::uint8_t* test_buf
   return test_read.bytes == frame_size && ref_read.bytes == frame_size;
 }
 
+// Moves `position` from the sample at plane offset `from` to the one at `to` (to > from)
+// in a plane `width` samples wide; the common step within a row needs no division.
+void advance_position(SamplePosition& position, const std::int32_t from, const std::int32_t to,
+                      const PlaneLayout& plane) {
+  const std::int32_t column = position.column + (to - from);
+  if (column < plane.width) {
+    position.column = column;
+  } else {
+    position.row = to / plane.width;
+    position.column = to % plane.width;
+  }
+  position.macroblock = macroblock_of(position.row, position.column, plane.width, plane.chroma);
+}
+
+// Where the walk of a frame stands. The hot loop keeps the count and the output cursor
+// here rather than in the outcome and the writer: stores through a char pointer would
+// otherwise force them to be reloaded from memory after every line.
+struct WalkState {
+  std::int64_t mismatches;  // lines produced over the run
+  char* out;                // the report writer's cursor
+};
+
+// Reports the differing samples of one plane. Returns false when the walk must stop:
+// `cap` lines were reached or the report failed.
+bool walk_plane(const PlaneLayout& plane, const std::int64_t frame, const std::int64_t cap,
+                const std::uint8_t* test_frame, const std::uint8_t* ref_frame, WalkState& state,
+                ReportWriter& report) {
+  const char* const room_end = report.room_end();
+  const auto begin = static_cast<std::size_t>(plane.offset);
+  const auto end = begin + static_cast<std::size_t>(plane.size);
+  SamplePosition position{0, 0, 0};  // of plane offset `last`
+  std::int32_t last = 0;
+  for (std::size_t at = next_difference(test_frame, ref_frame, begin, end); at != end;
+       at = next_difference(test_frame, ref_frame, at + 1, end)) {
+    if (state.mismatches >= cap) return false;
+    if (state.out > room_end) {
+      state.out = report.advance(state.out);
+      if (report.failed()) return false;
+    }
+    const auto offset = static_cast<std::int32_t>(at - begin);
+    advance_position(position, last, offset, plane);
+    last = offset;
+    state.out += format_mismatch_line(state.out, frame, plane.letter, position, test_frame[at],
+                                      ref_frame[at]);
+    ++state.mismatches;
+  }
+  return true;
+}
+
 // Reports the differing samples of one frame pair, plane by plane, until `cap` lines were
 // written over the run or the report fails.
 void walk_frame(const std::array<PlaneLayout, 3>& planes, const std::int64_t cap,
                 const std::uint8_t* test_frame, const std::uint8_t* ref_frame,
                 ComparisonOutcome& outcome, ReportWriter& report) {
+  WalkState state{outcome.mismatches, report.cursor()};
   for (const PlaneLayout& plane : planes) {
-    const auto begin = static_cast<std::size_t>(plane.offset);
-    const auto end = begin + static_cast<std::size_t>(plane.size);
-    for (std::size_t at = find_difference(test_frame, ref_frame, begin, end); at != end;
-         at = find_difference(test_frame, ref_frame, at + 1, end)) {
-      if (outcome.mismatches >= cap || report.failed()) return;
-      report_mismatch(report, outcome.frames_compared, plane.letter,
-                      static_cast<std::int32_t>(at - begin), plane.width, test_frame[at],
-                      ref_frame[at], plane.chroma);
-      ++outcome.mismatches;
+    if (!walk_plane(plane, outcome.frames_compared, cap, test_frame, ref_frame, state, report)) {
+      break;
     }
   }
+  report.advance(state.out);
+  outcome.mismatches = state.mismatches;
 }
 
 }  // namespace
 
 ComparisonOutcome compare_sequences(const FrameGeometry& geometry, const std::int32_t max_count,
-                                    std::uint8_t* const test_buffer,
-                                    std::uint8_t* const ref_buffer, FrameSource& test,
-                                    FrameSource& ref, ReportWriter& report) {
+                                    std::uint8_t* const test_buffer, std::uint8_t* const ref_buffer,
+                                    FrameSource& test, FrameSource& ref, ReportWriter& report) {
   const std::int64_t cap = max_count == 0 ? std::numeric_limits<std::int64_t>::max() : max_count;
   const auto frame_size = static_cast<std::size_t>(geometry.frame_size);
   const std::array<PlaneLayout, 3> planes = plane_layouts(geometry);

@@ -66,12 +66,18 @@ class ReportWriter {
   // Precondition: buffer.size() >= kMaxReportLineLength. Both must outlive the writer.
   ReportWriter(OutputSink& sink, std::span<char> buffer) : sink_(sink), buffer_(buffer) {}
 
-  // Room for one line of at most kMaxReportLineLength bytes; pass its length to commit().
-  char* reserve_line() {
-    if (buffer_.size() - used_ < kMaxReportLineLength) flush();
-    return buffer_.data() + used_;
+  // Where the next line goes; there is always room for one of kMaxReportLineLength bytes.
+  char* cursor() const { return buffer_.data() + used_; }
+  // The last cursor with room for a line. A writer that stays at or below it may write
+  // several lines before calling advance().
+  const char* room_end() const { return buffer_.data() + buffer_.size() - kMaxReportLineLength; }
+  // Takes the lines written from cursor() up to `end` (at most one line past room_end())
+  // and returns the cursor for the next line, after a flush if the room ran out.
+  char* advance(char* end) {
+    used_ = static_cast<std::size_t>(end - buffer_.data());
+    if (end > room_end()) flush();
+    return cursor();
   }
-  void commit(std::size_t length) { used_ += length; }
 
   // Hands the buffered lines to the sink. Returns false once any write has failed.
   bool flush();

@@ -50,7 +50,8 @@ class Cli : public testing::Test {
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 5 + i / 97);
     for (const auto& [offset, value] : pokes) bytes[offset] = static_cast<char>(value);
     const std::string file = path(name);
-    std::ofstream(file, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(file, std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     return file;
   }
 
@@ -62,8 +63,10 @@ class Cli : public testing::Test {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
     std::vector<std::string> all{FRAMECMP_BINARY};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -93,9 +96,8 @@ class Cli : public testing::Test {
   std::string dir_;
 };
 
-const std::string kUsage =
-    std::string("\nUsage: ") + FRAMECMP_BINARY +
-    " (width) (height) (test.yuv) (ref.yuv) [(max_count)=0]\n\n";
+const std::string kUsage = std::string("\nUsage: ") + FRAMECMP_BINARY +
+                           " (width) (height) (test.yuv) (ref.yuv) [(max_count)=0]\n\n";
 
 std::string identical(const std::string& a, const std::string& b, int frames) {
   return "\nFiles \"" + a + "\" and \"" + b + "\" are identical (" + std::to_string(frames) +
@@ -204,16 +206,35 @@ TEST_F(Cli, ReadErrorIsNeverReportedAsIdenticalOrShorter) {
   const std::string mem = "/proc/self/mem";
   expect(run({"32", "16", mem, good}), "", "\nCannot read file \"/proc/self/mem\"!\n\n", 1);
   expect(run({"32", "16", good, mem}), "", "\nCannot read file \"/proc/self/mem\"!\n\n", 1);
-  expect(run({"32", "16", mem, "/proc/self/mem"}), "", "\nCannot read file \"/proc/self/mem\"!\n\n", 1);
+  expect(run({"32", "16", mem, "/proc/self/mem"}), "", "\nCannot read file \"/proc/self/mem\"!\n\n",
+         1);
 }
 
 TEST_F(Cli, UnwritableStandardOutputFailsTheRun) {
   const std::string ref = write_sequence("ref.yuv", 2);
   const std::string test = write_sequence("test.yuv", 2, 0, {{700, 1}});
   const std::string copy = write_sequence("copy.yuv", 2);
-  expect(run({"32", "16", test, ref}, "/dev/full"), "", "\nCannot write to standard output!\n\n", 1);
+  expect(run({"32", "16", test, ref}, "/dev/full"), "", "\nCannot write to standard output!\n\n",
+         1);
   // Nothing to write: the summary goes to standard error as usual.
   expect(run({"32", "16", copy, ref}, "/dev/full"), "", identical(copy, ref, 2), 0);
+}
+
+TEST_F(Cli, SequencesBeyond4GiBAreReadToTheEnd) {
+  // A sparse test file of 1372 frames of 1920x1088, 4299079680 bytes (past 2^32), against
+  // an endless reference of zeros: every frame is read, and the one sample set in the last
+  // frame is reported with its frame index.
+  constexpr std::int64_t kFrameSize = 1920 * 1088 * 3 / 2;
+  constexpr std::int64_t kFrames = 1372;
+  const std::string test = path("big.yuv");
+  const int fd = open(test.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(ftruncate(fd, kFrames * kFrameSize), 0);
+  // Last sample of the last frame: V plane, row 543, column 959.
+  ASSERT_EQ(pwrite(fd, "\x2a", 1, kFrames * kFrameSize - 1), 1);
+  close(fd);
+  expect(run({"1920", "1088", test, "/dev/zero"}),
+         "FRM=1371 COMP=V POS=( 543, 959) MB=  8159  ==>  test= 42 != ref=  0\n", "", 0);
 }
 
 }  // namespace

@@ -36,8 +36,10 @@ TEST(FrameGeometry, AcceptsOnlyPositiveMultiplesOf16) {
     std::int32_t value;
     bool accepted;
   } cases[] = {
-      {16, true},   {32, true},     {1088, true}, {0, false},
-      {24, false},  {-16, false},   {8, false},   {std::numeric_limits<std::int32_t>::min(), false},
+      {16, true},   {32, true},
+      {1088, true}, {0, false},
+      {24, false},  {-16, false},
+      {8, false},   {std::numeric_limits<std::int32_t>::min(), false},
       {1, false},   {2147483632, true},
   };
   for (const auto& c : cases) EXPECT_EQ(is_accepted_dimension(c.value), c.accepted) << c.value;
@@ -84,9 +86,9 @@ TEST(FrameGeometry, SamplePositionGivesRowColumnAndLumaMacroblock) {
   } cases[] = {
       {37, 32, false, {1, 5, 0}},
       {16, 32, false, {0, 16, 1}},
-      {8, 16, true, {0, 8, 1}},     // same macroblock as luma row 0, column 16
+      {8, 16, true, {0, 8, 1}},  // same macroblock as luma row 0, column 16
       {0, 16, true, {0, 0, 0}},
-      {127, 16, true, {7, 15, 1}},  // the last V byte of a 32x16 frame
+      {127, 16, true, {7, 15, 1}},        // the last V byte of a 32x16 frame
       {16 * 64, 64, false, {16, 0, 4}},   // first sample of the second macroblock row
       {8 * 32 + 7, 32, true, {8, 7, 4}},  // chroma row 8 is luma row 16
   };

@@ -60,8 +60,7 @@ class StringSink final : public OutputSink {
 // The comparison loop written as plainly as possible.
 inline ComparisonOutcome reference_compare(const FrameGeometry& geometry, std::int32_t max_count,
                                            std::uint8_t* test_buffer, std::uint8_t* ref_buffer,
-                                           FrameSource& test, FrameSource& ref,
-                                           OutputSink& out) {
+                                           FrameSource& test, FrameSource& ref, OutputSink& out) {
   const auto frame_size = static_cast<std::size_t>(geometry.frame_size);
   ComparisonOutcome outcome;
   const auto reached = [&] { return max_count != 0 && outcome.mismatches >= max_count; };
@@ -83,8 +82,9 @@ inline ComparisonOutcome reference_compare(const FrameGeometry& geometry, std::i
       if (test_buffer[j] == ref_buffer[j]) continue;
       const bool chroma = j >= geometry.u_offset;
       const char letter = j < geometry.u_offset ? 'Y' : j < geometry.v_offset ? 'U' : 'V';
-      const std::int32_t start =
-          j < geometry.u_offset ? 0 : j < geometry.v_offset ? geometry.u_offset : geometry.v_offset;
+      const std::int32_t start = j < geometry.u_offset   ? 0
+                                 : j < geometry.v_offset ? geometry.u_offset
+                                                         : geometry.v_offset;
       const std::int32_t width = chroma ? geometry.chroma_width : geometry.width;
       const int shift = chroma ? 3 : 4;
       const std::int32_t offset = j - start;

@@ -36,7 +36,7 @@ struct WalkResult {
 
 // Runs the fast comparison over in-memory sequences with a report buffer of `buffer_size`.
 WalkResult compare(const FrameGeometry& g, std::int32_t max_count, Bytes test, Bytes ref,
-            std::size_t buffer_size = 4096) {
+                   std::size_t buffer_size = 4096) {
   MemorySource test_source(std::move(test));
   MemorySource ref_source(std::move(ref));
   Bytes test_buffer(static_cast<std::size_t>(g.frame_size));
@@ -45,8 +45,8 @@ WalkResult compare(const FrameGeometry& g, std::int32_t max_count, Bytes test, B
   StringSink sink;
   ReportWriter report(sink, report_buffer);
   WalkResult run;
-  run.outcome = compare_sequences(g, max_count, test_buffer.data(), ref_buffer.data(),
-                                  test_source, ref_source, report);
+  run.outcome = compare_sequences(g, max_count, test_buffer.data(), ref_buffer.data(), test_source,
+                                  ref_source, report);
   EXPECT_TRUE(report.flush());
   run.text = sink.text;
   return run;
@@ -59,8 +59,8 @@ WalkResult reference(const FrameGeometry& g, std::int32_t max_count, Bytes test,
   Bytes ref_buffer(static_cast<std::size_t>(g.frame_size));
   StringSink sink;
   WalkResult run;
-  run.outcome = reference_compare(g, max_count, test_buffer.data(), ref_buffer.data(),
-                                  test_source, ref_source, sink);
+  run.outcome = reference_compare(g, max_count, test_buffer.data(), ref_buffer.data(), test_source,
+                                  ref_source, sink);
   run.text = sink.text;
   return run;
 }
@@ -95,8 +95,8 @@ TEST(FormatMismatchLine, MatchesPrintfAtEveryFieldWidth) {
         c.letter, c.position.row, c.position.column, c.position.macroblock, c.test, c.ref);
     ASSERT_LE(static_cast<std::size_t>(length), kMaxReportLineLength);
     char line[kMaxReportLineLength];
-    const std::size_t written = format_mismatch_line(line, c.frame, c.letter, c.position, c.test,
-                                                     c.ref);
+    const std::size_t written =
+        format_mismatch_line(line, c.frame, c.letter, c.position, c.test, c.ref);
     EXPECT_EQ(std::string(line, written), std::string(expected, static_cast<std::size_t>(length)));
   }
 }
@@ -219,8 +219,8 @@ TEST(CompareSequences, ReadErrorStopsTheComparisonAndNamesTheFile) {
     std::vector<char> buffer(4096);
     StringSink sink;
     ReportWriter report(sink, buffer);
-    const ComparisonOutcome outcome = compare_sequences(g, 0, a.data(), b.data(), test, ref,
-                                                        report);
+    const ComparisonOutcome outcome =
+        compare_sequences(g, 0, a.data(), b.data(), test, ref, report);
     EXPECT_EQ(outcome.read_failure, c.expected);
     EXPECT_EQ(outcome.frames_compared, c.frames);
   }
@@ -231,7 +231,8 @@ TEST(ReportWriter, SmallBuffersFlushWholeLinesOnly) {
   Bytes test = frames(2);
   for (std::uint8_t& b : test) b = static_cast<std::uint8_t>(~b);
   const WalkResult expected = reference(g, 0, test, frames(2));
-  for (const std::size_t size : {kMaxReportLineLength, kMaxReportLineLength + 67, std::size_t{1000}}) {
+  for (const std::size_t size :
+       {kMaxReportLineLength, kMaxReportLineLength + 67, std::size_t{1000}}) {
     EXPECT_EQ(compare(g, 0, test, frames(2), size).text, expected.text) << "buffer " << size;
   }
 }
@@ -261,13 +262,16 @@ TEST(ReportWriter, FailedSinkStopsTheComparisonAndDropsLaterLines) {
 TEST(CompareSequences, MatchesThePlainWalkOnRandomInputs) {
   std::mt19937 random(20261208);
   const std::pair<std::int32_t, std::int32_t> sizes[] = {{16, 16}, {32, 16}, {48, 32}, {176, 144}};
-  const auto pick = [&](std::uint32_t n) { return std::uniform_int_distribution<std::uint32_t>(0, n - 1)(random); };
+  const auto pick = [&](std::uint32_t n) {
+    return std::uniform_int_distribution<std::uint32_t>(0, n - 1)(random);
+  };
   for (int round = 0; round < 400; ++round) {
     const auto [width, height] = sizes[pick(4)];
     const FrameGeometry g = make_frame_geometry(width, height);
     const auto frame_size = static_cast<std::size_t>(g.frame_size);
     const std::size_t count = pick(4);
-    Bytes ref(count * frame_size + (pick(3) == 0 ? pick(static_cast<std::uint32_t>(frame_size)) : 0));
+    Bytes ref(count * frame_size +
+              (pick(3) == 0 ? pick(static_cast<std::uint32_t>(frame_size)) : 0));
     for (std::uint8_t& b : ref) b = static_cast<std::uint8_t>(pick(256));
     Bytes test = ref;
     const auto flip = [&](std::size_t at) {
@@ -277,10 +281,13 @@ TEST(CompareSequences, MatchesThePlainWalkOnRandomInputs) {
       case 0:  // none
         break;
       case 1:  // a few anywhere
-        for (std::uint32_t i = pick(5) + 1; i > 0; --i) flip(pick(static_cast<std::uint32_t>(test.size() + 1)));
+        for (std::uint32_t i = pick(5) + 1; i > 0; --i)
+          flip(pick(static_cast<std::uint32_t>(test.size() + 1)));
         break;
       case 2:  // a burst
-        for (std::size_t at = pick(static_cast<std::uint32_t>(test.size() + 1)), n = pick(200); n > 0; --n) flip(at++);
+        for (std::size_t at = pick(static_cast<std::uint32_t>(test.size() + 1)), n = pick(200);
+             n > 0; --n)
+          flip(at++);
         break;
       case 3:  // every byte
         for (std::size_t at = 0; at < test.size(); ++at) flip(at);

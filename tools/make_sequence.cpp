@@ -27,8 +27,7 @@ int fail(const char* message) {
   return 2;
 }
 
-void fill_frame(std::vector<std::uint8_t>& frame, long width, long height, long index,
-                long seed) {
+void fill_frame(std::vector<std::uint8_t>& frame, long width, long height, long index, long seed) {
   const long luma = width * height;
   for (long i = 0; i < static_cast<long>(frame.size()); ++i) {
     // Chroma planes get their own slope so that the planes do not look alike.

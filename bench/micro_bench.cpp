@@ -1,0 +1,102 @@
+// Micro-benchmarks: the frame walk on identical and on entirely different frames, and one
+// report line by the hand formatter against snprintf.
+#include <benchmark/benchmark.h>
+
+#include <cinttypes>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "frame_geometry.h"
+#include "sequence_compare.h"
+
+namespace {
+
+using framecmp::FrameGeometry;
+
+// A sequence of one frame that is already in the buffer: the walk is timed without I/O.
+class PrefilledSource final : public framecmp::FrameSource {
+ public:
+  framecmp::ReadResult read_frame(std::uint8_t*, std::size_t size) override {
+    return {std::exchange(left_, 0) > 0 ? size : 0, false};
+  }
+
+ private:
+  int left_ = 1;
+};
+
+class NullSink final : public framecmp::OutputSink {
+ public:
+  bool write(const char* data, std::size_t size) override {
+    benchmark::DoNotOptimize(data);
+    bytes += size;
+    return true;
+  }
+  std::size_t bytes = 0;
+};
+
+void walk(benchmark::State& state, std::uint8_t difference) {
+  const FrameGeometry g = framecmp::make_frame_geometry(1920, 1088);
+  const auto size = static_cast<std::size_t>(g.frame_size);
+  std::vector<std::uint8_t> test_frame(size);
+  for (std::size_t i = 0; i < size; ++i) test_frame[i] = static_cast<std::uint8_t>(i * 31);
+  std::vector<std::uint8_t> ref_frame = test_frame;
+  for (std::uint8_t& b : ref_frame) b = static_cast<std::uint8_t>(b ^ difference);
+  std::vector<std::uint8_t> test_buffer = test_frame;
+  std::vector<std::uint8_t> ref_buffer = ref_frame;
+  std::vector<char> report_buffer(std::size_t{1} << 20);
+  std::int64_t lines = 0;
+  for (auto _ : state) {
+    PrefilledSource test, ref;
+    NullSink sink;
+    framecmp::ReportWriter report(sink, report_buffer);
+    lines +=
+        framecmp::compare_sequences(g, 0, test_buffer.data(), ref_buffer.data(), test, ref, report)
+            .mismatches;
+    report.flush();
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(size));
+  state.counters["lines/s"] =
+      benchmark::Counter(static_cast<double>(lines), benchmark::Counter::kIsRate);
+}
+
+void BM_WalkIdenticalFrame(benchmark::State& state) {
+  walk(state, 0);
+}
+void BM_WalkEverySampleDiffers(benchmark::State& state) {
+  walk(state, 0xFF);
+}
+
+void BM_FormatLine(benchmark::State& state) {
+  char line[framecmp::kMaxReportLineLength];
+  std::int32_t column = 0;
+  for (auto _ : state) {
+    const framecmp::SamplePosition position{537, column, 4087};
+    benchmark::DoNotOptimize(framecmp::format_mismatch_line(line, 12, 'U', position, 3, 250));
+    benchmark::ClobberMemory();
+    column = (column + 1) & 1023;
+  }
+}
+
+void BM_SnprintfLine(benchmark::State& state) {
+  char line[framecmp::kMaxReportLineLength];
+  std::int32_t column = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(std::snprintf(
+        line, sizeof line, "FRM=%4d COMP=%c POS=(%4d,%4d) MB=%6d  ==>  test=%3d != ref=%3d\n", 12,
+        'U', 537, column, 4087, 3, 250));
+    benchmark::ClobberMemory();
+    column = (column + 1) & 1023;
+  }
+}
+
+BENCHMARK(BM_WalkIdenticalFrame)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_WalkEverySampleDiffers)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FormatLine);
+BENCHMARK(BM_SnprintfLine);
+
+}  // namespace
+
+BENCHMARK_MAIN();
