@@ -1,21 +1,23 @@
 // End-to-end: runs the built framecmp and checks standard output, standard error and
 // the exit status byte for byte.
 #include <fcntl.h>
-#include <spawn.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -55,36 +57,65 @@ class Cli : public testing::Test {
     return file;
   }
 
-  // Runs framecmp with `args` after argument 0; standard output goes to `out_path` when
-  // given, else it is captured.
-  Result run(const std::vector<std::string>& args, const std::string& out_path = "") const {
-    const std::string out_file = out_path.empty() ? path("stdout") : out_path;
+  struct RunOptions {
+    std::string stdout_path;  // where standard output goes; empty: captured
+    bool close_stdout = false;
+    std::string stdin_path = "/dev/null";
+    rlim_t address_space = RLIM_INFINITY;
+  };
+
+  // Runs framecmp with `args` after argument 0 and waits for it, a minute at the most.
+  Result run(const std::vector<std::string>& args, const RunOptions& options) const {
+    const std::string out_file = options.stdout_path.empty() ? path("stdout") : options.stdout_path;
     const std::string err_file = path("stderr");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
     std::vector<std::string> all{FRAMECMP_BINARY};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& a : all) argv.push_back(a.data());
     argv.push_back(nullptr);
-    pid_t pid = 0;
-    Result result;
-    if (posix_spawn(&pid, FRAMECMP_BINARY, &actions, nullptr, argv.data(), environ) != 0) {
-      ADD_FAILURE() << "cannot start " << FRAMECMP_BINARY;
-      return result;
+    const pid_t pid = fork();
+    if (pid == 0) {
+      // Only async-signal-safe calls between fork and exec: the test may run threads.
+      const int in = open(options.stdin_path.c_str(), O_RDONLY);
+      dup2(in, 0);
+      dup2(open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+      if (options.close_stdout) {
+        close(1);
+      } else {
+        dup2(open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+      }
+      const rlimit limit{options.address_space, options.address_space};
+      setrlimit(RLIMIT_AS, &limit);
+      execv(FRAMECMP_BINARY, argv.data());
+      _exit(127);
     }
-    posix_spawn_file_actions_destroy(&actions);
-    int wait_status = 0;
-    waitpid(pid, &wait_status, 0);
-    result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-    if (out_path.empty()) result.out = read_file(out_file);
+    Result result;
+    result.status = wait_for(pid, std::chrono::seconds(60));
+    if (options.stdout_path.empty() && !options.close_stdout) result.out = read_file(out_file);
     result.err = read_file(err_file);
     return result;
+  }
+  Result run(const std::vector<std::string>& args, const std::string& stdout_path = "") const {
+    RunOptions options;
+    options.stdout_path = stdout_path;
+    return run(args, options);
+  }
+
+  // Exit status of `pid`, or 128 + the signal that ended it; kills it and fails the test
+  // when it is still running after `limit`.
+  static int wait_for(pid_t pid, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        ADD_FAILURE() << "framecmp still ran after " << limit.count() << " ms";
+        return -1;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
 
   void expect(const Result& r, const std::string& out, const std::string& err, int status) {
@@ -116,8 +147,12 @@ std::string bad_dimensions(const std::string& w, const std::string& h, const std
 }
 
 TEST_F(Cli, WrongArgumentCountShowsUsage) {
-  const std::vector<std::vector<std::string>> cases = {
-      {}, {"32"}, {"32", "16", "a"}, {"32", "16", "a", "b", "0", "extra"}};
+  const std::vector<std::vector<std::string>> cases = {{},
+                                                       {"32"},
+                                                       {"32", "16"},
+                                                       {"32", "16", "a"},
+                                                       {"32", "16", "a", "b", "0", "extra"},
+                                                       {"32", "16", "a", "b", "0", "x", "y"}};
   for (const auto& args : cases) expect(run(args), "", kUsage, 1);
 }
 
@@ -196,6 +231,7 @@ TEST_F(Cli, MismatchLinesReplaceTheSummary) {
   expect(run({"32", "16", test, ref, "-0"}), all, "", 0);
   expect(run({"32", "16", test, ref, "5"}), all, "", 0);
   expect(run({"32", "16", test, ref, "99999999999"}), all, "", 0);
+  expect(run({"32", "16", test, ref, "lots"}), all, "", 0);  // no number: 0, no limit
   expect(run({"32", "16", test, ref, "2"}), lines[0] + lines[1], "", 0);
   expect(run({"32", "16", test, ref, "4"}), all.substr(0, 4 * lines[0].size()), "", 0);
 }
@@ -218,6 +254,117 @@ TEST_F(Cli, UnwritableStandardOutputFailsTheRun) {
          1);
   // Nothing to write: the summary goes to standard error as usual.
   expect(run({"32", "16", copy, ref}, "/dev/full"), "", identical(copy, ref, 2), 0);
+}
+
+// Feeds `bytes` into the FIFO at `fifo` in pieces of odd sizes with pauses, as a decoder
+// writing frame by frame would. Gives up if no reader comes within ten seconds.
+void feed_fifo(const std::string& fifo, const std::string& bytes) {
+  int fd = -1;
+  for (int tries = 0; fd < 0 && tries < 5000; ++tries) {
+    fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);  // ENXIO until the reader opens it
+    if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  if (fd < 0) return;
+  fcntl(fd, F_SETFL, 0);  // blocking writes from here on
+  const std::size_t pieces[] = {1, 100, 333, 767, 1000, 7};
+  for (std::size_t at = 0, i = 0; at < bytes.size(); ++i) {
+    const std::size_t n = std::min(pieces[i % std::size(pieces)], bytes.size() - at);
+    if (write(fd, bytes.data() + at, n) != static_cast<ssize_t>(n)) break;
+    at += n;
+    if (i % 5 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(3));
+  }
+  close(fd);
+}
+
+TEST_F(Cli, FifoFedInPiecesWorksLikeARegularFile) {
+  const std::string ref = write_sequence("ref.yuv", 4);
+  const std::string test = write_sequence("test.yuv", 4, 10, {{5, 0}, {3 * 768 + 700, 1}});
+  const std::string two = write_sequence("two.yuv", 2);
+  const struct {
+    std::string feed;  // what goes through the FIFO
+    std::string other;
+    bool fifo_is_test;
+  } cases[] = {{test, ref, true}, {ref, test, false}, {two, ref, true}, {ref, two, false}};
+  for (const auto& c : cases) {
+    const std::string fifo = path("fifo");
+    unlink(fifo.c_str());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string through_fifo = read_file(c.feed);
+    std::thread writer(feed_fifo, fifo, through_fifo);
+    const std::vector<std::string> args = c.fifo_is_test
+                                              ? std::vector<std::string>{"32", "16", fifo, c.other}
+                                              : std::vector<std::string>{"32", "16", c.other, fifo};
+    Result got = run(args);
+    writer.join();
+    const Result expected =
+        run(c.fifo_is_test ? std::vector<std::string>{"32", "16", c.feed, c.other}
+                           : std::vector<std::string>{"32", "16", c.other, c.feed});
+    // Messages name the paths as typed; put the regular file's name in the FIFO's place.
+    for (std::size_t at; (at = got.err.find(fifo)) != std::string::npos;) {
+      got.err.replace(at, fifo.size(), c.feed);
+    }
+    expect(got, expected.out, expected.err, expected.status);
+  }
+}
+
+TEST_F(Cli, BuffersThatCannotBeObtainedAreReported) {
+#if FRAMECMP_SANITIZED
+  GTEST_SKIP() << "sanitizers reserve more address space than the limit leaves";
+#else
+  // Two frames of 2146959360 bytes each cannot fit in 1 GiB of address space.
+  RunOptions options;
+  options.address_space = rlim_t{1} << 30;
+  expect(run({"32768", "43680", "missing", "missing"}, options), "", "\nMemory exceeded!\n\n", 1);
+#endif
+}
+
+TEST_F(Cli, ClosedStandardOutputFailsTheRunWithMismatches) {
+  const std::string ref = write_sequence("ref.yuv", 1);
+  const std::string test = write_sequence("test.yuv", 1, 0, {{9, 0}});
+  RunOptions options;
+  options.close_stdout = true;
+  expect(run({"32", "16", test, ref}, options), "", "\nCannot write to standard output!\n\n", 1);
+  expect(run({"32", "16", ref, ref}, options), "", identical(ref, ref, 1), 0);
+}
+
+TEST_F(Cli, EndlessDifferencesStopOnceOutputIsLost) {
+  // Endless inputs that differ everywhere: only a failed write can end this run.
+  expect(run({"16", "16", "/dev/zero", "/dev/urandom"}, "/dev/full"), "",
+         "\nCannot write to standard output!\n\n", 1);
+}
+
+// framecmp ... | head -n 1: once the reader is gone framecmp must end at once, killed by
+// SIGPIPE or, where SIGPIPE is ignored, with the write error.
+TEST_F(Cli, ReaderThatStopsEarlyEndsTheRun) {
+  for (const bool ignore_sigpipe : {false, true}) {
+    SCOPED_TRACE(ignore_sigpipe ? "SIGPIPE ignored" : "SIGPIPE default");
+    int pipe_fds[2];
+    ASSERT_EQ(pipe(pipe_fds), 0);
+    const std::string err_file = path("stderr");
+    const pid_t pid = fork();
+    if (pid == 0) {
+      signal(SIGPIPE, ignore_sigpipe ? SIG_IGN : SIG_DFL);  // inherited through exec
+      dup2(pipe_fds[1], 1);
+      close(pipe_fds[0]);
+      close(pipe_fds[1]);
+      dup2(open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+      execl(FRAMECMP_BINARY, FRAMECMP_BINARY, "16", "16", "/dev/zero", "/dev/urandom", nullptr);
+      _exit(127);
+    }
+    close(pipe_fds[1]);
+    std::string first_line;
+    for (char c = 0; c != '\n' && read(pipe_fds[0], &c, 1) == 1;) first_line += c;
+    close(pipe_fds[0]);
+    const int status = wait_for(pid, std::chrono::seconds(20));
+    EXPECT_EQ(first_line.substr(0, 15), "FRM=   0 COMP=Y");
+    if (ignore_sigpipe) {
+      EXPECT_EQ(status, 1);
+      EXPECT_EQ(read_file(err_file), "\nCannot write to standard output!\n\n");
+    } else {
+      EXPECT_EQ(status, 128 + SIGPIPE);
+      EXPECT_EQ(read_file(err_file), "");
+    }
+  }
 }
 
 TEST_F(Cli, SequencesBeyond4GiBAreReadToTheEnd) {

@@ -1,0 +1,76 @@
+// Arbitrary argument vectors through conversion and checking. The input is split at NUL
+// bytes into arguments, so the fuzzer controls their number (0 included) and every byte.
+// A refusal must be exactly one message of the known kinds; an acceptance must hold the
+// invariants the run relies on.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "command_line.h"
+#include "frame_geometry.h"
+
+namespace {
+
+void check(bool condition) {
+  if (!condition) std::abort();
+}
+
+bool starts_with(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::vector<std::string> pieces;
+  if (size > 0) {
+    pieces.emplace_back();
+    for (std::size_t i = 0; i < size; ++i) {
+      if (data[i] == 0) {
+        pieces.emplace_back();
+      } else {
+        pieces.back().push_back(static_cast<char>(data[i]));
+      }
+    }
+  }
+  std::vector<const char*> argv;
+  for (const std::string& piece : pieces) argv.push_back(piece.c_str());
+  argv.push_back(nullptr);
+  const auto argc = static_cast<int>(pieces.size());
+
+  const framecmp::CommandLine result = framecmp::parse_command_line(argc, argv.data());
+  if (result.accepted) {
+    const framecmp::RunSettings& s = result.settings;
+    check(argc == 5 || argc == 6);
+    check(result.refusal.empty());
+    check(framecmp::is_accepted_dimension(s.width) && framecmp::is_accepted_dimension(s.height));
+    check(framecmp::frame_size_fits(s.width, s.height));
+    check(s.max_count >= 0);
+    check(s.test_path == argv[3] && s.ref_path == argv[4]);
+    return 0;
+  }
+  const std::string_view message = result.refusal;
+  check(starts_with(message, "\nUsage: ") || starts_with(message, "\nUnvalid image dimensions ") ||
+        starts_with(message, "\nInvalid mismatch limit "));
+  check(message.size() >= 3 && message.substr(message.size() - 2) == "\n\n");
+  // One message: the arguments it quotes hold no NUL, and a refusal is produced once.
+  // Exactly one message, and the one for the first check that fails.
+  const bool usage = starts_with(message, "\nUsage: ");
+  const bool dimensions = starts_with(message, "\nUnvalid image dimensions ");
+  const bool limit = starts_with(message, "\nInvalid mismatch limit ");
+  check(usage + dimensions + limit == 1);
+  check(usage == (argc != 5 && argc != 6));
+  if (usage) return 0;
+  const std::int32_t width = framecmp::parse_decimal(argv[1]);
+  const std::int32_t height = framecmp::parse_decimal(argv[2]);
+  const bool bad_dimensions = !framecmp::is_accepted_dimension(width) ||
+                              !framecmp::is_accepted_dimension(height) ||
+                              !framecmp::frame_size_fits(width, height);
+  check(dimensions == bad_dimensions);
+  check(limit == (!bad_dimensions && argc == 6 && framecmp::parse_decimal(argv[5]) < 0));
+  return 0;
+}
