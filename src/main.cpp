@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include <cinttypes>
+#include <cstring>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <new>
 #include <span>
+#include <utility>
 
 #include "command_line.h"
 #include "frame_geometry.h"
@@ -21,34 +23,45 @@ namespace {
 // Report lines are gathered into blocks of this size before they reach standard output.
 constexpr std::size_t kReportBufferSize = std::size_t{1} << 20;
 
-// Closes the descriptor at the end of the run.
+// An open sequence's descriptor, closed at the end of the run unless it is standard input,
+// which the process does not own.
 class FileDescriptor {
  public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
+  FileDescriptor(int fd, bool owned) : fd_(fd), owned_(owned) {}
+  FileDescriptor(FileDescriptor&& other) noexcept
+      : fd_(std::exchange(other.fd_, -1)), owned_(other.owned_) {}
   FileDescriptor(const FileDescriptor&) = delete;
   FileDescriptor& operator=(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(FileDescriptor&&) = delete;
   ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0 && owned_) ::close(fd_);
   }
   int get() const { return fd_; }
+  bool is_open() const { return fd_ >= 0; }
 
  private:
-  int fd_;  // -1 when nothing is open
+  int fd_;      // -1 when nothing is open
+  bool owned_;  // false for standard input
 };
 
-// Opens a sequence for reading. A directory opens under POSIX but cannot be read as a
-// sequence, so it counts as a file that cannot be opened. Returns -1 on failure.
-int open_sequence(const char* path) {
-  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return -1;
+// The path that names standard input, as for cmp and most filters.
+bool is_standard_input(const char* path) { return std::strcmp(path, "-") == 0; }
+
+// Opens a sequence for reading. "-" is standard input while `standard_input_free` (only
+// one sequence can read it). A directory opens under POSIX but cannot be read as a
+// sequence, so it counts as a file that cannot be opened. Not open on failure.
+FileDescriptor open_sequence(const char* path, const bool standard_input_free) {
+  const bool from_stdin = is_standard_input(path);
+  if (from_stdin && !standard_input_free) return {-1, false};
+  FileDescriptor file = from_stdin ? FileDescriptor(STDIN_FILENO, false)
+                                   : FileDescriptor(::open(path, O_RDONLY | O_CLOEXEC), true);
+  if (!file.is_open()) return file;
   struct stat status {};
-  if (::fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
-    ::close(fd);
-    return -1;
-  }
+  if (::fstat(file.get(), &status) != 0 || S_ISDIR(status.st_mode)) return {-1, false};
   // The file is read once from front to back; a larger read-ahead window pays off.
-  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  return fd;
+  // (On a pipe this fails harmlessly.)
+  ::posix_fadvise(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+  return file;
 }
 
 int report_open_failure(const char* path) {
@@ -116,10 +129,11 @@ int run_comparer(const int argc, const char* const* const argv) {
     return 1;
   }
 
-  const FileDescriptor test_file(open_sequence(settings.test_path));
-  if (test_file.get() < 0) return report_open_failure(settings.test_path);
-  const FileDescriptor ref_file(open_sequence(settings.ref_path));
-  if (ref_file.get() < 0) return report_open_failure(settings.ref_path);
+  const FileDescriptor test_file = open_sequence(settings.test_path, true);
+  if (!test_file.is_open()) return report_open_failure(settings.test_path);
+  const FileDescriptor ref_file =
+      open_sequence(settings.ref_path, !is_standard_input(settings.test_path));
+  if (!ref_file.is_open()) return report_open_failure(settings.ref_path);
 
   FileSource test(test_file.get());
   FileSource ref(ref_file.get());

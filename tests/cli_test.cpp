@@ -307,6 +307,41 @@ TEST_F(Cli, FifoFedInPiecesWorksLikeARegularFile) {
   }
 }
 
+TEST_F(Cli, DashReadsStandardInputForOneOfTheTwo) {
+  const std::string ref = write_sequence("ref.yuv", 3);
+  const std::string test = write_sequence("test.yuv", 3, 0, {{100, 0}});
+  const std::string two = write_sequence("two.yuv", 2);
+  const std::string line = "FRM=   0 COMP=Y POS=(   3,   4) MB=     0  ==>  test=  0 != ref=245\n";
+  RunOptions from_test;
+  from_test.stdin_path = test;
+  expect(run({"32", "16", "-", ref}, from_test), line, "", 0);
+  RunOptions from_ref;
+  from_ref.stdin_path = ref;
+  expect(run({"32", "16", test, "-"}, from_ref), line, "", 0);
+  expect(run({"32", "16", two, "-"}, from_ref), "", shorter(two, 2, "-"), 0);
+  expect(run({"32", "16", "-", two}, from_ref), "", shorter(two, 2, "-"), 0);
+  expect(run({"32", "16", "-", ref}, from_ref), "", identical("-", ref, 3), 0);
+  // Standard input can feed one sequence only: the second "-" cannot be opened.
+  expect(run({"32", "16", "-", "-"}, from_ref), "", "\nCannot open file \"-\"!\n\n", 1);
+  // A directory on standard input is no sequence either.
+  RunOptions from_directory;
+  from_directory.stdin_path = dir_;
+  expect(run({"32", "16", "-", ref}, from_directory), "", "\nCannot open file \"-\"!\n\n", 1);
+}
+
+TEST_F(Cli, DecoderWritingToStandardInputInPieces) {
+  const std::string ref = write_sequence("ref.yuv", 5);
+  const std::string test = write_sequence("test.yuv", 5, 20, {{4 * 768 + 767, 0}});
+  const std::string fifo = path("decoder");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::thread decoder(feed_fifo, fifo, read_file(test));
+  RunOptions options;
+  options.stdin_path = fifo;
+  const Result got = run({"32", "16", "-", ref}, options);
+  decoder.join();
+  expect(got, "FRM=   4 COMP=V POS=(   7,  15) MB=     1  ==>  test=  0 != ref= 34\n", "", 0);
+}
+
 TEST_F(Cli, BuffersThatCannotBeObtainedAreReported) {
 #if FRAMECMP_SANITIZED
   GTEST_SKIP() << "sanitizers reserve more address space than the limit leaves";
