@@ -5,9 +5,9 @@
 #include <unistd.h>
 
 #include <cinttypes>
-#include <cstring>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <span>
@@ -45,7 +45,9 @@ class FileDescriptor {
 };
 
 // The path that names standard input, as for cmp and most filters.
-bool is_standard_input(const char* path) { return std::strcmp(path, "-") == 0; }
+bool is_standard_input(const char* path) {
+  return std::strcmp(path, "-") == 0;
+}
 
 // Opens a sequence for reading. "-" is standard input while `standard_input_free` (only
 // one sequence can read it). A directory opens under POSIX but cannot be read as a
