@@ -257,6 +257,31 @@ TEST(ReportWriter, FailedSinkStopsTheComparisonAndDropsLaterLines) {
   EXPECT_EQ(sink.writes, writes);  // a dead sink is not written again
 }
 
+// Fields wider than their minimum: a plane row past column 9999, a frame index past 9999.
+TEST(CompareSequences, WideFieldsMatchThePlainWalk) {
+  const struct {
+    std::int32_t width, height;
+    std::size_t frames;
+  } cases[] = {{20032, 16, 2}, {16, 16, 10003}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.width << "x" << c.height);
+    const FrameGeometry g = make_frame_geometry(c.width, c.height);
+    const auto frame_size = static_cast<std::size_t>(g.frame_size);
+    const Bytes ref(c.frames * frame_size, 9);
+    Bytes test = ref;
+    const std::size_t last = (c.frames - 1) * frame_size;
+    for (const std::size_t at : {std::size_t{0}, std::size_t{10005}, last, last + frame_size - 1}) {
+      test[at % test.size()] = 200;
+    }
+    const WalkResult fast = compare(g, 0, test, ref);
+    const WalkResult plain = reference(g, 0, test, ref);
+    EXPECT_EQ(fast.text, plain.text);
+    EXPECT_NE(fast.text.find(c.frames > 10000 ? "FRM=10002 " : "POS=(   0,10005)"),
+              std::string::npos);
+    expect_same_outcome(fast.outcome, plain.outcome);
+  }
+}
+
 // Random sequences and difference patterns: the fast walk must match the plain one line
 // for line and in every field of the outcome.
 TEST(CompareSequences, MatchesThePlainWalkOnRandomInputs) {
