@@ -27,7 +27,7 @@ constexpr std::size_t kReportBufferSize = std::size_t{1} << 20;
 // A frame buffer mapped straight from the kernel at a 2 MiB boundary and marked for
 // transparent huge pages, so that filling it costs a page fault per 2 MiB instead of one
 // per 4 KiB. The mapping ends with the buffer: a huge page is never taken for its tail,
-// so memory use stays at the frame size. Its bytes start out unset.
+// so memory use stays at the frame size.
 class FrameBuffer {
  public:
   explicit FrameBuffer(const std::size_t size) : size_(round_up(size, kPageSize)) {
@@ -163,7 +163,6 @@ int run_comparer(const int argc, const char* const* const argv) {
   const RunSettings& settings = command_line.settings;
   const FrameGeometry geometry = make_frame_geometry(settings.width, settings.height);
 
-  // Left uninitialised: every byte is overwritten by a read before it is compared.
   const auto frame_size = static_cast<std::size_t>(geometry.frame_size);
   const FrameBuffer test_buffer(frame_size);
   const FrameBuffer ref_buffer(frame_size);
