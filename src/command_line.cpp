@@ -57,7 +57,10 @@ std::int32_t parse_decimal(const char* text) {
 
 CommandLine parse_command_line(const int argc, const char* const* const argv) {
   if (argc != 5 && argc != 6) {
-    const char* const program = argc > 0 && argv[0] != nullptr ? argv[0] : kProgramName;
+    // Linux hands an empty argument vector to the program as a single empty argument 0,
+    // so an empty name counts as no name at all.
+    const bool named = argc > 0 && argv[0] != nullptr && argv[0][0] != '\0';
+    const char* const program = named ? argv[0] : kProgramName;
     return refuse(format_message(
         "\nUsage: %s (width) (height) (test.yuv) (ref.yuv) [(max_count)=0]\n\n", program));
   }

@@ -7,7 +7,7 @@
 
 namespace framecmp {
 
-// Shown in the usage message when the argument vector is empty.
+// Shown in the usage message when the argument vector is empty or argument 0 is "".
 inline constexpr const char* kProgramName = "framecmp";
 
 // A checked command line, ready for the run.

@@ -156,6 +156,20 @@ TEST_F(Cli, WrongArgumentCountShowsUsage) {
   for (const auto& args : cases) expect(run(args), "", kUsage, 1);
 }
 
+TEST_F(Cli, EmptyArgumentVectorShowsUsageWithTheToolsName) {
+  const std::string err_file = path("stderr");
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+    char* const no_arguments[] = {nullptr};
+    execve(FRAMECMP_BINARY, no_arguments, environ);
+    _exit(127);
+  }
+  EXPECT_EQ(wait_for(pid, std::chrono::seconds(20)), 1);
+  EXPECT_EQ(read_file(err_file),
+            "\nUsage: framecmp (width) (height) (test.yuv) (ref.yuv) [(max_count)=0]\n\n");
+}
+
 TEST_F(Cli, RefusedDimensionsShowConvertedAndTypedValues) {
   const struct {
     std::string width, height, shown_width, shown_height;

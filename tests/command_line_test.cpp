@@ -57,6 +57,7 @@ TEST(ParseCommandLine, RefusesWithExactlyOneMessage) {
       {{"./fc", "32", "16", "a"}, "\nUsage: ./fc" + usage_tail},
       {{"./fc", "32", "16", "a", "b", "0", "x"}, "\nUsage: ./fc" + usage_tail},
       {{}, "\nUsage: framecmp" + usage_tail},
+      {{""}, "\nUsage: framecmp" + usage_tail},
       {{"fc", "24", "16", "a", "b"},
        "\nUnvalid image dimensions 24x16 (width=\"24\", height=\"16\")!\n\n"},
       {{"fc", "-16", "16", "a", "b"},
