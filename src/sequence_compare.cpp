@@ -15,9 +15,9 @@ namespace {
 // "00" "01" ... "99": two digits per table lookup halves the divisions.
 constexpr std::array<char, 200> kDigitPairs = [] {
   std::array<char, 200> pairs{};
-  for (int i = 0; i < 100; ++i) {
-    pairs[static_cast<std::size_t>(2 * i)] = static_cast<char>('0' + i / 10);
-    pairs[static_cast<std::size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
+  for (std::size_t i = 0; i < 100; ++i) {
+    pairs[2 * i] = static_cast<char>('0' + i / 10);
+    pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
   }
   return pairs;
 }();
@@ -129,8 +129,8 @@ void put_six_wide(char* out, const std::uint32_t value) {
     std::memcpy(out + 2, kFourWide[value].data(), 4);
     return;
   }
-  const std::uint32_t high = value / 10000;  // 1..99, printed with a blank when one digit
-  const std::uint32_t low = value % 10000;   // printed with all four digits
+  const std::size_t high = value / 10000;  // 1..99, printed with a blank when one digit
+  const std::size_t low = value % 10000;   // printed with all four digits
   std::memcpy(out, &kDigitPairs[high * 2], 2);
   if (high < 10) out[0] = ' ';
   std::memcpy(out + 2, &kDigitPairs[(low / 100) * 2], 2);
