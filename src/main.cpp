@@ -43,8 +43,12 @@ class FrameBuffer {
       ::munmap(reinterpret_cast<void*>(aligned + size_), end - aligned - size_);
     }
     data_ = reinterpret_cast<std::uint8_t*>(aligned);
-    // Only a hint: without huge pages the buffer works the same, only a little slower.
+    // Only hints: without them the buffer works the same, only a little slower.
     ::madvise(data_, size_, MADV_HUGEPAGE);
+    // The tail past the last whole huge page would take a fault per 4 KiB; one call faults
+    // it in instead. It is under 2 MiB, so nothing large is committed before it is needed.
+    const std::size_t body = size_ / kHugePageSize * kHugePageSize;
+    if (body < size_) ::madvise(data_ + body, size_ - body, MADV_POPULATE_WRITE);
   }
   FrameBuffer(const FrameBuffer&) = delete;
   FrameBuffer& operator=(const FrameBuffer&) = delete;
