@@ -360,9 +360,10 @@ ComparisonOutcome compare_sequences(const FrameGeometry& geometry, const std::in
   bool whole = read_frame_pair(test, ref, test_buffer, ref_buffer, frame_size, outcome);
   // Once the cap is reached the loop still reads one more pair before it stops, so the
   // byte counts of the outcome are those of the pair after the last one walked.
-  while (whole && outcome.read_failure == ReadFailure::kNone && outcome.mismatches < cap &&
-         !report.failed()) {
+  // A failed read is always a short one, so `whole` covers read errors too.
+  while (whole && outcome.mismatches < cap) {
     walk_frame(planes, cap, test_buffer, ref_buffer, outcome, report);
+    if (report.failed()) break;  // the report is lost: reading on would serve nothing
     whole = read_frame_pair(test, ref, test_buffer, ref_buffer, frame_size, outcome);
     ++outcome.frames_compared;
   }
