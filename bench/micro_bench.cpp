@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "frame_geometry.h"
+#include "report_line.h"
 #include "sequence_compare.h"
 
 namespace {
@@ -37,13 +38,21 @@ class NullSink final : public framecmp::OutputSink {
   std::size_t bytes = 0;
 };
 
-void walk(benchmark::State& state, std::uint8_t difference) {
-  const FrameGeometry g = framecmp::make_frame_geometry(1920, 1088);
+void walk(benchmark::State& state, std::uint8_t difference, const char* format = "yuv420p",
+          std::int32_t height = 1088) {
+  const FrameGeometry g =
+      framecmp::make_frame_geometry(*framecmp::find_pixel_format(format), 1920, height, 16);
   const auto size = static_cast<std::size_t>(g.frame_size);
   std::vector<std::uint8_t> test_frame(size);
-  for (std::size_t i = 0; i < size; ++i) test_frame[i] = static_cast<std::uint8_t>(i * 31);
+  // Two-byte samples keep within 10 bits, so that the lines have the depth's width.
+  const bool two_bytes = g.depth > 8;
+  for (std::size_t i = 0; i < size; ++i) {
+    test_frame[i] = static_cast<std::uint8_t>(two_bytes && i % 2 == 1 ? i % 4 : i * 31);
+  }
   std::vector<std::uint8_t> ref_frame = test_frame;
-  for (std::uint8_t& b : ref_frame) b = static_cast<std::uint8_t>(b ^ difference);
+  for (std::size_t i = 0; i < size; i += two_bytes ? 2 : 1) {
+    ref_frame[i] = static_cast<std::uint8_t>(ref_frame[i] ^ difference);
+  }
   std::vector<std::uint8_t> test_buffer = test_frame;
   std::vector<std::uint8_t> ref_buffer = ref_frame;
   std::vector<char> report_buffer(std::size_t{1} << 20);
@@ -68,13 +77,19 @@ void BM_WalkIdenticalFrame(benchmark::State& state) {
 void BM_WalkEverySampleDiffers(benchmark::State& state) {
   walk(state, 0xFF);
 }
+void BM_WalkEverySampleDiffers10Bit(benchmark::State& state) {
+  walk(state, 0xFF, "yuv420p10le", 1080);
+}
+void BM_WalkIdenticalNv12(benchmark::State& state) {
+  walk(state, 0, "nv12", 1080);
+}
 
 void BM_FormatLine(benchmark::State& state) {
   char line[framecmp::kMaxReportLineLength];
   std::int32_t column = 0;
   for (auto _ : state) {
-    const framecmp::SamplePosition position{537, column, 4087};
-    benchmark::DoNotOptimize(framecmp::format_mismatch_line(line, 12, 'U', position, 3, 250));
+    const framecmp::ReportFields fields{12, 'U', {537, column, 4087}, 3, 250};
+    benchmark::DoNotOptimize(framecmp::format_report_line(line, fields, 3));
     benchmark::ClobberMemory();
     column = (column + 1) & 1023;
   }
@@ -94,6 +109,8 @@ void BM_SnprintfLine(benchmark::State& state) {
 
 BENCHMARK(BM_WalkIdenticalFrame)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_WalkEverySampleDiffers)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WalkEverySampleDiffers10Bit)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WalkIdenticalNv12)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FormatLine);
 BENCHMARK(BM_SnprintfLine);
 

@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(argc == 5 || argc == 6);
     check(result.refusal.empty());
     check(framecmp::is_accepted_dimension(s.width) && framecmp::is_accepted_dimension(s.height));
-    check(framecmp::frame_size_fits(s.width, s.height));
+    check(framecmp::frame_size_of(s.format, s.width, s.height) <= framecmp::kMaxFrameSize);
     check(s.max_count >= 0);
     check(s.test_path == argv[3] && s.ref_path == argv[4]);
     return 0;
@@ -69,7 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::int32_t height = framecmp::parse_decimal(argv[2]);
   const bool bad_dimensions = !framecmp::is_accepted_dimension(width) ||
                               !framecmp::is_accepted_dimension(height) ||
-                              !framecmp::frame_size_fits(width, height);
+                              framecmp::frame_size_of(*framecmp::find_pixel_format("yuv420p"),
+                                                      width, height) > framecmp::kMaxFrameSize;
   check(dimensions == bad_dimensions);
   check(limit == (!bad_dimensions && argc == 6 && framecmp::parse_decimal(argv[5]) < 0));
   return 0;

@@ -72,7 +72,7 @@ CommandLine parse_command_line(const int argc, const char* const* const argv) {
   settings.max_count = argc == 6 ? parse_decimal(argv[5]) : 0;
 
   if (!is_accepted_dimension(settings.width) || !is_accepted_dimension(settings.height) ||
-      !frame_size_fits(settings.width, settings.height)) {
+      frame_size_of(settings.format, settings.width, settings.height) > kMaxFrameSize) {
     return refuse(
         format_message("\nUnvalid image dimensions %dx%d (width=\"%s\", height=\"%s\")!\n\n",
                        settings.width, settings.height, argv[1], argv[2]));

@@ -5,17 +5,23 @@
 #include <cstdint>
 #include <string>
 
+#include "frame_geometry.h"
+#include "pixel_format.h"
+
 namespace framecmp {
 
 // Shown in the usage message when the argument vector is empty or argument 0 is "".
 inline constexpr const char* kProgramName = "framecmp";
 
 // A checked command line, ready for the run.
-// Invariants: width and height are accepted dimensions whose frame size fits in int32_t;
-// max_count >= 0 (0: no limit); both paths point into the argument vector.
+// Invariants: width, height > 0 and the frame size of the format at that size is at most
+// kMaxFrameSize; block_size is an accepted block size; max_count >= 0 (0: no limit); both
+// paths point into the argument vector.
 struct RunSettings {
   std::int32_t width = 0;
   std::int32_t height = 0;
+  PixelFormat format = *find_pixel_format(kDefaultPixelFormat);
+  std::int32_t block_size = kMacroblockSize;
   std::int32_t max_count = 0;
   const char* test_path = nullptr;
   const char* ref_path = nullptr;

@@ -1,46 +1,96 @@
 #include "frame_geometry.h"
 
-#include <limits>
+#include <bit>
+#include <functional>
 
 namespace framecmp {
+namespace {
+
+// Samples along a side of `luma` samples subsampled by 2^shift, a partial one included.
+std::int64_t subsampled(const std::int64_t luma, const int shift) {
+  return (luma + (std::int64_t{1} << shift) - 1) >> shift;
+}
+
+}  // namespace
 
 bool is_accepted_dimension(const std::int32_t value) {
   return value > 0 && value % kMacroblockSize == 0;
 }
 
-bool frame_size_fits(const std::int32_t width, const std::int32_t height) {
-  // Both factors are below 2^31, so the product and its half again fit in 64 bits.
+std::int64_t frame_size_of(const PixelFormat& format, const std::int32_t width,
+                           const std::int32_t height) {
+  // Both sides are below 2^31, so their product fits in 64 bits; a frame past that is far
+  // beyond any limit and is given as the largest value instead of overflowing.
   const std::int64_t luma = std::int64_t{width} * height;
-  return luma + luma / 2 <= std::numeric_limits<std::int32_t>::max();
+  if (luma > kMaxFrameSize) return std::numeric_limits<std::int64_t>::max();
+  const std::int64_t chroma =
+      format.plane_count == 1
+          ? 0
+          : subsampled(width, format.chroma_shift_x) * subsampled(height, format.chroma_shift_y);
+  return (luma + 2 * chroma) * format.bytes_per_sample;
 }
 
-FrameGeometry make_frame_geometry(const std::int32_t width, const std::int32_t height) {
+bool is_accepted_block_size(const std::int32_t value) {
+  return value >= kMinBlockSize && value <= kMaxBlockSize &&
+         std::has_single_bit(static_cast<std::uint32_t>(value));
+}
+
+FrameGeometry make_frame_geometry(const PixelFormat& format, const std::int32_t width,
+                                  const std::int32_t height, const std::int32_t block_size) {
   FrameGeometry geometry;
   geometry.width = width;
   geometry.height = height;
-  geometry.luma_size = width * height;
-  // Exactly a quarter: luma_size is a multiple of 256.
-  geometry.chroma_size = geometry.luma_size >> 2;
-  geometry.u_offset = geometry.luma_size;
-  geometry.v_offset = geometry.luma_size + geometry.chroma_size;
-  geometry.frame_size = geometry.luma_size + 2 * geometry.chroma_size;
-  geometry.chroma_width = width / 2;
+  geometry.block_size = block_size;
+  geometry.blocks_per_row = (std::int64_t{width} + block_size - 1) / block_size;
+  geometry.frame_size = frame_size_of(format, width, height);
+  geometry.depth = format.depth;
+  geometry.plane_count = format.plane_count;
+  const auto block_shift =
+      static_cast<std::uint8_t>(std::countr_zero(static_cast<std::uint32_t>(block_size)));
+  const std::uint8_t bytes = format.bytes_per_sample;
+
+  PlaneLayout& y = geometry.planes[0];
+  y = {'Y', 0, width, height, bytes, bytes, format.byte_order, block_shift, block_shift, false};
+  if (format.plane_count == 1) return geometry;
+
+  // A chroma sample at (r, c) covers luma (r << shift_y, c << shift_x), so its block row
+  // and column come from shifts smaller by the subsampling.
+  const auto chroma_width = static_cast<std::int32_t>(subsampled(width, format.chroma_shift_x));
+  const auto chroma_height = static_cast<std::int32_t>(subsampled(height, format.chroma_shift_y));
+  const auto shift_x = static_cast<std::uint8_t>(block_shift - format.chroma_shift_x);
+  const auto shift_y = static_cast<std::uint8_t>(block_shift - format.chroma_shift_y);
+  const std::int64_t luma_bytes = std::int64_t{width} * height * bytes;
+  const std::int64_t chroma_bytes = std::int64_t{chroma_width} * chroma_height * bytes;
+  PlaneLayout chroma{'U',   luma_bytes,        chroma_width, chroma_height, bytes,
+                     bytes, format.byte_order, shift_x,      shift_y,       false};
+  geometry.planes[1] = chroma;
+  geometry.planes[2] = chroma;
+  geometry.planes[2].letter = 'V';
+  if (format.interleaved_chroma) {
+    // One plane of pairs: each of U and V starts at its own byte and steps over the other.
+    for (PlaneLayout& plane : {std::ref(geometry.planes[1]), std::ref(geometry.planes[2])}) {
+      plane.stride = 2;
+      plane.in_pair_plane = true;
+    }
+    geometry.planes[format.v_first ? 1 : 2].offset += 1;
+    geometry.pair_plane_offset = luma_bytes;
+    geometry.pair_plane_size = 2 * chroma_bytes;
+  } else {
+    geometry.planes[2].offset += chroma_bytes;
+  }
   return geometry;
 }
 
-std::array<PlaneLayout, 3> plane_layouts(const FrameGeometry& geometry) {
-  return {{
-      {'Y', 0, geometry.luma_size, geometry.width, false},
-      {'U', geometry.u_offset, geometry.chroma_size, geometry.chroma_width, true},
-      {'V', geometry.v_offset, geometry.chroma_size, geometry.chroma_width, true},
-  }};
+FrameGeometry make_frame_geometry(const std::int32_t width, const std::int32_t height) {
+  return make_frame_geometry(*find_pixel_format(kDefaultPixelFormat), width, height,
+                             kMacroblockSize);
 }
 
-SamplePosition sample_position(const std::int32_t plane_offset, const std::int32_t plane_width,
-                               const bool chroma) {
-  const std::int32_t row = plane_offset / plane_width;
-  const std::int32_t column = plane_offset % plane_width;
-  return {row, column, macroblock_of(row, column, plane_width, chroma)};
+SamplePosition sample_position(const FrameGeometry& geometry, const PlaneLayout& plane,
+                               const std::int64_t sample) {
+  const auto row = static_cast<std::int32_t>(sample / plane.width);
+  const auto column = static_cast<std::int32_t>(sample % plane.width);
+  return {row, column, block_of(geometry, plane, row, column)};
 }
 
 }  // namespace framecmp

@@ -1,76 +1,104 @@
-// Layout of a raw planar 8-bit 4:2:0 frame: plane sizes and offsets, and where a
-// byte of a plane lies. Pure arithmetic; no input or output.
+// Layout of a raw frame of any pixel format: where each plane lies, how large a frame is,
+// and which block holds a sample. Pure arithmetic; no input or output.
 #ifndef FRAMECMP_FRAME_GEOMETRY_H_
 #define FRAMECMP_FRAME_GEOMETRY_H_
 
 #include <array>
 #include <cstdint>
+#include <limits>
+
+#include "pixel_format.h"
 
 namespace framecmp {
 
-// Luma samples per macroblock side; both dimensions must be multiples of it.
+// Luma samples per macroblock side: the block size of the classic command line, whose
+// dimensions must be multiples of it.
 inline constexpr std::int32_t kMacroblockSize = 16;
 
-// Frame layout of one sequence. Built once by make_frame_geometry and never changed.
-// Invariants: width and height are positive multiples of 16; every field is derived
-// from them as below and fits in int32_t (frame_size <= INT32_MAX).
-struct FrameGeometry {
-  std::int32_t width = 0;         // luma samples per row
-  std::int32_t height = 0;        // luma rows
-  std::int32_t luma_size = 0;     // width * height, bytes of the Y plane
-  std::int32_t chroma_size = 0;   // luma_size / 4, bytes of the U plane and of the V plane
-  std::int32_t u_offset = 0;      // start of U inside the frame (== luma_size)
-  std::int32_t v_offset = 0;      // start of V inside the frame (== end of U)
-  std::int32_t frame_size = 0;    // luma_size + 2 * chroma_size, bytes per frame
-  std::int32_t chroma_width = 0;  // width / 2, samples per chroma row
+// Largest frame, in bytes, that framecmp reads: each buffer is addressed with 32-bit
+// offsets in the report, and a bigger frame is nearly always a mistyped size.
+inline constexpr std::int64_t kMaxFrameSize = std::numeric_limits<std::int32_t>::max();
+
+// Block sizes that --block accepts: powers of two in this range, in luma samples.
+inline constexpr std::int32_t kMinBlockSize = 4;
+inline constexpr std::int32_t kMaxBlockSize = 256;
+
+// One plane of a frame as the comparison walks it: Y, U or V, even when U and V share
+// one plane of pairs (then each is walked with a stride of 2 from its own first byte).
+// Invariant: offset + (width * height - 1) * stride + bytes_per_sample <= frame size.
+struct PlaneLayout {
+  char letter = 'Y';        // 'Y', 'U' or 'V', as printed in the report
+  std::int64_t offset = 0;  // byte of the first sample inside the frame
+  std::int32_t width = 0;   // samples per row
+  std::int32_t height = 0;  // rows
+  std::uint8_t stride = 1;  // bytes from one sample to the next
+  std::uint8_t bytes_per_sample = 1;
+  ByteOrder byte_order = ByteOrder::kLittle;
+  std::uint8_t block_shift_x = 4;  // column >> block_shift_x is the block column
+  std::uint8_t block_shift_y = 4;  // row >> block_shift_y is the block row
+  bool in_pair_plane = false;      // U or V of nv12/nv21: bytes shared with the other
+
+  // Bytes from the first byte of the first sample to the end of the last sample.
+  std::int64_t span() const {
+    return (std::int64_t{width} * height - 1) * stride + bytes_per_sample;
+  }
 };
 
-// One plane of a frame, as the comparison walks it.
-// Invariant: offset + size <= frame_size of the geometry it came from.
-struct PlaneLayout {
-  char letter;          // 'Y', 'U' or 'V', as printed in the report
-  std::int32_t offset;  // first byte of the plane inside the frame
-  std::int32_t size;    // bytes in the plane
-  std::int32_t width;   // samples per row of the plane
-  bool chroma;          // true for U and V: selects the 8x8 chroma macroblock shift
+// Frame layout of one run. Built once by make_frame_geometry and never changed.
+// Invariants: width, height > 0; frame_size <= kMaxFrameSize; planes[0..plane_count) are
+// Y, U, V in report order and lie inside the frame.
+struct FrameGeometry {
+  std::int32_t width = 0;           // luma samples per row
+  std::int32_t height = 0;          // luma rows
+  std::int32_t block_size = 0;      // luma samples per block side, a power of two
+  std::int64_t blocks_per_row = 0;  // ceil(width / block_size)
+  std::int64_t frame_size = 0;      // bytes per frame, every plane included
+  std::uint8_t depth = 8;           // bits per sample
+  std::uint8_t plane_count = 0;
+  std::array<PlaneLayout, 3> planes{};
+  std::int64_t pair_plane_offset = 0;  // where the U,V pairs start (nv12, nv21)
+  std::int64_t pair_plane_size = 0;    // bytes of U,V pairs; 0 for planar formats
 };
 
 // Where one sample lies inside its plane; all 0-based.
 struct SamplePosition {
-  std::int32_t row;
-  std::int32_t column;
-  std::int32_t macroblock;  // index of the 16x16 luma macroblock, row by row from the top left
+  std::int32_t row = 0;
+  std::int32_t column = 0;
+  std::int64_t block = 0;  // index of the block, row by row from the top left
 };
 
-// True when `value` is a usable frame dimension in luma samples: a positive multiple
-// of 16. Zero is refused because a zero-byte frame would make every read "whole".
+// True when `value` is a usable frame dimension of the classic command line: a positive
+// multiple of 16. Zero is refused because a zero-byte frame would make every read "whole".
 bool is_accepted_dimension(std::int32_t value);
 
-// True when a frame of width x height luma samples (both accepted dimensions) has a
-// byte size, width * height * 3 / 2, that fits in int32_t.
-bool frame_size_fits(std::int32_t width, std::int32_t height);
+// Bytes in one frame of `format` at width x height (both > 0), computed in 64 bits so that
+// any pair of 32-bit sides can be checked against kMaxFrameSize; INT64_MAX when even the
+// luma plane has more than kMaxFrameSize samples.
+std::int64_t frame_size_of(const PixelFormat& format, std::int32_t width, std::int32_t height);
 
-// Builds the layout of a width x height frame.
-// Precondition: both dimensions accepted and frame_size_fits(width, height).
+// True when `value` is a block size --block accepts.
+bool is_accepted_block_size(std::int32_t value);
+
+// Builds the layout of a width x height frame of `format` numbered in blocks of
+// `block_size`. Precondition: width, height > 0, is_accepted_block_size(block_size) and
+// frame_size_of(format, width, height) <= kMaxFrameSize.
+FrameGeometry make_frame_geometry(const PixelFormat& format, std::int32_t width,
+                                  std::int32_t height, std::int32_t block_size);
+
+// The classic geometry: planar 8-bit 4:2:0 in 16x16 macroblocks.
 FrameGeometry make_frame_geometry(std::int32_t width, std::int32_t height);
 
-// The three planes of `geometry` in file order: Y, U, V.
-std::array<PlaneLayout, 3> plane_layouts(const FrameGeometry& geometry);
-
-// Index of the 16x16 luma macroblock holding the sample at `row`, `column` (0-based) of a
-// plane `plane_width` samples wide; `chroma` is true for U and V.
-// Precondition: row, column >= 0 and plane_width > 0.
-inline std::int32_t macroblock_of(std::int32_t row, std::int32_t column, std::int32_t plane_width,
-                                  bool chroma) {
-  // A chroma sample covers 2x2 luma samples, so its macroblocks are 8x8 in chroma units.
-  const int shift = chroma ? 3 : 4;
-  return (row >> shift) * (plane_width >> shift) + (column >> shift);
+// Index of the block holding the sample at `row`, `column` (0-based) of `plane`.
+inline std::int64_t block_of(const FrameGeometry& geometry, const PlaneLayout& plane,
+                             const std::int32_t row, const std::int32_t column) {
+  return std::int64_t{row >> plane.block_shift_y} * geometry.blocks_per_row +
+         (column >> plane.block_shift_x);
 }
 
-// Row, column and macroblock of the byte at `plane_offset` (0-based, bytes from the
-// start of its plane) in a plane `plane_width` samples wide; `chroma` is true for U and V.
-// Precondition: plane_offset >= 0 and plane_width > 0.
-SamplePosition sample_position(std::int32_t plane_offset, std::int32_t plane_width, bool chroma);
+// Row, column and block of the sample with index `sample` (0-based, row by row) of `plane`.
+// Precondition: 0 <= sample < plane.width * plane.height.
+SamplePosition sample_position(const FrameGeometry& geometry, const PlaneLayout& plane,
+                               std::int64_t sample);
 
 }  // namespace framecmp
 

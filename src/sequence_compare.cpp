@@ -1,298 +1,43 @@
 #include "sequence_compare.h"
 
-#include <unistd.h>
-
+#include <algorithm>
 #include <array>
 #include <bit>
-#include <cerrno>
 #include <cstring>
 #include <limits>
-#include <string_view>
+
+#include "report_line.h"
 
 namespace framecmp {
 namespace {
 
-// "00" "01" ... "99": two digits per table lookup halves the divisions.
-constexpr std::array<char, 200> kDigitPairs = [] {
-  std::array<char, 200> pairs{};
-  for (std::size_t i = 0; i < 100; ++i) {
-    pairs[2 * i] = static_cast<char>('0' + i / 10);
-    pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
-  }
-  return pairs;
-}();
-
-// A sample printed as "%3d": every value 0..255 already padded to three characters.
-constexpr std::array<std::array<char, 3>, 256> kSampleTexts = [] {
-  std::array<std::array<char, 3>, 256> texts{};
-  for (std::size_t value = 0; value < 256; ++value) {
-    texts[value][0] = value >= 100 ? static_cast<char>('0' + value / 100) : ' ';
-    texts[value][1] = value >= 10 ? static_cast<char>('0' + value / 10 % 10) : ' ';
-    texts[value][2] = static_cast<char>('0' + value % 10);
-  }
-  return texts;
-}();
-
-template <std::size_t N>
-char* put_literal(char* out, const char (&text)[N]) {
-  std::memcpy(out, text, N - 1);
-  return out + N - 1;
-}
-
-// Writes `value` in decimal, right-aligned with blanks to at least `min_width` characters
-// (printf's "%<min_width>d" for a non-negative value), and returns the end.
-char* put_padded(char* out, std::uint64_t value, int min_width) {
-  char digits[20];
-  char* const end = digits + sizeof digits;
-  char* first = end;
-  while (value >= 100) {
-    first -= 2;
-    std::memcpy(first, &kDigitPairs[(value % 100) * 2], 2);
-    value /= 100;
-  }
-  if (value >= 10) {
-    first -= 2;
-    std::memcpy(first, &kDigitPairs[value * 2], 2);
-  } else {
-    *--first = static_cast<char>('0' + value);
-  }
-  const auto length = static_cast<int>(end - first);
-  for (int pad = length; pad < min_width; ++pad) *out++ = ' ';
-  std::memcpy(out, first, static_cast<std::size_t>(length));
-  return out + length;
-}
-
-char* put_sample(char* out, const std::uint8_t sample) {
-  std::memcpy(out, kSampleTexts[sample].data(), 3);
-  return out + 3;
-}
-
-// The line at any field width, like printf.
-std::size_t format_any_width(char* const out, const std::int64_t frame, const char plane_letter,
-                             const SamplePosition& position, const std::uint8_t test_sample,
-                             const std::uint8_t ref_sample) {
-  char* p = put_literal(out, "FRM=");
-  p = put_padded(p, static_cast<std::uint64_t>(frame), 4);
-  p = put_literal(p, " COMP=");
-  *p++ = plane_letter;
-  p = put_literal(p, " POS=(");
-  p = put_padded(p, static_cast<std::uint32_t>(position.row), 4);
-  *p++ = ',';
-  p = put_padded(p, static_cast<std::uint32_t>(position.column), 4);
-  p = put_literal(p, ") MB=");
-  p = put_padded(p, static_cast<std::uint32_t>(position.macroblock), 6);
-  p = put_literal(p, "  ==>  test=");
-  p = put_sample(p, test_sample);
-  p = put_literal(p, " != ref=");
-  p = put_sample(p, ref_sample);
-  *p++ = '\n';
-  return static_cast<std::size_t>(p - out);
-}
-
-// The report line with every field at its minimum width, and where each field starts.
-constexpr std::string_view kLineTemplate =
-    "FRM=0000 COMP=Y POS=(0000,0000) MB=000000  ==>  test=000 != ref=000\n";
-constexpr std::size_t kLineLength = kLineTemplate.size();
-constexpr std::size_t kFrameAt = 4;
-constexpr std::size_t kLetterAt = 14;
-constexpr std::size_t kRowAt = 21;
-constexpr std::size_t kColumnAt = 26;
-constexpr std::size_t kMacroblockAt = 35;
-constexpr std::size_t kTestAt = 53;
-constexpr std::size_t kRefAt = 64;
-static_assert(kLineTemplate.substr(kFrameAt - 4, 4) == "FRM=" &&
-              kLineTemplate.substr(kLetterAt - 5, 5) == "COMP=" &&
-              kLineTemplate.substr(kRowAt - 5, 5) == "POS=(" &&
-              kLineTemplate[kColumnAt - 1] == ',' &&
-              kLineTemplate.substr(kMacroblockAt - 3, 3) == "MB=" &&
-              kLineTemplate.substr(kTestAt - 5, 5) == "test=" &&
-              kLineTemplate.substr(kRefAt - 4, 4) == "ref=" && kLineLength == 68);
-
-// "%4d" of 0..9999, ready to copy: one lookup instead of four digit steps.
-constexpr auto kFourWide = [] {
-  std::array<std::array<char, 4>, 10000> texts{};
-  for (std::size_t value = 0; value < texts.size(); ++value) {
-    std::size_t rest = value;
-    for (std::size_t place = 4; place-- > 0;) {
-      texts[value][place] = rest > 0 || place == 3 ? static_cast<char>('0' + rest % 10) : ' ';
-      rest /= 10;
-    }
-  }
-  return texts;
-}();
-
-// "%6d" of a value below 1000000.
-void put_six_wide(char* out, const std::uint32_t value) {
-  if (value < 10000) {
-    out[0] = ' ';
-    out[1] = ' ';
-    std::memcpy(out + 2, kFourWide[value].data(), 4);
-    return;
-  }
-  const std::size_t high = value / 10000;  // 1..99, printed with a blank when one digit
-  const std::size_t low = value % 10000;   // printed with all four digits
-  std::memcpy(out, &kDigitPairs[high * 2], 2);
-  if (high < 10) out[0] = ' ';
-  std::memcpy(out + 2, &kDigitPairs[(low / 100) * 2], 2);
-  std::memcpy(out + 4, &kDigitPairs[(low % 100) * 2], 2);
-}
-
-// The line when every field is at its minimum width, as nearly every line is: a fixed
-// template with the numbers dropped in at fixed places. Inlined into the frame walk.
-// Precondition: frame, row and column below 10000, macroblock below 1000000.
-[[gnu::always_inline]] inline std::size_t format_minimum_width(
-    char* const out, const std::int64_t frame, const char plane_letter,
-    const SamplePosition& position, const std::uint8_t test_sample, const std::uint8_t ref_sample) {
-  std::memcpy(out, kLineTemplate.data(), kLineLength);
-  std::memcpy(out + kFrameAt, kFourWide[static_cast<std::size_t>(frame)].data(), 4);
-  out[kLetterAt] = plane_letter;
-  std::memcpy(out + kRowAt, kFourWide[static_cast<std::size_t>(position.row)].data(), 4);
-  std::memcpy(out + kColumnAt, kFourWide[static_cast<std::size_t>(position.column)].data(), 4);
-  put_six_wide(out + kMacroblockAt, static_cast<std::uint32_t>(position.macroblock));
-  std::memcpy(out + kTestAt, kSampleTexts[test_sample].data(), 3);
-  std::memcpy(out + kRefAt, kSampleTexts[ref_sample].data(), 3);
-  return kLineLength;
-}
-
-// True when every line of `plane` in frame `frame` has all its fields at minimum width.
-bool fits_minimum_width(const std::int64_t frame, const PlaneLayout& plane) {
-  const std::int32_t rows = plane.size / plane.width;
-  return frame < 10000 && rows <= 10000 && plane.width <= 10000 &&
-         macroblock_of(rows - 1, plane.width - 1, plane.width, plane.chroma) < 1000000;
-}
-
-}  // namespace
-
-ReadResult FileSource::read_frame(std::uint8_t* const buffer, const std::size_t size) {
-  ReadResult result;
-  // A pipe hands over a frame in pieces; keep reading until it is whole or the input ends.
-  while (result.bytes < size) {
-    const ssize_t got = ::read(fd_, buffer + result.bytes, size - result.bytes);
-    if (got > 0) {
-      result.bytes += static_cast<std::size_t>(got);
-    } else if (got == 0) {
-      break;
-    } else if (errno != EINTR) {
-      result.failed = true;
-      break;
-    }
-  }
-  return result;
-}
-
-bool StdioSink::write(const char* const data, const std::size_t size) {
-  return std::fwrite(data, 1, size, stream_) == size;
-}
-
-bool ReportWriter::flush() {
-  if (!failed_ && used_ > 0 && !sink_.write(buffer_.data(), used_)) failed_ = true;
-  used_ = 0;
-  return !failed_;
-}
-
-std::size_t format_mismatch_line(char* const out, const std::int64_t frame, const char plane_letter,
-                                 const SamplePosition& position, const std::uint8_t test_sample,
-                                 const std::uint8_t ref_sample) {
-  const bool fits = frame < 10000 && position.row < 10000 && position.column < 10000 &&
-                    position.macroblock < 1000000;
-  return fits ? format_minimum_width(out, frame, plane_letter, position, test_sample, ref_sample)
-              : format_any_width(out, frame, plane_letter, position, test_sample, ref_sample);
-}
-
-namespace {
-
-void write_line(ReportWriter& report, const std::int64_t frame, const char plane_letter,
-                const SamplePosition& position, const std::uint8_t test_sample,
-                const std::uint8_t ref_sample) {
-  char* const line = report.cursor();
-  report.advance(
-      line + format_mismatch_line(line, frame, plane_letter, position, test_sample, ref_sample));
-}
-
-// Index (0..7) of the first differing byte of the words at a + at and b + at, or 8.
-int first_difference_in_word(const std::uint8_t* a, const std::uint8_t* b, std::size_t at) {
-  std::uint64_t x;
-  std::uint64_t y;
-  std::memcpy(&x, a + at, sizeof x);
-  std::memcpy(&y, b + at, sizeof y);
-  const std::uint64_t diff = x ^ y;
-  const int bit =
-      std::endian::native == std::endian::little ? std::countr_zero(diff) : std::countl_zero(diff);
-  return bit / 8;
-}
-
-// find_difference, kept here so that the frame walk gets it inlined.
-inline std::size_t next_difference(const std::uint8_t* const a, const std::uint8_t* const b,
-                                   std::size_t begin, const std::size_t end) {
-  constexpr std::size_t kWord = sizeof(std::uint64_t);
-  // Differences cluster, so the next word is looked at by itself first; long equal runs
-  // then go to memcmp, which is vectorised, and a chunk that differs is searched a word at
-  // a time. Only the last few bytes of the range are walked one by one.
-  if (end - begin >= kWord) {
-    if (const int index = first_difference_in_word(a, b, begin); index < 8) {
-      return begin + static_cast<std::size_t>(index);
-    }
-    begin += kWord;
-  }
-  constexpr std::size_t kChunk = 1024;
-  while (end - begin >= kChunk && std::memcmp(a + begin, b + begin, kChunk) == 0) begin += kChunk;
-  for (; end - begin >= kWord; begin += kWord) {
-    if (const int index = first_difference_in_word(a, b, begin); index < 8) {
-      return begin + static_cast<std::size_t>(index);
-    }
-  }
-  for (; begin < end; ++begin) {
-    if (a[begin] != b[begin]) return begin;
-  }
-  return end;
-}
-
-}  // namespace
-
-void report_mismatch(ReportWriter& report, const std::int64_t frame, const char plane_letter,
-                     const std::int32_t plane_offset, const std::int32_t plane_width,
-                     const std::uint8_t test_sample, const std::uint8_t ref_sample,
-                     const bool chroma) {
-  write_line(report, frame, plane_letter, sample_position(plane_offset, plane_width, chroma),
-             test_sample, ref_sample);
-}
-
-std::size_t find_difference(const std::uint8_t* const a, const std::uint8_t* const b,
-                            const std::size_t begin, const std::size_t end) {
-  return next_difference(a, b, begin, end);
-}
-
-namespace {
-
-// Reads the next frame of both sequences, test first; records the byte counts and any error.
-// Returns true when both brought a whole frame.
-bool read_frame_pair(FrameSource& test, FrameSource& ref, std::uint8_t* test_buffer,
-                     std::uint8_t* ref_buffer, std::size_t frame_size, ComparisonOutcome& outcome) {
-  const ReadResult test_read = test.read_frame(test_buffer, frame_size);
-  const ReadResult ref_read = ref.read_frame(ref_buffer, frame_size);
-  outcome.test_bytes = test_read.bytes;
-  outcome.ref_bytes = ref_read.bytes;
-  if (test_read.failed) {
-    outcome.read_failure = ReadFailure::kTest;
-  } else if (ref_read.failed) {
-    outcome.read_failure = ReadFailure::kReference;
-  }
-  return test_read.bytes == frame_size && ref_read.bytes == frame_size;
-}
-
-// Moves `position` from the sample at plane offset `from` to the one at `to` (to > from)
-// in a plane `width` samples wide; the common step within a row needs no division.
-void advance_position(SamplePosition& position, const std::int32_t from, const std::int32_t to,
-                      const PlaneLayout& plane) {
-  const std::int32_t column = position.column + (to - from);
-  if (column < plane.width) {
-    position.column = column;
-  } else {
-    position.row = to / plane.width;
-    position.column = to % plane.width;
-  }
-  position.macroblock = macroblock_of(position.row, position.column, plane.width, plane.chroma);
-}
+// How the samples of a plane sit in its bytes; one walk is compiled for each, so that the
+// classic one-byte plane pays nothing for the others.
+struct OneByte {
+  static constexpr std::size_t kStride = 1;
+  static constexpr std::uint32_t kMaxValue = 255;
+  static constexpr bool kOddBytesAreOther = false;
+  static std::uint32_t load(const std::uint8_t* p) { return p[0]; }
+};
+// One component of nv12/nv21: every other byte, the bytes between belong to the other.
+struct PairByte {
+  static constexpr std::size_t kStride = 2;
+  static constexpr std::uint32_t kMaxValue = 255;
+  static constexpr bool kOddBytesAreOther = true;
+  static std::uint32_t load(const std::uint8_t* p) { return p[0]; }
+};
+struct TwoBytesLittle {
+  static constexpr std::size_t kStride = 2;
+  static constexpr std::uint32_t kMaxValue = 65535;
+  static constexpr bool kOddBytesAreOther = false;
+  static std::uint32_t load(const std::uint8_t* p) { return p[0] | std::uint32_t{p[1]} << 8; }
+};
+struct TwoBytesBig {
+  static constexpr std::size_t kStride = 2;
+  static constexpr std::uint32_t kMaxValue = 65535;
+  static constexpr bool kOddBytesAreOther = false;
+  static std::uint32_t load(const std::uint8_t* p) { return std::uint32_t{p[0]} << 8 | p[1]; }
+};
 
 // Where the walk of a frame stands. The hot loop keeps the count and the output cursor
 // here rather than in the outcome and the writer: stores through a char pointer would
@@ -302,72 +47,212 @@ struct WalkState {
   char* out;                // the report writer's cursor
 };
 
-// Reports the differing samples of one plane. Returns false when the walk must stop:
-// `cap` lines were reached or the report failed.
-bool walk_plane(const PlaneLayout& plane, const std::int64_t frame, const std::int64_t cap,
-                const std::uint8_t* test_frame, const std::uint8_t* ref_frame, WalkState& state,
-                ReportWriter& report) {
+// Everything a plane walk needs besides the plane.
+struct FrameWalk {
+  const FrameGeometry& geometry;
+  std::int64_t frame;  // 0-based index printed in the lines
+  std::int64_t cap;    // line count at which the walk stops
+  const std::uint8_t* test;
+  const std::uint8_t* ref;
+};
+
+// What the hot loop needs of a plane, held by value: the report's stores through a char
+// pointer could alias the geometry, which would otherwise be reloaded after every line.
+struct PlaneGrid {
+  std::int64_t width;           // samples per row
+  std::int64_t blocks_per_row;  // of the frame
+  int block_shift_x;
+  int block_shift_y;
+  char letter;
+
+  PlaneGrid(const FrameGeometry& geometry, const PlaneLayout& plane)
+      : width(plane.width),
+        blocks_per_row(geometry.blocks_per_row),
+        block_shift_x(plane.block_shift_x),
+        block_shift_y(plane.block_shift_y),
+        letter(plane.letter) {}
+};
+
+// Moves `position` from sample `from` to sample `to` (to > from) of a plane; the common
+// step within a row needs no division.
+void advance_position(SamplePosition& position, const std::int64_t from, const std::int64_t to,
+                      const PlaneGrid& grid) {
+  const std::int64_t column = position.column + (to - from);
+  if (column < grid.width) {
+    position.column = static_cast<std::int32_t>(column);
+  } else {
+    position.row = static_cast<std::int32_t>(to / grid.width);
+    position.column = static_cast<std::int32_t>(to % grid.width);
+  }
+  position.block = std::int64_t{position.row >> grid.block_shift_y} * grid.blocks_per_row +
+                   (position.column >> grid.block_shift_x);
+}
+
+enum class PlaneResult : std::uint8_t { kEqual, kDiffered, kStop };
+
+// Reports the differing samples of one plane. Stops when `cap` lines were reached or the
+// report failed.
+template <class Kind, int kSampleWidth>
+PlaneResult walk_plane(const FrameWalk& walk, const PlaneLayout& plane, WalkState& state,
+                       ReportWriter& report) {
+  using Line = MinimumWidthLine<kSampleWidth>;
+  constexpr bool kSamplesAlwaysFit = Kind::kMaxValue < Line::kSampleLimit;
   const char* const room_end = report.room_end();
   const auto begin = static_cast<std::size_t>(plane.offset);
-  const auto end = begin + static_cast<std::size_t>(plane.size);
-  SamplePosition position{0, 0, 0};  // of plane offset `last`
-  std::int32_t last = 0;
+  const auto end = begin + static_cast<std::size_t>(plane.span());
+  // Locals, not references, for everything the loop reads (see PlaneGrid).
+  const PlaneGrid grid(walk.geometry, plane);
+  const std::int64_t frame = walk.frame;
+  const std::int64_t cap = walk.cap;
+  const std::uint8_t* const test = walk.test;
+  const std::uint8_t* const ref = walk.ref;
+  std::int64_t mismatches = state.mismatches;
+  char* out = state.out;
+  SamplePosition position;  // of sample `last`
+  std::int64_t last = 0;
   // Decided once per plane, so that the common case formats without a width test per line.
-  const bool minimum_width = fits_minimum_width(frame, plane);
-  for (std::size_t at = next_difference(test_frame, ref_frame, begin, end); at != end;
-       at = next_difference(test_frame, ref_frame, at + 1, end)) {
-    if (state.mismatches >= cap) return false;
-    if (state.out > room_end) {
-      state.out = report.advance(state.out);
-      if (report.failed()) return false;
+  const bool minimum_width = fits_minimum_width(walk.geometry, plane, frame);
+  PlaneResult result = PlaneResult::kEqual;
+  for (std::size_t at = find_difference(test, ref, begin, end); at != end;) {
+    const std::size_t offset = at - begin;
+    if (Kind::kOddBytesAreOther && offset % Kind::kStride != 0) {
+      at = find_difference(test, ref, at + 1, end);  // the other component's byte
+      continue;
     }
-    const auto offset = static_cast<std::int32_t>(at - begin);
-    advance_position(position, last, offset, plane);
-    last = offset;
-    state.out += minimum_width ? format_minimum_width(state.out, frame, plane.letter, position,
-                                                      test_frame[at], ref_frame[at])
-                               : format_mismatch_line(state.out, frame, plane.letter, position,
-                                                      test_frame[at], ref_frame[at]);
-    ++state.mismatches;
+    result = PlaneResult::kDiffered;
+    if (mismatches >= cap) {
+      result = PlaneResult::kStop;
+      break;
+    }
+    if (out > room_end) {
+      out = report.advance(out);
+      if (report.failed()) {
+        result = PlaneResult::kStop;
+        break;
+      }
+    }
+    const auto sample = static_cast<std::int64_t>(offset / Kind::kStride);
+    const std::size_t first = begin + static_cast<std::size_t>(sample) * Kind::kStride;
+    advance_position(position, last, sample, grid);
+    last = sample;
+    const std::uint32_t test_sample = Kind::load(test + first);
+    const std::uint32_t ref_sample = Kind::load(ref + first);
+    if (minimum_width &&
+        (kSamplesAlwaysFit || (Line::fits(test_sample) && Line::fits(ref_sample)))) {
+      out += Line::format(out, frame, grid.letter, position, test_sample, ref_sample);
+    } else {
+      out += format_report_line(out, {frame, grid.letter, position, test_sample, ref_sample},
+                                kSampleWidth);
+    }
+    ++mismatches;
+    // The next sample starts inside the plane's span, except after the last sample of a
+    // pair plane's first component, whose span ends a byte short of the next pair.
+    const std::size_t next = first + Kind::kStride;
+    at = find_difference(test, ref, Kind::kOddBytesAreOther ? std::min(next, end) : next, end);
   }
-  return true;
+  state.mismatches = mismatches;
+  state.out = out;
+  return result;
+}
+
+using PlaneWalker = PlaneResult (*)(const FrameWalk&, const PlaneLayout&, WalkState&,
+                                    ReportWriter&);
+
+template <class Kind>
+PlaneWalker walker_of_width(const int sample_width) {
+  switch (sample_width) {
+    case 3:
+      return walk_plane<Kind, 3>;
+    case 4:
+      return walk_plane<Kind, 4>;
+    default:
+      return walk_plane<Kind, 5>;
+  }
+}
+
+// The walk compiled for `plane`'s sample layout: chosen once per run, outside every loop.
+PlaneWalker walker_for(const PlaneLayout& plane, const int depth) {
+  if (plane.bytes_per_sample == 1) {
+    return plane.stride == 1 ? walk_plane<OneByte, 3> : walk_plane<PairByte, 3>;
+  }
+  const int width = sample_field_width(depth);
+  return plane.byte_order == ByteOrder::kLittle ? walker_of_width<TwoBytesLittle>(width)
+                                                : walker_of_width<TwoBytesBig>(width);
 }
 
 // Reports the differing samples of one frame pair, plane by plane, until `cap` lines were
 // written over the run or the report fails.
-void walk_frame(const std::array<PlaneLayout, 3>& planes, const std::int64_t cap,
-                const std::uint8_t* test_frame, const std::uint8_t* ref_frame,
+void walk_frame(const FrameWalk& walk, const std::array<PlaneWalker, 3>& walkers,
                 ComparisonOutcome& outcome, ReportWriter& report) {
+  const FrameGeometry& geometry = walk.geometry;
   WalkState state{outcome.mismatches, report.cursor()};
-  for (const PlaneLayout& plane : planes) {
-    if (!walk_plane(plane, outcome.frames_compared, cap, test_frame, ref_frame, state, report)) {
-      break;
-    }
+  // U and V of a pair plane are walked one after the other over the same bytes; one
+  // comparison of those bytes spares both walks in the common equal case.
+  const bool pairs_equal =
+      geometry.pair_plane_size > 0 &&
+      std::memcmp(walk.test + geometry.pair_plane_offset, walk.ref + geometry.pair_plane_offset,
+                  static_cast<std::size_t>(geometry.pair_plane_size)) == 0;
+  for (std::size_t p = 0; p < geometry.plane_count; ++p) {
+    const PlaneLayout& plane = geometry.planes[p];
+    if (plane.in_pair_plane && pairs_equal) continue;
+    if (walkers[p](walk, plane, state, report) == PlaneResult::kStop) break;
   }
   report.advance(state.out);
+  // A frame's lines go out when the frame ends, so that a reader of a slow pipe sees each
+  // bad frame at once and an interrupted run keeps every finished frame's lines.
+  if (state.mismatches != outcome.mismatches) report.flush();
   outcome.mismatches = state.mismatches;
+}
+
+// How the run ended, from the last reads (at least one of them not a whole frame).
+RunEnd end_of_input(const ReadResult& test, const ReadResult& ref, const std::uint8_t* test_buffer,
+                    const std::uint8_t* ref_buffer) {
+  if (test.failed) return RunEnd::kTestReadFailed;
+  if (ref.failed) return RunEnd::kRefReadFailed;
+  if (test.bytes < ref.bytes) return RunEnd::kTestShorter;
+  if (test.bytes > ref.bytes) return RunEnd::kRefShorter;
+  // Equal partial frames are not walked sample by sample, but they must not pass for
+  // identical when their bytes differ.
+  return std::memcmp(test_buffer, ref_buffer, test.bytes) == 0 ? RunEnd::kBothEnded
+                                                               : RunEnd::kPartialDiffers;
 }
 
 }  // namespace
 
-ComparisonOutcome compare_sequences(const FrameGeometry& geometry, const std::int32_t max_count,
+ComparisonOutcome compare_sequences(const FrameGeometry& geometry, const std::int64_t max_count,
                                     std::uint8_t* const test_buffer, std::uint8_t* const ref_buffer,
                                     FrameSource& test, FrameSource& ref, ReportWriter& report) {
   const std::int64_t cap = max_count == 0 ? std::numeric_limits<std::int64_t>::max() : max_count;
   const auto frame_size = static_cast<std::size_t>(geometry.frame_size);
-  const std::array<PlaneLayout, 3> planes = plane_layouts(geometry);
-  ComparisonOutcome outcome;
-  bool whole = read_frame_pair(test, ref, test_buffer, ref_buffer, frame_size, outcome);
-  // Once the cap is reached the loop still reads one more pair before it stops, so the
-  // byte counts of the outcome are those of the pair after the last one walked.
-  // A failed read is always a short one, so `whole` covers read errors too.
-  while (whole && outcome.mismatches < cap) {
-    walk_frame(planes, cap, test_buffer, ref_buffer, outcome, report);
-    if (report.failed()) break;  // the report is lost: reading on would serve nothing
-    whole = read_frame_pair(test, ref, test_buffer, ref_buffer, frame_size, outcome);
-    ++outcome.frames_compared;
+  std::array<PlaneWalker, 3> walkers{};
+  for (std::size_t p = 0; p < geometry.plane_count; ++p) {
+    walkers[p] = walker_for(geometry.planes[p], geometry.depth);
   }
-  return outcome;
+  ComparisonOutcome outcome;
+  for (;;) {
+    const ReadResult test_read = test.read_frame(test_buffer, frame_size);
+    const ReadResult ref_read = ref.read_frame(ref_buffer, frame_size);
+    if (test_read.bytes != frame_size || ref_read.bytes != frame_size) {
+      outcome.end = end_of_input(test_read, ref_read, test_buffer, ref_buffer);
+      // Only a read that reached the end of its input can hold a partial last frame.
+      outcome.test_tail = test_read.bytes < frame_size && !test_read.failed ? test_read.bytes : 0;
+      outcome.ref_tail = ref_read.bytes < frame_size && !ref_read.failed ? ref_read.bytes : 0;
+      return outcome;
+    }
+    walk_frame({geometry, outcome.frames_compared, cap, test_buffer, ref_buffer}, walkers, outcome,
+               report);
+    ++outcome.frames_compared;
+    // Nothing is read once the limit's lines are out (a pipe's writer may never send the
+    // next frame) or once the report is lost (reading on would serve nothing).
+    if (report.failed()) {
+      outcome.end = RunEnd::kOutputLost;
+      return outcome;
+    }
+    if (outcome.mismatches >= cap) {
+      outcome.end = RunEnd::kLimitReached;
+      return outcome;
+    }
+  }
 }
 
 }  // namespace framecmp

@@ -1,6 +1,7 @@
 // End-to-end: runs the built framecmp and checks standard output, standard error and
 // the exit status byte for byte.
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -60,7 +61,10 @@ class Cli : public testing::Test {
   struct RunOptions {
     std::string stdout_path;  // where standard output goes; empty: captured
     bool close_stdout = false;
+    bool close_stdin = false;
+    bool nonblocking_stdin = false;  // O_NONBLOCK on standard input, as some writers set it
     std::string stdin_path = "/dev/null";
+    int stdin_fd = -1;  // when set, standard input is this descriptor instead of stdin_path
     rlim_t address_space = RLIM_INFINITY;
   };
 
@@ -76,14 +80,16 @@ class Cli : public testing::Test {
     const pid_t pid = fork();
     if (pid == 0) {
       // Only async-signal-safe calls between fork and exec: the test may run threads.
-      const int in = open(options.stdin_path.c_str(), O_RDONLY);
-      dup2(in, 0);
+      dup2(options.stdin_fd >= 0 ? options.stdin_fd : open(options.stdin_path.c_str(), O_RDONLY),
+           0);
+      if (options.nonblocking_stdin) fcntl(0, F_SETFL, fcntl(0, F_GETFL) | O_NONBLOCK);
       dup2(open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
       if (options.close_stdout) {
         close(1);
       } else {
         dup2(open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
       }
+      if (options.close_stdin) close(0);  // last: every open above takes the lowest number
       const rlimit limit{options.address_space, options.address_space};
       setrlimit(RLIMIT_AS, &limit);
       execv(FRAMECMP_BINARY, argv.data());
@@ -221,7 +227,13 @@ TEST_F(Cli, SummariesWhenNoSampleDiffers) {
   expect(run({"32", "16", empty, empty_copy}), "", identical(empty, empty_copy, 0), 0);
   expect(run({"32", "16", two, three}), "", shorter(two, 2, three), 0);
   expect(run({"32", "16", three, two}), "", shorter(two, 2, three), 0);
-  expect(run({"32", "16", tail, tail_other}), "", identical(tail, tail_other, 2), 0);
+  const std::string tail_copy = write_sequence("tail-copy.yuv", 2, 100);
+  expect(run({"32", "16", tail, tail_copy}), "", identical(tail, tail_copy, 2), 0);
+  // Equal lengths, but the partial frames differ: never "identical".
+  expect(run({"32", "16", tail, tail_other}), "",
+         "\nFiles \"" + tail + "\" and \"" + tail_other +
+             "\" differ in a partial frame after 2 frames!\n\n",
+         0);
   expect(run({"32", "16", tail, three}), "", shorter(tail, 2, three), 0);
   // One big frame of 48x32 holds the two small ones: same bytes, other geometry.
   expect(run({"48", "32", two, two}), "", identical(two, two, 0), 0);
@@ -271,8 +283,14 @@ TEST_F(Cli, UnwritableStandardOutputFailsTheRun) {
 }
 
 // Feeds `bytes` into the FIFO at `fifo` in pieces of odd sizes with pauses, as a decoder
-// writing frame by frame would. Gives up if no reader comes within ten seconds.
+// writing frame by frame would. Gives up if no reader comes within ten seconds. A reader
+// that stops early (framecmp has what it needs from a longer file) ends the feed: SIGPIPE
+// is blocked in this thread, so the write fails with EPIPE instead of killing the tests.
 void feed_fifo(const std::string& fifo, const std::string& bytes) {
+  sigset_t pipe_signal;
+  sigemptyset(&pipe_signal);
+  sigaddset(&pipe_signal, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
   int fd = -1;
   for (int tries = 0; fd < 0 && tries < 5000; ++tries) {
     fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);  // ENXIO until the reader opens it
@@ -343,17 +361,52 @@ TEST_F(Cli, DashReadsStandardInputForOneOfTheTwo) {
   expect(run({"32", "16", "-", ref}, from_directory), "", "\nCannot open file \"-\"!\n\n", 1);
 }
 
+// A writer that pauses leaves a non-blocking standard input empty for a while (EAGAIN):
+// framecmp waits for it rather than calling that a read error.
 TEST_F(Cli, DecoderWritingToStandardInputInPieces) {
   const std::string ref = write_sequence("ref.yuv", 5);
   const std::string test = write_sequence("test.yuv", 5, 20, {{4 * 768 + 767, 0}});
-  const std::string fifo = path("decoder");
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  std::thread decoder(feed_fifo, fifo, read_file(test));
+  for (const bool nonblocking : {false, true}) {
+    SCOPED_TRACE(nonblocking ? "non-blocking" : "blocking");
+    const std::string fifo = path("decoder");
+    unlink(fifo.c_str());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::thread decoder(feed_fifo, fifo, read_file(test));
+    RunOptions options;
+    options.stdin_path = fifo;
+    options.nonblocking_stdin = nonblocking;
+    const Result got = run({"32", "16", "-", ref}, options);
+    decoder.join();
+    expect(got, "FRM=   4 COMP=V POS=(   7,  15) MB=     1  ==>  test=  0 != ref= 34\n", "", 0);
+  }
+}
+
+// Once the limit's lines are written nothing more is read: a writer that keeps its pipe
+// open after the first frame must not hold the run.
+TEST_F(Cli, NothingIsReadAfterTheLimit) {
+  const std::string ref = write_sequence("ref.yuv", 3);
+  const std::string test = read_file(write_sequence("test.yuv", 1, 0, {{9, 0}}));
+  int pipe_fds[2];
+  ASSERT_EQ(pipe(pipe_fds), 0);
+  ASSERT_EQ(write(pipe_fds[1], test.data(), test.size()), static_cast<ssize_t>(test.size()));
   RunOptions options;
-  options.stdin_path = fifo;
-  const Result got = run({"32", "16", "-", ref}, options);
-  decoder.join();
-  expect(got, "FRM=   4 COMP=V POS=(   7,  15) MB=     1  ==>  test=  0 != ref= 34\n", "", 0);
+  options.stdin_fd = pipe_fds[0];  // the write end stays open in both processes
+  const Result got = run({"32", "16", "-", ref, "1"}, options);
+  close(pipe_fds[0]);
+  close(pipe_fds[1]);
+  expect(got, "FRM=   0 COMP=Y POS=(   0,   9) MB=     0  ==>  test=  0 != ref= 45\n", "", 0);
+}
+
+// A closed standard input must not let "-" read a file that framecmp opened itself.
+TEST_F(Cli, ClosedStandardInputIsNoSequence) {
+  const std::string two = write_sequence("two.yuv", 2);
+  RunOptions options;
+  options.close_stdin = true;
+  for (const auto& args : {std::vector<std::string>{"32", "16", two, "-"},
+                           std::vector<std::string>{"32", "16", "-", two}}) {
+    expect(run(args, options), "", "\nCannot open file \"-\"!\n\n", 1);
+  }
+  expect(run({"32", "16", two, two}, options), "", identical(two, two, 2), 0);
 }
 
 TEST_F(Cli, BuffersThatCannotBeObtainedAreReported) {

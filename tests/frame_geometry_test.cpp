@@ -4,110 +4,151 @@
 
 #include <cstdint>
 #include <limits>
+#include <string>
 
 namespace framecmp {
 namespace {
 
-TEST(FrameGeometry, DerivesEveryFieldFromTheDimensions) {
-  struct Case {
-    std::int32_t width, height, luma, chroma, v_offset, frame, chroma_width;
+PixelFormat format(const char* name) {
+  return find_pixel_format(name).value();
+}
+
+TEST(PixelFormat, NamesResolveToTheirLayout) {
+  const struct {
+    const char* name;
+    int planes, shift_x, shift_y, depth, bytes;
+    ByteOrder order;
+    bool interleaved, v_first;
+  } cases[] = {
+      {"yuv420p", 3, 1, 1, 8, 1, ByteOrder::kLittle, false, false},
+      {"yuvj422p", 3, 1, 0, 8, 1, ByteOrder::kLittle, false, false},
+      {"yuv444p", 3, 0, 0, 8, 1, ByteOrder::kLittle, false, false},
+      {"gray", 1, 0, 0, 8, 1, ByteOrder::kLittle, false, false},
+      {"nv21", 3, 1, 1, 8, 1, ByteOrder::kLittle, true, true},
+      {"yuv420p10le", 3, 1, 1, 10, 2, ByteOrder::kLittle, false, false},
+      {"yuv422p9be", 3, 1, 0, 9, 2, ByteOrder::kBig, false, false},
+      {"gray16be", 1, 0, 0, 16, 2, ByteOrder::kBig, false, false},
+      {"yuv444p14le", 3, 0, 0, 14, 2, ByteOrder::kLittle, false, false},
   };
-  const Case cases[] = {
-      {32, 16, 512, 128, 640, 768, 16},
-      {16, 16, 256, 64, 320, 384, 8},
-      {1920, 1088, 2088960, 522240, 2611200, 3133440, 960},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.width << "x" << c.height);
-    const FrameGeometry g = make_frame_geometry(c.width, c.height);
-    EXPECT_EQ(g.width, c.width);
-    EXPECT_EQ(g.height, c.height);
-    EXPECT_EQ(g.luma_size, c.luma);
-    EXPECT_EQ(g.chroma_size, c.chroma);
-    EXPECT_EQ(g.u_offset, c.luma);
-    EXPECT_EQ(g.v_offset, c.v_offset);
-    EXPECT_EQ(g.frame_size, c.frame);
-    EXPECT_EQ(g.chroma_width, c.chroma_width);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const PixelFormat f = format(c.name);
+    EXPECT_EQ(f.name, c.name);
+    EXPECT_EQ(f.plane_count, c.planes);
+    EXPECT_EQ(f.chroma_shift_x, c.shift_x);
+    EXPECT_EQ(f.chroma_shift_y, c.shift_y);
+    EXPECT_EQ(f.depth, c.depth);
+    EXPECT_EQ(f.bytes_per_sample, c.bytes);
+    if (c.bytes == 2) {
+      EXPECT_EQ(f.byte_order, c.order);
+    }
+    EXPECT_EQ(f.interleaved_chroma, c.interleaved);
+    EXPECT_EQ(f.v_first, c.v_first);
+  }
+  for (const char* unknown : {"", "yuv420", "YUV420P", "yuv420p10", "yuv420p11le", "nv12le",
+                              "yuvj420p10le", "gray8le", "yuv420p10lee", "rgb24"}) {
+    EXPECT_FALSE(find_pixel_format(unknown).has_value()) << unknown;
   }
 }
 
-TEST(FrameGeometry, AcceptsOnlyPositiveMultiplesOf16) {
+// Frame size and every plane's place, for each kind of layout, odd sizes included.
+TEST(FrameGeometry, PlanesTileTheFrame) {
   const struct {
-    std::int32_t value;
-    bool accepted;
-  } cases[] = {
-      {16, true},   {32, true},
-      {1088, true}, {0, false},
-      {24, false},  {-16, false},
-      {8, false},   {std::numeric_limits<std::int32_t>::min(), false},
-      {1, false},   {2147483632, true},
-  };
-  for (const auto& c : cases) EXPECT_EQ(is_accepted_dimension(c.value), c.accepted) << c.value;
-}
-
-TEST(FrameGeometry, FrameSizeMustFitIn32Bits) {
-  const struct {
+    const char* format;
     std::int32_t width, height;
-    bool fits;
+    std::int64_t frame_size;
+    std::int64_t u_offset, v_offset;
+    std::int32_t chroma_width, chroma_height;
+    int stride;
   } cases[] = {
-      {1920, 1088, true},
-      {32768, 43680, true},   // 2146959360 bytes
-      {32768, 43696, false},  // 2147745792 bytes
-      {65536, 65536, false},  // luma alone is 2^32
-      {2147483632, 2147483632, false},
+      {"yuv420p", 32, 16, 768, 512, 640, 16, 8, 1},
+      {"yuv420p", 1920, 1088, 3133440, 2088960, 2611200, 960, 544, 1},
+      {"yuv420p", 17, 9, 153 + 2 * 45, 153, 198, 9, 5, 1},
+      {"yuv422p", 17, 9, 153 + 2 * 81, 153, 234, 9, 9, 1},
+      {"yuv444p", 17, 9, 3 * 153, 153, 306, 17, 9, 1},
+      {"nv12", 17, 9, 153 + 2 * 45, 153, 154, 9, 5, 2},
+      {"nv21", 17, 9, 153 + 2 * 45, 154, 153, 9, 5, 2},
+      {"yuv420p10le", 1920, 1080, 6220800, 4147200, 5184000, 960, 540, 2},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(frame_size_fits(c.width, c.height), c.fits) << c.width << "x" << c.height;
+    SCOPED_TRACE(testing::Message() << c.format << " " << c.width << "x" << c.height);
+    const FrameGeometry g = make_frame_geometry(format(c.format), c.width, c.height, 16);
+    EXPECT_EQ(g.frame_size, c.frame_size);
+    EXPECT_EQ(frame_size_of(format(c.format), c.width, c.height), c.frame_size);
+    ASSERT_EQ(g.plane_count, 3);
+    EXPECT_EQ(g.planes[1].offset, c.u_offset);
+    EXPECT_EQ(g.planes[2].offset, c.v_offset);
+    for (const PlaneLayout& plane : {g.planes[1], g.planes[2]}) {
+      EXPECT_EQ(plane.width, c.chroma_width);
+      EXPECT_EQ(plane.height, c.chroma_height);
+      EXPECT_EQ(plane.stride, c.stride);
+      EXPECT_LE(plane.offset + plane.span(), g.frame_size);
+    }
   }
+  const FrameGeometry gray = make_frame_geometry(format("gray12be"), 7, 3, 4);
+  EXPECT_EQ(gray.plane_count, 1);
+  EXPECT_EQ(gray.frame_size, 42);
 }
 
-TEST(FrameGeometry, PlanesTileTheFrameInOrderYUV) {
-  const FrameGeometry g = make_frame_geometry(48, 32);
-  const auto planes = plane_layouts(g);
-  EXPECT_EQ(planes[0].letter, 'Y');
-  EXPECT_EQ(planes[1].letter, 'U');
-  EXPECT_EQ(planes[2].letter, 'V');
-  std::int32_t next = 0;
-  for (const PlaneLayout& plane : planes) {
-    EXPECT_EQ(plane.offset, next) << plane.letter;
-    EXPECT_EQ(plane.chroma, plane.letter != 'Y');
-    EXPECT_EQ(plane.width, plane.chroma ? 24 : 48);
-    EXPECT_EQ(plane.size % plane.width, 0);
-    next += plane.size;
+TEST(FrameGeometry, AcceptedDimensionsAndBlockSizes) {
+  for (const std::int32_t good : {16, 32, 1088, 2147483632})
+    EXPECT_TRUE(is_accepted_dimension(good));
+  for (const std::int32_t bad : {0, 24, -16, 8, 1, std::numeric_limits<std::int32_t>::min()}) {
+    EXPECT_FALSE(is_accepted_dimension(bad)) << bad;
   }
-  EXPECT_EQ(next, g.frame_size);
+  for (const std::int32_t good : {4, 8, 16, 32, 64, 128, 256})
+    EXPECT_TRUE(is_accepted_block_size(good));
+  for (const std::int32_t bad : {0, 2, 12, 48, 512, -16}) EXPECT_FALSE(is_accepted_block_size(bad));
 }
 
-TEST(FrameGeometry, SamplePositionGivesRowColumnAndLumaMacroblock) {
+TEST(FrameGeometry, FrameSizeIsComputedIn64Bits) {
   const struct {
-    std::int32_t offset, plane_width;
-    bool chroma;
-    SamplePosition expected;
+    const char* format;
+    std::int32_t width, height;
+    std::int64_t size;
   } cases[] = {
-      {37, 32, false, {1, 5, 0}},
-      {16, 32, false, {0, 16, 1}},
-      {8, 16, true, {0, 8, 1}},  // same macroblock as luma row 0, column 16
-      {0, 16, true, {0, 0, 0}},
-      {127, 16, true, {7, 15, 1}},        // the last V byte of a 32x16 frame
-      {16 * 64, 64, false, {16, 0, 4}},   // first sample of the second macroblock row
-      {8 * 32 + 7, 32, true, {8, 7, 4}},  // chroma row 8 is luma row 16
+      {"yuv420p", 32768, 43680, 2146959360},  // the largest classic frame
+      {"yuv420p", 32768, 43696, 2147745792},
+      {"yuv420p10le", 32768, 32768, 3221225472},
+      {"yuv420p", 65536, 65536, std::numeric_limits<std::int64_t>::max()},
+      {"yuv444p16le", 2147483647, 2147483647, std::numeric_limits<std::int64_t>::max()},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.offset << " in width " << c.plane_width);
-    const SamplePosition p = sample_position(c.offset, c.plane_width, c.chroma);
-    EXPECT_EQ(p.row, c.expected.row);
-    EXPECT_EQ(p.column, c.expected.column);
-    EXPECT_EQ(p.macroblock, c.expected.macroblock);
+    EXPECT_EQ(frame_size_of(format(c.format), c.width, c.height), c.size) << c.width;
   }
 }
 
-TEST(FrameGeometry, ChromaSampleSharesTheMacroblockOfItsLumaSample) {
-  const FrameGeometry g = make_frame_geometry(80, 48);
-  for (std::int32_t offset = 0; offset < g.chroma_size; ++offset) {
-    const SamplePosition c = sample_position(offset, g.chroma_width, true);
-    const SamplePosition y = sample_position(2 * c.row * g.width + 2 * c.column, g.width, false);
-    ASSERT_EQ(c.macroblock, y.macroblock) << "chroma offset " << offset;
+// The block formula floor(r * sy / N) * ceil(W / N) + floor(c * sx / N), checked sample by
+// sample against the shifts the walk uses.
+TEST(FrameGeometry, BlockNumbersFollowTheLumaGrid) {
+  const struct {
+    const char* format;
+    std::int32_t width, height, block;
+  } cases[] = {{"yuv420p", 64, 32, 16}, {"yuv422p", 100, 40, 64}, {"yuv444p", 17, 9, 4},
+               {"nv12", 33, 17, 8},     {"gray", 300, 5, 256},    {"yuv420p", 1920, 1080, 128}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.format << " block " << c.block);
+    const FrameGeometry g = make_frame_geometry(format(c.format), c.width, c.height, c.block);
+    const std::int64_t per_row = (c.width + c.block - 1) / c.block;
+    for (std::size_t p = 0; p < g.plane_count; ++p) {
+      const PlaneLayout& plane = g.planes[p];
+      const std::int64_t sx = p == 0 ? 1 : (c.width + plane.width - 1) / plane.width;
+      const std::int64_t sy = p == 0 ? 1 : (c.height + plane.height - 1) / plane.height;
+      for (std::int64_t s = 0; s < std::int64_t{plane.width} * plane.height; s += 7) {
+        const SamplePosition at = sample_position(g, plane, s);
+        ASSERT_EQ(at.row, s / plane.width);
+        ASSERT_EQ(at.column, s % plane.width);
+        ASSERT_EQ(at.block, at.row * sy / c.block * per_row + at.column * sx / c.block)
+            << plane.letter << " sample " << s;
+      }
+    }
   }
+  // The classic examples: 32x16, Y offset 16 is macroblock 1, U offset 8 too.
+  const FrameGeometry classic = make_frame_geometry(32, 16);
+  EXPECT_EQ(sample_position(classic, classic.planes[0], 16).block, 1);
+  EXPECT_EQ(sample_position(classic, classic.planes[0], 37).block, 0);
+  EXPECT_EQ(sample_position(classic, classic.planes[1], 8).block, 1);
+  EXPECT_EQ(sample_position(classic, classic.planes[2], 127).block, 1);
 }
 
 }  // namespace

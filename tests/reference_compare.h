@@ -1,5 +1,6 @@
 // Test doubles and the plain comparison that serves as the oracle for the fast one:
-// byte by byte, the limit tested before every byte, one snprintf per report line.
+// sample by sample in plain row/column loops, the layout worked out from the format table
+// on its own, the limit tested before every sample, one snprintf per report line.
 #ifndef FRAMECMP_TESTS_REFERENCE_COMPARE_H_
 #define FRAMECMP_TESTS_REFERENCE_COMPARE_H_
 
@@ -12,8 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "frame_geometry.h"
+#include "pixel_format.h"
+#include "report_writer.h"
 #include "sequence_compare.h"
+#include "sequence_input.h"
 
 namespace framecmp::testing_support {
 
@@ -57,52 +60,104 @@ class StringSink final : public OutputSink {
   std::size_t capacity_;
 };
 
-// The comparison loop written as plainly as possible.
-inline ComparisonOutcome reference_compare(const FrameGeometry& geometry, std::int32_t max_count,
-                                           std::uint8_t* test_buffer, std::uint8_t* ref_buffer,
-                                           FrameSource& test, FrameSource& ref, OutputSink& out) {
-  const auto frame_size = static_cast<std::size_t>(geometry.frame_size);
-  ComparisonOutcome outcome;
-  const auto reached = [&] { return max_count != 0 && outcome.mismatches >= max_count; };
-  const auto read_pair = [&] {
-    const ReadResult t = test.read_frame(test_buffer, frame_size);
-    const ReadResult r = ref.read_frame(ref_buffer, frame_size);
-    outcome.test_bytes = t.bytes;
-    outcome.ref_bytes = r.bytes;
-    if (t.failed) {
-      outcome.read_failure = ReadFailure::kTest;
-    } else if (r.failed) {
-      outcome.read_failure = ReadFailure::kReference;
-    }
-    return t.bytes == frame_size && r.bytes == frame_size && !t.failed && !r.failed;
-  };
-  bool whole = read_pair();
-  while (whole && !reached()) {
-    for (std::int32_t j = 0; j < geometry.frame_size && !reached(); ++j) {
-      if (test_buffer[j] == ref_buffer[j]) continue;
-      const bool chroma = j >= geometry.u_offset;
-      const char letter = j < geometry.u_offset ? 'Y' : j < geometry.v_offset ? 'U' : 'V';
-      const std::int32_t start = j < geometry.u_offset   ? 0
-                                 : j < geometry.v_offset ? geometry.u_offset
-                                                         : geometry.v_offset;
-      const std::int32_t width = chroma ? geometry.chroma_width : geometry.width;
-      const int shift = chroma ? 3 : 4;
-      const std::int32_t offset = j - start;
-      const std::int32_t row = offset / width;
-      const std::int32_t column = offset % width;
-      const std::int32_t mb = (row >> shift) * (width >> shift) + (column >> shift);
-      char line[160];
-      const int length = std::snprintf(
-          line, sizeof line,
-          "FRM=%4" PRId64 " COMP=%c POS=(%4d,%4d) MB=%6d  ==>  test=%3d != ref=%3d\n",
-          outcome.frames_compared, letter, row, column, mb, test_buffer[j], ref_buffer[j]);
-      out.write(line, static_cast<std::size_t>(length));
-      ++outcome.mismatches;
-    }
-    whole = read_pair();
-    ++outcome.frames_compared;
+// What the plain walk is told: the layout by name and numbers, nothing precomputed.
+struct PlainRun {
+  PixelFormat format;
+  std::int64_t width = 0;
+  std::int64_t height = 0;
+  std::int64_t block = 16;
+  std::int64_t max_count = 0;  // 0: no limit
+};
+
+// One plane of the plain model: where sample (row, column) lives.
+struct PlainPlane {
+  char letter;
+  std::int64_t start, width, height, step, sub_x, sub_y;  // step: bytes between samples
+};
+
+inline std::vector<PlainPlane> plain_planes(const PlainRun& run) {
+  const PixelFormat& f = run.format;
+  const std::int64_t bytes = f.bytes_per_sample;
+  std::vector<PlainPlane> planes{{'Y', 0, run.width, run.height, bytes, 1, 1}};
+  if (f.plane_count == 1) return planes;
+  const std::int64_t sub_x = f.chroma_shift_x == 1 ? 2 : 1;
+  const std::int64_t sub_y = f.chroma_shift_y == 1 ? 2 : 1;
+  const std::int64_t cw = (run.width + sub_x - 1) / sub_x;
+  const std::int64_t ch = (run.height + sub_y - 1) / sub_y;
+  const std::int64_t luma = run.width * run.height * bytes;
+  if (f.interleaved_chroma) {
+    planes.push_back({'U', luma + (f.v_first ? 1 : 0), cw, ch, 2, sub_x, sub_y});
+    planes.push_back({'V', luma + (f.v_first ? 0 : 1), cw, ch, 2, sub_x, sub_y});
+  } else {
+    planes.push_back({'U', luma, cw, ch, bytes, sub_x, sub_y});
+    planes.push_back({'V', luma + cw * ch * bytes, cw, ch, bytes, sub_x, sub_y});
   }
-  return outcome;
+  return planes;
+}
+
+inline std::int64_t plain_frame_size(const PlainRun& run) {
+  const std::vector<PlainPlane> planes = plain_planes(run);
+  const std::int64_t chroma = planes.size() == 1 ? 0 : 2 * planes[1].width * planes[1].height;
+  return (run.width * run.height + chroma) * run.format.bytes_per_sample;
+}
+
+// The comparison loop written as plainly as possible.
+inline ComparisonOutcome reference_compare(const PlainRun& run, FrameSource& test, FrameSource& ref,
+                                           OutputSink& out) {
+  const auto frame_size = static_cast<std::size_t>(plain_frame_size(run));
+  const std::vector<PlainPlane> planes = plain_planes(run);
+  const int digits = run.format.depth <= 9 ? 3 : run.format.depth <= 13 ? 4 : 5;
+  const std::int64_t blocks_per_row = (run.width + run.block - 1) / run.block;
+  std::vector<std::uint8_t> a(frame_size), b(frame_size);
+  ComparisonOutcome outcome;
+  const auto reached = [&] { return run.max_count != 0 && outcome.mismatches >= run.max_count; };
+  const auto value = [&](const std::vector<std::uint8_t>& frame, std::int64_t offset) {
+    const auto at = static_cast<std::size_t>(offset);
+    if (run.format.bytes_per_sample == 1) return std::uint32_t{frame[at]};
+    return run.format.byte_order == ByteOrder::kLittle ? frame[at] + 256u * frame[at + 1]
+                                                       : 256u * frame[at] + frame[at + 1];
+  };
+  for (;;) {
+    const ReadResult t = test.read_frame(a.data(), frame_size);
+    const ReadResult r = ref.read_frame(b.data(), frame_size);
+    if (t.bytes != frame_size || r.bytes != frame_size) {
+      outcome.end =
+          t.failed            ? RunEnd::kTestReadFailed
+          : r.failed          ? RunEnd::kRefReadFailed
+          : t.bytes < r.bytes ? RunEnd::kTestShorter
+          : t.bytes > r.bytes ? RunEnd::kRefShorter
+          : std::equal(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(t.bytes), b.begin())
+              ? RunEnd::kBothEnded
+              : RunEnd::kPartialDiffers;
+      outcome.test_tail = t.failed || t.bytes == frame_size ? 0 : t.bytes;
+      outcome.ref_tail = r.failed || r.bytes == frame_size ? 0 : r.bytes;
+      return outcome;
+    }
+    for (const PlainPlane& p : planes) {
+      for (std::int64_t row = 0; row < p.height && !reached(); ++row) {
+        for (std::int64_t column = 0; column < p.width && !reached(); ++column) {
+          const std::int64_t at = p.start + (row * p.width + column) * p.step;
+          const std::uint32_t x = value(a, at), y = value(b, at);
+          if (x == y) continue;
+          const std::int64_t block =
+              row * p.sub_y / run.block * blocks_per_row + column * p.sub_x / run.block;
+          char line[200];
+          const int length = std::snprintf(line, sizeof line,
+                                           "FRM=%4" PRId64 " COMP=%c POS=(%4" PRId64 ",%4" PRId64
+                                           ") MB=%6" PRId64 "  ==>  test=%*u != ref=%*u\n",
+                                           outcome.frames_compared, p.letter, row, column, block,
+                                           digits, x, digits, y);
+          out.write(line, static_cast<std::size_t>(length));
+          ++outcome.mismatches;
+        }
+      }
+    }
+    ++outcome.frames_compared;
+    if (reached()) {
+      outcome.end = RunEnd::kLimitReached;
+      return outcome;
+    }
+  }
 }
 
 }  // namespace framecmp::testing_support

@@ -1,0 +1,89 @@
+#include "pixel_format.h"
+
+#include <array>
+#include <cstddef>
+
+namespace framecmp {
+namespace {
+
+// The 8-bit formats by name; the high-bit-depth planar ones are these planar bases with a
+// depth and a byte order appended.
+struct BaseFormat {
+  std::string_view name;
+  std::uint8_t plane_count;
+  std::uint8_t chroma_shift_x;
+  std::uint8_t chroma_shift_y;
+  bool interleaved_chroma;
+  bool v_first;
+  bool takes_depth;  // yuv420p10le and the like exist
+};
+
+constexpr std::array<BaseFormat, 9> kBaseFormats{{
+    {"yuv420p", 3, 1, 1, false, false, true},
+    {"yuvj420p", 3, 1, 1, false, false, false},
+    {"yuv422p", 3, 1, 0, false, false, true},
+    {"yuvj422p", 3, 1, 0, false, false, false},
+    {"yuv444p", 3, 0, 0, false, false, true},
+    {"yuvj444p", 3, 0, 0, false, false, false},
+    {"gray", 1, 0, 0, false, false, true},
+    {"nv12", 3, 1, 1, true, false, false},
+    {"nv21", 3, 1, 1, true, true, false},
+}};
+
+constexpr std::array<std::string_view, 5> kDepths{"9", "10", "12", "14", "16"};
+
+PixelFormat from_base(const BaseFormat& base, std::string_view name) {
+  PixelFormat format;
+  format.name = std::string(name);
+  format.plane_count = base.plane_count;
+  format.chroma_shift_x = base.chroma_shift_x;
+  format.chroma_shift_y = base.chroma_shift_y;
+  format.interleaved_chroma = base.interleaved_chroma;
+  format.v_first = base.v_first;
+  return format;
+}
+
+// The depth and byte order of a suffix such as "10le"; nothing when it is none.
+std::optional<PixelFormat> with_depth(PixelFormat format, std::string_view suffix) {
+  if (suffix.size() < 3) return std::nullopt;
+  const std::string_view order = suffix.substr(suffix.size() - 2);
+  const std::string_view depth = suffix.substr(0, suffix.size() - 2);
+  if (order != "le" && order != "be") return std::nullopt;
+  for (const std::string_view known : kDepths) {
+    if (depth != known) continue;
+    format.depth =
+        static_cast<std::uint8_t>(depth.size() == 1 ? depth[0] - '0' : 10 + depth[1] - '0');
+    format.bytes_per_sample = 2;
+    format.byte_order = order == "le" ? ByteOrder::kLittle : ByteOrder::kBig;
+    return format;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<PixelFormat> find_pixel_format(const std::string_view name) {
+  for (const BaseFormat& base : kBaseFormats) {
+    if (name == base.name) return from_base(base, name);
+    if (base.takes_depth && name.substr(0, base.name.size()) == base.name) {
+      if (auto format = with_depth(from_base(base, name), name.substr(base.name.size()))) {
+        return format;
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+std::string describe_pixel_formats() {
+  std::string text;
+  for (const BaseFormat& base : kBaseFormats) {
+    text += base.name;
+    text += ", ";
+  }
+  text +=
+      "and yuv420p, yuv422p, yuv444p or gray followed by 9, 10, 12, 14 or 16 and le or be "
+      "(yuv420p10le, gray16be)";
+  return text;
+}
+
+}  // namespace framecmp

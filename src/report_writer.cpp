@@ -1,0 +1,33 @@
+#include "report_writer.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "descriptor_io.h"
+
+namespace framecmp {
+
+bool FdSink::write(const char* data, std::size_t size) {
+  if (fd_ < 0) return false;
+  while (size > 0) {
+    const ssize_t put = ::write(fd_, data, size);
+    if (put > 0) {
+      data += put;
+      size -= static_cast<std::size_t>(put);
+    } else if (put < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (!wait_until_ready(fd_, Readiness::kWritable)) return false;
+    } else if (put == 0 || errno != EINTR) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ReportWriter::flush() {
+  if (!failed_ && used_ > 0 && !sink_.write(buffer_.data(), used_)) failed_ = true;
+  used_ = 0;
+  return !failed_;
+}
+
+}  // namespace framecmp

@@ -1,0 +1,106 @@
+#include "sequence_input.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "descriptor_io.h"
+
+namespace framecmp {
+namespace {
+
+constexpr std::size_t kPageSize = 4096;
+constexpr std::size_t kHugePageSize = std::size_t{2} << 20;
+
+constexpr std::size_t round_up(const std::size_t value, const std::size_t unit) {
+  return (value + unit - 1) / unit * unit;
+}
+
+}  // namespace
+
+ReadResult FileSource::read_frame(std::uint8_t* const buffer, const std::size_t size) {
+  ReadResult result;
+  // A pipe hands over a frame in pieces; keep reading until it is whole or the input ends.
+  while (result.bytes < size) {
+    const ssize_t got = ::read(fd_, buffer + result.bytes, size - result.bytes);
+    if (got > 0) {
+      result.bytes += static_cast<std::size_t>(got);
+    } else if (got == 0) {
+      break;
+    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      // A non-blocking pipe whose writer pauses: wait for more rather than give up.
+      if (!wait_until_ready(fd_, Readiness::kReadable)) {
+        result.failed = true;
+        break;
+      }
+    } else if (errno != EINTR) {
+      result.failed = true;
+      break;
+    }
+  }
+  return result;
+}
+
+FrameBuffer::FrameBuffer(const std::size_t size) : size_(round_up(size, kPageSize)) {
+  // Map one alignment unit more, then give back what lies outside the aligned part.
+  const std::size_t mapped = size_ + kHugePageSize;
+  void* const base =
+      ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (base == MAP_FAILED) return;
+  const auto start = reinterpret_cast<std::uintptr_t>(base);
+  const std::uintptr_t aligned = round_up(start, kHugePageSize);
+  if (aligned > start) ::munmap(base, aligned - start);
+  if (const std::uintptr_t end = start + mapped; end > aligned + size_) {
+    ::munmap(reinterpret_cast<void*>(aligned + size_), end - aligned - size_);
+  }
+  data_ = reinterpret_cast<std::uint8_t*>(aligned);
+  // Only hints: without them the buffer works the same, only a little slower.
+  ::madvise(data_, size_, MADV_HUGEPAGE);
+  // The tail past the last whole huge page would take a fault per 4 KiB; one call faults
+  // it in instead. It is under 2 MiB, so nothing large is committed before it is needed.
+  const std::size_t body = size_ / kHugePageSize * kHugePageSize;
+  if (body < size_) ::madvise(data_ + body, size_ - body, MADV_POPULATE_WRITE);
+}
+
+FrameBuffer::~FrameBuffer() {
+  if (data_ != nullptr) ::munmap(data_, size_);
+}
+
+FileDescriptor::~FileDescriptor() {
+  if (fd_ >= 0 && owned_) ::close(fd_);
+}
+
+bool guard_standard_descriptors(StandardDescriptors& closed) {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    // The lowest free number is taken, and every lower one is open by now: that is fd.
+    if (::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) != fd) return false;
+    if (fd == 0) closed.input_closed = true;
+    if (fd == 1) closed.output_closed = true;
+  }
+  return true;
+}
+
+bool is_standard_input(const char* const path) {
+  return std::strcmp(path, "-") == 0;
+}
+
+FileDescriptor open_sequence(const char* const path, const bool standard_input_free) {
+  const bool from_stdin = is_standard_input(path);
+  if (from_stdin && !standard_input_free) return {-1, false};
+  FileDescriptor file = from_stdin ? FileDescriptor(STDIN_FILENO, false)
+                                   : FileDescriptor(::open(path, O_RDONLY | O_CLOEXEC), true);
+  if (!file.is_open()) return file;
+  struct stat status {};
+  if (::fstat(file.get(), &status) != 0 || S_ISDIR(status.st_mode)) return {-1, false};
+  // The file is read once from front to back; a larger read-ahead window pays off.
+  // (On a pipe this fails harmlessly.)
+  ::posix_fadvise(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+  return file;
+}
+
+}  // namespace framecmp

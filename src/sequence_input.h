@@ -1,0 +1,97 @@
+// Opening the two sequences and reading them frame by frame into reused buffers.
+#ifndef FRAMECMP_SEQUENCE_INPUT_H_
+#define FRAMECMP_SEQUENCE_INPUT_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+
+namespace framecmp {
+
+// What one read of a frame brought.
+struct ReadResult {
+  std::size_t bytes = 0;  // bytes stored at the start of the buffer, <= the size asked for
+  bool failed = false;    // true when an error, not the end of the input, cut the read short
+};
+
+// Where a sequence's bytes come from, read front to back in frame-sized blocks.
+class FrameSource {
+ public:
+  virtual ~FrameSource() = default;
+  // Fills `buffer` with the next `size` bytes. Brings fewer only at the end of the input
+  // or when a read fails; then `failed` tells the two apart.
+  virtual ReadResult read_frame(std::uint8_t* buffer, std::size_t size) = 0;
+};
+
+// A sequence read from an open file descriptor (regular file, pipe or terminal). Does not
+// own the descriptor. Pieces of a frame that arrive separately, as from a pipe, are joined,
+// and a non-blocking pipe whose writer pauses is waited for.
+class FileSource final : public FrameSource {
+ public:
+  explicit FileSource(int fd) : fd_(fd) {}
+  ReadResult read_frame(std::uint8_t* buffer, std::size_t size) override;
+
+ private:
+  int fd_;  // open for reading; read sequentially, never seeked
+};
+
+// A frame buffer mapped straight from the kernel at a 2 MiB boundary and marked for
+// transparent huge pages, so that filling it costs a page fault per 2 MiB instead of one
+// per 4 KiB. The mapping ends with the buffer: a huge page is never taken for its tail,
+// so memory use stays at the frame size.
+class FrameBuffer {
+ public:
+  explicit FrameBuffer(std::size_t size);
+  FrameBuffer(const FrameBuffer&) = delete;
+  FrameBuffer& operator=(const FrameBuffer&) = delete;
+  ~FrameBuffer();
+  // nullptr when the memory could not be obtained.
+  std::uint8_t* data() const { return data_; }
+
+ private:
+  std::size_t size_;              // mapped bytes, a whole number of pages
+  std::uint8_t* data_ = nullptr;  // 2 MiB aligned, or nullptr
+};
+
+// An open sequence's descriptor, closed at the end of the run unless it is standard input,
+// which the process does not own.
+class FileDescriptor {
+ public:
+  FileDescriptor(int fd, bool owned) : fd_(fd), owned_(owned) {}
+  FileDescriptor(FileDescriptor&& other) noexcept
+      : fd_(std::exchange(other.fd_, -1)), owned_(other.owned_) {}
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(FileDescriptor&&) = delete;
+  ~FileDescriptor();
+  int get() const { return fd_; }
+  bool is_open() const { return fd_ >= 0; }
+
+ private:
+  int fd_;      // -1 when nothing is open
+  bool owned_;  // false for standard input
+};
+
+// Which of the standard descriptors were closed when the process started.
+struct StandardDescriptors {
+  bool input_closed = false;
+  bool output_closed = false;
+};
+
+// A closed descriptor 0, 1 or 2 would be taken by the next file opened: "-" would then
+// read the test file, or report lines would go into it. Keeps each closed one occupied by
+// /dev/null and records which were closed in `closed`. False when even that is impossible.
+bool guard_standard_descriptors(StandardDescriptors& closed);
+
+// True for the path that names standard input, "-".
+bool is_standard_input(const char* path);
+
+// Opens a sequence for reading. "-" is standard input while `standard_input_free` (only
+// one sequence can read it, and not when it was closed). A directory opens under POSIX
+// but cannot be read as a sequence, so it counts as a file that cannot be opened. Not
+// open on failure.
+FileDescriptor open_sequence(const char* path, bool standard_input_free);
+
+}  // namespace framecmp
+
+#endif  // FRAMECMP_SEQUENCE_INPUT_H_
