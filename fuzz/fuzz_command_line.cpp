@@ -1,7 +1,8 @@
-// Arbitrary argument vectors through conversion and checking. The input is split at NUL
-// bytes into arguments, so the fuzzer controls their number (0 included) and every byte.
-// A refusal must be exactly one message of the known kinds; an acceptance must hold the
-// invariants the run relies on.
+// Arbitrary argument vectors through conversion and checking, in both forms. The input is
+// split at NUL bytes into arguments, so the fuzzer controls their number (0 included) and
+// every byte. A refusal must be one message between blank lines (in the classic form,
+// exactly the one of the first failing check); an acceptance must hold the invariants the
+// run relies on.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -43,22 +44,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto argc = static_cast<int>(pieces.size());
 
   const framecmp::CommandLine result = framecmp::parse_command_line(argc, argv.data());
-  if (result.accepted) {
+  const bool modern = argc > 1 && (framecmp::is_option(argv[1]) || pieces[1] == "--");
+  if (result.action == framecmp::CommandAction::kShowHelp ||
+      result.action == framecmp::CommandAction::kShowVersion) {
+    check(modern && !result.message.empty() && result.message.back() == '\n');
+    return 0;
+  }
+  if (result.action == framecmp::CommandAction::kRun) {
     const framecmp::RunSettings& s = result.settings;
-    check(argc == 5 || argc == 6);
-    check(result.refusal.empty());
-    check(framecmp::is_accepted_dimension(s.width) && framecmp::is_accepted_dimension(s.height));
+    check(s.modern == modern);
+    check(result.message.empty());
+    check(s.width > 0 && s.height > 0 && framecmp::is_accepted_block_size(s.block_size));
     check(framecmp::frame_size_of(s.format, s.width, s.height) <= framecmp::kMaxFrameSize);
     check(s.max_count >= 0);
+    if (modern) return 0;
+    check(argc == 5 || argc == 6);
+    check(framecmp::is_accepted_dimension(s.width) && framecmp::is_accepted_dimension(s.height));
     check(s.test_path == argv[3] && s.ref_path == argv[4]);
     return 0;
   }
-  const std::string_view message = result.refusal;
-  check(starts_with(message, "\nUsage: ") || starts_with(message, "\nUnvalid image dimensions ") ||
-        starts_with(message, "\nInvalid mismatch limit "));
-  check(message.size() >= 3 && message.substr(message.size() - 2) == "\n\n");
-  // One message: the arguments it quotes hold no NUL, and a refusal is produced once.
-  // Exactly one message, and the one for the first check that fails.
+  const std::string_view message = result.message;
+  // Every refusal is one message between blank lines.
+  check(message.size() >= 3 && message[0] == '\n' && message.substr(message.size() - 2) == "\n\n");
+  if (modern) return 0;
+  // The classic form: exactly the message for the first check that fails.
   const bool usage = starts_with(message, "\nUsage: ");
   const bool dimensions = starts_with(message, "\nUnvalid image dimensions ");
   const bool limit = starts_with(message, "\nInvalid mismatch limit ");

@@ -1,12 +1,20 @@
 #include "command_line.h"
 
+#include <array>
 #include <cstdio>
 #include <limits>
+#include <vector>
 
 #include "frame_geometry.h"
 
+#ifndef FRAMECMP_VERSION
+#define FRAMECMP_VERSION "unknown"
+#endif
+
 namespace framecmp {
 namespace {
+
+constexpr std::int32_t kInt32Max = std::numeric_limits<std::int32_t>::max();
 
 bool is_space(const char c) {
   // The "C" locale's white space, which is what atoi skips.
@@ -28,41 +36,36 @@ std::string format_message(const char* format, Args... args) {
 
 CommandLine refuse(std::string message) {
   CommandLine result;
-  result.refusal = std::move(message);
+  result.message = std::move(message);
   return result;
 }
 
-}  // namespace
-
-std::int32_t parse_decimal(const char* text) {
-  while (is_space(*text)) ++text;
-  const bool negative = *text == '-';
-  if (*text == '-' || *text == '+') ++text;
-  // Accumulate the magnitude in 64 bits and stop growing once it is past the range, so
-  // that no digit count can overflow.
-  constexpr std::int64_t kBeyond = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 2;
-  std::int64_t magnitude = 0;
-  for (; is_digit(*text); ++text) {
-    if (magnitude < kBeyond) magnitude = magnitude * 10 + (*text - '0');
-  }
-  const std::int64_t value = negative ? -magnitude : magnitude;
-  if (value > std::numeric_limits<std::int32_t>::max()) {
-    return std::numeric_limits<std::int32_t>::max();
-  }
-  if (value < std::numeric_limits<std::int32_t>::min()) {
-    return std::numeric_limits<std::int32_t>::min();
-  }
-  return static_cast<std::int32_t>(value);
+template <typename... Args>
+CommandLine refuse(const char* format, Args... args) {
+  return refuse(format_message(format, args...));
 }
 
-CommandLine parse_command_line(const int argc, const char* const* const argv) {
+CommandLine show(const CommandAction action, std::string text) {
+  CommandLine result;
+  result.action = action;
+  result.message = std::move(text);
+  return result;
+}
+
+CommandLine accept(const RunSettings& settings) {
+  CommandLine result;
+  result.action = CommandAction::kRun;
+  result.settings = settings;
+  return result;
+}
+
+CommandLine parse_classic(const int argc, const char* const* const argv) {
   if (argc != 5 && argc != 6) {
     // Linux hands an empty argument vector to the program as a single empty argument 0,
     // so an empty name counts as no name at all.
     const bool named = argc > 0 && argv[0] != nullptr && argv[0][0] != '\0';
     const char* const program = named ? argv[0] : kProgramName;
-    return refuse(format_message(
-        "\nUsage: %s (width) (height) (test.yuv) (ref.yuv) [(max_count)=0]\n\n", program));
+    return refuse("\nUsage: %s (width) (height) (test.yuv) (ref.yuv) [(max_count)=0]\n\n", program);
   }
   RunSettings settings;
   settings.width = parse_decimal(argv[1]);
@@ -73,18 +76,281 @@ CommandLine parse_command_line(const int argc, const char* const* const argv) {
 
   if (!is_accepted_dimension(settings.width) || !is_accepted_dimension(settings.height) ||
       frame_size_of(settings.format, settings.width, settings.height) > kMaxFrameSize) {
-    return refuse(
-        format_message("\nUnvalid image dimensions %dx%d (width=\"%s\", height=\"%s\")!\n\n",
-                       settings.width, settings.height, argv[1], argv[2]));
+    return refuse("\nUnvalid image dimensions %dx%d (width=\"%s\", height=\"%s\")!\n\n",
+                  settings.width, settings.height, argv[1], argv[2]);
   }
   if (settings.max_count < 0) {
-    return refuse(format_message("\nInvalid mismatch limit %d (max_count=\"%s\")!\n\n",
-                                 settings.max_count, argv[5]));
+    return refuse("\nInvalid mismatch limit %d (max_count=\"%s\")!\n\n", settings.max_count,
+                  argv[5]);
   }
-  CommandLine result;
-  result.accepted = true;
-  result.settings = settings;
-  return result;
+  return accept(settings);
+}
+
+// --- The modern form ---------------------------------------------------------------------
+
+enum class OptionId : std::uint8_t { kSize, kPixFmt, kBlock, kHelp, kVersion };
+
+struct OptionSpec {
+  std::string_view name;  // without the leading "--"
+  OptionId id;
+  bool takes_value;
+};
+
+constexpr std::array<OptionSpec, 5> kOptions{{
+    {"size", OptionId::kSize, true},
+    {"pix-fmt", OptionId::kPixFmt, true},
+    {"block", OptionId::kBlock, true},
+    {"help", OptionId::kHelp, false},
+    {"version", OptionId::kVersion, false},
+}};
+
+const OptionSpec* find_option(const std::string_view name) {
+  for (const OptionSpec& spec : kOptions) {
+    if (spec.name == name) return &spec;
+  }
+  return nullptr;
+}
+
+std::string help_text() {
+  return "Usage: framecmp WIDTH HEIGHT TEST REF [MAX_COUNT]\n"
+         "       framecmp OPTION... [--] [WIDTH HEIGHT] TEST REF [MAX_COUNT]\n"
+         "\n"
+         "Compares a test sequence with a reference sequence, both raw video without a\n"
+         "header, frame by frame, and prints one line per differing sample:\n"
+         "  FRM=   0 COMP=Y POS=(   1,   5) MB=     0  ==>  test= 10 != ref=200\n"
+         "TEST or REF may be - for standard input. MAX_COUNT stops after that many lines\n"
+         "(0: no limit). Without options: 8-bit 4:2:0, sides multiples of 16.\n"
+         "\n"
+         "Options (before the positional arguments; -- ends them):\n"
+         "  --size=WxH       frame size instead of WIDTH HEIGHT      --size=1920x1080\n"
+         "  --pix-fmt=NAME   sample layout (default yuv420p): yuv420p, yuv422p, yuv444p,\n"
+         "                   gray, nv12, nv21, yuvj420p/422p/444p, and yuv420p, yuv422p,\n"
+         "                   yuv444p or gray with 9, 10, 12, 14 or 16 and le or be\n"
+         "                                                           --pix-fmt=yuv420p10le\n"
+         "  --block=N        block size numbered by MB=, a power of two from 4 to 256\n"
+         "                   (default 16)                            --block=64\n"
+         "  --help           this text and exit                      --help\n"
+         "  --version        the version and exit                    --version\n"
+         "\n"
+         "Examples:\n"
+         "  framecmp 1920 1088 decoded.yuv reference.yuv\n"
+         "  framecmp --size=1920x1080 decoded.yuv reference.yuv 100\n"
+         "  framecmp --pix-fmt=yuv420p10le --block=64 3840 2160 dec.yuv ref.yuv\n"
+         "  decoder -o - stream.bin | framecmp --pix-fmt=nv12 --size=1280x720 - ref.yuv\n"
+         "\n"
+         "Exit status: 0 when the comparison ran, 1 when it could not. See framecmp(1).\n";
+}
+
+// Every option value as typed, nullptr when not given.
+struct OptionValues {
+  const char* size = nullptr;
+  const char* pix_fmt = nullptr;
+  const char* block = nullptr;
+
+  const char*& slot(const OptionId id) {
+    return id == OptionId::kSize ? size : id == OptionId::kPixFmt ? pix_fmt : block;
+  }
+};
+
+// Width and height of "WxH" (an 'x' between two strict positive numbers).
+bool parse_size(const std::string_view text, std::int32_t& width, std::int32_t& height) {
+  const std::size_t x = text.find('x');
+  if (x == std::string_view::npos) return false;
+  const auto w = parse_strict_decimal(text.substr(0, x), 1, kInt32Max);
+  const auto h = parse_strict_decimal(text.substr(x + 1), 1, kInt32Max);
+  if (!w || !h) return false;
+  width = *w;
+  height = *h;
+  return true;
+}
+
+// Checks the option values into `settings`; an empty string when all are good.
+std::string apply_options(const OptionValues& given, RunSettings& settings) {
+  if (given.pix_fmt != nullptr) {
+    const std::optional<PixelFormat> format = find_pixel_format(given.pix_fmt);
+    if (!format) {
+      return format_message("\nUnknown pixel format \"%s\" (--pix-fmt): known are %s!\n\n",
+                            given.pix_fmt, describe_pixel_formats().c_str());
+    }
+    settings.format = *format;
+  }
+  if (given.block != nullptr) {
+    const auto block = parse_strict_decimal(given.block, 1, kInt32Max);
+    if (!block || !is_accepted_block_size(*block)) {
+      return format_message("\nInvalid --block \"%s\": must be a power of two from %d to %d!\n\n",
+                            given.block, kMinBlockSize, kMaxBlockSize);
+    }
+    settings.block_size = *block;
+  }
+  if (given.size != nullptr && !parse_size(given.size, settings.width, settings.height)) {
+    return format_message(
+        "\nInvalid --size \"%s\": must be WIDTHxHEIGHT, two positive numbers (1920x1080)!\n\n",
+        given.size);
+  }
+  return {};
+}
+
+// Reads the positional arguments (2 to 5 of them) into `settings`; an empty string when
+// they are good.
+std::string apply_positionals(const std::vector<const char*>& args, const OptionValues& given,
+                              RunSettings& settings) {
+  const std::size_t count = args.size();
+  if (count < 2 || count > 5) {
+    return format_message(
+        "\nExpected TEST REF [MAX_COUNT] or WIDTH HEIGHT TEST REF [MAX_COUNT] after the "
+        "options, not %zu argument%s!\n\n",
+        count, count == 1 ? "" : "s");
+  }
+  const bool sized = count >= 4;
+  std::size_t next = 0;
+  if (sized) {
+    const char* const names[] = {"width", "height"};
+    std::int32_t* const targets[] = {&settings.width, &settings.height};
+    for (int i = 0; i < 2; ++i, ++next) {
+      const auto value = parse_strict_decimal(args[next], 1, kInt32Max);
+      if (!value) {
+        return format_message("\nInvalid %s \"%s\": must be a positive number up to %d!\n\n",
+                              names[i], args[next], kInt32Max);
+      }
+      *targets[i] = *value;
+    }
+  }
+  settings.test_path = args[next++];
+  settings.ref_path = args[next++];
+  if (next < count) {
+    const auto limit = parse_strict_decimal(args[next], 0, kInt32Max);
+    if (!limit) {
+      return format_message(
+          "\nInvalid max_count \"%s\": must be a number from 0 to %d (0: no limit)!\n\n",
+          args[next], kInt32Max);
+    }
+    settings.max_count = *limit;
+  }
+  if (sized && given.size != nullptr) {
+    return format_message("\nThe frame size is given twice: --size=%s and %s %s!\n\n", given.size,
+                          args[0], args[1]);
+  }
+  if (!sized && given.size == nullptr) {
+    return "\nNo frame size: give WIDTH HEIGHT before the files, or --size=WIDTHxHEIGHT!\n\n";
+  }
+  return {};
+}
+
+CommandLine parse_modern(const int argc, const char* const* const argv) {
+  OptionValues given;
+  int at = 1;
+  bool options_ended = false;  // by "--": what follows is positional whatever it looks like
+  for (; at < argc; ++at) {
+    const std::string_view argument = argv[at];
+    if (argument == "--") {
+      options_ended = true;
+      ++at;
+      break;
+    }
+    if (!is_option(argument)) break;
+    const std::size_t equals = argument.find('=');
+    const std::string_view name = argument.substr(2, equals - std::min(equals, std::size_t{2}));
+    const OptionSpec* const spec = find_option(name);
+    if (spec == nullptr) {
+      return refuse("\nUnknown option \"%s\" (framecmp --help lists the options)!\n\n", argv[at]);
+    }
+    if (!spec->takes_value) {
+      if (equals != std::string_view::npos) {
+        return refuse("\nOption \"--%s\" takes no value (\"%s\")!\n\n", spec->name.data(),
+                      argv[at]);
+      }
+      if (spec->id == OptionId::kHelp) return show(CommandAction::kShowHelp, help_text());
+      return show(CommandAction::kShowVersion, "framecmp " FRAMECMP_VERSION "\n");
+    }
+    const char* value = nullptr;
+    if (equals != std::string_view::npos) {
+      value = argv[at] + equals + 1;
+    } else if (at + 1 < argc) {
+      value = argv[++at];
+    } else {
+      return refuse("\nOption \"--%s\" needs a value!\n\n", spec->name.data());
+    }
+    const char*& slot = given.slot(spec->id);
+    if (slot != nullptr) {
+      return refuse("\nOption \"--%s\" is given twice (\"%s\" and \"%s\")!\n\n", spec->name.data(),
+                    slot, value);
+    }
+    slot = value;
+  }
+  std::vector<const char*> positionals(argv + at, argv + argc);
+  if (!options_ended) {
+    for (const char* const argument : positionals) {
+      if (is_option(argument)) {
+        return refuse("\nOption \"%s\" comes after the positional arguments: options go first!\n\n",
+                      argument);
+      }
+    }
+  }
+  RunSettings settings;
+  settings.modern = true;
+  if (std::string problem = apply_options(given, settings); !problem.empty()) {
+    return refuse(std::move(problem));
+  }
+  if (std::string problem = apply_positionals(positionals, given, settings); !problem.empty()) {
+    return refuse(std::move(problem));
+  }
+  const std::int64_t frame_size = frame_size_of(settings.format, settings.width, settings.height);
+  if (frame_size > kMaxFrameSize) {
+    return refuse("\nFrame too large: %dx%d %s needs %s bytes a frame, the limit is %lld!\n\n",
+                  settings.width, settings.height, settings.format.name.c_str(),
+                  frame_size == std::numeric_limits<std::int64_t>::max()
+                      ? "more than 9223372036854775807"
+                      : std::to_string(frame_size).c_str(),
+                  static_cast<long long>(kMaxFrameSize));
+  }
+  return accept(settings);
+}
+
+}  // namespace
+
+std::int32_t parse_decimal(const char* text) {
+  while (is_space(*text)) ++text;
+  const bool negative = *text == '-';
+  if (*text == '-' || *text == '+') ++text;
+  // Accumulate the magnitude in 64 bits and stop growing once it is past the range, so
+  // that no digit count can overflow.
+  constexpr std::int64_t kBeyond = std::int64_t{kInt32Max} + 2;
+  std::int64_t magnitude = 0;
+  for (; is_digit(*text); ++text) {
+    if (magnitude < kBeyond) magnitude = magnitude * 10 + (*text - '0');
+  }
+  const std::int64_t value = negative ? -magnitude : magnitude;
+  if (value > kInt32Max) return kInt32Max;
+  if (value < std::numeric_limits<std::int32_t>::min()) {
+    return std::numeric_limits<std::int32_t>::min();
+  }
+  return static_cast<std::int32_t>(value);
+}
+
+std::optional<std::int32_t> parse_strict_decimal(const std::string_view text,
+                                                 const std::int32_t min, const std::int32_t max) {
+  if (text.empty()) return std::nullopt;
+  std::int64_t value = 0;
+  for (const char c : text) {
+    if (!is_digit(c)) return std::nullopt;
+    value = value * 10 + (c - '0');
+    if (value > max) return std::nullopt;  // also keeps any digit count from overflowing
+  }
+  if (value < min) return std::nullopt;
+  return static_cast<std::int32_t>(value);
+}
+
+bool is_option(const std::string_view argument) {
+  if (argument.size() < 3 || argument.substr(0, 2) != "--") return false;
+  const char c = argument[2];
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+CommandLine parse_command_line(const int argc, const char* const* const argv) {
+  // The modern form only when the first argument asks for it, so that every classic
+  // command line, whatever its later arguments hold, keeps its meaning.
+  const bool modern = argc > 1 && (is_option(argv[1]) || std::string_view(argv[1]) == "--");
+  return modern ? parse_modern(argc, argv) : parse_classic(argc, argv);
 }
 
 }  // namespace framecmp

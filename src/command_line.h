@@ -1,9 +1,13 @@
 // Conversion and checking of the command line, up to but not including any resource.
+// Two forms: the classic one without options, and the modern one that any option (or
+// "--") selects.
 #ifndef FRAMECMP_COMMAND_LINE_H_
 #define FRAMECMP_COMMAND_LINE_H_
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "frame_geometry.h"
 #include "pixel_format.h"
@@ -16,8 +20,10 @@ inline constexpr const char* kProgramName = "framecmp";
 // A checked command line, ready for the run.
 // Invariants: width, height > 0 and the frame size of the format at that size is at most
 // kMaxFrameSize; block_size is an accepted block size; max_count >= 0 (0: no limit); both
-// paths point into the argument vector.
+// paths point into the argument vector. The classic form always has yuv420p in 16x16
+// macroblocks.
 struct RunSettings {
+  bool modern = false;  // options were given: the modern rules and messages hold
   std::int32_t width = 0;
   std::int32_t height = 0;
   PixelFormat format = *find_pixel_format(kDefaultPixelFormat);
@@ -27,20 +33,38 @@ struct RunSettings {
   const char* ref_path = nullptr;
 };
 
-// Either settings to run with or the one message that refuses the command line.
+// What the command line asks for.
+enum class CommandAction : std::uint8_t {
+  kRun,          // settings hold the run
+  kRefuse,       // message is the refusal for standard error; status 1
+  kShowHelp,     // message is the help text for standard output; status 0
+  kShowVersion,  // message is the version line for standard output; status 0
+};
+
 struct CommandLine {
-  bool accepted = false;
-  RunSettings settings;  // meaningful when accepted
-  std::string refusal;   // the complete message for standard error when not accepted
+  CommandAction action = CommandAction::kRefuse;
+  RunSettings settings;  // meaningful for kRun
+  std::string message;   // the complete text to print for every other action
 };
 
 // Decimal text to int32_t the way atoi reads it (leading white space, an optional sign,
 // digits up to the first non-digit; no number at all gives 0), except that a value beyond
-// the int32_t range saturates to its nearest end instead of wrapping.
+// the int32_t range saturates to its nearest end instead of wrapping. The classic form's
+// conversion.
 std::int32_t parse_decimal(const char* text);
 
+// Strict decimal text: digits only (no sign, no blank, nothing after), from `min` to
+// `max`. Nothing when the text is anything else. The modern form's conversion.
+std::optional<std::int32_t> parse_strict_decimal(std::string_view text, std::int32_t min,
+                                                 std::int32_t max);
+
+// True when `argument` is an option of the modern form: "--" followed by a letter.
+bool is_option(std::string_view argument);
+
 // Converts and checks `argc` arguments of `argv` (argument 0 is the program path, possibly
-// absent when argc == 0), in the order: count, conversions, dimensions, limit.
+// absent when argc == 0). Without options: count, conversions, dimensions, limit, as the
+// classic form always did. With them: options in the order given, then the positional
+// arguments, then the frame size.
 CommandLine parse_command_line(int argc, const char* const* argv);
 
 }  // namespace framecmp

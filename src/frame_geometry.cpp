@@ -19,10 +19,12 @@ bool is_accepted_dimension(const std::int32_t value) {
 
 std::int64_t frame_size_of(const PixelFormat& format, const std::int32_t width,
                            const std::int32_t height) {
-  // Both sides are below 2^31, so their product fits in 64 bits; a frame past that is far
-  // beyond any limit and is given as the largest value instead of overflowing.
+  // Both sides are below 2^31, so their product fits in 64 bits; three planes of two bytes
+  // may not, and such a frame is given as the largest value instead of overflowing.
   const std::int64_t luma = std::int64_t{width} * height;
-  if (luma > kMaxFrameSize) return std::numeric_limits<std::int64_t>::max();
+  if (luma > std::numeric_limits<std::int64_t>::max() / 6) {
+    return std::numeric_limits<std::int64_t>::max();
+  }
   const std::int64_t chroma =
       format.plane_count == 1
           ? 0

@@ -72,8 +72,8 @@ struct SamplePosition {
 bool is_accepted_dimension(std::int32_t value);
 
 // Bytes in one frame of `format` at width x height (both > 0), computed in 64 bits so that
-// any pair of 32-bit sides can be checked against kMaxFrameSize; INT64_MAX when even the
-// luma plane has more than kMaxFrameSize samples.
+// any pair of 32-bit sides can be checked against kMaxFrameSize; INT64_MAX when the size
+// would not fit in 64 bits.
 std::int64_t frame_size_of(const PixelFormat& format, std::int32_t width, std::int32_t height);
 
 // True when `value` is a block size --block accepts.

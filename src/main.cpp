@@ -9,6 +9,7 @@
 #include <memory>
 #include <new>
 #include <span>
+#include <string>
 
 #include "command_line.h"
 #include "frame_geometry.h"
@@ -21,6 +22,14 @@ namespace {
 
 // Report lines are gathered into blocks of this size before they reach standard output.
 constexpr std::size_t kReportBufferSize = std::size_t{1} << 20;
+
+// Prints the help or version text; false (after saying so) when it could not be written.
+bool print_to_standard_output(const std::string& text, const StandardDescriptors& closed) {
+  FdSink sink(closed.output_closed ? -1 : STDOUT_FILENO);
+  if (sink.write(text.data(), text.size())) return true;
+  std::fputs("\nCannot write to standard output!\n\n", stderr);
+  return false;
+}
 
 int report_open_failure(const char* path) {
   std::fprintf(stderr, "\nCannot open file \"%s\"!\n\n", path);
@@ -53,9 +62,26 @@ void write_summary(const RunSettings& settings, const ComparisonOutcome& outcome
   }
 }
 
+// In the modern form, a sequence that ends in a partial frame is named: it nearly always
+// means a wrong size or pixel format.
+void write_partial_frame_notes(const RunSettings& settings, const ComparisonOutcome& outcome,
+                               const std::int64_t frame_size) {
+  const struct {
+    const char* path;
+    std::size_t tail;
+  } sequences[] = {{settings.test_path, outcome.test_tail}, {settings.ref_path, outcome.ref_tail}};
+  for (const auto& sequence : sequences) {
+    if (sequence.tail == 0) continue;
+    std::fprintf(stderr,
+                 "\nFile \"%s\" ends in a partial frame of %zu bytes (a frame is %" PRId64
+                 " bytes): are the size and the pixel format right?\n\n",
+                 sequence.path, sequence.tail, frame_size);
+  }
+}
+
 // Ends a run whose comparison has finished: failures first, then the summary.
 int finish_run(const RunSettings& settings, const ComparisonOutcome& outcome,
-               ReportWriter& report) {
+               const std::int64_t frame_size, ReportWriter& report) {
   // Everything for standard output goes out before anything reaches standard error, so
   // that a terminal shows the two streams in order.
   const bool report_written = report.flush();
@@ -71,6 +97,7 @@ int finish_run(const RunSettings& settings, const ComparisonOutcome& outcome,
     status = 1;
   }
   if (status == 0 && outcome.mismatches == 0) write_summary(settings, outcome);
+  if (status == 0 && settings.modern) write_partial_frame_notes(settings, outcome, frame_size);
   return status;
 }
 
@@ -78,9 +105,15 @@ int run_comparer(const int argc, const char* const* const argv) {
   StandardDescriptors closed;
   if (!guard_standard_descriptors(closed)) return 1;
   const CommandLine command_line = parse_command_line(argc, argv);
-  if (!command_line.accepted) {
-    std::fputs(command_line.refusal.c_str(), stderr);
-    return 1;
+  switch (command_line.action) {
+    case CommandAction::kRun:
+      break;
+    case CommandAction::kRefuse:
+      std::fputs(command_line.message.c_str(), stderr);
+      return 1;
+    case CommandAction::kShowHelp:
+    case CommandAction::kShowVersion:
+      return print_to_standard_output(command_line.message, closed) ? 0 : 1;
   }
   const RunSettings& settings = command_line.settings;
   const FrameGeometry geometry =
@@ -107,7 +140,7 @@ int run_comparer(const int argc, const char* const* const argv) {
   ReportWriter report(sink, std::span<char>(report_buffer.get(), kReportBufferSize));
   const ComparisonOutcome outcome = compare_sequences(
       geometry, settings.max_count, test_buffer.data(), ref_buffer.data(), test, ref, report);
-  return finish_run(settings, outcome, report);
+  return finish_run(settings, outcome, geometry.frame_size, report);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -484,6 +485,162 @@ TEST_F(Cli, SequencesBeyond4GiBAreReadToTheEnd) {
   close(fd);
   expect(run({"1920", "1088", test, "/dev/zero"}),
          "FRM=1371 COMP=V POS=( 543, 959) MB=  8159  ==>  test= 42 != ref=  0\n", "", 0);
+}
+
+// --- The modern form: every case as data, files named by @placeholders -----------------
+
+// Bytes of one frame or more, built by setting samples of a zeroed buffer.
+struct FileSpec {
+  std::string name;
+  std::size_t size;                                       // bytes
+  std::vector<std::pair<std::size_t, std::uint8_t>> set;  // (offset, value)
+};
+
+// yuv420p frame of 6x4 (36 bytes): Y 24, U 6, V 6; and the same picture as nv12.
+std::string yuv_to_nv12(const std::string& planar) {
+  std::string nv12 = planar.substr(0, 24);
+  for (std::size_t i = 0; i < 6; ++i) {
+    nv12 += planar[24 + i];
+    nv12 += planar[30 + i];
+  }
+  return nv12;
+}
+
+TEST_F(Cli, ModernFormCasesAsData) {
+  const FileSpec specs[] = {
+      {"zero1080", 3110400, {}},
+      // Last Y sample (row 1079, column 1919) and last U sample of a 1920x1080 frame.
+      {"t1080", 3110400, {{2073599, 1}, {2073600 + 518399, 2}}},
+      // yuv420p10le 4x2: Y (1,3) = 1023, Y (0,0) = 65535 (stray high bits).
+      {"zero10", 24, {}},
+      {"t10le", 24, {{14, 0xFF}, {15, 0x03}, {0, 0xFF}, {1, 0xFF}}},
+      {"t10be", 24, {{14, 0x03}, {15, 0xFF}, {0, 0xFF}, {1, 0xFF}}},
+      // yuv422p 130x4, --block=64: Y (0,129) and U (0,64) are in block 2.
+      {"zero422", 130 * 4 + 2 * 65 * 4, {}},
+      {"t422", 130 * 4 + 2 * 65 * 4, {{129, 9}, {520 + 64, 8}}},
+      // yuv420p 17x9 (243 bytes): the last V sample, then a frame with a partial tail.
+      {"zero17", 243, {}},
+      {"t17", 243, {{242, 5}}},
+      {"tail17", 253, {}},
+      {"tail17b", 253, {}},
+  };
+  for (const FileSpec& spec : specs) {
+    std::string bytes(spec.size, '\0');
+    for (const auto& [at, value] : spec.set) bytes[at] = static_cast<char>(value);
+    std::ofstream(path(spec.name), std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+  const std::string partial =
+      "\nFile \"@tail17\" ends in a partial frame of 10 bytes (a frame is "
+      "243 bytes): are the size and the pixel format right?\n\n";
+  const struct {
+    std::vector<std::string> args;
+    std::string out, err;
+    int status;
+  } cases[] = {
+      {{"--", "1920", "1080", "@t1080", "@zero1080"},
+       "FRM=   0 COMP=Y POS=(1079,1919) MB=  8159  ==>  test=  1 != ref=  0\n"
+       "FRM=   0 COMP=U POS=( 539, 959) MB=  8159  ==>  test=  2 != ref=  0\n",
+       "",
+       0},
+      {{"--size=1920x1080", "@zero1080", "@zero1080"},
+       "",
+       "\nFiles \"@zero1080\" and \"@zero1080\" are identical (1 frames)!\n\n",
+       0},
+      {{"--pix-fmt=yuv420p10le", "--size=4x2", "@t10le", "@zero10"},
+       "FRM=   0 COMP=Y POS=(   0,   0) MB=     0  ==>  test=65535 != ref=   0\n"
+       "FRM=   0 COMP=Y POS=(   1,   3) MB=     0  ==>  test=1023 != ref=   0\n",
+       "",
+       0},
+      {{"--pix-fmt=yuv420p10be", "--size=4x2", "@t10be", "@zero10", "1"},
+       "FRM=   0 COMP=Y POS=(   0,   0) MB=     0  ==>  test=65535 != ref=   0\n",
+       "",
+       0},
+      {{"--pix-fmt=yuv422p", "--block=64", "130", "4", "@t422", "@zero422"},
+       "FRM=   0 COMP=Y POS=(   0, 129) MB=     2  ==>  test=  9 != ref=  0\n"
+       "FRM=   0 COMP=U POS=(   0,  64) MB=     2  ==>  test=  8 != ref=  0\n",
+       "",
+       0},
+      {{"--size=17x9", "@t17", "@zero17"},
+       "FRM=   0 COMP=V POS=(   4,   8) MB=     1  ==>  test=  5 != ref=  0\n",
+       "",
+       0},
+      {{"--size=17x9", "@tail17", "@tail17b"},
+       "",
+       "\nFiles \"@tail17\" and \"@tail17b\" are identical (1 frames)!\n\n" + partial +
+           "\nFile \"@tail17b\" ends in a partial frame of 10 bytes (a frame is 243 bytes): are "
+           "the "
+           "size and the pixel format right?\n\n",
+       0},
+      {{"--size=17x9", "@tail17", "@zero17"},
+       "",
+       "\nFile \"@zero17\" is shorter (1 frames) than file \"@tail17\"!\n\n" + partial,
+       0},
+      // The classic form stays silent about partial frames.
+      {{"32", "16", "@tail17", "@tail17b"},
+       "",
+       "\nFiles \"@tail17\" and \"@tail17b\" are identical (0 frames)!\n\n",
+       0},
+      {{"--version"}, "framecmp " FRAMECMP_VERSION "\n", "", 0},
+      {{"--size=17x9", "@missing", "@zero17"}, "", "\nCannot open file \"@missing\"!\n\n", 1},
+      {{"--size=17x9", "-", "@zero17", "--frames=1"},
+       "",
+       "\nOption \"--frames=1\" comes after the positional arguments: options go first!\n\n",
+       1},
+  };
+  const auto resolve = [&](std::string text) {
+    for (std::size_t at; (at = text.find('@')) != std::string::npos;) {
+      std::size_t end = at + 1;
+      while (end < text.size() && std::isalnum(static_cast<unsigned char>(text[end]))) ++end;
+      text.replace(at, end - at, path(text.substr(at + 1, end - at - 1)));
+    }
+    return text;
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args;
+    for (const std::string& arg : c.args) args.push_back(resolve(arg));
+    SCOPED_TRACE(c.args.front() + " " + c.args.back());
+    expect(run(args), c.out, resolve(c.err), c.status);
+  }
+  const Result help = run({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.err, "");
+  EXPECT_NE(help.out.find("--pix-fmt=NAME"), std::string::npos);
+}
+
+// nv12 and the same pictures as yuv420p give the same report, line for line: U lines of a
+// frame first, then V lines, at positions inside each chroma plane.
+TEST_F(Cli, Nv12ReportsLikeThePlanarEquivalent) {
+  std::string ref(72, '\0');
+  for (std::size_t i = 0; i < ref.size(); ++i) ref[i] = static_cast<char>(i * 3);
+  std::string test = ref;
+  for (const std::size_t at : std::vector<std::size_t>{5, 25, 29, 31, 35, 60, 71}) test[at] ^= 0x40;
+  const auto write = [&](const std::string& name, const std::string& bytes) {
+    std::ofstream(path(name), std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return path(name);
+  };
+  const Result planar = run({"--size=6x4", write("t.yuv", test), write("r.yuv", ref)});
+  for (const char* format : {"--pix-fmt=nv12", "--pix-fmt=nv21"}) {
+    const bool v_first = std::string(format).back() == '1';
+    const auto interleave = [&](const std::string& bytes) {
+      std::string out;
+      for (std::size_t frame = 0; frame < 2; ++frame) {
+        std::string one = yuv_to_nv12(bytes.substr(frame * 36, 36));
+        if (v_first) {
+          for (std::size_t i = 24; i < 36; i += 2) std::swap(one[i], one[i + 1]);
+        }
+        out += one;
+      }
+      return out;
+    };
+    const Result paired = run(
+        {format, "--size=6x4", write("t.nv", interleave(test)), write("r.nv", interleave(ref))});
+    EXPECT_EQ(paired.out, planar.out) << format;
+    EXPECT_EQ(paired.status, 0);
+  }
+  EXPECT_EQ(std::count(planar.out.begin(), planar.out.end(), '\n'), 7);
+  EXPECT_NE(planar.out.find("FRM=   0 COMP=V POS=(   1,   2) MB=     0"), std::string::npos);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -79,8 +80,8 @@ TEST(ParseCommandLine, RefusesWithExactlyOneMessage) {
   };
   for (const auto& c : cases) {
     const CommandLine result = parse(c.args);
-    EXPECT_FALSE(result.accepted);
-    EXPECT_EQ(result.refusal, c.message);
+    EXPECT_EQ(result.action, CommandAction::kRefuse);
+    EXPECT_EQ(result.message, c.message);
   }
 }
 
@@ -94,17 +95,132 @@ TEST(ParseCommandLine, AcceptsAndConvertsEveryArgument) {
       {{"fc", "32", "16", "t", "r", "-0"}, 32, 16, 0},
       {{"fc", "32", "16", "t", "r", "lots"}, 32, 16, 0},
       {{"fc", "32", "16", "t", "r", "99999999999"}, 32, 16, kMax},
+      // Later arguments never turn a classic command line into the modern one.
+      {{"fc", "32", "16", "t", "r", "--block=8"}, 32, 16, 0},
   };
   for (const auto& c : cases) {
     const CommandLine result = parse(c.args);
-    ASSERT_TRUE(result.accepted) << result.refusal;
-    EXPECT_EQ(result.refusal, "");
+    ASSERT_EQ(result.action, CommandAction::kRun) << result.message;
+    EXPECT_EQ(result.message, "");
     EXPECT_EQ(result.settings.width, c.width);
     EXPECT_EQ(result.settings.height, c.height);
     EXPECT_EQ(result.settings.max_count, c.max_count);
     EXPECT_STREQ(result.settings.test_path, "t");
     EXPECT_STREQ(result.settings.ref_path, "r");
+    EXPECT_FALSE(result.settings.modern);
   }
+}
+
+TEST(ParseStrictDecimal, DigitsOnlyAndInRange) {
+  const struct {
+    const char* text;
+    std::int32_t min, max;
+    std::optional<std::int32_t> value;
+  } cases[] = {
+      {"16", 1, kMax, 16},
+      {"0", 0, kMax, 0},
+      {"0", 1, kMax, std::nullopt},
+      {"007", 0, kMax, 7},
+      {"2147483647", 1, kMax, kMax},
+      {"2147483648", 1, kMax, std::nullopt},
+      {"99999999999999999999", 0, kMax, std::nullopt},
+      {"16px", 1, kMax, std::nullopt},
+      {"+16", 1, kMax, std::nullopt},
+      {"-1", 0, kMax, std::nullopt},
+      {" 16", 1, kMax, std::nullopt},
+      {"", 0, kMax, std::nullopt},
+      {"257", 4, 256, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(parse_strict_decimal(c.text, c.min, c.max), c.value) << '"' << c.text << '"';
+  }
+}
+
+// The modern form: every refusal names what was typed and says why.
+TEST(ParseCommandLine, ModernFormRefusals) {
+  const struct {
+    std::vector<const char*> args;
+    std::string message;
+  } cases[] = {
+      {{"fc", "--colour", "a", "b"},
+       "\nUnknown option \"--colour\" (framecmp --help lists the options)!\n\n"},
+      {{"fc", "--block"}, "\nOption \"--block\" needs a value!\n\n"},
+      {{"fc", "--version=2"}, "\nOption \"--version\" takes no value (\"--version=2\")!\n\n"},
+      {{"fc", "--block=8", "--block", "16", "a", "b"},
+       "\nOption \"--block\" is given twice (\"8\" and \"16\")!\n\n"},
+      {{"fc", "--block=12", "16", "16", "a", "b"},
+       "\nInvalid --block \"12\": must be a power of two from 4 to 256!\n\n"},
+      {{"fc", "--block=512", "16", "16", "a", "b"},
+       "\nInvalid --block \"512\": must be a power of two from 4 to 256!\n\n"},
+      {{"fc", "--size=1920", "a", "b"},
+       "\nInvalid --size \"1920\": must be WIDTHxHEIGHT, two positive numbers (1920x1080)!\n\n"},
+      {{"fc", "--size=0x16", "a", "b"},
+       "\nInvalid --size \"0x16\": must be WIDTHxHEIGHT, two positive numbers (1920x1080)!\n\n"},
+      {{"fc", "--", "16px", "16", "a", "b"},
+       "\nInvalid width \"16px\": must be a positive number up to 2147483647!\n\n"},
+      {{"fc", "--", "16", "0", "a", "b"},
+       "\nInvalid height \"0\": must be a positive number up to 2147483647!\n\n"},
+      {{"fc", "--", "16", "16", "a", "b", "lots"},
+       "\nInvalid max_count \"lots\": must be a number from 0 to 2147483647 (0: no limit)!\n\n"},
+      {{"fc", "--size=16x16", "a", "b", "-1"},
+       "\nInvalid max_count \"-1\": must be a number from 0 to 2147483647 (0: no limit)!\n\n"},
+      {{"fc", "--"},
+       "\nExpected TEST REF [MAX_COUNT] or WIDTH HEIGHT TEST REF [MAX_COUNT] after the options, "
+       "not 0 arguments!\n\n"},
+      {{"fc", "--", "1", "2", "3", "4", "5", "6"},
+       "\nExpected TEST REF [MAX_COUNT] or WIDTH HEIGHT TEST REF [MAX_COUNT] after the options, "
+       "not 6 arguments!\n\n"},
+      {{"fc", "--size=16x16", "16", "16", "a", "b"},
+       "\nThe frame size is given twice: --size=16x16 and 16 16!\n\n"},
+      {{"fc", "--block=8", "a", "b"},
+       "\nNo frame size: give WIDTH HEIGHT before the files, or --size=WIDTHxHEIGHT!\n\n"},
+      {{"fc", "--size=16x16", "a", "b", "--block=4"},
+       "\nOption \"--block=4\" comes after the positional arguments: options go first!\n\n"},
+      {{"fc", "--pix-fmt=yuv422p10le", "65536", "32768", "a", "b"},
+       "\nFrame too large: 65536x32768 yuv422p10le needs 8589934592 bytes a frame, the limit is "
+       "2147483647!\n\n"},
+  };
+  for (const auto& c : cases) {
+    const CommandLine result = parse(c.args);
+    EXPECT_EQ(result.action, CommandAction::kRefuse) << c.message;
+    EXPECT_EQ(result.message, c.message);
+  }
+  const CommandLine unknown_format = parse({"fc", "--pix-fmt=yuv420", "a", "b"});
+  EXPECT_EQ(unknown_format.message.substr(0, 53),
+            "\nUnknown pixel format \"yuv420\" (--pix-fmt): known are");
+  EXPECT_NE(unknown_format.message.find("nv12"), std::string::npos);
+}
+
+TEST(ParseCommandLine, ModernFormAcceptances) {
+  const struct {
+    std::vector<const char*> args;
+    std::int32_t width, height, block, max_count;
+    const char* format;
+    const char* test;
+  } cases[] = {
+      {{"fc", "--", "1920", "1080", "t", "r"}, 1920, 1080, 16, 0, "yuv420p", "t"},
+      {{"fc", "--size=17x9", "t", "r", "0"}, 17, 9, 16, 0, "yuv420p", "t"},
+      {{"fc", "--size", "17x9", "--block", "64", "t", "r", "7"}, 17, 9, 64, 7, "yuv420p", "t"},
+      {{"fc", "--pix-fmt=nv12", "--block=4", "--", "-", "r"}, 0, 0, 4, 0, "nv12", "-"},
+      {{"fc", "--pix-fmt", "gray16be", "--", "3", "5", "--t", "r"}, 3, 5, 16, 0, "gray16be", "--t"},
+  };
+  for (const auto& c : cases) {
+    const CommandLine result = parse(c.args);
+    if (c.width == 0) {  // no size at all: refused, but only for that
+      EXPECT_EQ(result.message.substr(0, 15), "\nNo frame size:");
+      continue;
+    }
+    ASSERT_EQ(result.action, CommandAction::kRun) << result.message;
+    EXPECT_TRUE(result.settings.modern);
+    EXPECT_EQ(result.settings.width, c.width);
+    EXPECT_EQ(result.settings.height, c.height);
+    EXPECT_EQ(result.settings.block_size, c.block);
+    EXPECT_EQ(result.settings.max_count, c.max_count);
+    EXPECT_EQ(result.settings.format.name, c.format);
+    EXPECT_STREQ(result.settings.test_path, c.test);
+  }
+  EXPECT_EQ(parse({"fc", "--help", "--bogus"}).action, CommandAction::kShowHelp);
+  EXPECT_EQ(parse({"fc", "--version"}).message, "framecmp " FRAMECMP_VERSION "\n");
 }
 
 }  // namespace

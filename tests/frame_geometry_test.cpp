@@ -110,7 +110,7 @@ TEST(FrameGeometry, FrameSizeIsComputedIn64Bits) {
       {"yuv420p", 32768, 43680, 2146959360},  // the largest classic frame
       {"yuv420p", 32768, 43696, 2147745792},
       {"yuv420p10le", 32768, 32768, 3221225472},
-      {"yuv420p", 65536, 65536, std::numeric_limits<std::int64_t>::max()},
+      {"yuv420p", 65536, 65536, 6442450944},
       {"yuv444p16le", 2147483647, 2147483647, std::numeric_limits<std::int64_t>::max()},
   };
   for (const auto& c : cases) {
