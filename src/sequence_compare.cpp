@@ -182,19 +182,24 @@ PlaneWalker walker_for(const PlaneLayout& plane, const int depth) {
 
 // Reports the differing samples of one frame pair, plane by plane, until `cap` lines were
 // written over the run or the report fails.
+// `equal_prefix` leading bytes of the frames are known to be equal already.
 void walk_frame(const FrameWalk& walk, const std::array<PlaneWalker, 3>& walkers,
-                ComparisonOutcome& outcome, ReportWriter& report) {
+                const std::size_t equal_prefix, ComparisonOutcome& outcome, ReportWriter& report) {
   const FrameGeometry& geometry = walk.geometry;
   WalkState state{outcome.mismatches, report.cursor()};
+  const auto known_equal = [&](const std::int64_t offset, const std::int64_t size) {
+    return offset + size <= static_cast<std::int64_t>(equal_prefix);
+  };
   // U and V of a pair plane are walked one after the other over the same bytes; one
   // comparison of those bytes spares both walks in the common equal case.
   const bool pairs_equal =
       geometry.pair_plane_size > 0 &&
-      std::memcmp(walk.test + geometry.pair_plane_offset, walk.ref + geometry.pair_plane_offset,
-                  static_cast<std::size_t>(geometry.pair_plane_size)) == 0;
+      (known_equal(geometry.pair_plane_offset, geometry.pair_plane_size) ||
+       std::memcmp(walk.test + geometry.pair_plane_offset, walk.ref + geometry.pair_plane_offset,
+                   static_cast<std::size_t>(geometry.pair_plane_size)) == 0);
   for (std::size_t p = 0; p < geometry.plane_count; ++p) {
     const PlaneLayout& plane = geometry.planes[p];
-    if (plane.in_pair_plane && pairs_equal) continue;
+    if ((plane.in_pair_plane && pairs_equal) || known_equal(plane.offset, plane.span())) continue;
     if (walkers[p](walk, plane, state, report) == PlaneResult::kStop) break;
   }
   report.advance(state.out);
@@ -230,8 +235,9 @@ ComparisonOutcome compare_sequences(const FrameGeometry& geometry, const std::in
   }
   ComparisonOutcome outcome;
   for (;;) {
-    const ReadResult test_read = test.read_frame(test_buffer, frame_size);
-    const ReadResult ref_read = ref.read_frame(ref_buffer, frame_size);
+    const PairRead pair = read_frame_pair(test, ref, test_buffer, ref_buffer, frame_size);
+    const ReadResult& test_read = pair.test;
+    const ReadResult& ref_read = pair.ref;
     if (test_read.bytes != frame_size || ref_read.bytes != frame_size) {
       outcome.end = end_of_input(test_read, ref_read, test_buffer, ref_buffer);
       // Only a read that reached the end of its input can hold a partial last frame.
@@ -239,8 +245,10 @@ ComparisonOutcome compare_sequences(const FrameGeometry& geometry, const std::in
       outcome.ref_tail = ref_read.bytes < frame_size && !ref_read.failed ? ref_read.bytes : 0;
       return outcome;
     }
-    walk_frame({geometry, outcome.frames_compared, cap, test_buffer, ref_buffer}, walkers, outcome,
-               report);
+    if (pair.equal_prefix < frame_size) {
+      walk_frame({geometry, outcome.frames_compared, cap, test_buffer, ref_buffer}, walkers,
+                 pair.equal_prefix, outcome, report);
+    }
     ++outcome.frames_compared;
     // Nothing is read once the limit's lines are out (a pipe's writer may never send the
     // next frame) or once the report is lost (reading on would serve nothing).

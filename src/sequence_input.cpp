@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -43,6 +44,31 @@ ReadResult FileSource::read_frame(std::uint8_t* const buffer, const std::size_t 
     }
   }
   return result;
+}
+
+PairRead read_frame_pair(FrameSource& test, FrameSource& ref, std::uint8_t* const test_buffer,
+                         std::uint8_t* const ref_buffer, const std::size_t frame_size) {
+  PairRead pair;
+  bool test_open = true;
+  bool ref_open = true;
+  bool equal_so_far = true;
+  for (std::size_t at = 0; at < frame_size && (test_open || ref_open); at += kReadPiece) {
+    const std::size_t piece = std::min(kReadPiece, frame_size - at);
+    const auto read_piece = [&](FrameSource& source, std::uint8_t* buffer, ReadResult& total,
+                                bool& open) {
+      if (!open) return;
+      const ReadResult got = source.read_frame(buffer + at, piece);
+      total.bytes += got.bytes;
+      total.failed = got.failed;
+      open = got.bytes == piece;
+    };
+    read_piece(test, test_buffer, pair.test, test_open);
+    read_piece(ref, ref_buffer, pair.ref, ref_open);
+    equal_so_far = equal_so_far && test_open && ref_open &&
+                   std::memcmp(test_buffer + at, ref_buffer + at, piece) == 0;
+    if (equal_so_far) pair.equal_prefix = at + piece;
+  }
+  return pair;
 }
 
 FrameBuffer::FrameBuffer(const std::size_t size) : size_(round_up(size, kPageSize)) {

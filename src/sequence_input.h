@@ -23,6 +23,24 @@ class FrameSource {
   virtual ReadResult read_frame(std::uint8_t* buffer, std::size_t size) = 0;
 };
 
+// What one read of a frame pair brought.
+struct PairRead {
+  ReadResult test;
+  ReadResult ref;
+  std::size_t equal_prefix = 0;  // leading bytes known equal in both buffers (a lower bound)
+};
+
+// Bytes read from each sequence in turn while a frame pair is read.
+inline constexpr std::size_t kReadPiece = std::size_t{256} << 10;
+
+// Reads the next frame of both sequences into the buffers (at least `frame_size` bytes
+// each), in turns of kReadPiece bytes, test first, so that each piece of the pair is
+// compared while it is still in the cache: equal frames then cost little more than the
+// reads. A sequence that ends or fails is not read further; the other still is, to its
+// frame's end.
+PairRead read_frame_pair(FrameSource& test, FrameSource& ref, std::uint8_t* test_buffer,
+                         std::uint8_t* ref_buffer, std::size_t frame_size);
+
 // A sequence read from an open file descriptor (regular file, pipe or terminal). Does not
 // own the descriptor. Pieces of a frame that arrive separately, as from a pipe, are joined,
 // and a non-blocking pipe whose writer pauses is waited for.

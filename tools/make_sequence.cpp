@@ -1,12 +1,14 @@
-// Writes a synthetic raw 4:2:0 sequence for examples and benchmarks.
+// Writes a synthetic raw planar 4:2:0 sequence for examples and benchmarks.
 //
 //   make_sequence OUTPUT WIDTH HEIGHT FRAMES [--seed N] [--invert] [--tail BYTES]
-//                 [--poke FRAME:OFFSET:VALUE]...
+//                 [--depth BITS] [--poke FRAME:OFFSET:VALUE]...
 //
 // Samples follow a smooth pattern shifted by the seed and the frame index, so that two
-// runs with the same arguments write the same bytes. --invert flips every bit (a sequence
-// that differs from the plain one in every sample), --tail appends a partial frame and
-// --poke sets one byte (OFFSET counts from the start of the frame).
+// runs with the same arguments write the same bytes. --invert turns every sample v into
+// max - v (a sequence that differs from the plain one in every sample), --tail appends a
+// partial frame of that many bytes, --depth 9..16 writes two-byte little-endian samples of
+// that depth (yuv420p10le and the like) and --poke sets one byte (OFFSET counts from the
+// start of the frame).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -27,16 +29,22 @@ int fail(const char* message) {
   return 2;
 }
 
-void fill_frame(std::vector<std::uint8_t>& frame, long width, long height, long index, long seed) {
+void fill_frame(std::vector<std::uint8_t>& frame, long width, long height, long index, long seed,
+                int depth, bool invert) {
   const long luma = width * height;
-  for (long i = 0; i < static_cast<long>(frame.size()); ++i) {
+  const long bytes = depth > 8 ? 2 : 1;
+  const long max = (1L << depth) - 1;
+  for (long i = 0; i < static_cast<long>(frame.size()) / bytes; ++i) {
     // Chroma planes get their own slope so that the planes do not look alike.
     const long plane_width = i < luma ? width : width / 2;
     const long offset = i < luma ? i : (i - luma) % (luma / 4);
     const long x = offset % plane_width;
     const long y = offset / plane_width;
-    frame[static_cast<std::size_t>(i)] =
-        static_cast<std::uint8_t>(x + 2 * y + 3 * index + seed + (i < luma ? 0 : 64));
+    long value = (x + 2 * y + 3 * index + seed + (i < luma ? 0 : 64)) & max;
+    if (invert) value = max - value;
+    for (long b = 0; b < bytes; ++b) {
+      frame[static_cast<std::size_t>(i * bytes + b)] = static_cast<std::uint8_t>(value >> (8 * b));
+    }
   }
 }
 
@@ -52,12 +60,16 @@ int main(int argc, char** argv) {
   }
   long seed = 0;
   long tail = 0;
+  int depth = 8;
   bool invert = false;
   std::vector<Poke> pokes;
   for (int i = 5; i < argc; ++i) {
     const std::string option = argv[i];
     if (option == "--invert") {
       invert = true;
+    } else if (option == "--depth" && i + 1 < argc) {
+      depth = std::atoi(argv[++i]);
+      if (depth < 8 || depth > 16) return fail("--depth wants 8 to 16");
     } else if (option == "--seed" && i + 1 < argc) {
       seed = std::atol(argv[++i]);
     } else if (option == "--tail" && i + 1 < argc) {
@@ -72,17 +84,14 @@ int main(int argc, char** argv) {
       return fail("unknown option");
     }
   }
-  const auto frame_size = static_cast<std::size_t>(width * height * 3 / 2);
+  const auto frame_size = static_cast<std::size_t>(width * height * 3 / 2 * (depth > 8 ? 2 : 1));
   if (tail < 0 || static_cast<std::size_t>(tail) >= frame_size) return fail("bad --tail");
 
   std::FILE* out = std::fopen(argv[1], "wb");
   if (out == nullptr) return fail("cannot create the output file");
   std::vector<std::uint8_t> frame(frame_size);
   for (long index = 0; index <= frames; ++index) {
-    fill_frame(frame, width, height, index, seed);
-    if (invert) {
-      for (std::uint8_t& sample : frame) sample = static_cast<std::uint8_t>(~sample);
-    }
+    fill_frame(frame, width, height, index, seed, depth, invert);
     for (const Poke& poke : pokes) {
       if (poke.frame == index && poke.offset >= 0 &&
           static_cast<std::size_t>(poke.offset) < frame_size) {
