@@ -88,7 +88,22 @@ CommandLine parse_classic(const int argc, const char* const* const argv) {
 
 // --- The modern form ---------------------------------------------------------------------
 
-enum class OptionId : std::uint8_t { kSize, kPixFmt, kBlock, kHelp, kVersion };
+enum class OptionId : std::uint8_t {
+  kSize,
+  kPixFmt,
+  kBlock,
+  kReport,
+  kTolerance,
+  kSkip,
+  kSkipTest,
+  kSkipRef,
+  kFrames,
+  kExitCode,
+  kJson,
+  kHelp,
+  kVersion,
+  kCount  // not an option: the number of them
+};
 
 struct OptionSpec {
   std::string_view name;  // without the leading "--"
@@ -96,10 +111,18 @@ struct OptionSpec {
   bool takes_value;
 };
 
-constexpr std::array<OptionSpec, 5> kOptions{{
+constexpr std::array<OptionSpec, static_cast<std::size_t>(OptionId::kCount)> kOptions{{
     {"size", OptionId::kSize, true},
     {"pix-fmt", OptionId::kPixFmt, true},
     {"block", OptionId::kBlock, true},
+    {"report", OptionId::kReport, true},
+    {"tolerance", OptionId::kTolerance, true},
+    {"skip", OptionId::kSkip, true},
+    {"skip-test", OptionId::kSkipTest, true},
+    {"skip-ref", OptionId::kSkipRef, true},
+    {"frames", OptionId::kFrames, true},
+    {"exit-code", OptionId::kExitCode, false},
+    {"json", OptionId::kJson, false},
     {"help", OptionId::kHelp, false},
     {"version", OptionId::kVersion, false},
 }};
@@ -129,6 +152,16 @@ std::string help_text() {
          "                                                           --pix-fmt=yuv420p10le\n"
          "  --block=N        block size numbered by MB=, a power of two from 4 to 256\n"
          "                   (default 16)                            --block=64\n"
+         "  --report=KIND    samples (a line per sample, default), frames (differing\n"
+         "                   samples, largest difference and PSNR per plane and frame,\n"
+         "                   then totals) or summary (totals only)   --report=frames\n"
+         "  --tolerance=N    pairs differ only when |test - ref| > N --tolerance=1\n"
+         "  --skip=N         skip N frames of both sequences         --skip=2\n"
+         "  --skip-test=N    skip N frames of the test sequence      --skip-test=1\n"
+         "  --skip-ref=N     skip N frames of the reference          --skip-ref=1\n"
+         "  --frames=N       compare at most N frame pairs           --frames=100\n"
+         "  --exit-code      status 0 same, 1 different, 2 failure   --exit-code\n"
+         "  --json           results as JSON (frames or summary)     --json\n"
          "  --help           this text and exit                      --help\n"
          "  --version        the version and exit                    --version\n"
          "\n"
@@ -137,19 +170,19 @@ std::string help_text() {
          "  framecmp --size=1920x1080 decoded.yuv reference.yuv 100\n"
          "  framecmp --pix-fmt=yuv420p10le --block=64 3840 2160 dec.yuv ref.yuv\n"
          "  decoder -o - stream.bin | framecmp --pix-fmt=nv12 --size=1280x720 - ref.yuv\n"
+         "  framecmp --report=summary --exit-code --size=1920x1080 dec.yuv ref.yuv\n"
          "\n"
-         "Exit status: 0 when the comparison ran, 1 when it could not. See framecmp(1).\n";
+         "Exit status: 0 when the comparison ran, 1 when it could not; with --exit-code\n"
+         "0 when the sequences match, 1 when they differ, 2 on failure. See framecmp(1).\n";
 }
 
-// Every option value as typed, nullptr when not given.
+// Every option as typed (its value, or the option itself for a flag), nullptr when not
+// given.
 struct OptionValues {
-  const char* size = nullptr;
-  const char* pix_fmt = nullptr;
-  const char* block = nullptr;
+  std::array<const char*, static_cast<std::size_t>(OptionId::kCount)> values{};
 
-  const char*& slot(const OptionId id) {
-    return id == OptionId::kSize ? size : id == OptionId::kPixFmt ? pix_fmt : block;
-  }
+  const char*& slot(const OptionId id) { return values[static_cast<std::size_t>(id)]; }
+  const char* operator[](const OptionId id) const { return values[static_cast<std::size_t>(id)]; }
 };
 
 // Width and height of "WxH" (an 'x' between two strict positive numbers).
@@ -164,30 +197,94 @@ bool parse_size(const std::string_view text, std::int32_t& width, std::int32_t& 
   return true;
 }
 
+// A number option from `min` to `max` into `target`; an empty string when it is good.
+std::string apply_number(const char* const name, const char* const text, const std::int32_t min,
+                         const std::int32_t max, std::int32_t& target) {
+  if (text == nullptr) return {};
+  const auto value = parse_strict_decimal(text, min, max);
+  if (!value) {
+    return min == 0
+               ? format_message("\nInvalid --%s \"%s\": must be a number from 0 to %d!\n\n", name,
+                                text, max)
+               : format_message("\nInvalid --%s \"%s\": must be a positive number up to %d!\n\n",
+                                name, text, max);
+  }
+  target = *value;
+  return {};
+}
+
+// The measures of the run: report, tolerance, alignment, exit code, JSON.
+std::string apply_measure_options(const OptionValues& given, RunSettings& settings) {
+  if (const char* const report = given[OptionId::kReport]; report != nullptr) {
+    const std::string_view kind = report;
+    if (kind == "samples") {
+      settings.report = ReportKind::kSamples;
+    } else if (kind == "frames") {
+      settings.report = ReportKind::kFrames;
+    } else if (kind == "summary") {
+      settings.report = ReportKind::kSummary;
+    } else {
+      return format_message("\nInvalid --report \"%s\": must be samples, frames or summary!\n\n",
+                            report);
+    }
+  }
+  const char* const skip = given[OptionId::kSkip];
+  for (const OptionId one : {OptionId::kSkipTest, OptionId::kSkipRef}) {
+    if (skip != nullptr && given[one] != nullptr) {
+      return format_message(
+          "\nOptions \"--skip\" and \"--%s\" cannot go together: --skip skips both "
+          "sequences!\n\n",
+          kOptions[static_cast<std::size_t>(one)].name.data());
+    }
+  }
+  std::string problem =
+      apply_number("tolerance", given[OptionId::kTolerance], 0, 65535, settings.tolerance);
+  if (problem.empty()) problem = apply_number("skip", skip, 0, kInt32Max, settings.skip_test);
+  if (problem.empty()) problem = apply_number("skip", skip, 0, kInt32Max, settings.skip_ref);
+  if (problem.empty()) {
+    problem =
+        apply_number("skip-test", given[OptionId::kSkipTest], 0, kInt32Max, settings.skip_test);
+  }
+  if (problem.empty()) {
+    problem = apply_number("skip-ref", given[OptionId::kSkipRef], 0, kInt32Max, settings.skip_ref);
+  }
+  if (problem.empty()) {
+    problem = apply_number("frames", given[OptionId::kFrames], 1, kInt32Max, settings.frames_limit);
+  }
+  if (!problem.empty()) return problem;
+  settings.exit_code = given[OptionId::kExitCode] != nullptr;
+  settings.json = given[OptionId::kJson] != nullptr;
+  if (settings.json && settings.report == ReportKind::kSamples) {
+    return "\nOption \"--json\" needs --report=frames or --report=summary!\n\n";
+  }
+  return {};
+}
+
 // Checks the option values into `settings`; an empty string when all are good.
 std::string apply_options(const OptionValues& given, RunSettings& settings) {
-  if (given.pix_fmt != nullptr) {
-    const std::optional<PixelFormat> format = find_pixel_format(given.pix_fmt);
+  if (const char* const name = given[OptionId::kPixFmt]; name != nullptr) {
+    const std::optional<PixelFormat> format = find_pixel_format(name);
     if (!format) {
-      return format_message("\nUnknown pixel format \"%s\" (--pix-fmt): known are %s!\n\n",
-                            given.pix_fmt, describe_pixel_formats().c_str());
+      return format_message("\nUnknown pixel format \"%s\" (--pix-fmt): known are %s!\n\n", name,
+                            describe_pixel_formats().c_str());
     }
     settings.format = *format;
   }
-  if (given.block != nullptr) {
-    const auto block = parse_strict_decimal(given.block, 1, kInt32Max);
+  if (const char* const text = given[OptionId::kBlock]; text != nullptr) {
+    const auto block = parse_strict_decimal(text, 1, kInt32Max);
     if (!block || !is_accepted_block_size(*block)) {
       return format_message("\nInvalid --block \"%s\": must be a power of two from %d to %d!\n\n",
-                            given.block, kMinBlockSize, kMaxBlockSize);
+                            text, kMinBlockSize, kMaxBlockSize);
     }
     settings.block_size = *block;
   }
-  if (given.size != nullptr && !parse_size(given.size, settings.width, settings.height)) {
+  const char* const size = given[OptionId::kSize];
+  if (size != nullptr && !parse_size(size, settings.width, settings.height)) {
     return format_message(
         "\nInvalid --size \"%s\": must be WIDTHxHEIGHT, two positive numbers (1920x1080)!\n\n",
-        given.size);
+        size);
   }
-  return {};
+  return apply_measure_options(given, settings);
 }
 
 // Reads the positional arguments (2 to 5 of them) into `settings`; an empty string when
@@ -226,11 +323,19 @@ std::string apply_positionals(const std::vector<const char*>& args, const Option
     }
     settings.max_count = *limit;
   }
-  if (sized && given.size != nullptr) {
-    return format_message("\nThe frame size is given twice: --size=%s and %s %s!\n\n", given.size,
+  const char* const size = given[OptionId::kSize];
+  if (sized && size != nullptr) {
+    return format_message("\nThe frame size is given twice: --size=%s and %s %s!\n\n", size,
                           args[0], args[1]);
   }
-  if (!sized && given.size == nullptr) {
+  if (next < count) {
+    if (settings.report != ReportKind::kSamples) {
+      return format_message(
+          "\nMAX_COUNT \"%s\" limits sample lines: it cannot go with --report=%s!\n\n",
+          args[count - 1], settings.report == ReportKind::kFrames ? "frames" : "summary");
+    }
+  }
+  if (!sized && size == nullptr) {
     return "\nNo frame size: give WIDTH HEIGHT before the files, or --size=WIDTHxHEIGHT!\n\n";
   }
   return {};
@@ -260,10 +365,14 @@ CommandLine parse_modern(const int argc, const char* const* const argv) {
                       argv[at]);
       }
       if (spec->id == OptionId::kHelp) return show(CommandAction::kShowHelp, help_text());
-      return show(CommandAction::kShowVersion, "framecmp " FRAMECMP_VERSION "\n");
+      if (spec->id == OptionId::kVersion) {
+        return show(CommandAction::kShowVersion, "framecmp " FRAMECMP_VERSION "\n");
+      }
     }
     const char* value = nullptr;
-    if (equals != std::string_view::npos) {
+    if (!spec->takes_value) {
+      value = argv[at];
+    } else if (equals != std::string_view::npos) {
       value = argv[at] + equals + 1;
     } else if (at + 1 < argc) {
       value = argv[++at];
@@ -271,6 +380,9 @@ CommandLine parse_modern(const int argc, const char* const* const argv) {
       return refuse("\nOption \"--%s\" needs a value!\n\n", spec->name.data());
     }
     const char*& slot = given.slot(spec->id);
+    if (slot != nullptr && !spec->takes_value) {
+      return refuse("\nOption \"--%s\" is given twice!\n\n", spec->name.data());
+    }
     if (slot != nullptr) {
       return refuse("\nOption \"--%s\" is given twice (\"%s\" and \"%s\")!\n\n", spec->name.data(),
                     slot, value);
@@ -350,7 +462,13 @@ CommandLine parse_command_line(const int argc, const char* const* const argv) {
   // The modern form only when the first argument asks for it, so that every classic
   // command line, whatever its later arguments hold, keeps its meaning.
   const bool modern = argc > 1 && (is_option(argv[1]) || std::string_view(argv[1]) == "--");
-  return modern ? parse_modern(argc, argv) : parse_classic(argc, argv);
+  if (!modern) return parse_classic(argc, argv);
+  CommandLine result = parse_modern(argc, argv);
+  // A refusal honours --exit-code wherever it stands among the options.
+  for (int at = 1; at < argc && std::string_view(argv[at]) != "--"; ++at) {
+    if (std::string_view(argv[at]) == "--exit-code") result.exit_code = true;
+  }
+  return result;
 }
 
 }  // namespace framecmp

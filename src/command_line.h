@@ -17,6 +17,13 @@ namespace framecmp {
 // Shown in the usage message when the argument vector is empty or argument 0 is "".
 inline constexpr const char* kProgramName = "framecmp";
 
+// What the run prints on standard output.
+enum class ReportKind : std::uint8_t {
+  kSamples,  // a line per differing sample
+  kFrames,   // a line per frame pair with each plane's statistics, then the totals
+  kSummary,  // the totals only
+};
+
 // A checked command line, ready for the run.
 // Invariants: width, height > 0 and the frame size of the format at that size is at most
 // kMaxFrameSize; block_size is an accepted block size; max_count >= 0 (0: no limit); both
@@ -31,6 +38,14 @@ struct RunSettings {
   std::int32_t max_count = 0;
   const char* test_path = nullptr;
   const char* ref_path = nullptr;
+  // The modern form's measures; the classic form keeps these defaults.
+  ReportKind report = ReportKind::kSamples;
+  std::int32_t tolerance = 0;     // pairs differ only when |test - ref| > tolerance
+  std::int32_t skip_test = 0;     // frames of the test sequence skipped before comparing
+  std::int32_t skip_ref = 0;      // frames of the reference skipped before comparing
+  std::int32_t frames_limit = 0;  // frame pairs compared at most; 0: no limit
+  bool exit_code = false;         // 0 same, 1 different, 2 failure
+  bool json = false;              // results as one JSON document (frames or summary)
 };
 
 // What the command line asks for.
@@ -43,8 +58,9 @@ enum class CommandAction : std::uint8_t {
 
 struct CommandLine {
   CommandAction action = CommandAction::kRefuse;
-  RunSettings settings;  // meaningful for kRun
-  std::string message;   // the complete text to print for every other action
+  RunSettings settings;    // meaningful for kRun
+  std::string message;     // the complete text to print for every other action
+  bool exit_code = false;  // --exit-code was among the options: a refusal gives status 2
 };
 
 // Decimal text to int32_t the way atoi reads it (leading white space, an optional sign,

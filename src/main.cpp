@@ -1,9 +1,8 @@
 // framecmp: compares a test sequence with a reference sequence, both raw video files,
-// and prints a line for every sample that differs. Run control only: the command line,
-// the resources, the summary and the exit status.
+// and prints a line for every sample that differs, or statistics. Run control only: the
+// command line, the resources, the run, the closing messages and the exit status.
 #include <unistd.h>
 
-#include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -13,7 +12,9 @@
 
 #include "command_line.h"
 #include "frame_geometry.h"
+#include "measure_report.h"
 #include "report_writer.h"
+#include "run_summary.h"
 #include "sequence_compare.h"
 #include "sequence_input.h"
 
@@ -31,74 +32,57 @@ bool print_to_standard_output(const std::string& text, const StandardDescriptors
   return false;
 }
 
-int report_open_failure(const char* path) {
-  std::fprintf(stderr, "\nCannot open file \"%s\"!\n\n", path);
-  return 1;
+// Reports the first read failure of the run, if any; true when there was one.
+bool report_read_failure(const RunSettings& settings, const RunEnd end) {
+  if (end != RunEnd::kTestReadFailed && end != RunEnd::kRefReadFailed) return false;
+  std::fprintf(stderr, "\nCannot read file \"%s\"!\n\n",
+               end == RunEnd::kTestReadFailed ? settings.test_path : settings.ref_path);
+  return true;
 }
 
-// The closing message of a run that found no differing sample.
-void write_summary(const RunSettings& settings, const ComparisonOutcome& outcome) {
-  switch (outcome.end) {
-    case RunEnd::kBothEnded:
-      std::fprintf(stderr, "\nFiles \"%s\" and \"%s\" are identical (%" PRId64 " frames)!\n\n",
-                   settings.test_path, settings.ref_path, outcome.frames_compared);
-      return;
-    case RunEnd::kPartialDiffers:
-      std::fprintf(stderr,
-                   "\nFiles \"%s\" and \"%s\" differ in a partial frame after %" PRId64
-                   " frames!\n\n",
-                   settings.test_path, settings.ref_path, outcome.frames_compared);
-      return;
-    case RunEnd::kTestShorter:
-    case RunEnd::kRefShorter: {
-      const bool test_shorter = outcome.end == RunEnd::kTestShorter;
-      std::fprintf(stderr, "\nFile \"%s\" is shorter (%" PRId64 " frames) than file \"%s\"!\n\n",
-                   test_shorter ? settings.test_path : settings.ref_path, outcome.frames_compared,
-                   test_shorter ? settings.ref_path : settings.test_path);
-      return;
-    }
-    default:
-      return;  // no summary after a failure or the limit
-  }
-}
-
-// In the modern form, a sequence that ends in a partial frame is named: it nearly always
-// means a wrong size or pixel format.
-void write_partial_frame_notes(const RunSettings& settings, const ComparisonOutcome& outcome,
-                               const std::int64_t frame_size) {
-  const struct {
-    const char* path;
-    std::size_t tail;
-  } sequences[] = {{settings.test_path, outcome.test_tail}, {settings.ref_path, outcome.ref_tail}};
-  for (const auto& sequence : sequences) {
-    if (sequence.tail == 0) continue;
-    std::fprintf(stderr,
-                 "\nFile \"%s\" ends in a partial frame of %zu bytes (a frame is %" PRId64
-                 " bytes): are the size and the pixel format right?\n\n",
-                 sequence.path, sequence.tail, frame_size);
-  }
-}
-
-// Ends a run whose comparison has finished: failures first, then the summary.
+// Ends a run whose comparison has finished: failures first, then the closing messages.
+// `report_written` tells whether everything for standard output got there.
 int finish_run(const RunSettings& settings, const ComparisonOutcome& outcome,
-               const std::int64_t frame_size, ReportWriter& report) {
-  // Everything for standard output goes out before anything reaches standard error, so
-  // that a terminal shows the two streams in order.
-  const bool report_written = report.flush();
-  int status = 0;
-  if (outcome.end == RunEnd::kTestReadFailed || outcome.end == RunEnd::kRefReadFailed) {
-    const char* const path =
-        outcome.end == RunEnd::kTestReadFailed ? settings.test_path : settings.ref_path;
-    std::fprintf(stderr, "\nCannot read file \"%s\"!\n\n", path);
-    status = 1;
-  }
+               const std::int64_t frame_size, const bool report_written) {
+  bool failed = report_read_failure(settings, outcome.end);
   if (!report_written) {
     std::fputs("\nCannot write to standard output!\n\n", stderr);
-    status = 1;
+    failed = true;
   }
-  if (status == 0 && outcome.mismatches == 0) write_summary(settings, outcome);
-  if (status == 0 && settings.modern) write_partial_frame_notes(settings, outcome, frame_size);
-  return status;
+  if (!failed) write_run_end(stderr, settings, outcome, frame_size);
+  return exit_status(settings, outcome, failed);
+}
+
+CompareOptions compare_options(const RunSettings& settings) {
+  CompareOptions options;
+  options.max_count = settings.max_count;
+  options.tolerance = settings.tolerance;
+  options.first_frame = settings.skip_test;
+  options.frames_limit = settings.frames_limit;
+  return options;
+}
+
+// The run of --report=frames or summary, text or JSON.
+int measure_run(const RunSettings& settings, const FrameGeometry& geometry,
+                FrameBuffer& test_buffer, FrameBuffer& ref_buffer, FrameSource& test,
+                FrameSource& ref, OutputSink& sink) {
+  const CompareOptions options = compare_options(settings);
+  const bool per_frame = settings.report == ReportKind::kFrames;
+  if (settings.json) {
+    JsonMeasureReport report(geometry, per_frame);
+    const ComparisonOutcome outcome = measure_sequences(geometry, options, test_buffer.data(),
+                                                        ref_buffer.data(), test, ref, report);
+    // A failed run writes nothing on standard output.
+    const bool failed_read =
+        outcome.end == RunEnd::kTestReadFailed || outcome.end == RunEnd::kRefReadFailed;
+    const bool written = failed_read || report.finish(settings, outcome, sink);
+    return finish_run(settings, outcome, geometry.frame_size, written);
+  }
+  TextMeasureReport report(geometry, per_frame, sink);
+  const ComparisonOutcome outcome = measure_sequences(geometry, options, test_buffer.data(),
+                                                      ref_buffer.data(), test, ref, report);
+  const bool written = report.finish();
+  return finish_run(settings, outcome, geometry.frame_size, written);
 }
 
 int run_comparer(const int argc, const char* const* const argv) {
@@ -110,37 +94,59 @@ int run_comparer(const int argc, const char* const* const argv) {
       break;
     case CommandAction::kRefuse:
       std::fputs(command_line.message.c_str(), stderr);
-      return 1;
+      return command_line.exit_code ? kStatusTrouble : 1;
     case CommandAction::kShowHelp:
     case CommandAction::kShowVersion:
       return print_to_standard_output(command_line.message, closed) ? 0 : 1;
   }
   const RunSettings& settings = command_line.settings;
+  const int trouble = settings.exit_code ? kStatusTrouble : 1;
   const FrameGeometry geometry =
       make_frame_geometry(settings.format, settings.width, settings.height, settings.block_size);
 
   const auto frame_size = static_cast<std::size_t>(geometry.frame_size);
-  const FrameBuffer test_buffer(frame_size);
-  const FrameBuffer ref_buffer(frame_size);
+  FrameBuffer test_buffer(frame_size);
+  FrameBuffer ref_buffer(frame_size);
   const std::unique_ptr<char[]> report_buffer(new (std::nothrow) char[kReportBufferSize]);
   if (test_buffer.data() == nullptr || ref_buffer.data() == nullptr || !report_buffer) {
     std::fputs("\nMemory exceeded!\n\n", stderr);
-    return 1;
+    return trouble;
   }
 
   const FileDescriptor test_file = open_sequence(settings.test_path, !closed.input_closed);
-  if (!test_file.is_open()) return report_open_failure(settings.test_path);
+  if (!test_file.is_open()) {
+    std::fprintf(stderr, "\nCannot open file \"%s\"!\n\n", settings.test_path);
+    return trouble;
+  }
   const FileDescriptor ref_file = open_sequence(
       settings.ref_path, !closed.input_closed && !is_standard_input(settings.test_path));
-  if (!ref_file.is_open()) return report_open_failure(settings.ref_path);
+  if (!ref_file.is_open()) {
+    std::fprintf(stderr, "\nCannot open file \"%s\"!\n\n", settings.ref_path);
+    return trouble;
+  }
 
   FileSource test(test_file.get());
   FileSource ref(ref_file.get());
+  // Frames skipped for alignment are read into the buffers and dropped where no seek can
+  // pass them; a failed read there is a read failure like any other.
+  if (!test.skip_frames(settings.skip_test, frame_size, test_buffer.data())) {
+    return finish_run(settings, {RunEnd::kTestReadFailed}, geometry.frame_size, true);
+  }
+  if (!ref.skip_frames(settings.skip_ref, frame_size, ref_buffer.data())) {
+    return finish_run(settings, {RunEnd::kRefReadFailed}, geometry.frame_size, true);
+  }
   FdSink sink(closed.output_closed ? -1 : STDOUT_FILENO);
+  if (settings.report != ReportKind::kSamples) {
+    return measure_run(settings, geometry, test_buffer, ref_buffer, test, ref, sink);
+  }
   ReportWriter report(sink, std::span<char>(report_buffer.get(), kReportBufferSize));
-  const ComparisonOutcome outcome = compare_sequences(
-      geometry, settings.max_count, test_buffer.data(), ref_buffer.data(), test, ref, report);
-  return finish_run(settings, outcome, geometry.frame_size, report);
+  const ComparisonOutcome outcome =
+      compare_sequences(geometry, compare_options(settings), test_buffer.data(), ref_buffer.data(),
+                        test, ref, report);
+  // Everything for standard output goes out before anything reaches standard error, so
+  // that a terminal shows the two streams in order.
+  const bool written = report.flush();
+  return finish_run(settings, outcome, geometry.frame_size, written);
 }
 
 }  // namespace

@@ -7,37 +7,10 @@
 #include <limits>
 
 #include "report_line.h"
+#include "sample_kernels.h"
 
 namespace framecmp {
 namespace {
-
-// How the samples of a plane sit in its bytes; one walk is compiled for each, so that the
-// classic one-byte plane pays nothing for the others.
-struct OneByte {
-  static constexpr std::size_t kStride = 1;
-  static constexpr std::uint32_t kMaxValue = 255;
-  static constexpr bool kOddBytesAreOther = false;
-  static std::uint32_t load(const std::uint8_t* p) { return p[0]; }
-};
-// One component of nv12/nv21: every other byte, the bytes between belong to the other.
-struct PairByte {
-  static constexpr std::size_t kStride = 2;
-  static constexpr std::uint32_t kMaxValue = 255;
-  static constexpr bool kOddBytesAreOther = true;
-  static std::uint32_t load(const std::uint8_t* p) { return p[0]; }
-};
-struct TwoBytesLittle {
-  static constexpr std::size_t kStride = 2;
-  static constexpr std::uint32_t kMaxValue = 65535;
-  static constexpr bool kOddBytesAreOther = false;
-  static std::uint32_t load(const std::uint8_t* p) { return p[0] | std::uint32_t{p[1]} << 8; }
-};
-struct TwoBytesBig {
-  static constexpr std::size_t kStride = 2;
-  static constexpr std::uint32_t kMaxValue = 65535;
-  static constexpr bool kOddBytesAreOther = false;
-  static std::uint32_t load(const std::uint8_t* p) { return std::uint32_t{p[0]} << 8 | p[1]; }
-};
 
 // Where the walk of a frame stands. The hot loop keeps the count and the output cursor
 // here rather than in the outcome and the writer: stores through a char pointer would
@@ -52,6 +25,7 @@ struct FrameWalk {
   const FrameGeometry& geometry;
   std::int64_t frame;  // 0-based index printed in the lines
   std::int64_t cap;    // line count at which the walk stops
+  std::uint32_t tolerance;
   const std::uint8_t* test;
   const std::uint8_t* ref;
 };
@@ -88,11 +62,12 @@ void advance_position(SamplePosition& position, const std::int64_t from, const s
                    (position.column >> grid.block_shift_x);
 }
 
-enum class PlaneResult : std::uint8_t { kEqual, kDiffered, kStop };
+enum class PlaneResult : std::uint8_t { kWalked, kStop };
 
-// Reports the differing samples of one plane. Stops when `cap` lines were reached or the
-// report failed.
-template <class Kind, int kSampleWidth>
+// Reports the samples of one plane that differ by more than the tolerance. Stops when
+// `cap` lines were reached or the report failed. kTolerant selects the search that skips
+// samples within a tolerance a block at a time; without it, equal bytes are skipped.
+template <class Kind, int kSampleWidth, bool kTolerant>
 PlaneResult walk_plane(const FrameWalk& walk, const PlaneLayout& plane, WalkState& state,
                        ReportWriter& report) {
   using Line = MinimumWidthLine<kSampleWidth>;
@@ -104,22 +79,29 @@ PlaneResult walk_plane(const FrameWalk& walk, const PlaneLayout& plane, WalkStat
   const PlaneGrid grid(walk.geometry, plane);
   const std::int64_t frame = walk.frame;
   const std::int64_t cap = walk.cap;
+  const std::uint32_t tolerance = walk.tolerance;
   const std::uint8_t* const test = walk.test;
   const std::uint8_t* const ref = walk.ref;
+  const auto search = [&](const std::size_t from) {
+    if constexpr (kTolerant) {
+      return find_beyond_tolerance<Kind>(test, ref, from, end, tolerance);
+    } else {
+      return find_difference(test, ref, from, end);
+    }
+  };
   std::int64_t mismatches = state.mismatches;
   char* out = state.out;
   SamplePosition position;  // of sample `last`
   std::int64_t last = 0;
   // Decided once per plane, so that the common case formats without a width test per line.
   const bool minimum_width = fits_minimum_width(walk.geometry, plane, frame);
-  PlaneResult result = PlaneResult::kEqual;
-  for (std::size_t at = find_difference(test, ref, begin, end); at != end;) {
+  PlaneResult result = PlaneResult::kWalked;
+  for (std::size_t at = search(begin); at != end;) {
     const std::size_t offset = at - begin;
-    if (Kind::kOddBytesAreOther && offset % Kind::kStride != 0) {
-      at = find_difference(test, ref, at + 1, end);  // the other component's byte
+    if (!kTolerant && Kind::kOddBytesAreOther && offset % Kind::kStride != 0) {
+      at = search(at + 1);  // the other component's byte
       continue;
     }
-    result = PlaneResult::kDiffered;
     if (mismatches >= cap) {
       result = PlaneResult::kStop;
       break;
@@ -148,7 +130,7 @@ PlaneResult walk_plane(const FrameWalk& walk, const PlaneLayout& plane, WalkStat
     // The next sample starts inside the plane's span, except after the last sample of a
     // pair plane's first component, whose span ends a byte short of the next pair.
     const std::size_t next = first + Kind::kStride;
-    at = find_difference(test, ref, Kind::kOddBytesAreOther ? std::min(next, end) : next, end);
+    at = search(Kind::kOddBytesAreOther ? std::min(next, end) : next);
   }
   state.mismatches = mismatches;
   state.out = out;
@@ -158,55 +140,75 @@ PlaneResult walk_plane(const FrameWalk& walk, const PlaneLayout& plane, WalkStat
 using PlaneWalker = PlaneResult (*)(const FrameWalk&, const PlaneLayout&, WalkState&,
                                     ReportWriter&);
 
-template <class Kind>
+template <class Kind, bool kTolerant>
 PlaneWalker walker_of_width(const int sample_width) {
   switch (sample_width) {
     case 3:
-      return walk_plane<Kind, 3>;
+      return walk_plane<Kind, 3, kTolerant>;
     case 4:
-      return walk_plane<Kind, 4>;
+      return walk_plane<Kind, 4, kTolerant>;
     default:
-      return walk_plane<Kind, 5>;
+      return walk_plane<Kind, 5, kTolerant>;
   }
+}
+
+template <bool kTolerant>
+PlaneWalker walker_for(const PlaneLayout& plane, const int depth) {
+  if (plane.bytes_per_sample == 1) {
+    return plane.stride == 1 ? walk_plane<OneByte, 3, kTolerant>
+                             : walk_plane<PairByte, 3, kTolerant>;
+  }
+  const int width = sample_field_width(depth);
+  return plane.byte_order == ByteOrder::kLittle ? walker_of_width<TwoBytesLittle, kTolerant>(width)
+                                                : walker_of_width<TwoBytesBig, kTolerant>(width);
 }
 
 // The walk compiled for `plane`'s sample layout: chosen once per run, outside every loop.
-PlaneWalker walker_for(const PlaneLayout& plane, const int depth) {
-  if (plane.bytes_per_sample == 1) {
-    return plane.stride == 1 ? walk_plane<OneByte, 3> : walk_plane<PairByte, 3>;
-  }
-  const int width = sample_field_width(depth);
-  return plane.byte_order == ByteOrder::kLittle ? walker_of_width<TwoBytesLittle>(width)
-                                                : walker_of_width<TwoBytesBig>(width);
+PlaneWalker walker_for(const PlaneLayout& plane, const int depth, const bool tolerant) {
+  return tolerant ? walker_for<true>(plane, depth) : walker_for<false>(plane, depth);
+}
+
+// True when `size` bytes at `offset` lie inside the equal prefix of a frame pair.
+bool known_equal(const std::size_t equal_prefix, const std::int64_t offset,
+                 const std::int64_t size) {
+  return offset + size <= static_cast<std::int64_t>(equal_prefix);
+}
+
+// Whether the U,V pairs of a pair plane are equal (false for planar formats).
+bool pair_plane_equal(const FrameGeometry& geometry, const std::uint8_t* test,
+                      const std::uint8_t* ref, const std::size_t equal_prefix) {
+  if (geometry.pair_plane_size == 0) return false;
+  return known_equal(equal_prefix, geometry.pair_plane_offset, geometry.pair_plane_size) ||
+         std::memcmp(test + geometry.pair_plane_offset, ref + geometry.pair_plane_offset,
+                     static_cast<std::size_t>(geometry.pair_plane_size)) == 0;
 }
 
 // Reports the differing samples of one frame pair, plane by plane, until `cap` lines were
-// written over the run or the report fails.
-// `equal_prefix` leading bytes of the frames are known to be equal already.
-void walk_frame(const FrameWalk& walk, const std::array<PlaneWalker, 3>& walkers,
-                const std::size_t equal_prefix, ComparisonOutcome& outcome, ReportWriter& report) {
+// written over the run or the report fails. `equal_prefix` leading bytes of the frames are
+// known to be equal already. Returns the number of samples reported.
+std::int64_t walk_frame(const FrameWalk& walk, const std::array<PlaneWalker, 3>& walkers,
+                        const std::size_t equal_prefix, std::int64_t& mismatches,
+                        ReportWriter& report) {
   const FrameGeometry& geometry = walk.geometry;
-  WalkState state{outcome.mismatches, report.cursor()};
-  const auto known_equal = [&](const std::int64_t offset, const std::int64_t size) {
-    return offset + size <= static_cast<std::int64_t>(equal_prefix);
-  };
+  WalkState state{mismatches, report.cursor()};
   // U and V of a pair plane are walked one after the other over the same bytes; one
   // comparison of those bytes spares both walks in the common equal case.
-  const bool pairs_equal =
-      geometry.pair_plane_size > 0 &&
-      (known_equal(geometry.pair_plane_offset, geometry.pair_plane_size) ||
-       std::memcmp(walk.test + geometry.pair_plane_offset, walk.ref + geometry.pair_plane_offset,
-                   static_cast<std::size_t>(geometry.pair_plane_size)) == 0);
+  const bool pairs_equal = pair_plane_equal(geometry, walk.test, walk.ref, equal_prefix);
   for (std::size_t p = 0; p < geometry.plane_count; ++p) {
     const PlaneLayout& plane = geometry.planes[p];
-    if ((plane.in_pair_plane && pairs_equal) || known_equal(plane.offset, plane.span())) continue;
+    if ((plane.in_pair_plane && pairs_equal) ||
+        known_equal(equal_prefix, plane.offset, plane.span())) {
+      continue;
+    }
     if (walkers[p](walk, plane, state, report) == PlaneResult::kStop) break;
   }
   report.advance(state.out);
+  const std::int64_t found = state.mismatches - mismatches;
   // A frame's lines go out when the frame ends, so that a reader of a slow pipe sees each
   // bad frame at once and an interrupted run keeps every finished frame's lines.
-  if (state.mismatches != outcome.mismatches) report.flush();
-  outcome.mismatches = state.mismatches;
+  if (found > 0) report.flush();
+  mismatches = state.mismatches;
+  return found;
 }
 
 // How the run ended, from the last reads (at least one of them not a whole frame).
@@ -222,45 +224,170 @@ RunEnd end_of_input(const ReadResult& test, const ReadResult& ref, const std::ui
                                                                : RunEnd::kPartialDiffers;
 }
 
-}  // namespace
-
-ComparisonOutcome compare_sequences(const FrameGeometry& geometry, const std::int64_t max_count,
-                                    std::uint8_t* const test_buffer, std::uint8_t* const ref_buffer,
-                                    FrameSource& test, FrameSource& ref, ReportWriter& report) {
-  const std::int64_t cap = max_count == 0 ? std::numeric_limits<std::int64_t>::max() : max_count;
+// Reads frame pairs and hands each whole one to `on_frame(pair, outcome)`, which returns
+// false to stop the run (after setting outcome.end). Counts frames and ends the run at
+// the end of the input or at the frame limit.
+template <class OnFrame>
+ComparisonOutcome run_frames(const FrameGeometry& geometry, const CompareOptions& options,
+                             std::uint8_t* const test_buffer, std::uint8_t* const ref_buffer,
+                             FrameSource& test, FrameSource& ref, OnFrame on_frame) {
   const auto frame_size = static_cast<std::size_t>(geometry.frame_size);
-  std::array<PlaneWalker, 3> walkers{};
-  for (std::size_t p = 0; p < geometry.plane_count; ++p) {
-    walkers[p] = walker_for(geometry.planes[p], geometry.depth);
-  }
   ComparisonOutcome outcome;
   for (;;) {
+    if (options.frames_limit > 0 && outcome.frames_compared >= options.frames_limit) {
+      outcome.end = RunEnd::kFramesLimit;
+      return outcome;
+    }
     const PairRead pair = read_frame_pair(test, ref, test_buffer, ref_buffer, frame_size);
-    const ReadResult& test_read = pair.test;
-    const ReadResult& ref_read = pair.ref;
-    if (test_read.bytes != frame_size || ref_read.bytes != frame_size) {
-      outcome.end = end_of_input(test_read, ref_read, test_buffer, ref_buffer);
+    if (pair.test.bytes != frame_size || pair.ref.bytes != frame_size) {
+      outcome.end = end_of_input(pair.test, pair.ref, test_buffer, ref_buffer);
       // Only a read that reached the end of its input can hold a partial last frame.
-      outcome.test_tail = test_read.bytes < frame_size && !test_read.failed ? test_read.bytes : 0;
-      outcome.ref_tail = ref_read.bytes < frame_size && !ref_read.failed ? ref_read.bytes : 0;
+      outcome.test_tail = pair.test.bytes < frame_size && !pair.test.failed ? pair.test.bytes : 0;
+      outcome.ref_tail = pair.ref.bytes < frame_size && !pair.ref.failed ? pair.ref.bytes : 0;
       return outcome;
     }
-    if (pair.equal_prefix < frame_size) {
-      walk_frame({geometry, outcome.frames_compared, cap, test_buffer, ref_buffer}, walkers,
-                 pair.equal_prefix, outcome, report);
-    }
+    const bool go_on = on_frame(pair, outcome);
     ++outcome.frames_compared;
-    // Nothing is read once the limit's lines are out (a pipe's writer may never send the
-    // next frame) or once the report is lost (reading on would serve nothing).
-    if (report.failed()) {
-      outcome.end = RunEnd::kOutputLost;
-      return outcome;
-    }
-    if (outcome.mismatches >= cap) {
-      outcome.end = RunEnd::kLimitReached;
-      return outcome;
-    }
+    if (!go_on) return outcome;
   }
+}
+
+// Books a frame pair that had `beyond` samples beyond the tolerance.
+void count_frame(ComparisonOutcome& outcome, const CompareOptions& options,
+                 const std::uint64_t beyond, const bool bytes_differ) {
+  if (beyond > 0) {
+    if (outcome.differing_frames == 0) {
+      outcome.first_bad_frame = options.first_frame + outcome.frames_compared;
+    }
+    ++outcome.differing_frames;
+  } else if (bytes_differ) {
+    outcome.within_tolerance = true;
+  }
+}
+
+// The statistics kernel and the tolerance search of one sample layout.
+struct PlaneKernels {
+  void (*stats)(const std::uint8_t*, const std::uint8_t*, std::size_t, std::size_t, std::uint32_t,
+                SampleStats&);
+  std::size_t (*find)(const std::uint8_t*, const std::uint8_t*, std::size_t, std::size_t,
+                      std::uint32_t);
+};
+
+template <class Kind>
+constexpr PlaneKernels kernels_of() {
+  return {accumulate_stats<Kind>, find_beyond_tolerance<Kind>};
+}
+
+PlaneKernels kernels_for(const PlaneLayout& plane) {
+  if (plane.bytes_per_sample == 1) {
+    return plane.stride == 1 ? kernels_of<OneByte>() : kernels_of<PairByte>();
+  }
+  return plane.byte_order == ByteOrder::kLittle ? kernels_of<TwoBytesLittle>()
+                                                : kernels_of<TwoBytesBig>();
+}
+
+// The first sample of `plane` beyond the tolerance, which must exist.
+FirstDifference locate_first(const FrameGeometry& geometry, const PlaneLayout& plane,
+                             const PlaneKernels& kernels, const std::int64_t frame,
+                             const std::uint8_t* test, const std::uint8_t* ref,
+                             const std::uint32_t tolerance) {
+  const auto begin = static_cast<std::size_t>(plane.offset);
+  const std::size_t at =
+      kernels.find(test, ref, begin, begin + static_cast<std::size_t>(plane.span()), tolerance);
+  const auto sample = static_cast<std::int64_t>((at - begin) / plane.stride);
+  const auto value = [&](const std::uint8_t* p) {
+    if (plane.bytes_per_sample == 1) return std::uint32_t{p[at]};
+    return plane.byte_order == ByteOrder::kLittle ? p[at] | std::uint32_t{p[at + 1]} << 8
+                                                  : std::uint32_t{p[at]} << 8 | p[at + 1];
+  };
+  return {true,        frame,     plane.letter, sample_position(geometry, plane, sample),
+          value(test), value(ref)};
+}
+
+}  // namespace
+
+ComparisonOutcome compare_sequences(const FrameGeometry& geometry, const CompareOptions& options,
+                                    std::uint8_t* const test_buffer, std::uint8_t* const ref_buffer,
+                                    FrameSource& test, FrameSource& ref, ReportWriter& report) {
+  const std::int64_t cap =
+      options.max_count == 0 ? std::numeric_limits<std::int64_t>::max() : options.max_count;
+  const bool tolerant = options.tolerance > 0;
+  std::array<PlaneWalker, 3> walkers{};
+  for (std::size_t p = 0; p < geometry.plane_count; ++p) {
+    walkers[p] = walker_for(geometry.planes[p], geometry.depth, tolerant);
+  }
+  const auto frame_size = static_cast<std::size_t>(geometry.frame_size);
+  return run_frames(
+      geometry, options, test_buffer, ref_buffer, test, ref,
+      [&](const PairRead& pair, ComparisonOutcome& outcome) {
+        if (pair.equal_prefix == frame_size) return true;
+        const FrameWalk walk{geometry,    options.first_frame + outcome.frames_compared,
+                             cap,         options.tolerance,
+                             test_buffer, ref_buffer};
+        const std::int64_t found =
+            walk_frame(walk, walkers, pair.equal_prefix, outcome.mismatches, report);
+        count_frame(
+            outcome, options, static_cast<std::uint64_t>(found),
+            tolerant && found == 0 && std::memcmp(test_buffer, ref_buffer, frame_size) != 0);
+        // Nothing is read once the limit's lines are out (a pipe's writer may never send
+        // the next frame) or once the report is lost (reading on would serve nothing).
+        if (report.failed()) {
+          outcome.end = RunEnd::kOutputLost;
+          return false;
+        }
+        if (outcome.mismatches >= cap) {
+          outcome.end = RunEnd::kLimitReached;
+          return false;
+        }
+        return true;
+      });
+}
+
+ComparisonOutcome measure_sequences(const FrameGeometry& geometry, const CompareOptions& options,
+                                    std::uint8_t* const test_buffer, std::uint8_t* const ref_buffer,
+                                    FrameSource& test, FrameSource& ref, MeasureSink& sink) {
+  std::array<PlaneKernels, 3> kernels{};
+  for (std::size_t p = 0; p < geometry.plane_count; ++p)
+    kernels[p] = kernels_for(geometry.planes[p]);
+  const auto frame_size = static_cast<std::size_t>(geometry.frame_size);
+  const auto tolerance = static_cast<std::uint32_t>(options.tolerance);
+  FirstDifference first;
+  ComparisonOutcome result = run_frames(
+      geometry, options, test_buffer, ref_buffer, test, ref,
+      [&](const PairRead& pair, ComparisonOutcome& outcome) {
+        FrameMeasure measure;
+        measure.frame = options.first_frame + outcome.frames_compared;
+        std::uint64_t beyond = 0;
+        bool bytes_differ = false;
+        if (pair.equal_prefix < frame_size) {
+          // An equal plane has all-zero statistics without arithmetic.
+          const bool pairs_equal =
+              pair_plane_equal(geometry, test_buffer, ref_buffer, pair.equal_prefix);
+          for (std::size_t p = 0; p < geometry.plane_count; ++p) {
+            const PlaneLayout& plane = geometry.planes[p];
+            if ((plane.in_pair_plane && pairs_equal) ||
+                known_equal(pair.equal_prefix, plane.offset, plane.span())) {
+              continue;
+            }
+            SampleStats& stats = measure.planes[p];
+            kernels[p].stats(test_buffer, ref_buffer, static_cast<std::size_t>(plane.offset),
+                             static_cast<std::size_t>(std::int64_t{plane.width} * plane.height),
+                             tolerance, stats);
+            bytes_differ = bytes_differ || stats.sse > 0;
+            beyond += stats.beyond;
+            if (stats.beyond > 0 && !first.found) {
+              first = locate_first(geometry, plane, kernels[p], measure.frame, test_buffer,
+                                   ref_buffer, tolerance);
+            }
+          }
+        }
+        outcome.mismatches += static_cast<std::int64_t>(beyond);
+        count_frame(outcome, options, beyond, bytes_differ);
+        sink.frame(measure);
+        return true;
+      });
+  sink.first_difference(first);
+  return result;
 }
 
 }  // namespace framecmp

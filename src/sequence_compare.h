@@ -3,6 +3,7 @@
 #ifndef FRAMECMP_SEQUENCE_COMPARE_H_
 #define FRAMECMP_SEQUENCE_COMPARE_H_
 
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +11,7 @@
 
 #include "frame_geometry.h"
 #include "report_writer.h"
+#include "sample_kernels.h"
 #include "sequence_input.h"
 
 namespace framecmp {
@@ -24,15 +26,28 @@ enum class RunEnd : std::uint8_t {
   kTestReadFailed,  // a read of the test sequence failed (named when both did)
   kRefReadFailed,   // a read of the reference failed
   kOutputLost,      // the report could not be written; nothing more was read
+  kFramesLimit,     // the frame limit was reached; nothing more was read
+};
+
+// How a comparison runs.
+struct CompareOptions {
+  std::int64_t max_count = 0;     // report lines at most; 0: no limit
+  std::int32_t tolerance = 0;     // pairs differ only when |test - ref| > tolerance (>= 0)
+  std::int64_t first_frame = 0;   // the test file's index of the first frame compared
+  std::int64_t frames_limit = 0;  // frame pairs compared at most; 0: no limit
 };
 
 // What the comparison hands back to the run control.
 struct ComparisonOutcome {
   RunEnd end = RunEnd::kBothEnded;
-  std::int64_t mismatches = 0;       // report lines produced over the whole run
-  std::int64_t frames_compared = 0;  // whole frame pairs walked
-  std::size_t test_tail = 0;         // bytes of a partial frame ending the test sequence, else 0
-  std::size_t ref_tail = 0;          // the same for the reference
+  std::int64_t mismatches = 0;        // samples found beyond the tolerance (each a report
+                                      // line when sample lines are written)
+  std::int64_t frames_compared = 0;   // whole frame pairs walked
+  std::int64_t differing_frames = 0;  // frame pairs with a sample beyond the tolerance
+  std::int64_t first_bad_frame = -1;  // test file's index of the first of them, or -1
+  bool within_tolerance = false;      // some frame pair differed, but only within it
+  std::size_t test_tail = 0;          // bytes of a partial frame ending the test sequence, else 0
+  std::size_t ref_tail = 0;           // the same for the reference
 };
 
 namespace compare_detail {
@@ -83,13 +98,47 @@ inline int first_difference_in_word(const std::uint8_t* a, const std::uint8_t* b
 }
 
 // Reads both sequences one frame pair at a time (test first), compares each whole pair
-// plane by plane in the order Y, U, V and reports every differing sample until `max_count`
-// lines were written (0: no limit); nothing more is read after that. Stops at the first
-// read that brings less than a whole frame, or once the report can no longer be written.
-// Both buffers hold at least geometry.frame_size bytes. Precondition: max_count >= 0.
-ComparisonOutcome compare_sequences(const FrameGeometry& geometry, std::int64_t max_count,
+// plane by plane in the order Y, U, V and reports every sample that differs by more than
+// the tolerance until `max_count` lines were written; nothing more is read after that.
+// Stops at the first read that brings less than a whole frame, at the frame limit, or
+// once the report can no longer be written. Both buffers hold at least
+// geometry.frame_size bytes. Precondition: every option >= 0.
+ComparisonOutcome compare_sequences(const FrameGeometry& geometry, const CompareOptions& options,
                                     std::uint8_t* test_buffer, std::uint8_t* ref_buffer,
                                     FrameSource& test, FrameSource& ref, ReportWriter& report);
+
+// The statistics of one frame pair, plane by plane (Y, U, V; only Y for grey).
+struct FrameMeasure {
+  std::int64_t frame = 0;  // the test file's index
+  std::array<SampleStats, 3> planes{};
+};
+
+// The first sample beyond the tolerance in a run.
+struct FirstDifference {
+  bool found = false;
+  std::int64_t frame = 0;  // the test file's index
+  char plane_letter = 'Y';
+  SamplePosition position;
+  std::uint32_t test_sample = 0;
+  std::uint32_t ref_sample = 0;
+};
+
+// Takes the statistics of a measured run.
+class MeasureSink {
+ public:
+  virtual ~MeasureSink() = default;
+  // Each compared frame pair, in order.
+  virtual void frame(const FrameMeasure& measure) = 0;
+  // Once, after the last frame.
+  virtual void first_difference(const FirstDifference& first) = 0;
+};
+
+// Reads both sequences as compare_sequences does (max_count is not used) and hands the
+// statistics of every frame pair to `sink`; mismatches counts samples beyond the
+// tolerance. Equal planes cost no arithmetic.
+ComparisonOutcome measure_sequences(const FrameGeometry& geometry, const CompareOptions& options,
+                                    std::uint8_t* test_buffer, std::uint8_t* ref_buffer,
+                                    FrameSource& test, FrameSource& ref, MeasureSink& sink);
 
 }  // namespace framecmp
 

@@ -46,6 +46,29 @@ ReadResult FileSource::read_frame(std::uint8_t* const buffer, const std::size_t 
   return result;
 }
 
+bool FrameSource::skip_frames(const std::int64_t count, const std::size_t frame_size,
+                              std::uint8_t* const scratch) {
+  for (std::int64_t i = 0; i < count; ++i) {
+    const ReadResult got = read_frame(scratch, frame_size);
+    if (got.failed) return false;
+    if (got.bytes < frame_size) return true;  // the end: nothing more to skip
+  }
+  return true;
+}
+
+bool FileSource::skip_frames(const std::int64_t count, const std::size_t frame_size,
+                             std::uint8_t* const scratch) {
+  // Both factors are below 2^31, so the distance fits in off_t; a seek past the end is
+  // allowed and leaves the next read at the end.
+  const auto distance = static_cast<off_t>(count) * static_cast<off_t>(frame_size);
+  struct stat status {};
+  if (::fstat(fd_, &status) == 0 && S_ISREG(status.st_mode) &&
+      ::lseek(fd_, distance, SEEK_CUR) >= 0) {
+    return true;
+  }
+  return FrameSource::skip_frames(count, frame_size, scratch);
+}
+
 PairRead read_frame_pair(FrameSource& test, FrameSource& ref, std::uint8_t* const test_buffer,
                          std::uint8_t* const ref_buffer, const std::size_t frame_size) {
   PairRead pair;

@@ -21,6 +21,10 @@ class FrameSource {
   // Fills `buffer` with the next `size` bytes. Brings fewer only at the end of the input
   // or when a read fails; then `failed` tells the two apart.
   virtual ReadResult read_frame(std::uint8_t* buffer, std::size_t size) = 0;
+  // Moves past the next `count` frames of `frame_size` bytes, reading them into `scratch`
+  // (frame_size bytes) and dropping them. Skipping past the end is no failure: the next
+  // read finds the end. False when a read failed.
+  virtual bool skip_frames(std::int64_t count, std::size_t frame_size, std::uint8_t* scratch);
 };
 
 // What one read of a frame pair brought.
@@ -48,6 +52,8 @@ class FileSource final : public FrameSource {
  public:
   explicit FileSource(int fd) : fd_(fd) {}
   ReadResult read_frame(std::uint8_t* buffer, std::size_t size) override;
+  // Seeks where the descriptor allows it (a regular file); reads and drops otherwise.
+  bool skip_frames(std::int64_t count, std::size_t frame_size, std::uint8_t* scratch) override;
 
  private:
   int fd_;  // open for reading; read sequentially, never seeked

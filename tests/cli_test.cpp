@@ -506,6 +506,12 @@ std::string yuv_to_nv12(const std::string& planar) {
   return nv12;
 }
 
+// The modern form's verdict after sample lines.
+std::string differ(const std::string& t, const std::string& r, const std::string& counts,
+                   const std::string& more = "") {
+  return "\nFiles \"" + t + "\" and \"" + r + "\" differ: " + counts + ".\n" + more + "\n";
+}
+
 TEST_F(Cli, ModernFormCasesAsData) {
   const FileSpec specs[] = {
       {"zero1080", 3110400, {}},
@@ -523,6 +529,9 @@ TEST_F(Cli, ModernFormCasesAsData) {
       {"t17", 243, {{242, 5}}},
       {"tail17", 253, {}},
       {"tail17b", 253, {}},
+      // Two frames of 17x9: frame 0 differs from t17's, frame 1 is t17's.
+      {"t17x2", 486, {{242, 9}, {485, 5}}},
+      {"zero17x2", 486, {}},
   };
   for (const FileSpec& spec : specs) {
     std::string bytes(spec.size, '\0');
@@ -541,7 +550,7 @@ TEST_F(Cli, ModernFormCasesAsData) {
       {{"--", "1920", "1080", "@t1080", "@zero1080"},
        "FRM=   0 COMP=Y POS=(1079,1919) MB=  8159  ==>  test=  1 != ref=  0\n"
        "FRM=   0 COMP=U POS=( 539, 959) MB=  8159  ==>  test=  2 != ref=  0\n",
-       "",
+       differ("@t1080", "@zero1080", "2 samples in 1 of 1 frame, the first in frame 0"),
        0},
       {{"--size=1920x1080", "@zero1080", "@zero1080"},
        "",
@@ -550,27 +559,27 @@ TEST_F(Cli, ModernFormCasesAsData) {
       {{"--pix-fmt=yuv420p10le", "--size=4x2", "@t10le", "@zero10"},
        "FRM=   0 COMP=Y POS=(   0,   0) MB=     0  ==>  test=65535 != ref=   0\n"
        "FRM=   0 COMP=Y POS=(   1,   3) MB=     0  ==>  test=1023 != ref=   0\n",
-       "",
+       differ("@t10le", "@zero10", "2 samples in 1 of 1 frame, the first in frame 0"),
        0},
       {{"--pix-fmt=yuv420p10be", "--size=4x2", "@t10be", "@zero10", "1"},
        "FRM=   0 COMP=Y POS=(   0,   0) MB=     0  ==>  test=65535 != ref=   0\n",
-       "",
+       differ("@t10be", "@zero10", "1 sample in 1 of 1 frame, the first in frame 0",
+              "Output stopped at MAX_COUNT = 1 lines: later samples were not compared.\n"),
        0},
       {{"--pix-fmt=yuv422p", "--block=64", "130", "4", "@t422", "@zero422"},
        "FRM=   0 COMP=Y POS=(   0, 129) MB=     2  ==>  test=  9 != ref=  0\n"
        "FRM=   0 COMP=U POS=(   0,  64) MB=     2  ==>  test=  8 != ref=  0\n",
-       "",
+       differ("@t422", "@zero422", "2 samples in 1 of 1 frame, the first in frame 0"),
        0},
       {{"--size=17x9", "@t17", "@zero17"},
        "FRM=   0 COMP=V POS=(   4,   8) MB=     1  ==>  test=  5 != ref=  0\n",
-       "",
+       differ("@t17", "@zero17", "1 sample in 1 of 1 frame, the first in frame 0"),
        0},
       {{"--size=17x9", "@tail17", "@tail17b"},
        "",
        "\nFiles \"@tail17\" and \"@tail17b\" are identical (1 frames)!\n\n" + partial +
            "\nFile \"@tail17b\" ends in a partial frame of 10 bytes (a frame is 243 bytes): are "
-           "the "
-           "size and the pixel format right?\n\n",
+           "the size and the pixel format right?\n\n",
        0},
       {{"--size=17x9", "@tail17", "@zero17"},
        "",
@@ -587,6 +596,64 @@ TEST_F(Cli, ModernFormCasesAsData) {
        "",
        "\nOption \"--frames=1\" comes after the positional arguments: options go first!\n\n",
        1},
+      // --exit-code: 0 same, 1 different, 2 trouble; --tolerance decides what differs.
+      {{"--exit-code", "--size=17x9", "@zero17", "@zero17"},
+       "",
+       "\nFiles \"@zero17\" and \"@zero17\" are identical (1 frames)!\n\n",
+       0},
+      {{"--exit-code", "--tolerance=5", "--size=17x9", "@t17", "@zero17"},
+       "",
+       "\nFiles \"@t17\" and \"@zero17\" match within 5 (1 frames)!\n\n",
+       0},
+      {{"--exit-code", "--tolerance=4", "--size=17x9", "@t17", "@zero17"},
+       "FRM=   0 COMP=V POS=(   4,   8) MB=     1  ==>  test=  5 != ref=  0\n",
+       differ("@t17", "@zero17", "1 sample in 1 of 1 frame, the first in frame 0"),
+       1},
+      {{"--exit-code", "--size=17x9", "@tail17", "@zero17"},
+       "",
+       "\nFile \"@zero17\" is shorter (1 frames) than file \"@tail17\"!\n\n" + partial,
+       1},
+      {{"--exit-code", "--size=17x9", "@missing", "@zero17"},
+       "",
+       "\nCannot open file \"@missing\"!\n\n",
+       2},
+      {{"--size=17x9", "--exit-code", "@zero17"},
+       "",
+       "\nExpected TEST REF [MAX_COUNT] or WIDTH HEIGHT TEST REF [MAX_COUNT] after the options, "
+       "not 1 argument!\n\n",
+       2},
+      // Alignment: the test's own frame index is reported; --frames ends the run early.
+      {{"--skip-test=1", "--size=17x9", "@t17x2", "@t17"},
+       "",
+       "\nFiles \"@t17x2\" and \"@t17\" are identical (1 frames)!\n\n",
+       0},
+      {{"--skip-ref=1", "--frames=1", "--exit-code", "--size=17x9", "@t17", "@t17x2"},
+       "",
+       "\nFiles \"@t17\" and \"@t17x2\" are identical (1 frames)!\n\n",
+       0},
+      {{"--skip=1", "--size=17x9", "@t17x2", "@zero17x2"},
+       "FRM=   1 COMP=V POS=(   4,   8) MB=     1  ==>  test=  5 != ref=  0\n",
+       differ("@t17x2", "@zero17x2", "1 sample in 1 of 1 frame, the first in frame 1"),
+       0},
+      {{"--skip=5", "--exit-code", "--size=17x9", "@t17x2", "@zero17x2"},
+       "",
+       "\nFiles \"@t17x2\" and \"@zero17x2\" are identical (0 frames)!\n\n",
+       0},
+      {{"--report=summary", "--size=17x9", "@t17", "@zero17", "5"},
+       "",
+       "\nMAX_COUNT \"5\" limits sample lines: it cannot go with --report=summary!\n\n",
+       1},
+      {{"--json", "--size=17x9", "@t17", "@zero17"},
+       "",
+       "\nOption \"--json\" needs --report=frames or --report=summary!\n\n",
+       1},
+      {{"--report=frames", "--size=17x9", "@t17", "@zero17"},
+       "frame   Y differing   max    PSNR   U differing   max    PSNR   V differing   max    PSNR\n"
+       "    0             0     0     inf             0     0     inf             1     5   50.68\n"
+       "total             0     0     inf             0     0     inf             1     5   "
+       "50.68\n",
+       differ("@t17", "@zero17", "1 sample in 1 of 1 frame, the first in frame 0"),
+       0},
   };
   const auto resolve = [&](std::string text) {
     for (std::size_t at; (at = text.find('@')) != std::string::npos;) {

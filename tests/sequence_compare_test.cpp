@@ -64,7 +64,9 @@ WalkResult compare(const Layout& layout, std::int64_t max_count, Bytes test, Byt
   StringSink sink;
   ReportWriter report(sink, report_buffer);
   WalkResult run;
-  run.outcome = compare_sequences(g, max_count, test_buffer.data(), ref_buffer.data(), test_source,
+  CompareOptions options;
+  options.max_count = max_count;
+  run.outcome = compare_sequences(g, options, test_buffer.data(), ref_buffer.data(), test_source,
                                   ref_source, report);
   EXPECT_TRUE(report.flush());
   run.text = sink.text;
@@ -212,7 +214,7 @@ TEST(CompareSequences, ReadErrorStopsTheComparisonAndNamesTheFile) {
     std::vector<char> buffer(4096);
     StringSink sink;
     ReportWriter report(sink, buffer);
-    const ComparisonOutcome outcome = compare_sequences(make_frame_geometry(32, 16), c.limit,
+    const ComparisonOutcome outcome = compare_sequences(make_frame_geometry(32, 16), CompareOptions{c.limit},
                                                         a.data(), b.data(), test, ref, report);
     EXPECT_EQ(outcome.end, c.end);
     EXPECT_EQ(outcome.frames_compared, c.frames);
@@ -240,7 +242,7 @@ TEST(ReportWriter, EachFrameWithLinesIsHandedOnWhenItEnds) {
   std::vector<char> buffer(1 << 16);
   StringSink sink;
   ReportWriter report(sink, buffer);
-  compare_sequences(make_frame_geometry(32, 16), 0, a.data(), b.data(), test_source, ref_source,
+  compare_sequences(make_frame_geometry(32, 16), CompareOptions{}, a.data(), b.data(), test_source, ref_source,
                     report);
   EXPECT_EQ(sink.writes, 2);
   EXPECT_EQ(sink.text, reference({}, 0, test, frames(4)).text);
@@ -255,7 +257,7 @@ TEST(ReportWriter, FailedSinkStopsTheComparisonAndDropsLaterLines) {
   std::vector<char> buffer(kMaxReportLineLength * 4);
   StringSink sink(1000);
   ReportWriter report(sink, buffer);
-  const ComparisonOutcome outcome = compare_sequences(make_frame_geometry(32, 16), 0, a.data(),
+  const ComparisonOutcome outcome = compare_sequences(make_frame_geometry(32, 16), CompareOptions{}, a.data(),
                                                       b.data(), test_source, ref_source, report);
   EXPECT_TRUE(report.failed());
   EXPECT_FALSE(report.flush());

@@ -1,0 +1,107 @@
+#include "run_summary.h"
+
+#include <cinttypes>
+
+namespace framecmp {
+namespace {
+
+// The summary of a run in which no sample differed beyond the tolerance.
+void write_summary(std::FILE* const err, const RunSettings& settings,
+                   const ComparisonOutcome& outcome) {
+  switch (outcome.end) {
+    case RunEnd::kBothEnded:
+    case RunEnd::kFramesLimit:
+      if (outcome.within_tolerance) {
+        std::fprintf(err, "\nFiles \"%s\" and \"%s\" match within %d (%" PRId64 " frames)!\n\n",
+                     settings.test_path, settings.ref_path, settings.tolerance,
+                     outcome.frames_compared);
+      } else {
+        std::fprintf(err, "\nFiles \"%s\" and \"%s\" are identical (%" PRId64 " frames)!\n\n",
+                     settings.test_path, settings.ref_path, outcome.frames_compared);
+      }
+      return;
+    case RunEnd::kPartialDiffers:
+      std::fprintf(
+          err, "\nFiles \"%s\" and \"%s\" differ in a partial frame after %" PRId64 " frames!\n\n",
+          settings.test_path, settings.ref_path, outcome.frames_compared);
+      return;
+    case RunEnd::kTestShorter:
+    case RunEnd::kRefShorter: {
+      const bool test_shorter = outcome.end == RunEnd::kTestShorter;
+      std::fprintf(err, "\nFile \"%s\" is shorter (%" PRId64 " frames) than file \"%s\"!\n\n",
+                   test_shorter ? settings.test_path : settings.ref_path, outcome.frames_compared,
+                   test_shorter ? settings.ref_path : settings.test_path);
+      return;
+    }
+    default:
+      return;  // no summary after a failure
+  }
+}
+
+// The modern form's verdict on a run in which samples differed: one block.
+void write_verdict(std::FILE* const err, const RunSettings& settings,
+                   const ComparisonOutcome& outcome) {
+  std::fprintf(err,
+               "\nFiles \"%s\" and \"%s\" differ: %" PRId64 " sample%s in %" PRId64 " of %" PRId64
+               " frame%s, the first in frame %" PRId64 ".\n",
+               settings.test_path, settings.ref_path, outcome.mismatches,
+               outcome.mismatches == 1 ? "" : "s", outcome.differing_frames,
+               outcome.frames_compared, outcome.frames_compared == 1 ? "" : "s",
+               outcome.first_bad_frame);
+  if (outcome.end == RunEnd::kTestShorter || outcome.end == RunEnd::kRefShorter) {
+    const bool test_shorter = outcome.end == RunEnd::kTestShorter;
+    std::fprintf(err, "File \"%s\" ended first, after %" PRId64 " frames.\n",
+                 test_shorter ? settings.test_path : settings.ref_path, outcome.frames_compared);
+  }
+  if (outcome.end == RunEnd::kPartialDiffers) {
+    std::fputs("Their partial last frames differ too.\n", err);
+  }
+  if (outcome.end == RunEnd::kLimitReached) {
+    std::fprintf(err, "Output stopped at MAX_COUNT = %d lines: later samples were not compared.\n",
+                 settings.max_count);
+  }
+  std::fputs("\n", err);
+}
+
+void write_partial_frame_notes(std::FILE* const err, const RunSettings& settings,
+                               const ComparisonOutcome& outcome, const std::int64_t frame_size) {
+  const struct {
+    const char* path;
+    std::size_t tail;
+  } sequences[] = {{settings.test_path, outcome.test_tail}, {settings.ref_path, outcome.ref_tail}};
+  for (const auto& sequence : sequences) {
+    if (sequence.tail == 0) continue;
+    std::fprintf(err,
+                 "\nFile \"%s\" ends in a partial frame of %zu bytes (a frame is %" PRId64
+                 " bytes): are the size and the pixel format right?\n\n",
+                 sequence.path, sequence.tail, frame_size);
+  }
+}
+
+bool is_failure(const RunEnd end) {
+  return end == RunEnd::kTestReadFailed || end == RunEnd::kRefReadFailed ||
+         end == RunEnd::kOutputLost;
+}
+
+}  // namespace
+
+void write_run_end(std::FILE* const err, const RunSettings& settings,
+                   const ComparisonOutcome& outcome, const std::int64_t frame_size) {
+  if (is_failure(outcome.end)) return;
+  if (outcome.mismatches == 0) {
+    write_summary(err, settings, outcome);
+  } else if (settings.modern) {
+    write_verdict(err, settings, outcome);
+  }
+  if (settings.modern) write_partial_frame_notes(err, settings, outcome, frame_size);
+}
+
+int exit_status(const RunSettings& settings, const ComparisonOutcome& outcome, const bool failed) {
+  if (!settings.exit_code) return failed ? 1 : 0;
+  if (failed) return kStatusTrouble;
+  const bool differ = outcome.mismatches > 0 || outcome.end == RunEnd::kPartialDiffers ||
+                      outcome.end == RunEnd::kTestShorter || outcome.end == RunEnd::kRefShorter;
+  return differ ? kStatusDifferent : kStatusSame;
+}
+
+}  // namespace framecmp
