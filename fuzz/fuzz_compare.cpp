@@ -1,7 +1,8 @@
-// The fast comparison against the plain sample-by-sample walk. The first bytes choose a
-// pixel format, a small frame size, a block size, the limit, the report buffer size, where
-// each file ends and whether its read fails; the rest is split into the two sequences,
-// which may end in partial frames. Lines and every field of the outcome must agree.
+// The fast comparison and the measured run against the plain sample-by-sample walk. The
+// first bytes choose a pixel format, a small frame size, a block size, the limit, the
+// report buffer size, where each file ends and whether its read fails, the tolerance, the
+// first frame's index and the frame limit; the rest is split into the two sequences, which
+// may end in partial frames. Lines, statistics and every field of the outcome must agree.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -35,6 +36,21 @@ class Input {
   std::size_t at_ = 0;
 };
 
+void check_same(const framecmp::ComparisonOutcome& a, const framecmp::ComparisonOutcome& b) {
+  check(a.end == b.end && a.mismatches == b.mismatches && a.frames_compared == b.frames_compared);
+  check(a.differing_frames == b.differing_frames && a.first_bad_frame == b.first_bad_frame);
+  check(a.within_tolerance == b.within_tolerance);
+  check(a.test_tail == b.test_tail && a.ref_tail == b.ref_tail);
+}
+
+class CollectingSink final : public framecmp::MeasureSink {
+ public:
+  void frame(const framecmp::FrameMeasure& measure) override { frames.push_back(measure); }
+  void first_difference(const framecmp::FirstDifference& f) override { first = f; }
+  std::vector<framecmp::FrameMeasure> frames;
+  framecmp::FirstDifference first;
+};
+
 constexpr const char* kFormats[] = {"yuv420p",     "yuv422p",     "yuv444p",     "gray",
                                     "nv12",        "nv21",        "yuv420p10le", "yuv420p10be",
                                     "yuv422p12le", "yuv444p16be", "gray9le",     "gray14be",
@@ -54,6 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t split = input.byte();
   const std::uint8_t failure = input.byte();
   const std::uint8_t noise = input.byte();
+  const std::uint8_t shape = input.byte();  // tolerance, first frame and frame limit
   std::vector<std::uint8_t> rest = input.rest();
 
   const framecmp::FrameGeometry geometry =
@@ -78,25 +95,65 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t test_fail = failure % 8 == 1 ? (failure * 97u) % (test.size() + 1) : none;
   const std::size_t ref_fail = failure % 8 == 2 ? (failure * 89u) % (ref.size() + 1) : none;
 
+  framecmp::CompareOptions options;
+  options.max_count = limit;
+  options.tolerance = shape % 4 == 0 ? 0 : shape % 4 == 3 ? shape * 300 : shape % 4;
+  options.first_frame = (shape >> 2) % 3;
+  options.frames_limit = (shape >> 4) % 4;
+  const framecmp::testing_support::PlainRun plain_run{format,
+                                                      width,
+                                                      height,
+                                                      block,
+                                                      limit,
+                                                      static_cast<std::uint32_t>(options.tolerance),
+                                                      options.first_frame,
+                                                      options.frames_limit};
+
   std::vector<std::uint8_t> a(frame_size), b(frame_size);
   MemorySource fast_test(test, test_fail), fast_ref(ref, ref_fail);
   std::vector<char> buffer(buffer_size);
   StringSink fast_out;
   framecmp::ReportWriter report(fast_out, buffer);
-  const framecmp::ComparisonOutcome fast =
-      framecmp::compare_sequences(geometry, limit, a.data(), b.data(), fast_test, fast_ref, report);
+  const framecmp::ComparisonOutcome fast = framecmp::compare_sequences(
+      geometry, options, a.data(), b.data(), fast_test, fast_ref, report);
   check(report.flush());
 
   MemorySource plain_test(test, test_fail), plain_ref(ref, ref_fail);
   StringSink plain_out;
-  const framecmp::ComparisonOutcome plain = framecmp::testing_support::reference_compare(
-      {format, width, height, block, limit}, plain_test, plain_ref, plain_out);
-
+  const framecmp::ComparisonOutcome plain =
+      framecmp::testing_support::reference_compare(plain_run, plain_test, plain_ref, plain_out);
   check(fast_out.text == plain_out.text);
-  check(fast.end == plain.end);
-  check(fast.mismatches == plain.mismatches);
-  check(fast.frames_compared == plain.frames_compared);
-  check(fast.test_tail == plain.test_tail);
-  check(fast.ref_tail == plain.ref_tail);
+  check_same(fast, plain);
+
+  // The measured run: every statistic of every frame and plane.
+  options.max_count = 0;
+  MemorySource measure_test(test, test_fail), measure_ref(ref, ref_fail);
+  CollectingSink sink;
+  const framecmp::ComparisonOutcome measured = framecmp::measure_sequences(
+      geometry, options, a.data(), b.data(), measure_test, measure_ref, sink);
+  MemorySource stats_test(test, test_fail), stats_ref(ref, ref_fail);
+  auto counting_run = plain_run;
+  counting_run.max_count = 0;
+  const auto expected =
+      framecmp::testing_support::plain_run(counting_run, stats_test, stats_ref, nullptr);
+  check_same(measured, expected.outcome);
+  check(sink.frames.size() == expected.frames.size());
+  for (std::size_t f = 0; f < sink.frames.size(); ++f) {
+    for (std::size_t p = 0; p < expected.frames[f].size(); ++p) {
+      check(sink.frames[f].planes[p].beyond == expected.frames[f][p].beyond);
+      check(sink.frames[f].planes[p].max_abs == expected.frames[f][p].max_abs);
+      check(sink.frames[f].planes[p].sse == expected.frames[f][p].sse);
+    }
+  }
+  check(sink.first.found == expected.first.found);
+  if (sink.first.found) {
+    check(sink.first.frame == expected.first.frame &&
+          sink.first.plane_letter == expected.first.plane_letter &&
+          sink.first.position.row == expected.first.position.row &&
+          sink.first.position.column == expected.first.position.column &&
+          sink.first.position.block == expected.first.position.block &&
+          sink.first.test_sample == expected.first.test_sample &&
+          sink.first.ref_sample == expected.first.ref_sample);
+  }
   return 0;
 }

@@ -322,7 +322,7 @@ ComparisonOutcome compare_sequences(const FrameGeometry& geometry, const Compare
       [&](const PairRead& pair, ComparisonOutcome& outcome) {
         if (pair.equal_prefix == frame_size) return true;
         const FrameWalk walk{geometry,    options.first_frame + outcome.frames_compared,
-                             cap,         options.tolerance,
+                             cap,         static_cast<std::uint32_t>(options.tolerance),
                              test_buffer, ref_buffer};
         const std::int64_t found =
             walk_frame(walk, walkers, pair.equal_prefix, outcome.mismatches, report);

@@ -10,9 +10,12 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -673,6 +676,96 @@ TEST_F(Cli, ModernFormCasesAsData) {
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.err, "");
   EXPECT_NE(help.out.find("--pix-fmt=NAME"), std::string::npos);
+}
+
+std::string write_bytes(const std::string& file, const std::string& bytes) {
+  std::ofstream(file, std::ios::binary)
+      .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return file;
+}
+
+// The JSON document, parsed back: every key, the statistics, the verdict, and a path that
+// is not UTF-8 (its stray byte becomes U+FFFD).
+TEST_F(Cli, JsonReportHoldsEveryKey) {
+  std::string two(486, '\0');
+  two[485] = 5;  // frame 1, last V sample
+  const std::string test = write_bytes(path("t\xff.yuv"), two);
+  const std::string ref = write_bytes(path("r.yuv"), std::string(486, '\0'));
+  const Result frames = run({"--json", "--report=frames", "--size=17x9", test, ref});
+  EXPECT_EQ(frames.status, 0);
+  const nlohmann::json doc = nlohmann::json::parse(frames.out);
+  const std::string keys[] = {"test",         "ref",
+                              "width",        "height",
+                              "pix_fmt",      "bit_depth",
+                              "block",        "tolerance",
+                              "skip_test",    "skip_ref",
+                              "frames_limit", "verdict",
+                              "ending",       "frames_compared",
+                              "planes",       "first_difference",
+                              "frames"};
+  for (const std::string& key : keys) EXPECT_TRUE(doc.contains(key)) << key;
+  EXPECT_EQ(doc["test"], path("t\xef\xbf\xbd.yuv"));
+  EXPECT_EQ(doc["pix_fmt"], "yuv420p");
+  EXPECT_EQ(doc["bit_depth"], 8);
+  EXPECT_TRUE(doc["frames_limit"].is_null());
+  EXPECT_EQ(doc["verdict"], "differ");
+  EXPECT_EQ(doc["ending"], "together");
+  EXPECT_EQ(doc["frames_compared"], 2);
+  EXPECT_TRUE(doc["planes"][0]["psnr"].is_null());
+  EXPECT_EQ(doc["planes"][2]["differing"], 1);
+  EXPECT_EQ(doc["planes"][2]["sse"], 25);
+  EXPECT_DOUBLE_EQ(doc["planes"][2]["psnr"].get<double>(),
+                   10.0 * std::log10(255.0 * 255.0 * 90.0 / 25.0));
+  EXPECT_EQ(doc["first_difference"], nlohmann::json({{"frame", 1},
+                                                     {"plane", "V"},
+                                                     {"row", 4},
+                                                     {"column", 8},
+                                                     {"block", 1},
+                                                     {"test", 5},
+                                                     {"ref", 0}}));
+  ASSERT_EQ(doc["frames"].size(), 2u);
+  EXPECT_EQ(doc["frames"][1]["frame"], 1);
+  EXPECT_EQ(doc["frames"][1]["planes"][2]["max_abs_diff"], 5);
+
+  const struct {
+    std::vector<std::string> options;
+    const char* verdict;
+    const char* ending;
+  } summaries[] = {{{"--tolerance=5"}, "match_within_tolerance", "together"},
+                   {{"--frames=1"}, "identical", "frames_limit"},
+                   {{"--skip-ref=1"}, "identical", "ref_shorter"}};
+  for (const auto& c : summaries) {
+    std::vector<std::string> args = c.options;
+    args.insert(args.end(), {"--json", "--report=summary", "--size=17x9", test, ref});
+    const nlohmann::json summary = nlohmann::json::parse(run(args).out);
+    EXPECT_EQ(summary["verdict"], c.verdict) << c.options[0];
+    EXPECT_EQ(summary["ending"], c.ending) << c.options[0];
+    EXPECT_FALSE(summary.contains("frames"));
+  }
+  // Errors stay text on standard error, with nothing on standard output.
+  expect(run({"--json", "--report=summary", "--size=17x9", "/proc/self/mem", ref}), "",
+         "\nCannot read file \"/proc/self/mem\"!\n\n", 1);
+}
+
+// Skipping reads and drops frames where no seek can pass them: a FIFO gives what the same
+// bytes in a regular file give.
+TEST_F(Cli, SkippingOnAPipeReadsAndDrops) {
+  std::string two(486, '\0');
+  two[485] = 5;
+  const std::string test = write_bytes(path("t.yuv"), two);
+  const std::string ref = write_bytes(path("r.yuv"), std::string(486, '\0'));
+  const std::string fifo = path("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const char* skip : {"--skip=1", "--skip-test=1", "--skip=3"}) {
+    std::thread writer(feed_fifo, fifo, two);
+    Result got = run({skip, "--size=17x9", fifo, ref});
+    writer.join();
+    const Result expected = run({skip, "--size=17x9", test, ref});
+    for (std::size_t at; (at = got.err.find(fifo)) != std::string::npos;) {
+      got.err.replace(at, fifo.size(), test);
+    }
+    expect(got, expected.out, expected.err, expected.status);
+  }
 }
 
 // nv12 and the same pictures as yuv420p give the same report, line for line: U lines of a

@@ -66,7 +66,10 @@ struct PlainRun {
   std::int64_t width = 0;
   std::int64_t height = 0;
   std::int64_t block = 16;
-  std::int64_t max_count = 0;  // 0: no limit
+  std::int64_t max_count = 0;     // 0: no limit
+  std::uint32_t tolerance = 0;    // pairs differ only when |test - ref| > tolerance
+  std::int64_t first_frame = 0;   // test index of the first frame compared
+  std::int64_t frames_limit = 0;  // 0: no limit
 };
 
 // One plane of the plain model: where sample (row, column) lives.
@@ -101,15 +104,30 @@ inline std::int64_t plain_frame_size(const PlainRun& run) {
   return (run.width * run.height + chroma) * run.format.bytes_per_sample;
 }
 
-// The comparison loop written as plainly as possible.
-inline ComparisonOutcome reference_compare(const PlainRun& run, FrameSource& test, FrameSource& ref,
-                                           OutputSink& out) {
+// One plane of one frame pair, as the plain walk sees it.
+struct PlainPlaneStats {
+  std::uint64_t beyond = 0, sse = 0;
+  std::uint32_t max_abs = 0;
+};
+
+// The plain walk's view of a whole run: per frame, per plane.
+struct PlainRunResult {
+  ComparisonOutcome outcome;
+  std::vector<std::vector<PlainPlaneStats>> frames;
+  FirstDifference first;
+};
+
+// The comparison loop written as plainly as possible: every sample of every plane in row
+// and column loops, lines through snprintf (when `out` is given), statistics of every plane.
+inline PlainRunResult plain_run(const PlainRun& run, FrameSource& test, FrameSource& ref,
+                                OutputSink* out) {
   const auto frame_size = static_cast<std::size_t>(plain_frame_size(run));
   const std::vector<PlainPlane> planes = plain_planes(run);
   const int digits = run.format.depth <= 9 ? 3 : run.format.depth <= 13 ? 4 : 5;
   const std::int64_t blocks_per_row = (run.width + run.block - 1) / run.block;
   std::vector<std::uint8_t> a(frame_size), b(frame_size);
-  ComparisonOutcome outcome;
+  PlainRunResult result;
+  ComparisonOutcome& outcome = result.outcome;
   const auto reached = [&] { return run.max_count != 0 && outcome.mismatches >= run.max_count; };
   const auto value = [&](const std::vector<std::uint8_t>& frame, std::int64_t offset) {
     const auto at = static_cast<std::size_t>(offset);
@@ -118,6 +136,10 @@ inline ComparisonOutcome reference_compare(const PlainRun& run, FrameSource& tes
                                                        : 256u * frame[at] + frame[at + 1];
   };
   for (;;) {
+    if (run.frames_limit > 0 && outcome.frames_compared >= run.frames_limit) {
+      outcome.end = RunEnd::kFramesLimit;
+      return result;
+    }
     const ReadResult t = test.read_frame(a.data(), frame_size);
     const ReadResult r = ref.read_frame(b.data(), frame_size);
     if (t.bytes != frame_size || r.bytes != frame_size) {
@@ -131,33 +153,68 @@ inline ComparisonOutcome reference_compare(const PlainRun& run, FrameSource& tes
               : RunEnd::kPartialDiffers;
       outcome.test_tail = t.failed || t.bytes == frame_size ? 0 : t.bytes;
       outcome.ref_tail = r.failed || r.bytes == frame_size ? 0 : r.bytes;
-      return outcome;
+      return result;
     }
-    for (const PlainPlane& p : planes) {
-      for (std::int64_t row = 0; row < p.height && !reached(); ++row) {
-        for (std::int64_t column = 0; column < p.width && !reached(); ++column) {
-          const std::int64_t at = p.start + (row * p.width + column) * p.step;
+    const std::int64_t frame = run.first_frame + outcome.frames_compared;
+    std::vector<PlainPlaneStats> stats(planes.size());
+    std::int64_t beyond_in_frame = 0;
+    bool any_difference = false;
+    for (std::size_t p = 0; p < planes.size(); ++p) {
+      const PlainPlane& plane = planes[p];
+      for (std::int64_t row = 0; row < plane.height; ++row) {
+        for (std::int64_t column = 0; column < plane.width; ++column) {
+          const std::int64_t at = plane.start + (row * plane.width + column) * plane.step;
           const std::uint32_t x = value(a, at), y = value(b, at);
-          if (x == y) continue;
+          const std::uint32_t d = x > y ? x - y : y - x;
+          stats[p].sse += std::uint64_t{d} * d;
+          stats[p].max_abs = std::max(stats[p].max_abs, d);
+          any_difference = any_difference || d > 0;
+          if (d <= run.tolerance) continue;
+          ++stats[p].beyond;
           const std::int64_t block =
-              row * p.sub_y / run.block * blocks_per_row + column * p.sub_x / run.block;
+              row * plane.sub_y / run.block * blocks_per_row + column * plane.sub_x / run.block;
+          if (!result.first.found) {
+            result.first = {
+                true,
+                frame,
+                plane.letter,
+                {static_cast<std::int32_t>(row), static_cast<std::int32_t>(column), block},
+                x,
+                y};
+          }
+          if (out == nullptr || reached()) continue;
           char line[200];
-          const int length = std::snprintf(line, sizeof line,
-                                           "FRM=%4" PRId64 " COMP=%c POS=(%4" PRId64 ",%4" PRId64
-                                           ") MB=%6" PRId64 "  ==>  test=%*u != ref=%*u\n",
-                                           outcome.frames_compared, p.letter, row, column, block,
-                                           digits, x, digits, y);
-          out.write(line, static_cast<std::size_t>(length));
+          const int length =
+              std::snprintf(line, sizeof line,
+                            "FRM=%4" PRId64 " COMP=%c POS=(%4" PRId64 ",%4" PRId64 ") MB=%6" PRId64
+                            "  ==>  test=%*u != ref=%*u\n",
+                            frame, plane.letter, row, column, block, digits, x, digits, y);
+          out->write(line, static_cast<std::size_t>(length));
           ++outcome.mismatches;
+          ++beyond_in_frame;
         }
       }
+      if (out == nullptr) beyond_in_frame += static_cast<std::int64_t>(stats[p].beyond);
     }
+    if (out == nullptr) outcome.mismatches += beyond_in_frame;
+    if (beyond_in_frame > 0) {
+      if (outcome.differing_frames++ == 0) outcome.first_bad_frame = frame;
+    } else if (any_difference) {
+      outcome.within_tolerance = true;
+    }
+    result.frames.push_back(stats);
     ++outcome.frames_compared;
-    if (reached()) {
+    if (out != nullptr && reached()) {
       outcome.end = RunEnd::kLimitReached;
-      return outcome;
+      return result;
     }
   }
+}
+
+// The plain walk with report lines to `out`.
+inline ComparisonOutcome reference_compare(const PlainRun& run, FrameSource& test, FrameSource& ref,
+                                           OutputSink& out) {
+  return plain_run(run, test, ref, &out).outcome;
 }
 
 }  // namespace framecmp::testing_support

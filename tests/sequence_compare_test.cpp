@@ -42,8 +42,15 @@ struct Layout {
   FrameGeometry geometry() const {
     return make_frame_geometry(framecmp::format(format), width, height, block);
   }
-  PlainRun plain(std::int64_t max_count) const {
-    return {framecmp::format(format), width, height, block, max_count};
+  PlainRun plain(const CompareOptions& options) const {
+    return {framecmp::format(format),
+            width,
+            height,
+            block,
+            options.max_count,
+            static_cast<std::uint32_t>(options.tolerance),
+            options.first_frame,
+            options.frames_limit};
   }
 };
 
@@ -53,7 +60,7 @@ struct WalkResult {
 };
 
 // Runs the fast comparison over in-memory sequences with a report buffer of `buffer_size`.
-WalkResult compare(const Layout& layout, std::int64_t max_count, Bytes test, Bytes ref,
+WalkResult compare(const Layout& layout, const CompareOptions& options, Bytes test, Bytes ref,
                    std::size_t buffer_size = 4096) {
   const FrameGeometry g = layout.geometry();
   MemorySource test_source(std::move(test));
@@ -64,8 +71,6 @@ WalkResult compare(const Layout& layout, std::int64_t max_count, Bytes test, Byt
   StringSink sink;
   ReportWriter report(sink, report_buffer);
   WalkResult run;
-  CompareOptions options;
-  options.max_count = max_count;
   run.outcome = compare_sequences(g, options, test_buffer.data(), ref_buffer.data(), test_source,
                                   ref_source, report);
   EXPECT_TRUE(report.flush());
@@ -73,12 +78,12 @@ WalkResult compare(const Layout& layout, std::int64_t max_count, Bytes test, Byt
   return run;
 }
 
-WalkResult reference(const Layout& layout, std::int64_t max_count, Bytes test, Bytes ref) {
+WalkResult reference(const Layout& layout, const CompareOptions& options, Bytes test, Bytes ref) {
   MemorySource test_source(std::move(test));
   MemorySource ref_source(std::move(ref));
   StringSink sink;
   WalkResult run;
-  run.outcome = reference_compare(layout.plain(max_count), test_source, ref_source, sink);
+  run.outcome = reference_compare(layout.plain(options), test_source, ref_source, sink);
   run.text = sink.text;
   return run;
 }
@@ -87,6 +92,9 @@ void expect_same_outcome(const ComparisonOutcome& a, const ComparisonOutcome& b)
   EXPECT_EQ(a.end, b.end);
   EXPECT_EQ(a.mismatches, b.mismatches);
   EXPECT_EQ(a.frames_compared, b.frames_compared);
+  EXPECT_EQ(a.differing_frames, b.differing_frames);
+  EXPECT_EQ(a.first_bad_frame, b.first_bad_frame);
+  EXPECT_EQ(a.within_tolerance, b.within_tolerance);
   EXPECT_EQ(a.test_tail, b.test_tail);
   EXPECT_EQ(a.ref_tail, b.ref_tail);
 }
@@ -133,7 +141,7 @@ TEST(CompareSequences, HowTheRunEndedComesFromTheLastReads) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const WalkResult run = compare({}, 0, c.test, c.ref);
+    const WalkResult run = compare({}, {}, c.test, c.ref);
     EXPECT_EQ(run.text, "");
     EXPECT_EQ(run.outcome.mismatches, 0);
     EXPECT_EQ(run.outcome.frames_compared, c.frames);
@@ -152,7 +160,7 @@ TEST(CompareSequences, ReportsDifferencesWithPlanePositionAndMacroblock) {
   test[520] = 3, ref[520] = 4;                        // frame 0, U offset 8
   test[37] = 10, ref[37] = 200;                       // frame 0, Y row 1 column 5
   test[16] = 100, ref[16] = 99;                       // frame 0, Y column 16
-  const WalkResult run = compare({}, 0, test, ref);
+  const WalkResult run = compare({}, {}, test, ref);
   EXPECT_EQ(run.text,
             "FRM=   0 COMP=Y POS=(   0,  16) MB=     1  ==>  test=100 != ref= 99\n"
             "FRM=   0 COMP=Y POS=(   1,   5) MB=     0  ==>  test= 10 != ref=200\n"
@@ -178,8 +186,8 @@ TEST(CompareSequences, LimitCountsLinesOverTheWholeRun) {
                {1000000, 10 + 768, 3, RunEnd::kBothEnded}};
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "limit " << c.limit);
-    const WalkResult run = compare({}, c.limit, test, frames(3));
-    const WalkResult expected = reference({}, c.limit, test, frames(3));
+    const WalkResult run = compare({}, CompareOptions{c.limit}, test, frames(3));
+    const WalkResult expected = reference({}, CompareOptions{c.limit}, test, frames(3));
     EXPECT_EQ(run.outcome.mismatches, c.lines);
     EXPECT_EQ(run.outcome.frames_compared, c.frames);
     EXPECT_EQ(run.outcome.end, c.end);
@@ -214,8 +222,9 @@ TEST(CompareSequences, ReadErrorStopsTheComparisonAndNamesTheFile) {
     std::vector<char> buffer(4096);
     StringSink sink;
     ReportWriter report(sink, buffer);
-    const ComparisonOutcome outcome = compare_sequences(make_frame_geometry(32, 16), CompareOptions{c.limit},
-                                                        a.data(), b.data(), test, ref, report);
+    const ComparisonOutcome outcome =
+        compare_sequences(make_frame_geometry(32, 16), CompareOptions{c.limit}, a.data(), b.data(),
+                          test, ref, report);
     EXPECT_EQ(outcome.end, c.end);
     EXPECT_EQ(outcome.frames_compared, c.frames);
   }
@@ -224,10 +233,10 @@ TEST(CompareSequences, ReadErrorStopsTheComparisonAndNamesTheFile) {
 TEST(ReportWriter, SmallBuffersFlushWholeLinesOnly) {
   Bytes test = frames(2);
   for (std::uint8_t& b : test) b = static_cast<std::uint8_t>(~b);
-  const WalkResult expected = reference({}, 0, test, frames(2));
+  const WalkResult expected = reference({}, {}, test, frames(2));
   for (const std::size_t size :
        {kMaxReportLineLength, kMaxReportLineLength + 67, std::size_t{1000}}) {
-    EXPECT_EQ(compare({}, 0, test, frames(2), size).text, expected.text) << "buffer " << size;
+    EXPECT_EQ(compare({}, {}, test, frames(2), size).text, expected.text) << "buffer " << size;
   }
 }
 
@@ -242,10 +251,10 @@ TEST(ReportWriter, EachFrameWithLinesIsHandedOnWhenItEnds) {
   std::vector<char> buffer(1 << 16);
   StringSink sink;
   ReportWriter report(sink, buffer);
-  compare_sequences(make_frame_geometry(32, 16), CompareOptions{}, a.data(), b.data(), test_source, ref_source,
-                    report);
+  compare_sequences(make_frame_geometry(32, 16), CompareOptions{}, a.data(), b.data(), test_source,
+                    ref_source, report);
   EXPECT_EQ(sink.writes, 2);
-  EXPECT_EQ(sink.text, reference({}, 0, test, frames(4)).text);
+  EXPECT_EQ(sink.text, reference({}, {}, test, frames(4)).text);
 }
 
 TEST(ReportWriter, FailedSinkStopsTheComparisonAndDropsLaterLines) {
@@ -257,8 +266,9 @@ TEST(ReportWriter, FailedSinkStopsTheComparisonAndDropsLaterLines) {
   std::vector<char> buffer(kMaxReportLineLength * 4);
   StringSink sink(1000);
   ReportWriter report(sink, buffer);
-  const ComparisonOutcome outcome = compare_sequences(make_frame_geometry(32, 16), CompareOptions{}, a.data(),
-                                                      b.data(), test_source, ref_source, report);
+  const ComparisonOutcome outcome =
+      compare_sequences(make_frame_geometry(32, 16), CompareOptions{}, a.data(), b.data(),
+                        test_source, ref_source, report);
   EXPECT_TRUE(report.failed());
   EXPECT_FALSE(report.flush());
   EXPECT_EQ(outcome.end, RunEnd::kOutputLost);
@@ -292,16 +302,63 @@ TEST(CompareSequences, WideFieldsMatchThePlainWalk) {
                                  last + frame_size - 2, last + 3840 * 2175 - 1}) {
       test[at % test.size()] = 200;
     }
-    const WalkResult fast = compare(c.layout, 0, test, ref);
-    const WalkResult plain = reference(c.layout, 0, test, ref);
+    const WalkResult fast = compare(c.layout, {}, test, ref);
+    const WalkResult plain = reference(c.layout, {}, test, ref);
     EXPECT_EQ(fast.text, plain.text);
     EXPECT_NE(fast.text.find(c.expected), std::string::npos);
     expect_same_outcome(fast.outcome, plain.outcome);
   }
 }
 
-// Random formats, sizes, block sizes, sequences and difference patterns: the fast walk must
-// match the plain one line for line and in every field of the outcome.
+// Collects what a measured run hands over.
+class CollectingSink final : public MeasureSink {
+ public:
+  void frame(const FrameMeasure& measure) override { frames.push_back(measure); }
+  void first_difference(const FirstDifference& f) override { first = f; }
+  std::vector<FrameMeasure> frames;
+  FirstDifference first;
+};
+
+// The statistics of every frame and plane, the first difference and the outcome of a
+// measured run must be the plain walk's.
+void measure_and_check(const Layout& layout, CompareOptions options, const Bytes& test,
+                       const Bytes& ref) {
+  options.max_count = 0;  // counts every sample
+  const FrameGeometry g = layout.geometry();
+  MemorySource fast_test(test), fast_ref(ref);
+  Bytes a(static_cast<std::size_t>(g.frame_size)), b(a.size());
+  CollectingSink sink;
+  const ComparisonOutcome fast =
+      measure_sequences(g, options, a.data(), b.data(), fast_test, fast_ref, sink);
+  MemorySource plain_test(test), plain_ref(ref);
+  const testing_support::PlainRunResult plain =
+      testing_support::plain_run(layout.plain(options), plain_test, plain_ref, nullptr);
+  expect_same_outcome(fast, plain.outcome);
+  ASSERT_EQ(sink.frames.size(), plain.frames.size());
+  for (std::size_t f = 0; f < sink.frames.size(); ++f) {
+    EXPECT_EQ(sink.frames[f].frame, options.first_frame + static_cast<std::int64_t>(f));
+    for (std::size_t p = 0; p < plain.frames[f].size(); ++p) {
+      const SampleStats& got = sink.frames[f].planes[p];
+      EXPECT_EQ(got.beyond, plain.frames[f][p].beyond) << "frame " << f << " plane " << p;
+      EXPECT_EQ(got.max_abs, plain.frames[f][p].max_abs) << "frame " << f << " plane " << p;
+      EXPECT_EQ(got.sse, plain.frames[f][p].sse) << "frame " << f << " plane " << p;
+    }
+  }
+  EXPECT_EQ(sink.first.found, plain.first.found);
+  if (sink.first.found && plain.first.found) {
+    EXPECT_EQ(sink.first.frame, plain.first.frame);
+    EXPECT_EQ(sink.first.plane_letter, plain.first.plane_letter);
+    EXPECT_EQ(sink.first.position.row, plain.first.position.row);
+    EXPECT_EQ(sink.first.position.column, plain.first.position.column);
+    EXPECT_EQ(sink.first.position.block, plain.first.position.block);
+    EXPECT_EQ(sink.first.test_sample, plain.first.test_sample);
+    EXPECT_EQ(sink.first.ref_sample, plain.first.ref_sample);
+  }
+}
+
+// Random formats, sizes, block sizes, tolerances, frame limits, sequences and difference
+// patterns: the fast walk must match the plain one line for line and in every field of the
+// outcome, and so must the measured run in every statistic.
 TEST(CompareSequences, MatchesThePlainWalkOnRandomInputs) {
   std::mt19937 random(20261208);
   const auto pick = [&](std::uint32_t n) {
@@ -342,8 +399,14 @@ TEST(CompareSequences, MatchesThePlainWalkOnRandomInputs) {
              n > 0; --n)
           flip(at++);
         break;
-      case 3:  // every byte
-        for (std::size_t at = 0; at < test.size(); ++at) flip(at);
+      case 3:  // every byte, by any amount or off by one (a tolerance's case)
+        if (pick(2) == 0) {
+          for (std::size_t at = 0; at < test.size(); ++at) flip(at);
+        } else {
+          for (std::size_t at = 0; at < test.size(); at += 1 + pick(2)) {
+            test[at] = static_cast<std::uint8_t>(test[at] + (pick(2) == 0 ? 1 : 255));
+          }
+        }
         break;
       case 4:  // around plane boundaries and frame ends
         for (std::size_t f = 0; f < count; ++f) {
@@ -359,14 +422,21 @@ TEST(CompareSequences, MatchesThePlainWalkOnRandomInputs) {
         flip(pick(static_cast<std::uint32_t>(test.size() + 1)));
         break;
     }
-    const std::int32_t limit = pick(2) == 0 ? 0 : static_cast<std::int32_t>(pick(40) + 1);
+    CompareOptions options;
+    options.max_count = pick(2) == 0 ? 0 : pick(40) + 1;
+    options.tolerance =
+        pick(3) == 0 ? static_cast<std::int32_t>(pick(3) == 0 ? pick(70000) : pick(4)) : 0;
+    options.first_frame = pick(3);
+    options.frames_limit = pick(4) == 0 ? pick(3) + 1 : 0;
     SCOPED_TRACE(testing::Message()
                  << "round " << round << ", " << layout.format << " " << layout.width << "x"
-                 << layout.height << " block " << layout.block << ", limit " << limit);
-    const WalkResult fast = compare(layout, limit, test, ref, kMaxReportLineLength + pick(5000));
-    const WalkResult plain = reference(layout, limit, test, ref);
+                 << layout.height << " block " << layout.block << ", limit " << options.max_count
+                 << ", tolerance " << options.tolerance << ", frames " << options.frames_limit);
+    const WalkResult fast = compare(layout, options, test, ref, kMaxReportLineLength + pick(5000));
+    const WalkResult plain = reference(layout, options, test, ref);
     ASSERT_EQ(fast.text, plain.text);
     expect_same_outcome(fast.outcome, plain.outcome);
+    measure_and_check(layout, options, test, ref);
   }
 }
 
