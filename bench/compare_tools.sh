@@ -24,6 +24,9 @@ cp "$work/a1088.yuv" "$work/b1088.yuv"
 cp "$work/a1080.yuv" "$work/b1080.yuv"
 "$make_sequence" "$work/a10.yuv" 1920 1080 "$frames" --depth 10
 cp "$work/a10.yuv" "$work/b10.yuv"
+"$make_sequence" "$work/x1080.yuv" 1920 1080 "$frames" --invert
+"$make_sequence" "$work/n1080.yuv" 1920 1080 "$frames" --nudge
+"$make_sequence" "$work/x10.yuv" 1920 1080 "$frames" --depth 10 --invert
 "$make_sequence" "$work/d1.yuv" 1920 1088 2
 "$make_sequence" "$work/d2.yuv" 1920 1088 2 --invert
 "$make_sequence" "$work/d1_10.yuv" 1920 1080 2 --depth 10
@@ -66,6 +69,13 @@ record() { times[$1]+="$2 "; }
 
 out="$work/out.txt"
 deep=(--pix-fmt=yuv420p10le --size=1920x1080)
+summary=(--report=summary --size=1920x1080)
+# ffmpeg is the PSNR tool users would pick instead; the row is skipped where it is absent.
+ffmpeg_psnr() {
+  ffmpeg -hide_banner -nostats -f rawvideo -pix_fmt "$1" -s 1920x1080 -i "$2" \
+    -f rawvideo -pix_fmt "$1" -s 1920x1080 -i "$3" -lavfi psnr -f null - 2>&1
+}
+have_ffmpeg=$(command -v ffmpeg >/dev/null && echo yes || echo no)
 for ((round = 1; round <= rounds; round++)); do
   printf '\rround %d of %d' "$round" "$rounds"
   record cat "$(seconds /dev/null cat "$work/a1088.yuv" "$work/b1088.yuv")"
@@ -83,6 +93,16 @@ for ((round = 1; round <= rounds; round++)); do
   record fc_diff10 "$(seconds "$out" "$framecmp" "${deep[@]}" "$work/d1_10.yuv" "$work/d2_10.yuv")"
   record fc_null10 "$(seconds /dev/null "$framecmp" "${deep[@]}" "$work/d1_10.yuv" "$work/d2_10.yuv")"
   record printf_null10 "$(seconds /dev/null "$printf_walk" yuv420p10le 1920 1080 "$work/d1_10.yuv" "$work/d2_10.yuv")"
+  record cat_x "$(seconds /dev/null cat "$work/a1080.yuv" "$work/x1080.yuv")"
+  record sum_x "$(seconds /dev/null "$framecmp" "${summary[@]}" "$work/a1080.yuv" "$work/x1080.yuv")"
+  record sum_same "$(seconds /dev/null "$framecmp" "${summary[@]}" "$work/a1080.yuv" "$work/b1080.yuv")"
+  record cat_x10 "$(seconds /dev/null cat "$work/a10.yuv" "$work/x10.yuv")"
+  record sum_x10 "$(seconds /dev/null "$framecmp" "${summary[@]}" --pix-fmt=yuv420p10le "$work/a10.yuv" "$work/x10.yuv")"
+  record cat_n "$(seconds /dev/null cat "$work/a1080.yuv" "$work/n1080.yuv")"
+  record tol_n "$(seconds /dev/null "$framecmp" --tolerance=1 --size=1920x1080 "$work/a1080.yuv" "$work/n1080.yuv")"
+  if [[ $have_ffmpeg == yes ]]; then
+    record ffmpeg_x "$(seconds /dev/null ffmpeg_psnr yuv420p "$work/a1080.yuv" "$work/x1080.yuv")"
+  fi
 done
 echo
 
@@ -107,7 +127,15 @@ printf '%-60s %10.4f\n' \
   "cat of the $lines10-line 10-bit report to a new file" "${med[cat_report10]}" \
   "framecmp 10-bit, $lines10 lines to a new file" "${med[fc_diff10]}" \
   "framecmp 10-bit, $lines10 lines to /dev/null" "${med[fc_null10]}" \
-  "printf walk 10-bit, $lines10 lines to /dev/null" "${med[printf_null10]}"
+  "printf walk 10-bit, $lines10 lines to /dev/null" "${med[printf_null10]}" \
+  "cat of a 1920x1080 pair that differs everywhere" "${med[cat_x]}" \
+  "framecmp --report=summary, every sample differs" "${med[sum_x]}" \
+  "framecmp --report=summary, identical pair" "${med[sum_same]}" \
+  "cat of a 10-bit pair that differs everywhere" "${med[cat_x10]}" \
+  "framecmp --report=summary, 10-bit, every sample differs" "${med[sum_x10]}" \
+  "cat of a pair off by one everywhere" "${med[cat_n]}" \
+  "framecmp --tolerance=1, off by one everywhere" "${med[tol_n]}"
+[[ $have_ffmpeg == no ]] || printf '%-60s %10.4f\n' "ffmpeg -lavfi psnr, every sample differs" "${med[ffmpeg_x]}"
 
 # Median over the rounds of the ratio of two commands' times in the same round: paired
 # runs cancel most of the drift of a shared machine, which ratios of medians do not.
@@ -128,6 +156,23 @@ row "nv12 identical: framecmp / cat" "$(ratio fc_nv12 cat_1080)" "<= 1.15" le
 row "yuv420p10le identical: framecmp / cat" "$(ratio fc_10 cat_10)" "<= 1.15" le
 row "10-bit every sample differs, new file: framecmp / cat copy" "$(ratio fc_diff10 cat_report10)" "<= 1.15" le
 row "10-bit every sample differs, /dev/null: printf / framecmp" "$(ratio printf_null10 fc_null10)" ">= 25" ge
+row "--report=summary, every sample differs: framecmp / cat" "$(ratio sum_x cat_x)" "<= 1.3" le
+row "--report=summary, identical: framecmp / cat" "$(ratio sum_same cat_1080)" "<= 1.15" le
+row "--report=summary, 10-bit, every sample differs: / cat" "$(ratio sum_x10 cat_x10)" "<= 1.4" le
+row "--tolerance=1, off by one everywhere: framecmp / cat" "$(ratio tol_n cat_n)" "<= 1.3" le
+if [[ $have_ffmpeg == yes ]]; then
+  row "ffmpeg psnr / framecmp --report=summary" "$(ratio ffmpeg_x sum_x)" ">= 5" ge
+  # The PSNR values must agree to 0.01 dB, plane by plane.
+  ours=$("$framecmp" "${summary[@]}" "$work/a1080.yuv" "$work/x1080.yuv" | awk '/^total/ { print $4, $7, $10 }')
+  theirs=$(ffmpeg_psnr yuv420p "$work/a1080.yuv" "$work/x1080.yuv" |
+    sed -n 's/.*PSNR y:\([0-9.inf]*\) u:\([0-9.inf]*\) v:\([0-9.inf]*\).*/\1 \2 \3/p')
+  echo "PSNR y u v: framecmp $ours, ffmpeg $theirs: $(awk -v a="$ours" -v b="$theirs" 'BEGIN {
+    split(a, x); split(b, y); ok = 1
+    for (i = 1; i <= 3; i++) if (x[i] - y[i] > 0.01 || y[i] - x[i] > 0.01) ok = 0
+    print ok ? "agree to 0.01 dB" : "DISAGREE" }')"
+else
+  echo "ffmpeg psnr / framecmp --report=summary: skipped (ffmpeg is not installed)"
+fi
 
 peak_kib() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1; }
 echo

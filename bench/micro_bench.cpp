@@ -62,7 +62,7 @@ void walk(benchmark::State& state, std::uint8_t difference, const char* format =
     NullSink sink;
     framecmp::ReportWriter report(sink, report_buffer);
     lines +=
-        framecmp::compare_sequences(g, 0, test_buffer.data(), ref_buffer.data(), test, ref, report)
+        framecmp::compare_sequences(g, framecmp::CompareOptions{}, test_buffer.data(), ref_buffer.data(), test, ref, report)
             .mismatches;
     report.flush();
   }

@@ -1,11 +1,12 @@
 // Writes a synthetic raw planar 4:2:0 sequence for examples and benchmarks.
 //
 //   make_sequence OUTPUT WIDTH HEIGHT FRAMES [--seed N] [--invert] [--tail BYTES]
-//                 [--depth BITS] [--poke FRAME:OFFSET:VALUE]...
+//                 [--depth BITS] [--nudge] [--poke FRAME:OFFSET:VALUE]...
 //
 // Samples follow a smooth pattern shifted by the seed and the frame index, so that two
 // runs with the same arguments write the same bytes. --invert turns every sample v into
-// max - v (a sequence that differs from the plain one in every sample), --tail appends a
+// max - v (a sequence that differs from the plain one in every sample), --nudge flips the
+// lowest bit of every sample (off by exactly one everywhere), --tail appends a
 // partial frame of that many bytes, --depth 9..16 writes two-byte little-endian samples of
 // that depth (yuv420p10le and the like) and --poke sets one byte (OFFSET counts from the
 // start of the frame).
@@ -30,7 +31,7 @@ int fail(const char* message) {
 }
 
 void fill_frame(std::vector<std::uint8_t>& frame, long width, long height, long index, long seed,
-                int depth, bool invert) {
+                int depth, bool invert, bool nudge) {
   const long luma = width * height;
   const long bytes = depth > 8 ? 2 : 1;
   const long max = (1L << depth) - 1;
@@ -42,6 +43,7 @@ void fill_frame(std::vector<std::uint8_t>& frame, long width, long height, long 
     const long y = offset / plane_width;
     long value = (x + 2 * y + 3 * index + seed + (i < luma ? 0 : 64)) & max;
     if (invert) value = max - value;
+    if (nudge) value ^= 1;
     for (long b = 0; b < bytes; ++b) {
       frame[static_cast<std::size_t>(i * bytes + b)] = static_cast<std::uint8_t>(value >> (8 * b));
     }
@@ -62,11 +64,14 @@ int main(int argc, char** argv) {
   long tail = 0;
   int depth = 8;
   bool invert = false;
+  bool nudge = false;
   std::vector<Poke> pokes;
   for (int i = 5; i < argc; ++i) {
     const std::string option = argv[i];
     if (option == "--invert") {
       invert = true;
+    } else if (option == "--nudge") {
+      nudge = true;
     } else if (option == "--depth" && i + 1 < argc) {
       depth = std::atoi(argv[++i]);
       if (depth < 8 || depth > 16) return fail("--depth wants 8 to 16");
@@ -91,7 +96,7 @@ int main(int argc, char** argv) {
   if (out == nullptr) return fail("cannot create the output file");
   std::vector<std::uint8_t> frame(frame_size);
   for (long index = 0; index <= frames; ++index) {
-    fill_frame(frame, width, height, index, seed, depth, invert);
+    fill_frame(frame, width, height, index, seed, depth, invert, nudge);
     for (const Poke& poke : pokes) {
       if (poke.frame == index && poke.offset >= 0 &&
           static_cast<std::size_t>(poke.offset) < frame_size) {
