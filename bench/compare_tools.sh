@@ -37,7 +37,7 @@ cp "$work/a10.yuv" "$work/b10.yuv"
 check_report() {
   local name=$1 format=$2 width=$3 height=$4 test=$5 ref=$6 args=("${@:7}")
   "$printf_walk" "$format" "$width" "$height" "$test" "$ref" >"$work/$name.expected"
-  "$framecmp" "${args[@]}" "$test" "$ref" >"$work/$name.report"
+  "$framecmp" "${args[@]}" "$test" "$ref" >"$work/$name.report" 2>/dev/null
   cmp -s "$work/$name.expected" "$work/$name.report" ||
     { echo "framecmp and the printf walk disagree on $name" >&2; exit 1; }
   rm "$work/$name.expected"

@@ -1,0 +1,95 @@
+#include "y4m.h"
+
+#include <array>
+#include <limits>
+
+namespace framecmp {
+namespace {
+
+// Colour spaces of the C tag and the pixel formats they are.
+struct ColourSpace {
+  std::string_view tag;
+  std::string_view format;
+};
+
+constexpr std::array<ColourSpace, 25> kColourSpaces{{
+    {"420jpeg", "yuv420p"},       {"420paldv", "yuv420p"},      {"420mpeg2", "yuv420p"},
+    {"420", "yuv420p"},           {"422", "yuv422p"},           {"444", "yuv444p"},
+    {"mono", "gray"},             {"420p9", "yuv420p9le"},      {"422p9", "yuv422p9le"},
+    {"444p9", "yuv444p9le"},      {"420p10", "yuv420p10le"},    {"422p10", "yuv422p10le"},
+    {"444p10", "yuv444p10le"},    {"420p12", "yuv420p12le"},    {"422p12", "yuv422p12le"},
+    {"444p12", "yuv444p12le"},    {"420p14", "yuv420p14le"},    {"422p14", "yuv422p14le"},
+    {"444p14", "yuv444p14le"},    {"420p16", "yuv420p16le"},    {"422p16", "yuv422p16le"},
+    {"444p16", "yuv444p16le"},    {"mono10", "gray10le"},       {"mono12", "gray12le"},
+    {"mono16", "gray16le"},
+}};
+
+// A positive decimal number with nothing else, or nothing.
+std::optional<std::int32_t> positive_number(const std::string_view text) {
+  if (text.empty()) return std::nullopt;
+  std::int64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+    if (value > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
+  }
+  if (value == 0) return std::nullopt;
+  return static_cast<std::int32_t>(value);
+}
+
+Y4mHeaderResult refuse(std::string problem) {
+  return {std::nullopt, std::move(problem)};
+}
+
+}  // namespace
+
+std::optional<PixelFormat> y4m_colour_space(const std::string_view value) {
+  for (const ColourSpace& space : kColourSpaces) {
+    if (space.tag == value) return find_pixel_format(space.format);
+  }
+  return std::nullopt;
+}
+
+Y4mHeaderResult parse_y4m_header(const std::string_view line) {
+  if (line.substr(0, kY4mMagic.size()) != kY4mMagic) return refuse("no YUV4MPEG2 signature");
+  std::optional<std::int32_t> width;
+  std::optional<std::int32_t> height;
+  std::optional<PixelFormat> format = find_pixel_format("yuv420p");
+  std::string_view rest = line.substr(kY4mMagic.size());
+  while (!rest.empty()) {
+    const std::size_t blank = rest.find(' ');
+    const std::string_view field = rest.substr(0, blank);
+    rest = blank == std::string_view::npos ? std::string_view() : rest.substr(blank + 1);
+    if (field.empty()) continue;
+    const std::string_view value = field.substr(1);
+    switch (field[0]) {
+      case 'W':
+        width = positive_number(value);
+        if (!width) return refuse("a width that is no positive number (W" + std::string(value) + ")");
+        break;
+      case 'H':
+        height = positive_number(value);
+        if (!height) {
+          return refuse("a height that is no positive number (H" + std::string(value) + ")");
+        }
+        break;
+      case 'C':
+        format = y4m_colour_space(value);
+        if (!format) return refuse("an unknown colour space (C" + std::string(value) + ")");
+        break;
+      default:
+        break;  // F, I, A, X and tags not known here say nothing about the samples
+    }
+  }
+  if (!width) return refuse("no width (W)");
+  if (!height) return refuse("no height (H)");
+  return {Y4mHeader{*width, *height, *format}, {}};
+}
+
+bool is_y4m_frame_marker(const std::string_view line) {
+  constexpr std::string_view kFrame = "FRAME";
+  if (line.substr(0, kFrame.size()) != kFrame) return false;
+  return line.size() == kFrame.size() || line[kFrame.size()] == ' ';
+}
+
+}  // namespace framecmp
