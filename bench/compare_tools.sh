@@ -24,6 +24,8 @@ cp "$work/a1088.yuv" "$work/b1088.yuv"
 cp "$work/a1080.yuv" "$work/b1080.yuv"
 "$make_sequence" "$work/a10.yuv" 1920 1080 "$frames" --depth 10
 cp "$work/a10.yuv" "$work/b10.yuv"
+"$make_sequence" "$work/a1080.y4m" 1920 1080 "$frames" --y4m
+cp "$work/a1080.y4m" "$work/b1080.y4m"
 "$make_sequence" "$work/x1080.yuv" 1920 1080 "$frames" --invert
 "$make_sequence" "$work/n1080.yuv" 1920 1080 "$frames" --nudge
 "$make_sequence" "$work/x10.yuv" 1920 1080 "$frames" --depth 10 --invert
@@ -47,7 +49,7 @@ check_report deep yuv420p10le 1920 1080 "$work/d1_10.yuv" "$work/d2_10.yuv" \
   --pix-fmt=yuv420p10le --size=1920x1080
 # Dirty pages still being written back would slow every timed run: settle them first.
 sync
-for _ in 1 2; do cat "$work"/*.yuv "$work"/*.report >/dev/null; done
+for _ in 1 2; do cat "$work"/*.yuv "$work"/*.y4m "$work"/*.report >/dev/null; done
 
 # Wall-clock seconds of one run of "${@:2}" with its standard output sent to $1 and its
 # standard error dropped. An output file other than /dev/null is removed first (outside
@@ -100,6 +102,8 @@ for ((round = 1; round <= rounds; round++)); do
   record sum_x10 "$(seconds /dev/null "$framecmp" "${summary[@]}" --pix-fmt=yuv420p10le "$work/a10.yuv" "$work/x10.yuv")"
   record cat_n "$(seconds /dev/null cat "$work/a1080.yuv" "$work/n1080.yuv")"
   record tol_n "$(seconds /dev/null "$framecmp" --tolerance=1 --size=1920x1080 "$work/a1080.yuv" "$work/n1080.yuv")"
+  record cat_y4m "$(seconds /dev/null cat "$work/a1080.y4m" "$work/b1080.y4m")"
+  record fc_y4m "$(seconds /dev/null "$framecmp" -- "$work/a1080.y4m" "$work/b1080.y4m")"
   if [[ $have_ffmpeg == yes ]]; then
     record ffmpeg_x "$(seconds /dev/null ffmpeg_psnr yuv420p "$work/a1080.yuv" "$work/x1080.yuv")"
   fi
@@ -134,7 +138,9 @@ printf '%-60s %10.4f\n' \
   "cat of a 10-bit pair that differs everywhere" "${med[cat_x10]}" \
   "framecmp --report=summary, 10-bit, every sample differs" "${med[sum_x10]}" \
   "cat of a pair off by one everywhere" "${med[cat_n]}" \
-  "framecmp --tolerance=1, off by one everywhere" "${med[tol_n]}"
+  "framecmp --tolerance=1, off by one everywhere" "${med[tol_n]}" \
+  "cat of an identical 1920x1080 Y4M pair" "${med[cat_y4m]}" \
+  "framecmp, identical 1920x1080 Y4M pair" "${med[fc_y4m]}"
 [[ $have_ffmpeg == no ]] || printf '%-60s %10.4f\n' "ffmpeg -lavfi psnr, every sample differs" "${med[ffmpeg_x]}"
 
 # Median over the rounds of the ratio of two commands' times in the same round: paired
@@ -160,6 +166,7 @@ row "--report=summary, every sample differs: framecmp / cat" "$(ratio sum_x cat_
 row "--report=summary, identical: framecmp / cat" "$(ratio sum_same cat_1080)" "<= 1.15" le
 row "--report=summary, 10-bit, every sample differs: / cat" "$(ratio sum_x10 cat_x10)" "<= 1.4" le
 row "--tolerance=1, off by one everywhere: framecmp / cat" "$(ratio tol_n cat_n)" "<= 1.3" le
+row "Y4M 1920x1080, identical: framecmp / cat" "$(ratio fc_y4m cat_y4m)" "<= 1.25" le
 if [[ $have_ffmpeg == yes ]]; then
   row "ffmpeg psnr / framecmp --report=summary" "$(ratio ffmpeg_x sum_x)" ">= 5" ge
   # The PSNR values must agree to 0.01 dB, plane by plane.

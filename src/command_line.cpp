@@ -335,9 +335,9 @@ std::string apply_positionals(const std::vector<const char*>& args, const Option
           args[count - 1], settings.report == ReportKind::kFrames ? "frames" : "summary");
     }
   }
-  if (!sized && size == nullptr) {
-    return "\nNo frame size: give WIDTH HEIGHT before the files, or --size=WIDTHxHEIGHT!\n\n";
-  }
+  // Without a size here it must come from a YUV4MPEG2 header, which the run checks.
+  settings.size_given = sized || size != nullptr;
+  settings.format_given = given[OptionId::kPixFmt] != nullptr;
   return {};
 }
 
@@ -406,14 +406,10 @@ CommandLine parse_modern(const int argc, const char* const* const argv) {
   if (std::string problem = apply_positionals(positionals, given, settings); !problem.empty()) {
     return refuse(std::move(problem));
   }
-  const std::int64_t frame_size = frame_size_of(settings.format, settings.width, settings.height);
-  if (frame_size > kMaxFrameSize) {
-    return refuse("\nFrame too large: %dx%d %s needs %s bytes a frame, the limit is %lld!\n\n",
-                  settings.width, settings.height, settings.format.name.c_str(),
-                  frame_size == std::numeric_limits<std::int64_t>::max()
-                      ? "more than 9223372036854775807"
-                      : std::to_string(frame_size).c_str(),
-                  static_cast<long long>(kMaxFrameSize));
+  if (settings.size_given) {
+    if (std::string problem = check_frame_size(settings); !problem.empty()) {
+      return refuse(std::move(problem));
+    }
   }
   return accept(settings);
 }
@@ -450,6 +446,17 @@ std::optional<std::int32_t> parse_strict_decimal(const std::string_view text,
   }
   if (value < min) return std::nullopt;
   return static_cast<std::int32_t>(value);
+}
+
+std::string check_frame_size(const RunSettings& settings) {
+  const std::int64_t frame_size = frame_size_of(settings.format, settings.width, settings.height);
+  if (frame_size <= kMaxFrameSize) return {};
+  return format_message(
+      "\nFrame too large: %dx%d %s needs %s bytes a frame, the limit is %lld!\n\n", settings.width,
+      settings.height, settings.format.name.c_str(),
+      frame_size == std::numeric_limits<std::int64_t>::max() ? "more than 9223372036854775807"
+                                                             : std::to_string(frame_size).c_str(),
+      static_cast<long long>(kMaxFrameSize));
 }
 
 bool is_option(const std::string_view argument) {

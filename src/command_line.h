@@ -25,9 +25,9 @@ enum class ReportKind : std::uint8_t {
 };
 
 // A checked command line, ready for the run.
-// Invariants: width, height > 0 and the frame size of the format at that size is at most
-// kMaxFrameSize; block_size is an accepted block size; max_count >= 0 (0: no limit); both
-// paths point into the argument vector. The classic form always has yuv420p in 16x16
+// Invariants: when size_given, width, height > 0 and the frame size of the format at that
+// size is at most kMaxFrameSize; block_size is an accepted block size; max_count >= 0 (0: no
+// limit); both paths point into the argument vector. The classic form always has yuv420p in 16x16
 // macroblocks.
 struct RunSettings {
   bool modern = false;  // options were given: the modern rules and messages hold
@@ -46,6 +46,10 @@ struct RunSettings {
   std::int32_t frames_limit = 0;  // frame pairs compared at most; 0: no limit
   bool exit_code = false;         // 0 same, 1 different, 2 failure
   bool json = false;              // results as one JSON document (frames or summary)
+  // The modern form may leave the size (and the format) to YUV4MPEG2 headers; the run
+  // then checks them against what was given.
+  bool size_given = true;
+  bool format_given = false;
 };
 
 // What the command line asks for.
@@ -73,6 +77,9 @@ std::int32_t parse_decimal(const char* text);
 // `max`. Nothing when the text is anything else. The modern form's conversion.
 std::optional<std::int32_t> parse_strict_decimal(std::string_view text, std::int32_t min,
                                                  std::int32_t max);
+
+// The modern form's refusal of a frame larger than kMaxFrameSize, or "" when it fits.
+std::string check_frame_size(const RunSettings& settings);
 
 // True when `argument` is an option of the modern form: "--" followed by a letter.
 bool is_option(std::string_view argument);

@@ -3,10 +3,12 @@
 // command line, the resources, the run, the closing messages and the exit status.
 #include <unistd.h>
 
+#include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -17,6 +19,7 @@
 #include "run_summary.h"
 #include "sequence_compare.h"
 #include "sequence_input.h"
+#include "y4m.h"
 
 namespace framecmp {
 namespace {
@@ -32,19 +35,35 @@ bool print_to_standard_output(const std::string& text, const StandardDescriptors
   return false;
 }
 
-// Reports the first read failure of the run, if any; true when there was one.
-bool report_read_failure(const RunSettings& settings, const RunEnd end) {
+// The two sequences of a run.
+struct Inputs {
+  SequenceSource& test;
+  SequenceSource& ref;
+};
+
+// Reports the first read failure of the run, if any; true when there was one. A
+// YUV4MPEG2 frame without its marker is named as such.
+bool report_read_failure(const RunSettings& settings, const Inputs& inputs, const RunEnd end) {
   if (end != RunEnd::kTestReadFailed && end != RunEnd::kRefReadFailed) return false;
-  std::fprintf(stderr, "\nCannot read file \"%s\"!\n\n",
-               end == RunEnd::kTestReadFailed ? settings.test_path : settings.ref_path);
+  const bool test_failed = end == RunEnd::kTestReadFailed;
+  const char* const path = test_failed ? settings.test_path : settings.ref_path;
+  const std::int64_t bad_frame = (test_failed ? inputs.test : inputs.ref).bad_marker_frame();
+  if (bad_frame >= 0) {
+    std::fprintf(stderr,
+                 "\nFile \"%s\" is not a valid YUV4MPEG2 stream: frame %" PRId64
+                 " does not start with FRAME!\n\n",
+                 path, bad_frame);
+  } else {
+    std::fprintf(stderr, "\nCannot read file \"%s\"!\n\n", path);
+  }
   return true;
 }
 
 // Ends a run whose comparison has finished: failures first, then the closing messages.
 // `report_written` tells whether everything for standard output got there.
-int finish_run(const RunSettings& settings, const ComparisonOutcome& outcome,
+int finish_run(const RunSettings& settings, const Inputs& inputs, const ComparisonOutcome& outcome,
                const std::int64_t frame_size, const bool report_written) {
-  bool failed = report_read_failure(settings, outcome.end);
+  bool failed = report_read_failure(settings, inputs, outcome.end);
   if (!report_written) {
     std::fputs("\nCannot write to standard output!\n\n", stderr);
     failed = true;
@@ -63,9 +82,10 @@ CompareOptions compare_options(const RunSettings& settings) {
 }
 
 // The run of --report=frames or summary, text or JSON.
-int measure_run(const RunSettings& settings, const FrameGeometry& geometry,
-                FrameBuffer& test_buffer, FrameBuffer& ref_buffer, FrameSource& test,
-                FrameSource& ref, OutputSink& sink) {
+int measure_run(const RunSettings& settings, const Inputs& inputs, const FrameGeometry& geometry,
+                FrameBuffer& test_buffer, FrameBuffer& ref_buffer, OutputSink& sink) {
+  FrameSource& test = inputs.test;
+  FrameSource& ref = inputs.ref;
   const CompareOptions options = compare_options(settings);
   const bool per_frame = settings.report == ReportKind::kFrames;
   if (settings.json) {
@@ -76,13 +96,53 @@ int measure_run(const RunSettings& settings, const FrameGeometry& geometry,
     const bool failed_read =
         outcome.end == RunEnd::kTestReadFailed || outcome.end == RunEnd::kRefReadFailed;
     const bool written = failed_read || report.finish(settings, outcome, sink);
-    return finish_run(settings, outcome, geometry.frame_size, written);
+    return finish_run(settings, inputs, outcome, geometry.frame_size, written);
   }
   TextMeasureReport report(geometry, per_frame, sink);
   const ComparisonOutcome outcome = measure_sequences(geometry, options, test_buffer.data(),
                                                       ref_buffer.data(), test, ref, report);
   const bool written = report.finish();
-  return finish_run(settings, outcome, geometry.frame_size, written);
+  return finish_run(settings, inputs, outcome, geometry.frame_size, written);
+}
+
+// Opens one sequence; false (after saying so) when it cannot be opened.
+bool open_input(const char* path, const bool standard_input_free,
+                std::optional<FileDescriptor>& file) {
+  file.emplace(open_sequence(path, standard_input_free));
+  if (file->is_open()) return true;
+  std::fprintf(stderr, "\nCannot open file \"%s\"!\n\n", path);
+  return false;
+}
+
+// Looks for YUV4MPEG2 headers in both sequences (the modern form) and settles the frame
+// size and format from them and the command line; false (after saying why) when they
+// cannot be settled.
+bool settle_inputs(RunSettings& settings, SequenceSource& test, SequenceSource& ref) {
+  std::optional<Y4mHeader> headers[2];
+  SequenceSource* const sources[] = {&test, &ref};
+  const char* const paths[] = {settings.test_path, settings.ref_path};
+  for (int i = 0; i < 2; ++i) {
+    const SequenceSource::Detection detection = sources[i]->detect();
+    if (detection.read_failed) {
+      std::fprintf(stderr, "\nCannot read file \"%s\"!\n\n", paths[i]);
+      return false;
+    }
+    if (!detection.y4m) continue;
+    const Y4mHeaderResult parsed =
+        detection.header_unterminated
+            ? Y4mHeaderResult{std::nullopt, "a header line without a newline within 4096 bytes"}
+            : parse_y4m_header(detection.header_line);
+    if (!parsed.header) {
+      std::fprintf(stderr, "\nFile \"%s\" is not a valid YUV4MPEG2 stream: %s!\n\n", paths[i],
+                   parsed.problem.c_str());
+      return false;
+    }
+    headers[i] = parsed.header;
+  }
+  const std::string problem = settle_geometry(settings, headers[0], headers[1]);
+  if (problem.empty()) return true;
+  std::fputs(problem.c_str(), stderr);
+  return false;
 }
 
 int run_comparer(const int argc, const char* const* const argv) {
@@ -99,11 +159,30 @@ int run_comparer(const int argc, const char* const* const argv) {
     case CommandAction::kShowVersion:
       return print_to_standard_output(command_line.message, closed) ? 0 : 1;
   }
-  const RunSettings& settings = command_line.settings;
+  RunSettings settings = command_line.settings;
   const int trouble = settings.exit_code ? kStatusTrouble : 1;
+  const bool stdin_free = !closed.input_closed;
+  const bool ref_stdin_free = stdin_free && !is_standard_input(settings.test_path);
+
+  // The classic form checks the buffers before the files; the modern one opens the files
+  // first, since their headers may give the frame size.
+  std::optional<FileDescriptor> test_file;
+  std::optional<FileDescriptor> ref_file;
+  const auto open_both = [&] {
+    return open_input(settings.test_path, stdin_free, test_file) &&
+           open_input(settings.ref_path, ref_stdin_free, ref_file);
+  };
+  std::optional<SequenceSource> test;
+  std::optional<SequenceSource> ref;
+  if (settings.modern) {
+    if (!open_both()) return trouble;
+    test.emplace(test_file->get());
+    ref.emplace(ref_file->get());
+    if (!settle_inputs(settings, *test, *ref)) return trouble;
+  }
+
   const FrameGeometry geometry =
       make_frame_geometry(settings.format, settings.width, settings.height, settings.block_size);
-
   const auto frame_size = static_cast<std::size_t>(geometry.frame_size);
   FrameBuffer test_buffer(frame_size);
   FrameBuffer ref_buffer(frame_size);
@@ -112,41 +191,35 @@ int run_comparer(const int argc, const char* const* const argv) {
     std::fputs("\nMemory exceeded!\n\n", stderr);
     return trouble;
   }
-
-  const FileDescriptor test_file = open_sequence(settings.test_path, !closed.input_closed);
-  if (!test_file.is_open()) {
-    std::fprintf(stderr, "\nCannot open file \"%s\"!\n\n", settings.test_path);
-    return trouble;
+  if (!settings.modern) {
+    if (!open_both()) return trouble;
+    test.emplace(test_file->get());
+    ref.emplace(ref_file->get());
   }
-  const FileDescriptor ref_file = open_sequence(
-      settings.ref_path, !closed.input_closed && !is_standard_input(settings.test_path));
-  if (!ref_file.is_open()) {
-    std::fprintf(stderr, "\nCannot open file \"%s\"!\n\n", settings.ref_path);
-    return trouble;
-  }
+  test->set_frame_size(frame_size);
+  ref->set_frame_size(frame_size);
+  const Inputs inputs{*test, *ref};
 
-  FileSource test(test_file.get());
-  FileSource ref(ref_file.get());
   // Frames skipped for alignment are read into the buffers and dropped where no seek can
   // pass them; a failed read there is a read failure like any other.
-  if (!test.skip_frames(settings.skip_test, frame_size, test_buffer.data())) {
-    return finish_run(settings, {RunEnd::kTestReadFailed}, geometry.frame_size, true);
+  if (!test->skip_frames(settings.skip_test, frame_size, test_buffer.data())) {
+    return finish_run(settings, inputs, {RunEnd::kTestReadFailed}, geometry.frame_size, true);
   }
-  if (!ref.skip_frames(settings.skip_ref, frame_size, ref_buffer.data())) {
-    return finish_run(settings, {RunEnd::kRefReadFailed}, geometry.frame_size, true);
+  if (!ref->skip_frames(settings.skip_ref, frame_size, ref_buffer.data())) {
+    return finish_run(settings, inputs, {RunEnd::kRefReadFailed}, geometry.frame_size, true);
   }
   FdSink sink(closed.output_closed ? -1 : STDOUT_FILENO);
   if (settings.report != ReportKind::kSamples) {
-    return measure_run(settings, geometry, test_buffer, ref_buffer, test, ref, sink);
+    return measure_run(settings, inputs, geometry, test_buffer, ref_buffer, sink);
   }
   ReportWriter report(sink, std::span<char>(report_buffer.get(), kReportBufferSize));
   const ComparisonOutcome outcome =
       compare_sequences(geometry, compare_options(settings), test_buffer.data(), ref_buffer.data(),
-                        test, ref, report);
+                        *test, *ref, report);
   // Everything for standard output goes out before anything reaches standard error, so
   // that a terminal shows the two streams in order.
   const bool written = report.flush();
-  return finish_run(settings, outcome, geometry.frame_size, written);
+  return finish_run(settings, inputs, outcome, geometry.frame_size, written);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "descriptor_io.h"
+#include "y4m.h"
 
 namespace framecmp {
 namespace {
@@ -44,6 +45,122 @@ ReadResult FileSource::read_frame(std::uint8_t* const buffer, const std::size_t 
     }
   }
   return result;
+}
+
+SequenceSource::Detection SequenceSource::detect() {
+  Detection detection;
+  const ReadResult got = file_.read_frame(prefix_.data(), kY4mMagic.size());
+  prefix_size_ = got.bytes;
+  if (got.failed) {
+    detection.read_failed = true;
+    return detection;
+  }
+  const std::string_view start(reinterpret_cast<const char*>(prefix_.data()), prefix_size_);
+  if (start != kY4mMagic) {
+    // Raw: a regular file is simply read again from its start; a pipe gets its bytes back.
+    struct stat status {};
+    if (::fstat(fd_, &status) == 0 && S_ISREG(status.st_mode) && ::lseek(fd_, 0, SEEK_SET) == 0) {
+      prefix_size_ = 0;
+    }
+    return detection;
+  }
+  detection.y4m = y4m_ = true;
+  prefix_size_ = 0;
+  detection.header_line = std::string(kY4mMagic);
+  // One byte at a time: the frames that follow must stay unread.
+  for (;;) {
+    if (detection.header_line.size() + 1 >= kMaxY4mHeaderLength) {
+      detection.header_unterminated = true;
+      return detection;
+    }
+    std::uint8_t c = 0;
+    const ReadResult byte = file_.read_frame(&c, 1);
+    if (byte.failed) {
+      detection.read_failed = true;
+      return detection;
+    }
+    if (byte.bytes == 0) {
+      detection.header_unterminated = true;
+      return detection;
+    }
+    if (c == '\n') return detection;
+    detection.header_line += static_cast<char>(c);
+  }
+}
+
+ReadResult SequenceSource::read_bytes(std::uint8_t* const buffer, const std::size_t size) {
+  ReadResult result;
+  const std::size_t from_prefix = std::min(size, prefix_size_ - prefix_at_);
+  if (from_prefix > 0) {
+    std::memcpy(buffer, prefix_.data() + prefix_at_, from_prefix);
+    prefix_at_ += from_prefix;
+    result.bytes = from_prefix;
+  }
+  if (result.bytes < size) {
+    const ReadResult rest = file_.read_frame(buffer + result.bytes, size - result.bytes);
+    result.bytes += rest.bytes;
+    result.failed = rest.failed;
+  }
+  return result;
+}
+
+SequenceSource::Marker SequenceSource::read_marker() {
+  // "FRAME\n" in one small read, the usual case; parameters after a blank byte by byte.
+  std::array<std::uint8_t, 6> head{};
+  const ReadResult got = read_bytes(head.data(), head.size());
+  if (got.failed) return Marker::kFailed;
+  if (got.bytes < head.size()) {
+    // The end, or a marker cut short by it: either way no frame follows.
+    return got.bytes == 0 || std::memcmp(head.data(), "FRAME", got.bytes) == 0 ? Marker::kEnd
+                                                                               : Marker::kBad;
+  }
+  std::string line(reinterpret_cast<const char*>(head.data()), head.size());
+  while (line.back() != '\n') {
+    if (line.size() >= kMaxY4mMarkerLength) return Marker::kBad;
+    std::uint8_t c = 0;
+    const ReadResult byte = read_bytes(&c, 1);
+    if (byte.failed) return Marker::kFailed;
+    if (byte.bytes == 0) return Marker::kEnd;
+    line += static_cast<char>(c);
+  }
+  line.pop_back();
+  return is_y4m_frame_marker(line) ? Marker::kFound : Marker::kBad;
+}
+
+ReadResult SequenceSource::read_frame(std::uint8_t* const buffer, const std::size_t size) {
+  if (!y4m_) return read_bytes(buffer, size);
+  ReadResult result;
+  while (result.bytes < size) {
+    if (frame_offset_ == 0) {
+      const Marker marker = read_marker();
+      if (marker == Marker::kEnd) break;
+      if (marker != Marker::kFound) {
+        if (marker == Marker::kBad) bad_marker_frame_ = frames_started_;
+        result.failed = true;
+        break;
+      }
+      ++frames_started_;
+    }
+    const std::size_t want = std::min(size - result.bytes, frame_size_ - frame_offset_);
+    const ReadResult got = read_bytes(buffer + result.bytes, want);
+    result.bytes += got.bytes;
+    frame_offset_ = (frame_offset_ + got.bytes) % frame_size_;
+    if (got.bytes < want) {
+      result.failed = got.failed;
+      break;
+    }
+  }
+  return result;
+}
+
+bool SequenceSource::skip_frames(const std::int64_t count, const std::size_t frame_size,
+                                 std::uint8_t* const scratch) {
+  // Markers may differ in length, and bytes looked at may be pending: only a raw file with
+  // nothing pending can be seeked.
+  if (y4m_ || prefix_at_ < prefix_size_) {
+    return FrameSource::skip_frames(count, frame_size, scratch);
+  }
+  return file_.skip_frames(count, frame_size, scratch);
 }
 
 bool FrameSource::skip_frames(const std::int64_t count, const std::size_t frame_size,

@@ -2,8 +2,10 @@
 #ifndef FRAMECMP_SEQUENCE_INPUT_H_
 #define FRAMECMP_SEQUENCE_INPUT_H_
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <utility>
 
 namespace framecmp {
@@ -57,6 +59,51 @@ class FileSource final : public FrameSource {
 
  private:
   int fd_;  // open for reading; read sequentially, never seeked
+};
+
+// A sequence as the run reads it: a raw file, or a YUV4MPEG2 stream whose header and frame
+// markers are read from the same descriptor that brings the frames (so that a pipe works),
+// leaving only the frame bytes to the caller.
+class SequenceSource final : public FrameSource {
+ public:
+  explicit SequenceSource(int fd) : file_(fd), fd_(fd) {}
+
+  // What the first bytes of a sequence are.
+  struct Detection {
+    bool read_failed = false;          // a read failed while looking
+    bool y4m = false;                  // a YUV4MPEG2 stream: its header line is in header_line
+    std::string header_line;           // without its newline; "" when none was found
+    bool header_unterminated = false;  // no newline within kMaxY4mHeaderLength bytes
+  };
+
+  // Looks at the first bytes. A YUV4MPEG2 stream's header line is read; anything else is
+  // left to be read as frames (a pipe's bytes looked at are kept for the first frame).
+  Detection detect();
+
+  // The frame size, needed to find the frame markers of a YUV4MPEG2 stream.
+  void set_frame_size(std::size_t frame_size) { frame_size_ = frame_size; }
+
+  ReadResult read_frame(std::uint8_t* buffer, std::size_t size) override;
+  bool skip_frames(std::int64_t count, std::size_t frame_size, std::uint8_t* scratch) override;
+
+  // The file's index (0-based) of the frame whose marker was not FRAME, or -1.
+  std::int64_t bad_marker_frame() const { return bad_marker_frame_; }
+
+ private:
+  enum class Marker : std::uint8_t { kFound, kEnd, kBad, kFailed };
+  ReadResult read_bytes(std::uint8_t* buffer, std::size_t size);
+  Marker read_marker();
+
+  FileSource file_;
+  int fd_;
+  std::array<std::uint8_t, 16> prefix_{};  // bytes looked at and not yet handed on
+  std::size_t prefix_size_ = 0;
+  std::size_t prefix_at_ = 0;
+  bool y4m_ = false;
+  std::size_t frame_size_ = 0;
+  std::size_t frame_offset_ = 0;  // bytes of the current frame already read
+  std::int64_t frames_started_ = 0;
+  std::int64_t bad_marker_frame_ = -1;
 };
 
 // A frame buffer mapped straight from the kernel at a 2 MiB boundary and marked for

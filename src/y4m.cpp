@@ -1,7 +1,10 @@
 #include "y4m.h"
 
 #include <array>
+#include <cstdio>
 #include <limits>
+
+#include "command_line.h"
 
 namespace framecmp {
 namespace {
@@ -13,14 +16,14 @@ struct ColourSpace {
 };
 
 constexpr std::array<ColourSpace, 25> kColourSpaces{{
-    {"420jpeg", "yuv420p"},       {"420paldv", "yuv420p"},      {"420mpeg2", "yuv420p"},
-    {"420", "yuv420p"},           {"422", "yuv422p"},           {"444", "yuv444p"},
-    {"mono", "gray"},             {"420p9", "yuv420p9le"},      {"422p9", "yuv422p9le"},
-    {"444p9", "yuv444p9le"},      {"420p10", "yuv420p10le"},    {"422p10", "yuv422p10le"},
-    {"444p10", "yuv444p10le"},    {"420p12", "yuv420p12le"},    {"422p12", "yuv422p12le"},
-    {"444p12", "yuv444p12le"},    {"420p14", "yuv420p14le"},    {"422p14", "yuv422p14le"},
-    {"444p14", "yuv444p14le"},    {"420p16", "yuv420p16le"},    {"422p16", "yuv422p16le"},
-    {"444p16", "yuv444p16le"},    {"mono10", "gray10le"},       {"mono12", "gray12le"},
+    {"420jpeg", "yuv420p"},    {"420paldv", "yuv420p"},   {"420mpeg2", "yuv420p"},
+    {"420", "yuv420p"},        {"422", "yuv422p"},        {"444", "yuv444p"},
+    {"mono", "gray"},          {"420p9", "yuv420p9le"},   {"422p9", "yuv422p9le"},
+    {"444p9", "yuv444p9le"},   {"420p10", "yuv420p10le"}, {"422p10", "yuv422p10le"},
+    {"444p10", "yuv444p10le"}, {"420p12", "yuv420p12le"}, {"422p12", "yuv422p12le"},
+    {"444p12", "yuv444p12le"}, {"420p14", "yuv420p14le"}, {"422p14", "yuv422p14le"},
+    {"444p14", "yuv444p14le"}, {"420p16", "yuv420p16le"}, {"422p16", "yuv422p16le"},
+    {"444p16", "yuv444p16le"}, {"mono10", "gray10le"},    {"mono12", "gray12le"},
     {"mono16", "gray16le"},
 }};
 
@@ -65,7 +68,8 @@ Y4mHeaderResult parse_y4m_header(const std::string_view line) {
     switch (field[0]) {
       case 'W':
         width = positive_number(value);
-        if (!width) return refuse("a width that is no positive number (W" + std::string(value) + ")");
+        if (!width)
+          return refuse("a width that is no positive number (W" + std::string(value) + ")");
         break;
       case 'H':
         height = positive_number(value);
@@ -84,6 +88,56 @@ Y4mHeaderResult parse_y4m_header(const std::string_view line) {
   if (!width) return refuse("no width (W)");
   if (!height) return refuse("no height (H)");
   return {Y4mHeader{*width, *height, *format}, {}};
+}
+
+namespace {
+
+// Same sample layout (yuvj420p is yuv420p; the byte order of 8-bit samples is moot).
+bool same_layout(const PixelFormat& a, const PixelFormat& b) {
+  return a.plane_count == b.plane_count && a.chroma_shift_x == b.chroma_shift_x &&
+         a.chroma_shift_y == b.chroma_shift_y && a.depth == b.depth &&
+         a.bytes_per_sample == b.bytes_per_sample &&
+         (a.bytes_per_sample == 1 || a.byte_order == b.byte_order) &&
+         a.interleaved_chroma == b.interleaved_chroma && a.v_first == b.v_first;
+}
+
+std::string describe(const Y4mHeader& header) {
+  return std::to_string(header.width) + "x" + std::to_string(header.height) + " " +
+         header.format.name;
+}
+
+}  // namespace
+
+std::string settle_geometry(RunSettings& settings, const std::optional<Y4mHeader>& test,
+                            const std::optional<Y4mHeader>& ref) {
+  if (test && ref &&
+      (test->width != ref->width || test->height != ref->height ||
+       !same_layout(test->format, ref->format))) {
+    return "\nFiles \"" + std::string(settings.test_path) + "\" (" + describe(*test) + ") and \"" +
+           settings.ref_path + "\" (" + describe(*ref) +
+           ") differ in frame size or pixel format!\n\n";
+  }
+  const std::optional<Y4mHeader>& header = test ? test : ref;
+  if (!header) {
+    if (settings.size_given) return {};
+    return "\nNo frame size: give WIDTH HEIGHT before the files, or --size=WIDTHxHEIGHT!\n\n";
+  }
+  const char* const path = test ? settings.test_path : settings.ref_path;
+  if (settings.size_given &&
+      (settings.width != header->width || settings.height != header->height)) {
+    return "\nThe size " + std::to_string(settings.width) + "x" + std::to_string(settings.height) +
+           " given differs from " + std::to_string(header->width) + "x" +
+           std::to_string(header->height) + " in the header of \"" + path + "\"!\n\n";
+  }
+  if (settings.format_given && !same_layout(settings.format, header->format)) {
+    return "\nThe pixel format " + settings.format.name + " given differs from " +
+           header->format.name + " in the header of \"" + path + "\"!\n\n";
+  }
+  settings.width = header->width;
+  settings.height = header->height;
+  if (!settings.format_given) settings.format = header->format;
+  settings.size_given = true;
+  return check_frame_size(settings);
 }
 
 bool is_y4m_frame_marker(const std::string_view line) {

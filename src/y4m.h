@@ -45,6 +45,14 @@ Y4mHeaderResult parse_y4m_header(std::string_view line);
 // followed by a blank and parameters.
 bool is_y4m_frame_marker(std::string_view line);
 
+// Settles the frame size and format of a run whose sequences may carry YUV4MPEG2 headers
+// (`test` and `ref`, when present): two headers must agree, a header gives a raw file its
+// geometry, and a size or format given on the command line must agree with a header.
+// Fills settings.width, height and format; returns the refusal, or "" when all agree.
+struct RunSettings;
+std::string settle_geometry(RunSettings& settings, const std::optional<Y4mHeader>& test,
+                            const std::optional<Y4mHeader>& ref);
+
 // The pixel format of a C tag's value ("420jpeg", "422p10", "mono"), or nothing.
 std::optional<PixelFormat> y4m_colour_space(std::string_view value);
 

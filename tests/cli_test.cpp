@@ -768,6 +768,168 @@ TEST_F(Cli, SkippingOnAPipeReadsAndDrops) {
   }
 }
 
+// A YUV4MPEG2 stream of `frames` (each `frame_size` bytes of `raw`), the second frame's
+// marker with a parameter.
+std::string y4m_stream(const std::string& header, const std::string& raw, std::size_t frame_size) {
+  std::string stream = header + "\n";
+  for (std::size_t at = 0, i = 0; at < raw.size(); at += frame_size, ++i) {
+    stream += i == 1 ? "FRAME Ixyz\n" : "FRAME\n";
+    stream += raw.substr(at, frame_size);
+  }
+  return stream;
+}
+
+// Y4M pairs, Y4M beside raw, from standard input and from a FIFO in pieces: the same
+// standard output, standard error (paths aside) and status as the raw files, for every C.
+TEST_F(Cli, Y4mReportsLikeTheRawEquivalent) {
+  const struct {
+    const char* tag;  // "" for no C
+    const char* format;
+    std::size_t frame_size;  // of 6x4
+  } spaces[] = {{"", "yuv420p", 36},
+                {" C420jpeg", "yuv420p", 36},
+                {" C420paldv", "yuv420p", 36},
+                {" C420mpeg2", "yuv420p", 36},
+                {" C420", "yuv420p", 36},
+                {" C422", "yuv422p", 48},
+                {" C444", "yuv444p", 72},
+                {" Cmono", "gray", 24},
+                {" C420p10", "yuv420p10le", 72},
+                {" C422p12", "yuv422p12le", 96},
+                {" C444p16", "yuv444p16le", 144},
+                {" Cmono10", "gray10le", 48},
+                {" Cmono16", "gray16le", 48}};
+  for (const auto& space : spaces) {
+    SCOPED_TRACE(space.format + std::string(space.tag));
+    std::string ref(3 * space.frame_size, '\0');
+    for (std::size_t i = 0; i < ref.size(); ++i) ref[i] = static_cast<char>(i * 7 % 251);
+    std::string test = ref;
+    for (const std::size_t at : {std::size_t{1}, space.frame_size + 5, ref.size() - 1}) {
+      test[at] = static_cast<char>(test[at] ^ 0x21);
+    }
+    test += std::string(space.frame_size / 2, '\x05');  // a partial frame: "is shorter"
+    const std::string header = "YUV4MPEG2 W6 H4 F25:1 Ip A0:0" + std::string(space.tag);
+    const std::string raw_test = write_bytes(path("t.raw"), test);
+    const std::string raw_ref = write_bytes(path("r.raw"), ref);
+    const std::string y4m_test =
+        write_bytes(path("t.y4m"), y4m_stream(header, test, space.frame_size));
+    const std::string y4m_ref =
+        write_bytes(path("r.y4m"), y4m_stream(header, ref, space.frame_size));
+    const std::string pix_fmt = std::string("--pix-fmt=") + space.format;
+    const Result raw = run({pix_fmt, "--size=6x4", raw_test, raw_ref});
+    const Result raw_frames = run({"--report=frames", pix_fmt, "--size=6x4", raw_test, raw_ref});
+    const auto same_as_raw = [&](Result got, const Result& expected, const std::string& test_path,
+                                 const std::string& ref_path) {
+      // Each path as typed in the messages becomes the raw file's, left to right.
+      for (const auto& [from, to] :
+           {std::pair{test_path, raw_test}, std::pair{ref_path, raw_ref}}) {
+        const std::string quoted = "\"" + from + "\"";
+        for (std::size_t at = 0; (at = got.err.find(quoted, at)) != std::string::npos;) {
+          got.err.replace(at, quoted.size(), "\"" + to + "\"");
+          at += to.size() + 2;
+        }
+      }
+      expect(got, expected.out, expected.err, expected.status);
+    };
+    same_as_raw(run({"--", y4m_test, y4m_ref}), raw, y4m_test, y4m_ref);
+    same_as_raw(run({"--", raw_test, y4m_ref}), raw, raw_test, y4m_ref);
+    same_as_raw(run({"--report=frames", "--", y4m_test, raw_ref}), raw_frames, y4m_test, raw_ref);
+    RunOptions from_stdin;
+    from_stdin.stdin_path = y4m_test;
+    same_as_raw(run({pix_fmt, "--", "-", y4m_ref}, from_stdin), raw, "-", y4m_ref);
+  }
+  EXPECT_NE(run({"--size=6x4", path("t.raw"), path("r.raw")}).out, "");
+}
+
+TEST_F(Cli, Y4mFromAFifoInPieces) {
+  std::string ref(72, '\0');
+  for (std::size_t i = 0; i < ref.size(); ++i) ref[i] = static_cast<char>(i);
+  std::string test = ref;
+  test[40] = 0;
+  const std::string stream = y4m_stream("YUV4MPEG2 W6 H4", test, 36);
+  const std::string fifo = path("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::thread writer(feed_fifo, fifo, stream);
+  const Result got = run({"--", fifo, write_bytes(path("r.yuv"), ref)});
+  writer.join();
+  EXPECT_EQ(got.out, "FRM=   1 COMP=Y POS=(   0,   4) MB=     0  ==>  test=  0 != ref= 40\n");
+}
+
+// Damaged or disagreeing headers and markers are refused with one message naming the file.
+TEST_F(Cli, Y4mRefusals) {
+  const std::string frame(36, '\x10');
+  const std::string good =
+      write_bytes(path("good.y4m"), y4m_stream("YUV4MPEG2 W6 H4", frame + frame, 36));
+  const std::string wide = write_bytes(path("wide.y4m"), y4m_stream("YUV4MPEG2 W8 H4", frame, 48));
+  const std::string deep = write_bytes(path("deep.y4m"), "YUV4MPEG2 W6 H4 C420p10\n");
+  const std::string no_height = write_bytes(path("noh.y4m"), "YUV4MPEG2 W6 C420\nFRAME\n");
+  const std::string odd_c = write_bytes(path("c.y4m"), "YUV4MPEG2 W6 H4 C411\n");
+  const std::string endless =
+      write_bytes(path("long.y4m"), "YUV4MPEG2 W6 H4 " + std::string(5000, 'X'));
+  const std::string bad_marker =
+      write_bytes(path("marker.y4m"), "YUV4MPEG2 W6 H4\nFRAME\n" + frame + "FRAMX\n" + frame);
+  const std::string cut = write_bytes(
+      path("cut.y4m"), "YUV4MPEG2 W6 H4\nFRAME\n" + frame + "FRAME\n" + frame.substr(0, 9));
+  const struct {
+    std::vector<std::string> args;
+    std::string out, err;
+    int status;
+  } cases[] = {
+      {{"--", no_height, good},
+       "",
+       "\nFile \"" + no_height + "\" is not a valid YUV4MPEG2 stream: no height (H)!\n\n",
+       1},
+      {{"--exit-code", "--", good, odd_c},
+       "",
+       "\nFile \"" + odd_c +
+           "\" is not a valid YUV4MPEG2 stream: an unknown colour space (C411)!\n\n",
+       2},
+      {{"--", endless, good},
+       "",
+       "\nFile \"" + endless +
+           "\" is not a valid YUV4MPEG2 stream: a header line without a newline within 4096 "
+           "bytes!\n\n",
+       1},
+      {{"--", good, wide},
+       "",
+       "\nFiles \"" + good + "\" (6x4 yuv420p) and \"" + wide +
+           "\" (8x4 yuv420p) differ in frame size or pixel format!\n\n",
+       1},
+      {{"--", good, deep},
+       "",
+       "\nFiles \"" + good + "\" (6x4 yuv420p) and \"" + deep +
+           "\" (6x4 yuv420p10le) differ in frame size or pixel format!\n\n",
+       1},
+      {{"--size=6x5", good, good},
+       "",
+       "\nThe size 6x5 given differs from 6x4 in the header of \"" + good + "\"!\n\n",
+       1},
+      {{"--pix-fmt=nv12", good, good},
+       "",
+       "\nThe pixel format nv12 given differs from yuv420p in the header of \"" + good + "\"!\n\n",
+       1},
+      {{"--size=6x4", "--pix-fmt=yuvj420p", good, good},
+       "",
+       "\nFiles \"" + good + "\" and \"" + good + "\" are identical (2 frames)!\n\n",
+       0},
+      {{"--", bad_marker, good},
+       "",
+       "\nFile \"" + bad_marker +
+           "\" is not a valid YUV4MPEG2 stream: frame 1 does not start with FRAME!\n\n",
+       1},
+      {{"--", cut, good},
+       "",
+       "\nFile \"" + cut + "\" is shorter (1 frames) than file \"" + good +
+           "\"!\n\n"
+           "\nFile \"" +
+           cut +
+           "\" ends in a partial frame of 9 bytes (a frame is 36 bytes): are the size and the "
+           "pixel format right?\n\n",
+       0},
+  };
+  for (const auto& c : cases) expect(run(c.args), c.out, c.err, c.status);
+}
+
 // nv12 and the same pictures as yuv420p give the same report, line for line: U lines of a
 // frame first, then V lines, at positions inside each chroma plane.
 TEST_F(Cli, Nv12ReportsLikeThePlanarEquivalent) {

@@ -1,15 +1,16 @@
 // Writes a synthetic raw planar 4:2:0 sequence for examples and benchmarks.
 //
 //   make_sequence OUTPUT WIDTH HEIGHT FRAMES [--seed N] [--invert] [--tail BYTES]
-//                 [--depth BITS] [--nudge] [--poke FRAME:OFFSET:VALUE]...
+//                 [--depth BITS] [--nudge] [--y4m] [--poke FRAME:OFFSET:VALUE]...
 //
 // Samples follow a smooth pattern shifted by the seed and the frame index, so that two
 // runs with the same arguments write the same bytes. --invert turns every sample v into
 // max - v (a sequence that differs from the plain one in every sample), --nudge flips the
 // lowest bit of every sample (off by exactly one everywhere), --tail appends a
 // partial frame of that many bytes, --depth 9..16 writes two-byte little-endian samples of
-// that depth (yuv420p10le and the like) and --poke sets one byte (OFFSET counts from the
-// start of the frame).
+// that depth (yuv420p10le and the like), --y4m writes a YUV4MPEG2 stream (a header, then
+// a FRAME line before each frame) and --poke sets one byte (OFFSET counts from the start
+// of the frame).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -65,6 +66,7 @@ int main(int argc, char** argv) {
   int depth = 8;
   bool invert = false;
   bool nudge = false;
+  bool y4m = false;
   std::vector<Poke> pokes;
   for (int i = 5; i < argc; ++i) {
     const std::string option = argv[i];
@@ -72,6 +74,8 @@ int main(int argc, char** argv) {
       invert = true;
     } else if (option == "--nudge") {
       nudge = true;
+    } else if (option == "--y4m") {
+      y4m = true;
     } else if (option == "--depth" && i + 1 < argc) {
       depth = std::atoi(argv[++i]);
       if (depth < 8 || depth > 16) return fail("--depth wants 8 to 16");
@@ -94,6 +98,10 @@ int main(int argc, char** argv) {
 
   std::FILE* out = std::fopen(argv[1], "wb");
   if (out == nullptr) return fail("cannot create the output file");
+  if (y4m) {
+    const char* const colour = depth == 8 ? "420jpeg" : depth == 10 ? "420p10" : "420p16";
+    std::fprintf(out, "YUV4MPEG2 W%ld H%ld F25:1 Ip A1:1 C%s\n", width, height, colour);
+  }
   std::vector<std::uint8_t> frame(frame_size);
   for (long index = 0; index <= frames; ++index) {
     fill_frame(frame, width, height, index, seed, depth, invert, nudge);
@@ -105,6 +113,7 @@ int main(int argc, char** argv) {
     }
     // The last pass writes only the partial tail frame, if any.
     const std::size_t size = index < frames ? frame_size : static_cast<std::size_t>(tail);
+    if (y4m && size > 0) std::fputs("FRAME\n", out);
     if (std::fwrite(frame.data(), 1, size, out) != size) return fail("write failed");
   }
   if (std::fclose(out) != 0) return fail("write failed");

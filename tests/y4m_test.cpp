@@ -1,0 +1,107 @@
+#include "y4m.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "command_line.h"
+
+namespace framecmp {
+namespace {
+
+TEST(Y4mHeader, ParsesSizeAndColourSpace) {
+  const struct {
+    const char* line;
+    std::int32_t width, height;
+    const char* format;  // nullptr: refused
+    const char* problem;
+  } cases[] = {
+      {"YUV4MPEG2 W352 H288 F30000:1001 Ip A1:1 C420jpeg XYSCSS=420JPEG", 352, 288, "yuv420p", ""},
+      {"YUV4MPEG2 W1920 H1080", 1920, 1080, "yuv420p", ""},  // no C: 420jpeg
+      {"YUV4MPEG2 C420paldv H2 W3", 3, 2, "yuv420p", ""},
+      {"YUV4MPEG2 W4 H4 C420mpeg2", 4, 4, "yuv420p", ""},
+      {"YUV4MPEG2 W4 H4 C422", 4, 4, "yuv422p", ""},
+      {"YUV4MPEG2 W4 H4 C444", 4, 4, "yuv444p", ""},
+      {"YUV4MPEG2 W4 H4 Cmono", 4, 4, "gray", ""},
+      {"YUV4MPEG2 W4 H4 C420p10", 4, 4, "yuv420p10le", ""},
+      {"YUV4MPEG2 W4 H4 C444p16 Zfuture", 4, 4, "yuv444p16le", ""},
+      {"YUV4MPEG2 W4 H4 Cmono12", 4, 4, "gray12le", ""},
+      {"YUV4MPEG2 W4 H4 C422p9", 4, 4, "yuv422p9le", ""},
+      {"YUV4MPEG2  W4  H4 ", 4, 4, "yuv420p", ""},
+      {"YUV4MPEG2 H4", 0, 0, nullptr, "no width (W)"},
+      {"YUV4MPEG2 W4", 0, 0, nullptr, "no height (H)"},
+      {"YUV4MPEG2 W0 H4", 0, 0, nullptr, "a width that is no positive number (W0)"},
+      {"YUV4MPEG2 W4 Habc", 0, 0, nullptr, "a height that is no positive number (Habc)"},
+      {"YUV4MPEG2 W-4 H4", 0, 0, nullptr, "a width that is no positive number (W-4)"},
+      {"YUV4MPEG2 W99999999999 H4", 0, 0, nullptr,
+       "a width that is no positive number (W99999999999)"},
+      {"YUV4MPEG2 W4 H4 C411", 0, 0, nullptr, "an unknown colour space (C411)"},
+      {"YUV4MPEG W4 H4", 0, 0, nullptr, "no YUV4MPEG2 signature"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    const Y4mHeaderResult result = parse_y4m_header(c.line);
+    ASSERT_EQ(result.header.has_value(), c.format != nullptr) << result.problem;
+    EXPECT_EQ(result.problem, c.problem);
+    if (!result.header) continue;
+    EXPECT_EQ(result.header->width, c.width);
+    EXPECT_EQ(result.header->height, c.height);
+    EXPECT_EQ(result.header->format.name, c.format);
+  }
+}
+
+TEST(Y4mHeader, FrameMarkers) {
+  for (const char* good : {"FRAME", "FRAME Ixyz", "FRAME "}) EXPECT_TRUE(is_y4m_frame_marker(good));
+  for (const char* bad : {"", "FRAM", "FRAMES", "frame", " FRAME", "FRAMX"}) {
+    EXPECT_FALSE(is_y4m_frame_marker(bad)) << bad;
+  }
+}
+
+// Two headers must agree; a header gives a raw file its geometry; a size or format given
+// must agree with a header.
+TEST(Y4mHeader, SettlesTheGeometryOfARun) {
+  const Y4mHeader small{64, 32, *find_pixel_format("yuv420p")};
+  const Y4mHeader deep{64, 32, *find_pixel_format("yuv420p10le")};
+  const struct {
+    std::optional<Y4mHeader> test, ref;
+    bool size_given, format_given;
+    const char* format;
+    std::string problem;
+  } cases[] = {
+      {small, small, false, false, "yuv420p", ""},
+      {std::nullopt, deep, false, false, "yuv420p", ""},
+      {small, std::nullopt, true, false, "yuv420p", ""},  // --size=64x32 as in the header
+      {small, std::nullopt, false, true, "yuvj420p", ""},
+      {small, deep, false, false, "yuv420p",
+       "\nFiles \"t\" (64x32 yuv420p) and \"r\" (64x32 yuv420p10le) differ in frame size or "
+       "pixel format!\n\n"},
+      {deep, std::nullopt, false, true, "yuv420p",
+       "\nThe pixel format yuv420p given differs from yuv420p10le in the header of \"t\"!\n\n"},
+      {std::nullopt, std::nullopt, false, false, "yuv420p",
+       "\nNo frame size: give WIDTH HEIGHT before the files, or --size=WIDTHxHEIGHT!\n\n"},
+  };
+  for (const auto& c : cases) {
+    RunSettings settings;
+    settings.test_path = "t";
+    settings.ref_path = "r";
+    settings.width = 64;
+    settings.height = 32;
+    settings.size_given = c.size_given;
+    settings.format_given = c.format_given;
+    settings.format = *find_pixel_format(c.format);
+    EXPECT_EQ(settle_geometry(settings, c.test, c.ref), c.problem);
+    if (c.problem.empty()) {
+      EXPECT_EQ(settings.width, 64);
+      EXPECT_TRUE(settings.size_given);
+    }
+  }
+  RunSettings sized;
+  sized.test_path = "t";
+  sized.width = 32;
+  sized.height = 32;
+  EXPECT_EQ(settle_geometry(sized, small, std::nullopt),
+            "\nThe size 32x32 given differs from 64x32 in the header of \"t\"!\n\n");
+}
+
+}  // namespace
+}  // namespace framecmp
