@@ -200,3 +200,19 @@ memory_row "yuv420p10le 1920x1080, identical" 6220800 "${deep[@]}" "$work/a10.yu
 memory_row "yuv420p10le 1920x1080, every sample differs" 6220800 "${deep[@]}" "$work/d1_10.yuv" "$work/d2_10.yuv"
 memory_row "gray16be 1920x1080, identical" 4147200 --pix-fmt=gray16be 1920 1080 "$work/a10.yuv" "$work/b10.yuv"
 memory_row "yuv444p 1920x1080, identical" 6220800 --pix-fmt=yuv444p 1920 1080 "$work/a10.yuv" "$work/b10.yuv"
+
+# The difference picture: drawn once, for one 3840x2160 10-bit frame.
+"$make_sequence" "$work/k1.yuv" 3840 2160 1 --depth 10
+"$make_sequence" "$work/k2.yuv" 3840 2160 1 --depth 10 --poke 0:100:9 --poke 0:9000000:0
+frame_4k=$((3840 * 2160 * 3))
+picture_4k=$(((3840 + 4) * (9 + 2160 + 4 + 9 + 1080) * 3))
+read -r picture_seconds picture_kib < <(/usr/bin/time -f '%e %M' "$framecmp" --report=summary \
+  --diff-image="$work/k.png" --pix-fmt=yuv420p10le --size=3840x2160 "$work/k2.yuv" "$work/k1.yuv" \
+  2>&1 >/dev/null | tail -n 1)
+picture_limit=$(((3 * frame_4k + 4 * 1024 * 1024 + picture_4k) / 1024))
+echo
+echo "--diff-image of a 3840x2160 10-bit frame pair:"
+printf '  %-44s %8s s    goal < 1 s  %s\n' "whole run, picture written" "$picture_seconds" \
+  "$(awk -v s="$picture_seconds" 'BEGIN { print s < 1 ? "met" : "MISSED" }')"
+printf '  %-44s %8s KiB  limit %8s KiB (3 x frame + 4 MiB + picture)  %s\n' "peak memory" \
+  "$picture_kib" "$picture_limit" "$( ((picture_kib <= picture_limit)) && echo met || echo MISSED)"

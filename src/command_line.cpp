@@ -100,6 +100,8 @@ enum class OptionId : std::uint8_t {
   kFrames,
   kExitCode,
   kJson,
+  kDiffImage,
+  kDiffFrame,
   kHelp,
   kVersion,
   kCount  // not an option: the number of them
@@ -123,6 +125,8 @@ constexpr std::array<OptionSpec, static_cast<std::size_t>(OptionId::kCount)> kOp
     {"frames", OptionId::kFrames, true},
     {"exit-code", OptionId::kExitCode, false},
     {"json", OptionId::kJson, false},
+    {"diff-image", OptionId::kDiffImage, true},
+    {"diff-frame", OptionId::kDiffFrame, true},
     {"help", OptionId::kHelp, false},
     {"version", OptionId::kVersion, false},
 }};
@@ -162,6 +166,8 @@ std::string help_text() {
          "  --frames=N       compare at most N frame pairs           --frames=100\n"
          "  --exit-code      status 0 same, 1 different, 2 failure   --exit-code\n"
          "  --json           results as JSON (frames or summary)     --json\n"
+         "  --diff-image=F   PNG of the first frame that differs     --diff-image=d.png\n"
+         "  --diff-frame=N   ... of the test file's frame N instead  --diff-frame=7\n"
          "  --help           this text and exit                      --help\n"
          "  --version        the version and exit                    --version\n"
          "\n"
@@ -251,9 +257,20 @@ std::string apply_measure_options(const OptionValues& given, RunSettings& settin
   if (problem.empty()) {
     problem = apply_number("frames", given[OptionId::kFrames], 1, kInt32Max, settings.frames_limit);
   }
+  if (problem.empty()) {
+    problem =
+        apply_number("diff-frame", given[OptionId::kDiffFrame], 0, kInt32Max, settings.diff_frame);
+  }
   if (!problem.empty()) return problem;
   settings.exit_code = given[OptionId::kExitCode] != nullptr;
   settings.json = given[OptionId::kJson] != nullptr;
+  settings.diff_image = given[OptionId::kDiffImage];
+  if (settings.diff_image != nullptr && settings.diff_image[0] == '\0') {
+    return "\nInvalid --diff-image \"\": must name a PNG file to write!\n\n";
+  }
+  if (given[OptionId::kDiffFrame] != nullptr && settings.diff_image == nullptr) {
+    return "\nOption \"--diff-frame\" needs --diff-image=FILE.png!\n\n";
+  }
   if (settings.json && settings.report == ReportKind::kSamples) {
     return "\nOption \"--json\" needs --report=frames or --report=summary!\n\n";
   }

@@ -50,6 +50,8 @@ struct RunSettings {
   // then checks them against what was given.
   bool size_given = true;
   bool format_given = false;
+  const char* diff_image = nullptr;  // PNG of a frame pair's differences, when set
+  std::int32_t diff_frame = -1;      // the test file's index of that frame; -1: first bad
 };
 
 // What the command line asks for.

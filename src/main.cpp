@@ -13,6 +13,7 @@
 #include <string>
 
 #include "command_line.h"
+#include "diff_image.h"
 #include "frame_geometry.h"
 #include "measure_report.h"
 #include "report_writer.h"
@@ -59,21 +60,46 @@ bool report_read_failure(const RunSettings& settings, const Inputs& inputs, cons
   return true;
 }
 
+// Writes the difference picture after the report, or says why there is none; false when
+// it could not be written.
+bool finish_diff_image(const RunSettings& settings, const DiffImageTaker& taker) {
+  if (!taker.drawn()) {
+    if (settings.diff_frame >= 0) {
+      std::fprintf(stderr,
+                   "\nNo difference image: frame %d was not compared (\"%s\" not written).\n\n",
+                   settings.diff_frame, settings.diff_image);
+    } else {
+      std::fprintf(stderr,
+                   "\nNo difference image: no frame pair differs beyond the tolerance (\"%s\" not "
+                   "written).\n\n",
+                   settings.diff_image);
+    }
+    return true;
+  }
+  if (write_png(taker.image(), settings.diff_image)) return true;
+  std::fprintf(stderr, "\nCannot write image \"%s\"!\n\n", settings.diff_image);
+  return false;
+}
+
 // Ends a run whose comparison has finished: failures first, then the closing messages.
-// `report_written` tells whether everything for standard output got there.
+// `report_written` tells whether everything for standard output got there; `image`, when
+// set, holds the difference picture to write last.
 int finish_run(const RunSettings& settings, const Inputs& inputs, const ComparisonOutcome& outcome,
-               const std::int64_t frame_size, const bool report_written) {
+               const std::int64_t frame_size, const bool report_written,
+               const DiffImageTaker* image) {
   bool failed = report_read_failure(settings, inputs, outcome.end);
   if (!report_written) {
     std::fputs("\nCannot write to standard output!\n\n", stderr);
     failed = true;
   }
   if (!failed) write_run_end(stderr, settings, outcome, frame_size);
+  if (!failed && image != nullptr && !finish_diff_image(settings, *image)) failed = true;
   return exit_status(settings, outcome, failed);
 }
 
-CompareOptions compare_options(const RunSettings& settings) {
+CompareOptions compare_options(const RunSettings& settings, FrameObserver* observer) {
   CompareOptions options;
+  options.observer = observer;
   options.max_count = settings.max_count;
   options.tolerance = settings.tolerance;
   options.first_frame = settings.skip_test;
@@ -83,10 +109,11 @@ CompareOptions compare_options(const RunSettings& settings) {
 
 // The run of --report=frames or summary, text or JSON.
 int measure_run(const RunSettings& settings, const Inputs& inputs, const FrameGeometry& geometry,
-                FrameBuffer& test_buffer, FrameBuffer& ref_buffer, OutputSink& sink) {
+                FrameBuffer& test_buffer, FrameBuffer& ref_buffer, OutputSink& sink,
+                DiffImageTaker* image) {
   FrameSource& test = inputs.test;
   FrameSource& ref = inputs.ref;
-  const CompareOptions options = compare_options(settings);
+  const CompareOptions options = compare_options(settings, image);
   const bool per_frame = settings.report == ReportKind::kFrames;
   if (settings.json) {
     JsonMeasureReport report(geometry, per_frame);
@@ -96,13 +123,13 @@ int measure_run(const RunSettings& settings, const Inputs& inputs, const FrameGe
     const bool failed_read =
         outcome.end == RunEnd::kTestReadFailed || outcome.end == RunEnd::kRefReadFailed;
     const bool written = failed_read || report.finish(settings, outcome, sink);
-    return finish_run(settings, inputs, outcome, geometry.frame_size, written);
+    return finish_run(settings, inputs, outcome, geometry.frame_size, written, image);
   }
   TextMeasureReport report(geometry, per_frame, sink);
   const ComparisonOutcome outcome = measure_sequences(geometry, options, test_buffer.data(),
                                                       ref_buffer.data(), test, ref, report);
   const bool written = report.finish();
-  return finish_run(settings, inputs, outcome, geometry.frame_size, written);
+  return finish_run(settings, inputs, outcome, geometry.frame_size, written, image);
 }
 
 // Opens one sequence; false (after saying so) when it cannot be opened.
@@ -203,23 +230,30 @@ int run_comparer(const int argc, const char* const* const argv) {
   // Frames skipped for alignment are read into the buffers and dropped where no seek can
   // pass them; a failed read there is a read failure like any other.
   if (!test->skip_frames(settings.skip_test, frame_size, test_buffer.data())) {
-    return finish_run(settings, inputs, {RunEnd::kTestReadFailed}, geometry.frame_size, true);
+    return finish_run(settings, inputs, {RunEnd::kTestReadFailed}, geometry.frame_size, true,
+                      nullptr);
   }
   if (!ref->skip_frames(settings.skip_ref, frame_size, ref_buffer.data())) {
-    return finish_run(settings, inputs, {RunEnd::kRefReadFailed}, geometry.frame_size, true);
+    return finish_run(settings, inputs, {RunEnd::kRefReadFailed}, geometry.frame_size, true,
+                      nullptr);
   }
+  std::optional<DiffImageTaker> taker;
+  if (settings.diff_image != nullptr) {
+    taker.emplace(geometry, static_cast<std::uint32_t>(settings.tolerance), settings.diff_frame);
+  }
+  DiffImageTaker* const image = taker ? &*taker : nullptr;
   FdSink sink(closed.output_closed ? -1 : STDOUT_FILENO);
   if (settings.report != ReportKind::kSamples) {
-    return measure_run(settings, inputs, geometry, test_buffer, ref_buffer, sink);
+    return measure_run(settings, inputs, geometry, test_buffer, ref_buffer, sink, image);
   }
   ReportWriter report(sink, std::span<char>(report_buffer.get(), kReportBufferSize));
   const ComparisonOutcome outcome =
-      compare_sequences(geometry, compare_options(settings), test_buffer.data(), ref_buffer.data(),
-                        *test, *ref, report);
+      compare_sequences(geometry, compare_options(settings, image), test_buffer.data(),
+                        ref_buffer.data(), *test, *ref, report);
   // Everything for standard output goes out before anything reaches standard error, so
   // that a terminal shows the two streams in order.
   const bool written = report.flush();
-  return finish_run(settings, inputs, outcome, geometry.frame_size, written);
+  return finish_run(settings, inputs, outcome, geometry.frame_size, written, image);
 }
 
 }  // namespace

@@ -320,8 +320,13 @@ ComparisonOutcome compare_sequences(const FrameGeometry& geometry, const Compare
   return run_frames(
       geometry, options, test_buffer, ref_buffer, test, ref,
       [&](const PairRead& pair, ComparisonOutcome& outcome) {
-        if (pair.equal_prefix == frame_size) return true;
-        const FrameWalk walk{geometry,    options.first_frame + outcome.frames_compared,
+        const std::int64_t index = options.first_frame + outcome.frames_compared;
+        if (pair.equal_prefix == frame_size) {
+          if (options.observer != nullptr)
+            options.observer->frame(index, test_buffer, ref_buffer, false);
+          return true;
+        }
+        const FrameWalk walk{geometry,    index,
                              cap,         static_cast<std::uint32_t>(options.tolerance),
                              test_buffer, ref_buffer};
         const std::int64_t found =
@@ -329,6 +334,9 @@ ComparisonOutcome compare_sequences(const FrameGeometry& geometry, const Compare
         count_frame(
             outcome, options, static_cast<std::uint64_t>(found),
             tolerant && found == 0 && std::memcmp(test_buffer, ref_buffer, frame_size) != 0);
+        if (options.observer != nullptr) {
+          options.observer->frame(index, test_buffer, ref_buffer, found > 0);
+        }
         // Nothing is read once the limit's lines are out (a pipe's writer may never send
         // the next frame) or once the report is lost (reading on would serve nothing).
         if (report.failed()) {
@@ -383,6 +391,9 @@ ComparisonOutcome measure_sequences(const FrameGeometry& geometry, const Compare
         }
         outcome.mismatches += static_cast<std::int64_t>(beyond);
         count_frame(outcome, options, beyond, bytes_differ);
+        if (options.observer != nullptr) {
+          options.observer->frame(measure.frame, test_buffer, ref_buffer, beyond > 0);
+        }
         sink.frame(measure);
         return true;
       });

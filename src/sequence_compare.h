@@ -29,12 +29,23 @@ enum class RunEnd : std::uint8_t {
   kFramesLimit,     // the frame limit was reached; nothing more was read
 };
 
+// Sees every compared frame pair, as a difference picture needs.
+class FrameObserver {
+ public:
+  virtual ~FrameObserver() = default;
+  // Frame pair `index` (the test file's) in the buffers; `differs` when a sample differs
+  // beyond the tolerance.
+  virtual void frame(std::int64_t index, const std::uint8_t* test, const std::uint8_t* ref,
+                     bool differs) = 0;
+};
+
 // How a comparison runs.
 struct CompareOptions {
-  std::int64_t max_count = 0;     // report lines at most; 0: no limit
-  std::int32_t tolerance = 0;     // pairs differ only when |test - ref| > tolerance (>= 0)
-  std::int64_t first_frame = 0;   // the test file's index of the first frame compared
-  std::int64_t frames_limit = 0;  // frame pairs compared at most; 0: no limit
+  std::int64_t max_count = 0;         // report lines at most; 0: no limit
+  std::int32_t tolerance = 0;         // pairs differ only when |test - ref| > tolerance (>= 0)
+  std::int64_t first_frame = 0;       // the test file's index of the first frame compared
+  std::int64_t frames_limit = 0;      // frame pairs compared at most; 0: no limit
+  FrameObserver* observer = nullptr;  // told of every frame pair when set
 };
 
 // What the comparison hands back to the run control.

@@ -657,6 +657,29 @@ TEST_F(Cli, ModernFormCasesAsData) {
        "50.68\n",
        differ("@t17", "@zero17", "1 sample in 1 of 1 frame, the first in frame 0"),
        0},
+      // The difference picture: written after the report, or said why not.
+      {{"--diff-image=/nonexistent/d.png", "--exit-code", "--size=17x9", "@t17", "@zero17"},
+       "FRM=   0 COMP=V POS=(   4,   8) MB=     1  ==>  test=  5 != ref=  0\n",
+       differ("@t17", "@zero17", "1 sample in 1 of 1 frame, the first in frame 0") +
+           "\nCannot write image \"/nonexistent/d.png\"!\n\n",
+       2},
+      {{"--diff-image=@d.png", "--report=summary", "--size=17x9", "@zero17", "@zero17"},
+       "frame   Y differing   max    PSNR   U differing   max    PSNR   V differing   max    PSNR\n"
+       "total             0     0     inf             0     0     inf             0     0     "
+       "inf\n",
+       "\nFiles \"@zero17\" and \"@zero17\" are identical (1 frames)!\n\n"
+       "\nNo difference image: no frame pair differs beyond the tolerance (\"@d.png\" not "
+       "written).\n\n",
+       0},
+      {{"--diff-image=@d.png", "--diff-frame=3", "--size=17x9", "@zero17", "@zero17"},
+       "",
+       "\nFiles \"@zero17\" and \"@zero17\" are identical (1 frames)!\n\n"
+       "\nNo difference image: frame 3 was not compared (\"@d.png\" not written).\n\n",
+       0},
+      {{"--diff-frame=3", "--size=17x9", "@zero17", "@zero17"},
+       "",
+       "\nOption \"--diff-frame\" needs --diff-image=FILE.png!\n\n",
+       1},
   };
   const auto resolve = [&](std::string text) {
     for (std::size_t at; (at = text.find('@')) != std::string::npos;) {
@@ -686,6 +709,26 @@ std::string write_bytes(const std::string& file, const std::string& bytes) {
 
 // The JSON document, parsed back: every key, the statistics, the verdict, and a path that
 // is not UTF-8 (its stray byte becomes U+FFFD).
+// --diff-frame draws the frame asked for, even an equal one; the picture is a PNG of the
+// panels' size.
+TEST_F(Cli, DiffImageOfTheFrameAskedFor) {
+  const std::string two = write_bytes(path("t.yuv"), std::string(2 * 243, '\x10'));
+  const std::string image = path("d.png");
+  const Result got = run({"--diff-image=" + image, "--diff-frame=1", "--size=17x9", two, two});
+  EXPECT_EQ(got.status, 0);
+  const std::string png = read_file(image);
+  ASSERT_GE(png.size(), 24u);
+  EXPECT_EQ(png.substr(1, 3), "PNG");
+  const auto be32 = [&](std::size_t at) {
+    return (std::uint32_t{static_cast<std::uint8_t>(png[at])} << 24) |
+           (std::uint32_t{static_cast<std::uint8_t>(png[at + 1])} << 16) |
+           (std::uint32_t{static_cast<std::uint8_t>(png[at + 2])} << 8) |
+           static_cast<std::uint8_t>(png[at + 3]);
+  };
+  EXPECT_EQ(be32(16), 22u);                 // 9 + 4 + 9 samples wide
+  EXPECT_EQ(be32(20), 9u + 9 + 4 + 9 + 5);  // Y panel, then U and V under their labels
+}
+
 TEST_F(Cli, JsonReportHoldsEveryKey) {
   std::string two(486, '\0');
   two[485] = 5;  // frame 1, last V sample

@@ -1,0 +1,74 @@
+// A picture of where a frame pair differs: each plane as a panel at its own resolution,
+// equal samples as the reference in dim grey, differing ones in a colour whose strength
+// grows with the difference, the block grid drawn faintly. Written as a PNG.
+#ifndef FRAMECMP_DIFF_IMAGE_H_
+#define FRAMECMP_DIFF_IMAGE_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "frame_geometry.h"
+#include "sequence_compare.h"
+
+namespace framecmp {
+
+// An RGB picture, 8 bits per channel, row by row.
+struct RgbImage {
+  std::int64_t width = 0;
+  std::int64_t height = 0;
+  std::vector<std::uint8_t> pixels;  // width * height * 3 bytes
+};
+
+// Where panel `plane` (0 Y, 1 U, 2 V) of a difference picture starts: Y at the top left,
+// U and V side by side below it, each under a label strip of kLabelHeight rows.
+struct PanelPlace {
+  std::int64_t x = 0;
+  std::int64_t y = 0;  // the panel's first sample row (below its label strip)
+};
+
+inline constexpr std::int64_t kLabelHeight = 9;  // rows of the strip that names a panel
+inline constexpr std::int64_t kPanelGap = 4;     // pixels between panels
+
+// The places of the panels of `geometry`'s planes, and the picture's size.
+std::vector<PanelPlace> panel_places(const FrameGeometry& geometry, std::int64_t& width,
+                                     std::int64_t& height);
+
+// Colour of a sample pair: for an equal pair (|test - ref| <= tolerance) the reference
+// sample scaled to 8 bits at 40% (dim grey), tinted green on a block edge; otherwise red
+// (test above ref) or blue (below) from 80 for the smallest difference up to 255 for the
+// largest one of the depth.
+void sample_colour(std::uint32_t test, std::uint32_t ref, int depth, std::uint32_t tolerance,
+                   bool block_edge, std::uint8_t* rgb);
+
+// Draws the picture of one frame pair (`test` and `ref`, each a whole frame of `geometry`).
+RgbImage draw_difference(const FrameGeometry& geometry, const std::uint8_t* test,
+                         const std::uint8_t* ref, std::uint32_t tolerance);
+
+// Draws the picture of the first frame pair that differs beyond the tolerance, or of the
+// frame with the test file's index `wanted_frame` (>= 0), as the walk hands them over.
+class DiffImageTaker final : public FrameObserver {
+ public:
+  DiffImageTaker(const FrameGeometry& geometry, std::uint32_t tolerance, std::int64_t wanted_frame)
+      : geometry_(geometry), tolerance_(tolerance), wanted_frame_(wanted_frame) {}
+  void frame(std::int64_t index, const std::uint8_t* test, const std::uint8_t* ref,
+             bool differs) override;
+  bool drawn() const { return drawn_; }
+  const RgbImage& image() const { return image_; }
+
+ private:
+  const FrameGeometry& geometry_;
+  std::uint32_t tolerance_;
+  std::int64_t wanted_frame_;  // -1: the first that differs
+  bool drawn_ = false;
+  std::int64_t drawn_frame_ = -1;
+  RgbImage image_;
+};
+
+// Writes `image` as a PNG to `path`: to a temporary file beside it, then renamed, so that
+// nothing half-written stays under the final name. False when it could not be written.
+bool write_png(const RgbImage& image, const std::string& path);
+
+}  // namespace framecmp
+
+#endif  // FRAMECMP_DIFF_IMAGE_H_

@@ -1,0 +1,109 @@
+#include "diff_image.h"
+
+#include <png.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace framecmp {
+namespace {
+
+struct Png {
+  std::uint32_t width = 0, height = 0;
+  std::vector<std::uint8_t> rgb;
+  std::array<int, 3> at(std::int64_t x, std::int64_t y) const {
+    const std::size_t i = static_cast<std::size_t>((y * width + x) * 3);
+    return {rgb[i], rgb[i + 1], rgb[i + 2]};
+  }
+};
+
+// Reads a PNG back with libpng, as RGB.
+Png read_png(const std::string& path) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  Png png;
+  if (png_image_begin_read_from_file(&image, path.c_str()) == 0) return png;
+  image.format = PNG_FORMAT_RGB;
+  png.rgb.resize(PNG_IMAGE_SIZE(image));
+  if (png_image_finish_read(&image, nullptr, png.rgb.data(), 0, nullptr) == 0) return {};
+  png.width = image.width;
+  png.height = image.height;
+  return png;
+}
+
+void put(std::vector<std::uint8_t>& frame, const PlaneLayout& plane, std::int64_t row,
+         std::int64_t column, std::uint32_t value) {
+  const auto at =
+      static_cast<std::size_t>(plane.offset + (row * plane.width + column) * plane.stride);
+  frame[at] = static_cast<std::uint8_t>(value);
+  if (plane.bytes_per_sample == 2) frame[at + 1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+// Pictures of 8x8 frames in blocks of 4, written and read back: size, the colour of equal
+// and differing samples in each plane, the grid at block edges.
+TEST(DiffImage, PanelsShowEqualSamplesGreyAndDifferencesInColour) {
+  const struct {
+    const char* format;
+    std::uint32_t ref_value;
+    std::array<int, 3> grey, edge;  // an equal sample inside a block, and on a block edge
+    std::uint32_t width, height;
+  } cases[] = {
+      {"yuv420p", 100, {40, 40, 40}, {40, 88, 40}, 12, 9 + 8 + 4 + 9 + 4},
+      {"yuv444p", 100, {40, 40, 40}, {40, 88, 40}, 20, 9 + 8 + 4 + 9 + 8},
+      {"yuv420p10le", 512, {50, 50, 50}, {50, 98, 50}, 12, 9 + 8 + 4 + 9 + 4},
+      {"gray", 100, {40, 40, 40}, {40, 88, 40}, 8, 9 + 8},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.format);
+    const FrameGeometry g = make_frame_geometry(*find_pixel_format(c.format), 8, 8, 4);
+    std::vector<std::uint8_t> ref(static_cast<std::size_t>(g.frame_size));
+    for (std::size_t p = 0; p < g.plane_count; ++p) {
+      for (std::int64_t s = 0; s < std::int64_t{g.planes[p].width} * g.planes[p].height; ++s) {
+        put(ref, g.planes[p], s / g.planes[p].width, s % g.planes[p].width, c.ref_value);
+      }
+    }
+    std::vector<std::uint8_t> test = ref;
+    const std::uint32_t max = (1u << g.depth) - 1;
+    for (std::size_t p = 0; p < g.plane_count; ++p) {
+      put(test, g.planes[p], 1, 1, c.ref_value + 1);  // the smallest difference: one level
+      put(test, g.planes[p], 1, 3, 0);                // below the reference: blue
+    }
+    const std::string path = testing::TempDir() + "diff-" + c.format + ".png";
+    ASSERT_TRUE(write_png(draw_difference(g, test.data(), ref.data(), 0), path));
+    const Png png = read_png(path);
+    ASSERT_EQ(png.width, c.width);
+    ASSERT_EQ(png.height, c.height);
+    std::int64_t width = 0, height = 0;
+    const std::vector<PanelPlace> places = panel_places(g, width, height);
+    const int strong = 80 + static_cast<int>((175 * c.ref_value + max - 1) / max);
+    for (std::size_t p = 0; p < g.plane_count; ++p) {
+      SCOPED_TRACE(g.planes[p].letter);
+      const PanelPlace& at = places[p];
+      EXPECT_EQ(png.at(at.x + 1, at.y + 1), (std::array<int, 3>{81, 0, 0}));
+      EXPECT_EQ(png.at(at.x + 3, at.y + 1), (std::array<int, 3>{0, 0, strong}));
+      // Inside a block, away from the two differing samples: dim grey.
+      const std::int64_t inner = g.planes[p].width > 4 ? 5 : 1;
+      if (g.planes[p].width > 4) {
+        EXPECT_EQ(png.at(at.x + inner, at.y + 2), c.grey);
+      }
+      EXPECT_EQ(png.at(at.x, at.y + 2), c.edge);  // column 0 is a block edge
+    }
+    unlink(path.c_str());
+  }
+}
+
+TEST(DiffImage, UnwritablePathLeavesNothingBehind) {
+  const FrameGeometry g = make_frame_geometry(16, 16);
+  const std::vector<std::uint8_t> frame(static_cast<std::size_t>(g.frame_size));
+  const RgbImage image = draw_difference(g, frame.data(), frame.data(), 0);
+  EXPECT_FALSE(write_png(image, "/nonexistent-dir/d.png"));
+  EXPECT_FALSE(write_png(image, "/proc/d.png"));
+}
+
+}  // namespace
+}  // namespace framecmp
