@@ -109,6 +109,30 @@ RgbImage draw_difference(const FrameGeometry& geometry, const std::uint8_t* test
   return image;
 }
 
+namespace {
+
+// libpng reports errors by longjmp: the encoding has a frame of its own, in which nothing
+// is used after a jump but the answer.
+bool encode_png(png_structp png, png_infop info, std::FILE* file, const RgbImage& image) {
+  if (setjmp(png_jmpbuf(png)) != 0) return false;
+  png_init_io(png, file);
+  // Speed over size: a 4K picture must be written in well under a second, and the flat
+  // grey areas compress well even so.
+  png_set_compression_level(png, 1);
+  png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(image.width),
+               static_cast<png_uint_32>(image.height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  for (std::int64_t row = 0; row < image.height; ++row) {
+    png_write_row(png, &image.pixels[static_cast<std::size_t>(row * image.width * 3)]);
+  }
+  png_write_end(png, nullptr);
+  return true;
+}
+
+}  // namespace
+
 bool write_png(const RgbImage& image, const std::string& path) {
   std::string temporary = path + ".XXXXXX";
   const int fd = ::mkstemp(temporary.data());
@@ -121,26 +145,9 @@ bool write_png(const RgbImage& image, const std::string& path) {
   }
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
-  // libpng reports errors by longjmp: what lives across it must not sit in a register.
-  volatile bool written = false;
-  if (info != nullptr && setjmp(png_jmpbuf(png)) == 0) {
-    png_init_io(png, file);
-    // Speed over size: a 4K picture must be written in well under a second, and the flat
-    // grey areas compress well even so.
-    png_set_compression_level(png, 1);
-    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(image.width),
-                 static_cast<png_uint_32>(image.height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    for (std::int64_t row = 0; row < image.height; ++row) {
-      png_write_row(png, &image.pixels[static_cast<std::size_t>(row * image.width * 3)]);
-    }
-    png_write_end(png, nullptr);
-    written = true;
-  }
+  const bool encoded = info != nullptr && encode_png(png, info, file, image);
   png_destroy_write_struct(&png, &info);
-  bool complete = std::fclose(file) == 0 && written;
+  bool complete = std::fclose(file) == 0 && encoded;
   // mkstemp makes the file private; the picture gets the mode any new file of the user's
   // would have.
   const mode_t mask = ::umask(0);
