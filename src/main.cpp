@@ -26,7 +26,7 @@ namespace framecmp {
 namespace {
 
 // Report lines are gathered into blocks of this size before they reach standard output.
-constexpr std::size_t kReportBufferSize = std::size_t{1} << 20;
+constexpr std::size_t kReportBufferSize = std::size_t{768} << 10;
 
 // Prints the help or version text; false (after saying so) when it could not be written.
 bool print_to_standard_output(const std::string& text, const StandardDescriptors& closed) {
