@@ -107,13 +107,13 @@ enum class OptionId : std::uint8_t {
   kCount  // not an option: the number of them
 };
 
-struct OptionSpec {
+struct OptionInfo {
   std::string_view name;  // without the leading "--"
   OptionId id;
   bool takes_value;
 };
 
-constexpr std::array<OptionSpec, static_cast<std::size_t>(OptionId::kCount)> kOptions{{
+constexpr std::array<OptionInfo, static_cast<std::size_t>(OptionId::kCount)> kOptions{{
     {"size", OptionId::kSize, true},
     {"pix-fmt", OptionId::kPixFmt, true},
     {"block", OptionId::kBlock, true},
@@ -131,9 +131,9 @@ constexpr std::array<OptionSpec, static_cast<std::size_t>(OptionId::kCount)> kOp
     {"version", OptionId::kVersion, false},
 }};
 
-const OptionSpec* find_option(const std::string_view name) {
-  for (const OptionSpec& spec : kOptions) {
-    if (spec.name == name) return &spec;
+const OptionInfo* find_option(const std::string_view name) {
+  for (const OptionInfo& option : kOptions) {
+    if (option.name == name) return &option;
   }
   return nullptr;
 }
@@ -372,37 +372,37 @@ CommandLine parse_modern(const int argc, const char* const* const argv) {
     if (!is_option(argument)) break;
     const std::size_t equals = argument.find('=');
     const std::string_view name = argument.substr(2, equals - std::min(equals, std::size_t{2}));
-    const OptionSpec* const spec = find_option(name);
-    if (spec == nullptr) {
+    const OptionInfo* const option = find_option(name);
+    if (option == nullptr) {
       return refuse("\nUnknown option \"%s\" (framecmp --help lists the options)!\n\n", argv[at]);
     }
-    if (!spec->takes_value) {
+    if (!option->takes_value) {
       if (equals != std::string_view::npos) {
-        return refuse("\nOption \"--%s\" takes no value (\"%s\")!\n\n", spec->name.data(),
+        return refuse("\nOption \"--%s\" takes no value (\"%s\")!\n\n", option->name.data(),
                       argv[at]);
       }
-      if (spec->id == OptionId::kHelp) return show(CommandAction::kShowHelp, help_text());
-      if (spec->id == OptionId::kVersion) {
+      if (option->id == OptionId::kHelp) return show(CommandAction::kShowHelp, help_text());
+      if (option->id == OptionId::kVersion) {
         return show(CommandAction::kShowVersion, "framecmp " FRAMECMP_VERSION "\n");
       }
     }
     const char* value = nullptr;
-    if (!spec->takes_value) {
+    if (!option->takes_value) {
       value = argv[at];
     } else if (equals != std::string_view::npos) {
       value = argv[at] + equals + 1;
     } else if (at + 1 < argc) {
       value = argv[++at];
     } else {
-      return refuse("\nOption \"--%s\" needs a value!\n\n", spec->name.data());
+      return refuse("\nOption \"--%s\" needs a value!\n\n", option->name.data());
     }
-    const char*& slot = given.slot(spec->id);
-    if (slot != nullptr && !spec->takes_value) {
-      return refuse("\nOption \"--%s\" is given twice!\n\n", spec->name.data());
+    const char*& slot = given.slot(option->id);
+    if (slot != nullptr && !option->takes_value) {
+      return refuse("\nOption \"--%s\" is given twice!\n\n", option->name.data());
     }
     if (slot != nullptr) {
-      return refuse("\nOption \"--%s\" is given twice (\"%s\" and \"%s\")!\n\n", spec->name.data(),
-                    slot, value);
+      return refuse("\nOption \"--%s\" is given twice (\"%s\" and \"%s\")!\n\n",
+                    option->name.data(), slot, value);
     }
     slot = value;
   }
