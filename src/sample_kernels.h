@@ -64,6 +64,17 @@ struct SampleStats {
 // SSE2 versions of the block kernels for the contiguous layouts (one byte, two bytes in
 // either order), which the compiler's own vectorisation of the plain loops runs at a
 // quarter of the width. Each answers false where it has no version: the plain loop runs.
+// The plain version of simd::any_beyond, and its fallback.
+template <class Kind>
+bool any_beyond_plain(const std::uint8_t* a, const std::uint8_t* b, const std::size_t count,
+                      const std::uint32_t tolerance) {
+  std::uint32_t beyond = 0;
+  for (std::size_t i = 0; i < count * Kind::kStride; i += Kind::kStride) {
+    beyond |= absolute_difference(Kind::load(a + i), Kind::load(b + i)) > tolerance;
+  }
+  return beyond != 0;
+}
+
 namespace simd {
 
 #if defined(__SSE2__)
@@ -110,11 +121,7 @@ template <class Kind>
 inline bool any_beyond(const std::uint8_t* a, const std::uint8_t* b, const std::size_t count,
                        const std::uint32_t tolerance) {
   if constexpr (!kHasSimd<Kind>) {
-    std::uint32_t beyond = 0;
-    for (std::size_t i = 0; i < count * Kind::kStride; i += Kind::kStride) {
-      beyond |= absolute_difference(Kind::load(a + i), Kind::load(b + i)) > tolerance;
-    }
-    return beyond != 0;
+    return any_beyond_plain<Kind>(a, b, count, tolerance);
   } else {
     const __m128i limit = tolerance_lanes<Kind>(tolerance);
     __m128i any = _mm_setzero_si128();
@@ -199,11 +206,7 @@ inline bool add_block_stats(const std::uint8_t* a, const std::uint8_t* b, const 
 template <class Kind>
 inline bool any_beyond(const std::uint8_t* a, const std::uint8_t* b, const std::size_t count,
                        const std::uint32_t tolerance) {
-  std::uint32_t beyond = 0;
-  for (std::size_t i = 0; i < count * Kind::kStride; i += Kind::kStride) {
-    beyond |= absolute_difference(Kind::load(a + i), Kind::load(b + i)) > tolerance;
-  }
-  return beyond != 0;
+  return any_beyond_plain<Kind>(a, b, count, tolerance);
 }
 
 template <class Kind>

@@ -493,7 +493,7 @@ TEST_F(Cli, SequencesBeyond4GiBAreReadToTheEnd) {
 // --- The modern form: every case as data, files named by @placeholders -----------------
 
 // Bytes of one frame or more, built by setting samples of a zeroed buffer.
-struct FileSpec {
+struct FileContents {
   std::string name;
   std::size_t size;                                       // bytes
   std::vector<std::pair<std::size_t, std::uint8_t>> set;  // (offset, value)
@@ -516,7 +516,7 @@ std::string differ(const std::string& t, const std::string& r, const std::string
 }
 
 TEST_F(Cli, ModernFormCasesAsData) {
-  const FileSpec specs[] = {
+  const FileContents files[] = {
       {"zero1080", 3110400, {}},
       // Last Y sample (row 1079, column 1919) and last U sample of a 1920x1080 frame.
       {"t1080", 3110400, {{2073599, 1}, {2073600 + 518399, 2}}},
@@ -536,10 +536,10 @@ TEST_F(Cli, ModernFormCasesAsData) {
       {"t17x2", 486, {{242, 9}, {485, 5}}},
       {"zero17x2", 486, {}},
   };
-  for (const FileSpec& spec : specs) {
-    std::string bytes(spec.size, '\0');
-    for (const auto& [at, value] : spec.set) bytes[at] = static_cast<char>(value);
-    std::ofstream(path(spec.name), std::ios::binary)
+  for (const FileContents& file : files) {
+    std::string bytes(file.size, '\0');
+    for (const auto& [at, value] : file.set) bytes[at] = static_cast<char>(value);
+    std::ofstream(path(file.name), std::ios::binary)
         .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   }
   const std::string partial =
