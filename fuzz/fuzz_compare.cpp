@@ -45,10 +45,13 @@ void check_same(const framecmp::ComparisonOutcome& a, const framecmp::Comparison
 
 class CollectingSink final : public framecmp::MeasureSink {
  public:
-  void frame(const framecmp::FrameMeasure& measure) override { frames.push_back(measure); }
-  void first_difference(const framecmp::FirstDifference& f) override { first = f; }
+  bool frame(const framecmp::FrameMeasure& measure) override {
+    frames.push_back(measure);
+    return true;
+  }
+  void first_difference(const std::optional<framecmp::ReportFields>& f) override { first = f; }
   std::vector<framecmp::FrameMeasure> frames;
-  framecmp::FirstDifference first;
+  std::optional<framecmp::ReportFields> first;
 };
 
 constexpr const char* kFormats[] = {"yuv420p",     "yuv422p",     "yuv444p",     "gray",
@@ -145,15 +148,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       check(sink.frames[f].planes[p].sse == expected.frames[f][p].sse);
     }
   }
-  check(sink.first.found == expected.first.found);
-  if (sink.first.found) {
-    check(sink.first.frame == expected.first.frame &&
-          sink.first.plane_letter == expected.first.plane_letter &&
-          sink.first.position.row == expected.first.position.row &&
-          sink.first.position.column == expected.first.position.column &&
-          sink.first.position.block == expected.first.position.block &&
-          sink.first.test_sample == expected.first.test_sample &&
-          sink.first.ref_sample == expected.first.ref_sample);
-  }
+  check(sink.first == expected.first);
   return 0;
 }

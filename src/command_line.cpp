@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "frame_geometry.h"
+#include "message_text.h"
 
 #ifndef FRAMECMP_VERSION
 #define FRAMECMP_VERSION "unknown"
@@ -211,9 +212,9 @@ std::string apply_number(const char* const name, const char* const text, const s
   if (!value) {
     return min == 0
                ? format_message("\nInvalid --%s \"%s\": must be a number from 0 to %d!\n\n", name,
-                                text, max)
+                                printable(text).c_str(), max)
                : format_message("\nInvalid --%s \"%s\": must be a positive number up to %d!\n\n",
-                                name, text, max);
+                                name, printable(text).c_str(), max);
   }
   target = *value;
   return {};
@@ -231,7 +232,7 @@ std::string apply_measure_options(const OptionValues& given, RunSettings& settin
       settings.report = ReportKind::kSummary;
     } else {
       return format_message("\nInvalid --report \"%s\": must be samples, frames or summary!\n\n",
-                            report);
+                            printable(report).c_str());
     }
   }
   const char* const skip = given[OptionId::kSkip];
@@ -282,8 +283,8 @@ std::string apply_options(const OptionValues& given, RunSettings& settings) {
   if (const char* const name = given[OptionId::kPixFmt]; name != nullptr) {
     const std::optional<PixelFormat> format = find_pixel_format(name);
     if (!format) {
-      return format_message("\nUnknown pixel format \"%s\" (--pix-fmt): known are %s!\n\n", name,
-                            describe_pixel_formats().c_str());
+      return format_message("\nUnknown pixel format \"%s\" (--pix-fmt): known are %s!\n\n",
+                            printable(name).c_str(), describe_pixel_formats().c_str());
     }
     settings.format = *format;
   }
@@ -291,7 +292,7 @@ std::string apply_options(const OptionValues& given, RunSettings& settings) {
     const auto block = parse_strict_decimal(text, 1, kInt32Max);
     if (!block || !is_accepted_block_size(*block)) {
       return format_message("\nInvalid --block \"%s\": must be a power of two from %d to %d!\n\n",
-                            text, kMinBlockSize, kMaxBlockSize);
+                            printable(text).c_str(), kMinBlockSize, kMaxBlockSize);
     }
     settings.block_size = *block;
   }
@@ -299,7 +300,7 @@ std::string apply_options(const OptionValues& given, RunSettings& settings) {
   if (size != nullptr && !parse_size(size, settings.width, settings.height)) {
     return format_message(
         "\nInvalid --size \"%s\": must be WIDTHxHEIGHT, two positive numbers (1920x1080)!\n\n",
-        size);
+        printable(size).c_str());
   }
   return apply_measure_options(given, settings);
 }
@@ -324,7 +325,7 @@ std::string apply_positionals(const std::vector<const char*>& args, const Option
       const auto value = parse_strict_decimal(args[next], 1, kInt32Max);
       if (!value) {
         return format_message("\nInvalid %s \"%s\": must be a positive number up to %d!\n\n",
-                              names[i], args[next], kInt32Max);
+                              names[i], printable(args[next]).c_str(), kInt32Max);
       }
       *targets[i] = *value;
     }
@@ -336,20 +337,21 @@ std::string apply_positionals(const std::vector<const char*>& args, const Option
     if (!limit) {
       return format_message(
           "\nInvalid max_count \"%s\": must be a number from 0 to %d (0: no limit)!\n\n",
-          args[next], kInt32Max);
+          printable(args[next]).c_str(), kInt32Max);
     }
     settings.max_count = *limit;
   }
   const char* const size = given[OptionId::kSize];
   if (sized && size != nullptr) {
-    return format_message("\nThe frame size is given twice: --size=%s and %s %s!\n\n", size,
-                          args[0], args[1]);
+    return format_message("\nThe frame size is given twice: --size=%s and %s %s!\n\n",
+                          printable(size).c_str(), printable(args[0]).c_str(),
+                          printable(args[1]).c_str());
   }
   if (next < count) {
     if (settings.report != ReportKind::kSamples) {
       return format_message(
           "\nMAX_COUNT \"%s\" limits sample lines: it cannot go with --report=%s!\n\n",
-          args[count - 1], settings.report == ReportKind::kFrames ? "frames" : "summary");
+          printable(args[count - 1]).c_str(), settings.report == ReportKind::kFrames ? "frames" : "summary");
     }
   }
   // Without a size here it must come from a YUV4MPEG2 header, which the run checks.
@@ -374,12 +376,13 @@ CommandLine parse_modern(const int argc, const char* const* const argv) {
     const std::string_view name = argument.substr(2, equals - std::min(equals, std::size_t{2}));
     const OptionInfo* const option = find_option(name);
     if (option == nullptr) {
-      return refuse("\nUnknown option \"%s\" (framecmp --help lists the options)!\n\n", argv[at]);
+      return refuse("\nUnknown option \"%s\" (framecmp --help lists the options)!\n\n",
+                    printable(argv[at]).c_str());
     }
     if (!option->takes_value) {
       if (equals != std::string_view::npos) {
         return refuse("\nOption \"--%s\" takes no value (\"%s\")!\n\n", option->name.data(),
-                      argv[at]);
+                      printable(argv[at]).c_str());
       }
       if (option->id == OptionId::kHelp) return show(CommandAction::kShowHelp, help_text());
       if (option->id == OptionId::kVersion) {
@@ -401,8 +404,11 @@ CommandLine parse_modern(const int argc, const char* const* const argv) {
       return refuse("\nOption \"--%s\" is given twice!\n\n", option->name.data());
     }
     if (slot != nullptr) {
+      // A picture's path is shown as typed; any other value may hold any byte.
+      const bool path = option->id == OptionId::kDiffImage;
       return refuse("\nOption \"--%s\" is given twice (\"%s\" and \"%s\")!\n\n",
-                    option->name.data(), slot, value);
+                    option->name.data(), path ? slot : printable(slot).c_str(),
+                    path ? value : printable(value).c_str());
     }
     slot = value;
   }
@@ -411,7 +417,7 @@ CommandLine parse_modern(const int argc, const char* const* const argv) {
     for (const char* const argument : positionals) {
       if (is_option(argument)) {
         return refuse("\nOption \"%s\" comes after the positional arguments: options go first!\n\n",
-                      argument);
+                      printable(argument).c_str());
       }
     }
   }
@@ -482,11 +488,14 @@ bool is_option(const std::string_view argument) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-CommandLine parse_command_line(const int argc, const char* const* const argv) {
+bool is_modern_form(const int argc, const char* const* const argv) {
   // The modern form only when the first argument asks for it, so that every classic
   // command line, whatever its later arguments hold, keeps its meaning.
-  const bool modern = argc > 1 && (is_option(argv[1]) || std::string_view(argv[1]) == "--");
-  if (!modern) return parse_classic(argc, argv);
+  return argc > 1 && (is_option(argv[1]) || std::string_view(argv[1]) == "--");
+}
+
+CommandLine parse_command_line(const int argc, const char* const* const argv) {
+  if (!is_modern_form(argc, argv)) return parse_classic(argc, argv);
   CommandLine result = parse_modern(argc, argv);
   // A refusal honours --exit-code wherever it stands among the options.
   for (int at = 1; at < argc && std::string_view(argv[at]) != "--"; ++at) {

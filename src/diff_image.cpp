@@ -1,13 +1,21 @@
 #include "diff_image.h"
 
+#include <fcntl.h>
+#include <limits.h>
 #include <png.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <new>
+#include <stdexcept>
 
 namespace framecmp {
 namespace {
@@ -18,10 +26,8 @@ constexpr std::array<std::uint8_t, 7> kGlyphU = {0x88, 0x88, 0x88, 0x88, 0x88, 0
 constexpr std::array<std::uint8_t, 7> kGlyphV = {0x88, 0x88, 0x88, 0x88, 0x50, 0x50, 0x20};
 
 std::uint32_t sample_at(const PlaneLayout& plane, const std::uint8_t* frame, std::int64_t index) {
-  const std::uint8_t* p = frame + plane.offset + index * plane.stride;
-  if (plane.bytes_per_sample == 1) return p[0];
-  return plane.byte_order == ByteOrder::kLittle ? p[0] | std::uint32_t{p[1]} << 8
-                                                : std::uint32_t{p[0]} << 8 | p[1];
+  return load_sample(frame + plane.offset + index * plane.stride, plane.bytes_per_sample,
+                     plane.byte_order);
 }
 
 void draw_label(RgbImage& image, const PanelPlace& place, const char letter) {
@@ -79,16 +85,29 @@ void DiffImageTaker::frame(const std::int64_t index, const std::uint8_t* test,
                            const std::uint8_t* ref, const bool differs) {
   if (drawn_) return;
   if (wanted_frame_ >= 0 ? index != wanted_frame_ : !differs) return;
-  image_ = draw_difference(geometry_, test, ref, tolerance_);
+  draw_difference(geometry_, test, ref, tolerance_, image_);
   drawn_ = true;
-  drawn_frame_ = index;
 }
 
-RgbImage draw_difference(const FrameGeometry& geometry, const std::uint8_t* test,
-                         const std::uint8_t* ref, const std::uint32_t tolerance) {
+std::optional<RgbImage> make_difference_image(const FrameGeometry& geometry) {
   RgbImage image;
+  panel_places(geometry, image.width, image.height);
+  // The panels of a frame of at most 2^31 bytes: the product cannot overflow.
+  const auto bytes = static_cast<std::size_t>(image.width * image.height * 3);
+  try {
+    image.pixels.assign(bytes, 0);
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;
+  } catch (const std::length_error&) {
+    return std::nullopt;
+  }
+  return image;
+}
+
+void draw_difference(const FrameGeometry& geometry, const std::uint8_t* test,
+                     const std::uint8_t* ref, const std::uint32_t tolerance, RgbImage& image) {
   const std::vector<PanelPlace> places = panel_places(geometry, image.width, image.height);
-  image.pixels.assign(static_cast<std::size_t>(image.width * image.height * 3), 0);
+  std::fill(image.pixels.begin(), image.pixels.end(), std::uint8_t{0});
   for (std::size_t p = 0; p < geometry.plane_count; ++p) {
     const PlaneLayout& plane = geometry.planes[p];
     draw_label(image, places[p], plane.letter);
@@ -106,16 +125,35 @@ RgbImage draw_difference(const FrameGeometry& geometry, const std::uint8_t* test
       }
     }
   }
-  return image;
+}
+
+bool is_input_file(const char* const image_path, const char* const input_path,
+                   const int input_fd) {
+  if (std::strcmp(image_path, input_path) == 0) return true;
+  struct stat image {};
+  struct stat input {};
+  return ::stat(image_path, &image) == 0 && ::fstat(input_fd, &input) == 0 &&
+         image.st_dev == input.st_dev && image.st_ino == input.st_ino;
 }
 
 namespace {
+
+// libpng's errors end the encoding by longjmp without a word: the run says "Cannot write
+// image" in its own format instead.
+[[noreturn]] void png_error_quietly(png_structp png, png_const_charp) {
+  png_longjmp(png, 1);
+}
+
+void png_warning_quietly(png_structp, png_const_charp) {}
 
 // libpng reports errors by longjmp: the encoding has a frame of its own, in which nothing
 // is used after a jump but the answer.
 bool encode_png(png_structp png, png_infop info, std::FILE* file, const RgbImage& image) {
   if (setjmp(png_jmpbuf(png)) != 0) return false;
   png_init_io(png, file);
+  // Any picture that PNG can hold, however wide: libpng's own default stops at 10^6.
+  png_set_user_limits(png, static_cast<png_uint_32>(kMaxPngSide),
+                      static_cast<png_uint_32>(kMaxPngSide));
   // Speed over size: a 4K picture must be written in well under a second, and the flat
   // grey areas compress well even so.
   png_set_compression_level(png, 1);
@@ -131,32 +169,148 @@ bool encode_png(png_structp png, png_infop info, std::FILE* file, const RgbImage
   return true;
 }
 
-}  // namespace
-
-bool write_png(const RgbImage& image, const std::string& path) {
-  std::string temporary = path + ".XXXXXX";
-  const int fd = ::mkstemp(temporary.data());
-  if (fd < 0) return false;
-  std::FILE* const file = ::fdopen(fd, "wb");
-  if (file == nullptr) {
-    ::close(fd);
-    ::unlink(temporary.c_str());
-    return false;
-  }
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+// Encodes `image` into `file` and closes it; false when anything failed.
+bool write_and_close(std::FILE* const file, const RgbImage& image) {
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, png_error_quietly,
+                                            png_warning_quietly);
   png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
   const bool encoded = info != nullptr && encode_png(png, info, file, image);
   png_destroy_write_struct(&png, &info);
-  bool complete = std::fclose(file) == 0 && encoded;
+  return std::fclose(file) == 0 && encoded;
+}
+
+// The temporary file of a picture being written, for the signal handler to remove.
+// Written only while the signals below are blocked.
+char g_temporary[PATH_MAX + 16];
+volatile std::sig_atomic_t g_temporary_set = 0;
+
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+extern "C" void remove_temporary_and_end(const int signal_number) {
+  if (g_temporary_set != 0) ::unlink(g_temporary);
+  // SA_RESETHAND has restored the default action: the signal, once this returns, ends
+  // the process as it would have without the handler.
+  ::raise(signal_number);
+}
+
+// While it lives: the ending signals remove the temporary file, and a file size limit
+// fails the write (EFBIG) instead of killing the process.
+class TemporaryFileGuard {
+ public:
+  TemporaryFileGuard() {
+    struct sigaction action {};
+    action.sa_handler = remove_temporary_and_end;
+    sigemptyset(&action.sa_mask);
+    for (const int signal_number : kEndingSignals) sigaddset(&action.sa_mask, signal_number);
+    action.sa_flags = static_cast<int>(SA_RESETHAND);
+    for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
+      ::sigaction(kEndingSignals[i], &action, &previous_[i]);
+    }
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGXFSZ, &ignore, &previous_size_);
+  }
+  TemporaryFileGuard(const TemporaryFileGuard&) = delete;
+  TemporaryFileGuard& operator=(const TemporaryFileGuard&) = delete;
+  ~TemporaryFileGuard() {
+    const sigset_t blocked = ending_signals();
+    sigset_t old;
+    ::pthread_sigmask(SIG_BLOCK, &blocked, &old);
+    g_temporary_set = 0;
+    for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
+      ::sigaction(kEndingSignals[i], &previous_[i], nullptr);
+    }
+    ::sigaction(SIGXFSZ, &previous_size_, nullptr);
+    ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  }
+
+  // Makes the temporary file from `pattern` (ending in XXXXXX) with the signals blocked,
+  // so that no handler sees a file that is not yet named. Returns its descriptor, or -1.
+  int make(std::string& pattern) {
+    if (pattern.size() >= sizeof g_temporary) return -1;
+    const sigset_t blocked = ending_signals();
+    sigset_t old;
+    ::pthread_sigmask(SIG_BLOCK, &blocked, &old);
+    const int fd = ::mkstemp(pattern.data());
+    if (fd >= 0) {
+      std::memcpy(g_temporary, pattern.c_str(), pattern.size() + 1);
+      g_temporary_set = 1;
+    }
+    ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    return fd;
+  }
+
+  // The temporary file is gone or renamed: a signal has nothing more to remove.
+  void release() {
+    const sigset_t blocked = ending_signals();
+    sigset_t old;
+    ::pthread_sigmask(SIG_BLOCK, &blocked, &old);
+    g_temporary_set = 0;
+    ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  }
+
+ private:
+  static sigset_t ending_signals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signal_number : kEndingSignals) sigaddset(&set, signal_number);
+    return set;
+  }
+
+  struct sigaction previous_[std::size(kEndingSignals)] {};
+  struct sigaction previous_size_ {};
+};
+
+// Where a regular file at `path` really is: a link's target, so that the link stays.
+std::string replaced_file(const std::string& path) {
+  struct stat link {};
+  if (::lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return path;
+  char* const target = ::realpath(path.c_str(), nullptr);
+  if (target == nullptr) return path;
+  std::string resolved = target;
+  std::free(target);
+  return resolved;
+}
+
+}  // namespace
+
+bool write_png(const RgbImage& image, const std::string& path) {
+  TemporaryFileGuard guard;
+  struct stat status {};
+  if (::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+    // /dev/null, a FIFO, a terminal: written into, never replaced.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    std::FILE* const file = ::fdopen(fd, "wb");
+    if (file == nullptr) {
+      ::close(fd);
+      return false;
+    }
+    return write_and_close(file, image);
+  }
+  const std::string target = replaced_file(path);
+  std::string temporary = target + ".XXXXXX";
+  const int fd = guard.make(temporary);
+  if (fd < 0) return false;
+  const auto discard = [&] {
+    ::unlink(temporary.c_str());
+    guard.release();
+    return false;
+  };
+  std::FILE* const file = ::fdopen(fd, "wb");
+  if (file == nullptr) {
+    ::close(fd);
+    return discard();
+  }
+  bool complete = write_and_close(file, image);
   // mkstemp makes the file private; the picture gets the mode any new file of the user's
   // would have.
   const mode_t mask = ::umask(0);
   ::umask(mask);
   complete = complete && ::chmod(temporary.c_str(), 0666 & ~mask) == 0;
-  if (!complete || std::rename(temporary.c_str(), path.c_str()) != 0) {
-    ::unlink(temporary.c_str());
-    return false;
-  }
+  if (!complete || std::rename(temporary.c_str(), target.c_str()) != 0) return discard();
+  guard.release();
   return true;
 }
 

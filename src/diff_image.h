@@ -5,7 +5,9 @@
 #define FRAMECMP_DIFF_IMAGE_H_
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "frame_geometry.h"
@@ -41,16 +43,30 @@ std::vector<PanelPlace> panel_places(const FrameGeometry& geometry, std::int64_t
 void sample_colour(std::uint32_t test, std::uint32_t ref, int depth, std::uint32_t tolerance,
                    bool block_edge, std::uint8_t* rgb);
 
-// Draws the picture of one frame pair (`test` and `ref`, each a whole frame of `geometry`).
-RgbImage draw_difference(const FrameGeometry& geometry, const std::uint8_t* test,
-                         const std::uint8_t* ref, std::uint32_t tolerance);
+// The longest side a PNG can have, in pixels.
+inline constexpr std::int64_t kMaxPngSide = 0x7FFFFFFF;
+
+// A black picture of the size `geometry`'s panels need, its memory taken at once; nothing
+// when that memory cannot be had.
+std::optional<RgbImage> make_difference_image(const FrameGeometry& geometry);
+
+// Draws the picture of one frame pair (`test` and `ref`, each a whole frame of `geometry`)
+// into `image`, which make_difference_image made for that geometry.
+void draw_difference(const FrameGeometry& geometry, const std::uint8_t* test,
+                     const std::uint8_t* ref, std::uint32_t tolerance, RgbImage& image);
 
 // Draws the picture of the first frame pair that differs beyond the tolerance, or of the
-// frame with the test file's index `wanted_frame` (>= 0), as the walk hands them over.
+// frame with the test file's index `wanted_frame` (>= 0), as the walk hands them over,
+// into a picture whose memory was taken before the run.
 class DiffImageTaker final : public FrameObserver {
  public:
-  DiffImageTaker(const FrameGeometry& geometry, std::uint32_t tolerance, std::int64_t wanted_frame)
-      : geometry_(geometry), tolerance_(tolerance), wanted_frame_(wanted_frame) {}
+  // `image` is make_difference_image's for `geometry`.
+  DiffImageTaker(const FrameGeometry& geometry, std::uint32_t tolerance, std::int64_t wanted_frame,
+                 RgbImage image)
+      : geometry_(geometry),
+        tolerance_(tolerance),
+        wanted_frame_(wanted_frame),
+        image_(std::move(image)) {}
   void frame(std::int64_t index, const std::uint8_t* test, const std::uint8_t* ref,
              bool differs) override;
   bool drawn() const { return drawn_; }
@@ -61,12 +77,19 @@ class DiffImageTaker final : public FrameObserver {
   std::uint32_t tolerance_;
   std::int64_t wanted_frame_;  // -1: the first that differs
   bool drawn_ = false;
-  std::int64_t drawn_frame_ = -1;
   RgbImage image_;
 };
 
-// Writes `image` as a PNG to `path`: to a temporary file beside it, then renamed, so that
-// nothing half-written stays under the final name. False when it could not be written.
+// True when writing the picture to `image_path` would replace the input named `input_path`
+// and open at `input_fd`: the same path, or the same file once links are followed.
+bool is_input_file(const char* image_path, const char* input_path, int input_fd);
+
+// Writes `image` as a PNG to `path`. A regular file (or a link to one) is replaced through
+// a temporary file beside it, renamed at the end, so that nothing half-written stays
+// under the final name and a link stays a link; anything else that exists (/dev/null, a
+// FIFO) is written straight into. The temporary file is removed when SIGINT, SIGTERM or
+// SIGHUP ends the process meanwhile; a file size limit (SIGXFSZ) is a failed write.
+// Messages of libpng never reach standard error. False when it could not be written.
 bool write_png(const RgbImage& image, const std::string& path);
 
 }  // namespace framecmp

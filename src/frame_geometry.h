@@ -15,8 +15,8 @@ namespace framecmp {
 // dimensions must be multiples of it.
 inline constexpr std::int32_t kMacroblockSize = 16;
 
-// Largest frame, in bytes, that framecmp reads: each buffer is addressed with 32-bit
-// offsets in the report, and a bigger frame is nearly always a mistyped size.
+// Largest frame, in bytes, that framecmp reads: a bigger frame is nearly always a
+// mistyped size, and the bound keeps every frame and plane size in 32 bits.
 inline constexpr std::int64_t kMaxFrameSize = std::numeric_limits<std::int32_t>::max();
 
 // Block sizes that --block accepts: powers of two in this range, in luma samples.
@@ -65,6 +65,8 @@ struct SamplePosition {
   std::int32_t row = 0;
   std::int32_t column = 0;
   std::int64_t block = 0;  // index of the block, row by row from the top left
+
+  friend bool operator==(const SamplePosition&, const SamplePosition&) = default;
 };
 
 // True when `value` is a usable frame dimension of the classic command line: a positive

@@ -1,6 +1,8 @@
 // framecmp: compares a test sequence with a reference sequence, both raw video files,
 // and prints a line for every sample that differs, or statistics. Run control only: the
 // command line, the resources, the run, the closing messages and the exit status.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cinttypes>
@@ -10,7 +12,10 @@
 #include <new>
 #include <optional>
 #include <span>
+#include <stdexcept>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "command_line.h"
 #include "diff_image.h"
@@ -48,8 +53,14 @@ bool report_read_failure(const RunSettings& settings, const Inputs& inputs, cons
   if (end != RunEnd::kTestReadFailed && end != RunEnd::kRefReadFailed) return false;
   const bool test_failed = end == RunEnd::kTestReadFailed;
   const char* const path = test_failed ? settings.test_path : settings.ref_path;
-  const std::int64_t bad_frame = (test_failed ? inputs.test : inputs.ref).bad_marker_frame();
-  if (bad_frame >= 0) {
+  const SequenceSource& source = test_failed ? inputs.test : inputs.ref;
+  const std::int64_t bad_frame = source.bad_marker_frame();
+  if (bad_frame >= 0 && source.marker_too_long()) {
+    std::fprintf(stderr,
+                 "\nFile \"%s\" is not a valid YUV4MPEG2 stream: frame %" PRId64
+                 " has a FRAME line longer than %zu bytes!\n\n",
+                 path, bad_frame, kMaxY4mMarkerLength);
+  } else if (bad_frame >= 0) {
     std::fprintf(stderr,
                  "\nFile \"%s\" is not a valid YUV4MPEG2 stream: frame %" PRId64
                  " does not start with FRAME!\n\n",
@@ -115,20 +126,22 @@ int measure_run(const RunSettings& settings, const Inputs& inputs, const FrameGe
   FrameSource& ref = inputs.ref;
   const CompareOptions options = compare_options(settings, image);
   const bool per_frame = settings.report == ReportKind::kFrames;
+  const auto failed_read = [](const ComparisonOutcome& outcome) {
+    return outcome.end == RunEnd::kTestReadFailed || outcome.end == RunEnd::kRefReadFailed;
+  };
   if (settings.json) {
-    JsonMeasureReport report(geometry, per_frame);
+    JsonMeasureReport report(geometry, per_frame, settings, sink);
     const ComparisonOutcome outcome = measure_sequences(geometry, options, test_buffer.data(),
                                                         ref_buffer.data(), test, ref, report);
-    // A failed run writes nothing on standard output.
-    const bool failed_read =
-        outcome.end == RunEnd::kTestReadFailed || outcome.end == RunEnd::kRefReadFailed;
-    const bool written = failed_read || report.finish(settings, outcome, sink);
+    // A failed run gets no end of its document (and a short one writes nothing at all).
+    const bool written = outcome.end != RunEnd::kOutputLost &&
+                         (failed_read(outcome) || report.finish(outcome));
     return finish_run(settings, inputs, outcome, geometry.frame_size, written, image);
   }
   TextMeasureReport report(geometry, per_frame, sink);
   const ComparisonOutcome outcome = measure_sequences(geometry, options, test_buffer.data(),
                                                       ref_buffer.data(), test, ref, report);
-  const bool written = report.finish();
+  const bool written = report.finish(failed_read(outcome)) && outcome.end != RunEnd::kOutputLost;
   return finish_run(settings, inputs, outcome, geometry.frame_size, written, image);
 }
 
@@ -155,9 +168,12 @@ bool settle_inputs(RunSettings& settings, SequenceSource& test, SequenceSource& 
       return false;
     }
     if (!detection.y4m) continue;
+    using HeaderProblem = SequenceSource::Detection::HeaderProblem;
     const Y4mHeaderResult parsed =
-        detection.header_unterminated
+        detection.header_problem == HeaderProblem::kTooLong
             ? Y4mHeaderResult{std::nullopt, "a header line without a newline within 4096 bytes"}
+        : detection.header_problem == HeaderProblem::kEnded
+            ? Y4mHeaderResult{std::nullopt, "the file ends inside its header"}
             : parse_y4m_header(detection.header_line);
     if (!parsed.header) {
       std::fprintf(stderr, "\nFile \"%s\" is not a valid YUV4MPEG2 stream: %s!\n\n", paths[i],
@@ -172,22 +188,47 @@ bool settle_inputs(RunSettings& settings, SequenceSource& test, SequenceSource& 
   return false;
 }
 
-int run_comparer(const int argc, const char* const* const argv) {
-  StandardDescriptors closed;
-  if (!guard_standard_descriptors(closed)) return 1;
-  const CommandLine command_line = parse_command_line(argc, argv);
-  switch (command_line.action) {
-    case CommandAction::kRun:
-      break;
-    case CommandAction::kRefuse:
-      std::fputs(command_line.message.c_str(), stderr);
-      return command_line.exit_code ? kStatusTrouble : 1;
-    case CommandAction::kShowHelp:
-    case CommandAction::kShowVersion:
-      return print_to_standard_output(command_line.message, closed) ? 0 : 1;
+// The hint for a YUV4MPEG2 file on a classic command line, which reads it as raw samples:
+// the same command line with "--" before the arguments reads its header.
+void write_y4m_hint(const char* const path, const int argc, const char* const* const argv) {
+  std::string example = "framecmp --";
+  for (int i = 1; i < argc; ++i) (example += ' ') += argv[i];
+  std::fprintf(stderr,
+               "\nFile \"%s\" is a YUV4MPEG2 stream: read it with an option or --, as in: %s\n\n",
+               path, example.c_str());
+}
+
+// After a classic usage message: names the first argument that is a regular file
+// beginning with the YUV4MPEG2 magic, if any. Reads only those first bytes.
+void hint_at_y4m_arguments(const int argc, const char* const* const argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (is_standard_input(argv[i])) continue;
+    // Non-blocking, so that a FIFO among the arguments cannot hold the process.
+    const int fd = ::open(argv[i], O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat status {};
+    char head[kY4mMagic.size()];
+    const bool y4m = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
+                     ::pread(fd, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head) &&
+                     std::string_view(head, sizeof head) == kY4mMagic;
+    ::close(fd);
+    if (y4m) {
+      write_y4m_hint(argv[i], argc, argv);
+      return;
+    }
   }
-  RunSettings settings = command_line.settings;
+}
+
+// The run of a command line that parsed, from the first read to the exit status.
+int run(RunSettings settings, const StandardDescriptors& closed, const int argc,
+        const char* const* const argv) {
   const int trouble = settings.exit_code ? kStatusTrouble : 1;
+  // Statistics and JSON always write: with standard output closed nothing could ever be
+  // written, and an endless input would be read forever.
+  if (settings.report != ReportKind::kSamples && closed.output_closed) {
+    std::fputs("\nCannot write to standard output!\n\n", stderr);
+    return trouble;
+  }
   const bool stdin_free = !closed.input_closed;
   const bool ref_stdin_free = stdin_free && !is_standard_input(settings.test_path);
 
@@ -203,6 +244,17 @@ int run_comparer(const int argc, const char* const* const argv) {
   std::optional<SequenceSource> ref;
   if (settings.modern) {
     if (!open_both()) return trouble;
+    if (settings.diff_image != nullptr) {
+      for (const auto& [path, file] : {std::pair{settings.test_path, &*test_file},
+                                       std::pair{settings.ref_path, &*ref_file}}) {
+        if (!is_input_file(settings.diff_image, path, file->get())) continue;
+        std::fprintf(stderr,
+                     "\nOption \"--diff-image\" names an input file: \"%s\" would be "
+                     "overwritten!\n\n",
+                     path);
+        return trouble;
+      }
+    }
     test.emplace(test_file->get());
     ref.emplace(ref_file->get());
     if (!settle_inputs(settings, *test, *ref)) return trouble;
@@ -217,6 +269,28 @@ int run_comparer(const int argc, const char* const* const argv) {
   if (test_buffer.data() == nullptr || ref_buffer.data() == nullptr || !report_buffer) {
     std::fputs("\nMemory exceeded!\n\n", stderr);
     return trouble;
+  }
+  // The picture's memory is taken before the comparison, so that a run never ends for
+  // want of it after the work is done.
+  std::optional<DiffImageTaker> taker;
+  if (settings.diff_image != nullptr) {
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+    panel_places(geometry, width, height);
+    if (width > kMaxPngSide || height > kMaxPngSide) {
+      std::fprintf(stderr,
+                   "\nCannot write image \"%s\": %" PRId64 "x%" PRId64
+                   " pixels is beyond what PNG can hold!\n\n",
+                   settings.diff_image, width, height);
+      return trouble;
+    }
+    std::optional<RgbImage> picture = make_difference_image(geometry);
+    if (!picture) {
+      std::fputs("\nMemory exceeded!\n\n", stderr);
+      return trouble;
+    }
+    taker.emplace(geometry, static_cast<std::uint32_t>(settings.tolerance), settings.diff_frame,
+                  std::move(*picture));
   }
   if (!settings.modern) {
     if (!open_both()) return trouble;
@@ -237,10 +311,6 @@ int run_comparer(const int argc, const char* const* const argv) {
     return finish_run(settings, inputs, {RunEnd::kRefReadFailed}, geometry.frame_size, true,
                       nullptr);
   }
-  std::optional<DiffImageTaker> taker;
-  if (settings.diff_image != nullptr) {
-    taker.emplace(geometry, static_cast<std::uint32_t>(settings.tolerance), settings.diff_frame);
-  }
   DiffImageTaker* const image = taker ? &*taker : nullptr;
   FdSink sink(closed.output_closed ? -1 : STDOUT_FILENO);
   if (settings.report != ReportKind::kSamples) {
@@ -253,12 +323,53 @@ int run_comparer(const int argc, const char* const* const argv) {
   // Everything for standard output goes out before anything reaches standard error, so
   // that a terminal shows the two streams in order.
   const bool written = report.flush();
-  return finish_run(settings, inputs, outcome, geometry.frame_size, written, image);
+  const int status = finish_run(settings, inputs, outcome, geometry.frame_size, written, image);
+  if (!settings.modern) {
+    // The classic form reads a YUV4MPEG2 file's header as samples; say how to read it.
+    for (const SequenceSource* const source : {&*test, &*ref}) {
+      if (!source->begins_with_y4m_magic()) continue;
+      write_y4m_hint(source == &*test ? settings.test_path : settings.ref_path, argc, argv);
+      break;
+    }
+  }
+  return status;
+}
+
+int run_comparer(const int argc, const char* const* const argv) {
+  StandardDescriptors closed;
+  if (!guard_standard_descriptors(closed)) return 1;
+  const CommandLine command_line = parse_command_line(argc, argv);
+  switch (command_line.action) {
+    case CommandAction::kRun:
+      break;
+    case CommandAction::kRefuse:
+      std::fputs(command_line.message.c_str(), stderr);
+      if (!is_modern_form(argc, argv)) hint_at_y4m_arguments(argc, argv);
+      return command_line.exit_code ? kStatusTrouble : 1;
+    case CommandAction::kShowHelp:
+    case CommandAction::kShowVersion:
+      return print_to_standard_output(command_line.message, closed) ? 0 : 1;
+  }
+  const int trouble = command_line.settings.exit_code ? kStatusTrouble : 1;
+  // Memory that cannot be had is a refusal like any other, never an abort.
+  try {
+    return run(command_line.settings, closed, argc, argv);
+  } catch (const std::bad_alloc&) {
+  } catch (const std::length_error&) {
+  }
+  std::fputs("\nMemory exceeded!\n\n", stderr);
+  return trouble;
 }
 
 }  // namespace
 }  // namespace framecmp
 
 int main(int argc, char** argv) {
-  return framecmp::run_comparer(argc, argv);
+  try {
+    return framecmp::run_comparer(argc, argv);
+  } catch (const std::bad_alloc&) {
+    // Only the parsing of the command line is left to end here.
+    std::fputs("\nMemory exceeded!\n\n", stderr);
+    return 1;
+  }
 }

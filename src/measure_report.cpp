@@ -1,51 +1,112 @@
 #include "measure_report.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
-#include <memory>
 #include <nlohmann/json.hpp>
+
+#include "run_summary.h"
 
 namespace framecmp {
 namespace {
 
-// Keys stay in the order written, so that the document reads like its description.
-using Json = nlohmann::ordered_json;
+// Text handed on once this much has gathered: large writes, and a bound on memory.
+constexpr std::size_t kJsonBlock = std::size_t{64} << 10;
 
-// "%.2f" of a PSNR, or "inf".
-std::string psnr_text(const double value) {
-  if (std::isinf(value)) return "inf";
-  char text[32];
-  std::snprintf(text, sizeof text, "%.2f", value);
-  return text;
+// "%.2f" of a PSNR, or "inf", into `text`.
+void psnr_text(const double value, char (&text)[32]) {
+  if (std::isinf(value)) {
+    std::snprintf(text, sizeof text, "inf");
+  } else {
+    std::snprintf(text, sizeof text, "%.2f", value);
+  }
 }
 
 std::uint64_t plane_samples(const PlaneLayout& plane) {
   return static_cast<std::uint64_t>(plane.width) * static_cast<std::uint64_t>(plane.height);
 }
 
-// The columns of one plane: samples beyond the tolerance, largest difference, PSNR.
-std::string plane_columns(const SampleStats& stats, const int depth, const std::uint64_t samples) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%14" PRIu64 "%6" PRIu32 "%8s", stats.beyond, stats.max_abs,
-                psnr_text(psnr(depth, samples, stats.sse)).c_str());
-  return text;
+// Appends the columns of one plane (samples beyond the tolerance, largest difference,
+// PSNR) to the line of `size` bytes at `line`, after its first `used` bytes.
+int append_columns(char* const line, const std::size_t size, const int used,
+                   const std::uint64_t beyond, const std::uint32_t max_abs, const double psnr) {
+  char psnr_column[32];
+  psnr_text(psnr, psnr_column);
+  const auto at = static_cast<std::size_t>(used);
+  return used + std::snprintf(line + at, size - at, "%14" PRIu64 "%6" PRIu32 "%8s", beyond,
+                              max_abs, psnr_column);
 }
 
-Json plane_json(const char letter, const SampleStats& stats, const int depth,
-                const std::uint64_t samples) {
-  const double value = psnr(depth, samples, stats.sse);
-  return {{"plane", std::string(1, letter)},
-          {"differing", stats.beyond},
-          {"max_abs_diff", stats.max_abs},
-          {"sse", stats.sse},
-          {"psnr", std::isinf(value) ? Json(nullptr) : Json(value)}};
+// --- JSON, by hand: nothing is allocated per frame ----------------------------------------
+
+void append_integer(std::string& text, const std::uint64_t value) {
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  text.append(digits, end);
 }
 
-const char* verdict_name(const ComparisonOutcome& outcome) {
-  if (outcome.mismatches > 0 || outcome.end == RunEnd::kPartialDiffers) return "differ";
-  return outcome.within_tolerance ? "match_within_tolerance" : "identical";
+// The shortest text that reads back as `value`; null for +infinity (no PSNR).
+void append_number(std::string& text, const double value) {
+  if (!std::isfinite(value)) {
+    text += "null";
+    return;
+  }
+  char digits[32];
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  text.append(digits, end);
+}
+
+void append_sse(std::string& text, const SseTotal& sse) {
+  // Exact while it fits 64 bits; beyond, a JSON number as near as a double gets.
+  if (sse.fits_64_bits()) {
+    append_integer(text, sse.low);
+  } else {
+    append_number(text, sse.value());
+  }
+}
+
+// A new line, `indent` blanks and "key": .
+void append_key(std::string& text, const int indent, const char* const key) {
+  text += '\n';
+  text.append(static_cast<std::size_t>(indent), ' ');
+  text += '"';
+  text += key;
+  text += "\": ";
+}
+
+// A string as JSON writes it; bytes that are not UTF-8 become U+FFFD.
+std::string json_string(const std::string& value) {
+  return nlohmann::json(value).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+// The object of one plane's statistics, opened at `indent` blanks.
+void append_plane(std::string& text, const int indent, const char letter, const std::uint64_t beyond,
+                  const std::uint32_t max_abs, const SseTotal& sse, const double psnr) {
+  text += '\n';
+  text.append(static_cast<std::size_t>(indent), ' ');
+  text += "{";
+  append_key(text, indent + 2, "plane");
+  text += '"';
+  text += letter;
+  text += "\",";
+  append_key(text, indent + 2, "differing");
+  append_integer(text, beyond);
+  text += ',';
+  append_key(text, indent + 2, "max_abs_diff");
+  append_integer(text, max_abs);
+  text += ',';
+  append_key(text, indent + 2, "sse");
+  append_sse(text, sse);
+  text += ',';
+  append_key(text, indent + 2, "psnr");
+  append_number(text, psnr);
+  text += '\n';
+  text.append(static_cast<std::size_t>(indent), ' ');
+  text += '}';
 }
 
 const char* ending_name(const RunEnd end) {
@@ -63,118 +124,200 @@ const char* ending_name(const RunEnd end) {
 
 }  // namespace
 
-double psnr(const int depth, const std::uint64_t samples, const std::uint64_t sse) {
+double psnr(const int depth, const std::uint64_t samples, const double sse) {
   if (sse == 0) return std::numeric_limits<double>::infinity();
   const double max = static_cast<double>((std::uint32_t{1} << depth) - 1);
-  return 10.0 * std::log10(max * max * static_cast<double>(samples) / static_cast<double>(sse));
+  return 10.0 * std::log10(max * max * static_cast<double>(samples) / sse);
 }
 
-void MeasureTotals::frame(const FrameMeasure& measure) {
+bool MeasureTotals::frame(const FrameMeasure& measure) {
   for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
-    totals_[p].stats.add(measure.planes[p]);
-    totals_[p].samples += plane_samples(geometry_.planes[p]);
+    PlaneTotals& total = totals_[p];
+    const SampleStats& stats = measure.planes[p];
+    total.beyond += stats.beyond;
+    total.max_abs = std::max(total.max_abs, stats.max_abs);
+    total.sse.add(stats.sse);
+    total.samples += plane_samples(geometry_.planes[p]);
   }
+  return true;
 }
 
 TextMeasureReport::TextMeasureReport(const FrameGeometry& geometry, const bool per_frame,
                                      OutputSink& out)
     : MeasureTotals(geometry), per_frame_(per_frame), out_(out) {}
 
-bool TextMeasureReport::write(const std::string& line) {
-  if (!failed_ && !out_.write(line.data(), line.size())) failed_ = true;
+bool TextMeasureReport::write(const char* const line) {
+  if (!failed_ && !out_.write(line, std::strlen(line))) failed_ = true;
   return !failed_;
 }
 
-void TextMeasureReport::frame(const FrameMeasure& measure) {
+bool TextMeasureReport::write_heading() {
+  heading_written_ = true;
+  char heading[256] = "frame";
+  int used = 5;
+  for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
+    const char label[] = {geometry_.planes[p].letter, '\0'};
+    used += std::snprintf(heading + used, sizeof heading - static_cast<std::size_t>(used),
+                          "%4s differing%6s%8s", label, "max", "PSNR");
+  }
+  std::snprintf(heading + used, sizeof heading - static_cast<std::size_t>(used), "\n");
+  return write(heading);
+}
+
+bool TextMeasureReport::frame(const FrameMeasure& measure) {
   MeasureTotals::frame(measure);
-  if (!heading_written_) {
-    std::string heading = "frame";
-    for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
-      char columns[64];
-      std::snprintf(columns, sizeof columns, "%14s%6s%8s",
-                    (std::string(1, geometry_.planes[p].letter) + " differing").c_str(), "max",
-                    "PSNR");
-      heading += columns;
+  if (!per_frame_) return true;
+  if (!heading_written_ && !write_heading()) return false;
+  char line[256];
+  int used = std::snprintf(line, sizeof line, "%5" PRId64, measure.frame);
+  for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
+    const SampleStats& stats = measure.planes[p];
+    used = append_columns(line, sizeof line, used, stats.beyond, stats.max_abs,
+                          psnr(geometry_.depth, plane_samples(geometry_.planes[p]),
+                               static_cast<double>(stats.sse)));
+  }
+  std::snprintf(line + used, sizeof line - static_cast<std::size_t>(used), "\n");
+  return write(line);
+}
+
+bool TextMeasureReport::finish(const bool failed) {
+  if (failed) return !failed_;
+  // The heading and the totals line are there even when no frame was compared, so that a
+  // script always finds them.
+  if (!heading_written_) write_heading();
+  char line[256] = "total";
+  int used = 5;
+  for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
+    const PlaneTotals& total = totals()[p];
+    used = append_columns(line, sizeof line, used, total.beyond, total.max_abs,
+                          psnr(geometry_.depth, total.samples, total.sse.value()));
+  }
+  std::snprintf(line + used, sizeof line - static_cast<std::size_t>(used), "\n");
+  return write(line);
+}
+
+JsonMeasureReport::JsonMeasureReport(const FrameGeometry& geometry, const bool per_frame,
+                                     const RunSettings& settings, OutputSink& out)
+    : MeasureTotals(geometry), per_frame_(per_frame), settings_(settings), out_(out) {
+  text_.reserve(2 * kJsonBlock);
+  begin();
+}
+
+void JsonMeasureReport::begin() {
+  const RunSettings& s = settings_;
+  text_ += "{";
+  append_key(text_, 2, "test");
+  text_ += json_string(s.test_path) + ",";
+  append_key(text_, 2, "ref");
+  text_ += json_string(s.ref_path) + ",";
+  const struct {
+    const char* key;
+    std::int64_t value;
+  } numbers[] = {{"width", s.width},         {"height", s.height},
+                 {"pix_fmt", -1},            {"bit_depth", s.format.depth},
+                 {"block", s.block_size},    {"tolerance", s.tolerance},
+                 {"skip_test", s.skip_test}, {"skip_ref", s.skip_ref}};
+  for (const auto& number : numbers) {
+    append_key(text_, 2, number.key);
+    if (number.value < 0) {
+      text_ += json_string(s.format.name);
+    } else {
+      append_integer(text_, static_cast<std::uint64_t>(number.value));
     }
-    write(heading + "\n");
-    heading_written_ = true;
+    text_ += ',';
   }
-  if (!per_frame_) return;
-  char index[32];
-  std::snprintf(index, sizeof index, "%5" PRId64, measure.frame);
-  std::string line = index;
-  for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
-    line += plane_columns(measure.planes[p], geometry_.depth, plane_samples(geometry_.planes[p]));
+  append_key(text_, 2, "frames_limit");
+  if (s.frames_limit > 0) {
+    append_integer(text_, static_cast<std::uint64_t>(s.frames_limit));
+  } else {
+    text_ += "null";
   }
-  write(line + "\n");
+  text_ += ',';
+  if (per_frame_) {
+    append_key(text_, 2, "frames");
+    text_ += "[";
+  }
 }
 
-bool TextMeasureReport::finish() {
-  if (!heading_written_) return !failed_;  // no frame compared: nothing to total
-  std::string line = "total";
-  for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
-    line += plane_columns(totals()[p].stats, geometry_.depth, totals()[p].samples);
-  }
-  return write(line + "\n");
+bool JsonMeasureReport::flush() {
+  if (!failed_ && !text_.empty() && !out_.write(text_.data(), text_.size())) failed_ = true;
+  text_.clear();
+  return !failed_;
 }
 
-struct JsonMeasureReport::Frames {
-  Json entries = Json::array();
-};
-
-JsonMeasureReport::JsonMeasureReport(const FrameGeometry& geometry, const bool per_frame)
-    : MeasureTotals(geometry), per_frame_(per_frame), frames_(std::make_unique<Frames>()) {}
-
-JsonMeasureReport::~JsonMeasureReport() = default;
-
-void JsonMeasureReport::frame(const FrameMeasure& measure) {
+bool JsonMeasureReport::frame(const FrameMeasure& measure) {
   MeasureTotals::frame(measure);
-  if (!per_frame_) return;
-  Json planes = Json::array();
+  if (!per_frame_) return !failed_;
+  text_ += frames_written_ > 0 ? ",\n    {" : "\n    {";
+  ++frames_written_;
+  append_key(text_, 6, "frame");
+  append_integer(text_, static_cast<std::uint64_t>(measure.frame));
+  text_ += ',';
+  append_key(text_, 6, "planes");
+  text_ += '[';
   for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
-    planes.push_back(plane_json(geometry_.planes[p].letter, measure.planes[p], geometry_.depth,
-                                plane_samples(geometry_.planes[p])));
+    const SampleStats& stats = measure.planes[p];
+    SseTotal sse;
+    sse.add(stats.sse);
+    append_plane(text_, 8, geometry_.planes[p].letter, stats.beyond, stats.max_abs, sse,
+                 psnr(geometry_.depth, plane_samples(geometry_.planes[p]),
+                      static_cast<double>(stats.sse)));
+    if (p + 1 < geometry_.plane_count) text_ += ',';
   }
-  frames_->entries.push_back({{"frame", measure.frame}, {"planes", std::move(planes)}});
+  text_ += "\n      ]\n    }";
+  if (text_.size() >= kJsonBlock) return flush();
+  return !failed_;
 }
 
-bool JsonMeasureReport::finish(const RunSettings& settings, const ComparisonOutcome& outcome,
-                               OutputSink& out) {
-  Json planes = Json::array();
+bool JsonMeasureReport::finish(const ComparisonOutcome& outcome) {
+  if (per_frame_) text_ += frames_written_ > 0 ? "\n  ]," : "],";
+  append_key(text_, 2, "verdict");
+  text_ += '"';
+  text_ += verdict_name(verdict_of(outcome));
+  text_ += "\",";
+  append_key(text_, 2, "ending");
+  text_ += '"';
+  text_ += ending_name(outcome.end);
+  text_ += "\",";
+  append_key(text_, 2, "frames_compared");
+  append_integer(text_, static_cast<std::uint64_t>(outcome.frames_compared));
+  text_ += ',';
+  append_key(text_, 2, "planes");
+  text_ += '[';
   for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
-    planes.push_back(plane_json(geometry_.planes[p].letter, totals()[p].stats, geometry_.depth,
-                                totals()[p].samples));
+    const PlaneTotals& total = totals()[p];
+    append_plane(text_, 4, geometry_.planes[p].letter, total.beyond, total.max_abs, total.sse,
+                 psnr(geometry_.depth, total.samples, total.sse.value()));
+    if (p + 1 < geometry_.plane_count) text_ += ',';
   }
-  Json first = nullptr;
-  if (this->first().found) {
-    const FirstDifference& f = this->first();
-    first = {{"frame", f.frame},          {"plane", std::string(1, f.plane_letter)},
-             {"row", f.position.row},     {"column", f.position.column},
-             {"block", f.position.block}, {"test", f.test_sample},
-             {"ref", f.ref_sample}};
+  text_ += "\n  ],";
+  append_key(text_, 2, "first_difference");
+  if (const std::optional<ReportFields>& f = first(); f) {
+    text_ += "{";
+    const struct {
+      const char* key;
+      std::int64_t value;
+    } fields[] = {{"frame", f->frame},          {"plane", -1},
+                  {"row", f->position.row},     {"column", f->position.column},
+                  {"block", f->position.block}, {"test", f->test_sample},
+                  {"ref", f->ref_sample}};
+    for (std::size_t i = 0; i < std::size(fields); ++i) {
+      append_key(text_, 4, fields[i].key);
+      if (fields[i].value < 0) {
+        text_ += '"';
+        text_ += f->plane_letter;
+        text_ += '"';
+      } else {
+        append_integer(text_, static_cast<std::uint64_t>(fields[i].value));
+      }
+      if (i + 1 < std::size(fields)) text_ += ',';
+    }
+    text_ += "\n  }";
+  } else {
+    text_ += "null";
   }
-  Json document = {
-      {"test", settings.test_path},
-      {"ref", settings.ref_path},
-      {"width", settings.width},
-      {"height", settings.height},
-      {"pix_fmt", settings.format.name},
-      {"bit_depth", settings.format.depth},
-      {"block", settings.block_size},
-      {"tolerance", settings.tolerance},
-      {"skip_test", settings.skip_test},
-      {"skip_ref", settings.skip_ref},
-      {"frames_limit", settings.frames_limit > 0 ? Json(settings.frames_limit) : Json(nullptr)},
-      {"verdict", verdict_name(outcome)},
-      {"ending", ending_name(outcome.end)},
-      {"frames_compared", outcome.frames_compared},
-      {"planes", std::move(planes)},
-      {"first_difference", std::move(first)},
-  };
-  if (per_frame_) document["frames"] = std::move(frames_->entries);
-  // Paths may hold any bytes; bytes that are not UTF-8 become U+FFFD.
-  const std::string text = document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
-  return out.write(text.data(), text.size());
+  text_ += "\n}\n";
+  return flush();
 }
 
 }  // namespace framecmp

@@ -28,6 +28,21 @@ struct PixelFormat {
   bool v_first = false;                       // each pair holds V before U (nv21)
 };
 
+// The value of the two-byte sample whose first byte is at `p`, in byte order kOrder.
+template <ByteOrder kOrder>
+constexpr std::uint32_t load_two_bytes(const std::uint8_t* const p) {
+  if constexpr (kOrder == ByteOrder::kLittle) return p[0] | std::uint32_t{p[1]} << 8;
+  return std::uint32_t{p[0]} << 8 | p[1];
+}
+
+// The value of the sample whose first byte is at `p`: one byte, or two in `order`.
+constexpr std::uint32_t load_sample(const std::uint8_t* const p,
+                                    const std::uint8_t bytes_per_sample, const ByteOrder order) {
+  if (bytes_per_sample == 1) return p[0];
+  return order == ByteOrder::kLittle ? load_two_bytes<ByteOrder::kLittle>(p)
+                                     : load_two_bytes<ByteOrder::kBig>(p);
+}
+
 // The format of the classic command line: planar 8-bit 4:2:0.
 inline constexpr std::string_view kDefaultPixelFormat = "yuv420p";
 

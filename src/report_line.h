@@ -31,13 +31,15 @@ constexpr int sample_field_width(const int depth) {
   return depth <= 9 ? 3 : depth <= 13 ? 4 : 5;
 }
 
-// Everything one line says.
+// Everything one line says: one sample pair that differs.
 struct ReportFields {
   std::int64_t frame = 0;  // 0-based
   char plane_letter = 'Y';
   SamplePosition position;
   std::uint32_t test_sample = 0;
   std::uint32_t ref_sample = 0;
+
+  friend bool operator==(const ReportFields&, const ReportFields&) = default;
 };
 
 // Formats one line into `out` (at least kMaxReportLineLength bytes) at any field width,

@@ -8,33 +8,28 @@ namespace {
 // The summary of a run in which no sample differed beyond the tolerance.
 void write_summary(std::FILE* const err, const RunSettings& settings,
                    const ComparisonOutcome& outcome) {
-  switch (outcome.end) {
-    case RunEnd::kBothEnded:
-    case RunEnd::kFramesLimit:
-      if (outcome.within_tolerance) {
-        std::fprintf(err, "\nFiles \"%s\" and \"%s\" match within %d (%" PRId64 " frames)!\n\n",
-                     settings.test_path, settings.ref_path, settings.tolerance,
-                     outcome.frames_compared);
-      } else {
-        std::fprintf(err, "\nFiles \"%s\" and \"%s\" are identical (%" PRId64 " frames)!\n\n",
-                     settings.test_path, settings.ref_path, outcome.frames_compared);
-      }
+  switch (verdict_of(outcome)) {
+    case Verdict::kIdentical:
+      std::fprintf(err, "\nFiles \"%s\" and \"%s\" are identical (%" PRId64 " frames)!\n\n",
+                   settings.test_path, settings.ref_path, outcome.frames_compared);
       return;
-    case RunEnd::kPartialDiffers:
+    case Verdict::kMatchWithinTolerance:
+      std::fprintf(err, "\nFiles \"%s\" and \"%s\" match within %d (%" PRId64 " frames)!\n\n",
+                   settings.test_path, settings.ref_path, settings.tolerance,
+                   outcome.frames_compared);
+      return;
+    case Verdict::kDiffer:  // with no sample beyond the tolerance: the partial frames
       std::fprintf(
           err, "\nFiles \"%s\" and \"%s\" differ in a partial frame after %" PRId64 " frames!\n\n",
           settings.test_path, settings.ref_path, outcome.frames_compared);
       return;
-    case RunEnd::kTestShorter:
-    case RunEnd::kRefShorter: {
+    case Verdict::kShorter: {
       const bool test_shorter = outcome.end == RunEnd::kTestShorter;
       std::fprintf(err, "\nFile \"%s\" is shorter (%" PRId64 " frames) than file \"%s\"!\n\n",
                    test_shorter ? settings.test_path : settings.ref_path, outcome.frames_compared,
                    test_shorter ? settings.ref_path : settings.test_path);
       return;
     }
-    default:
-      return;  // no summary after a failure
   }
 }
 
@@ -67,10 +62,12 @@ void write_partial_frame_notes(std::FILE* const err, const RunSettings& settings
                                const ComparisonOutcome& outcome, const std::int64_t frame_size) {
   const struct {
     const char* path;
+    bool partial;
     std::size_t tail;
-  } sequences[] = {{settings.test_path, outcome.test_tail}, {settings.ref_path, outcome.ref_tail}};
+  } sequences[] = {{settings.test_path, outcome.test_partial, outcome.test_tail},
+                   {settings.ref_path, outcome.ref_partial, outcome.ref_tail}};
   for (const auto& sequence : sequences) {
-    if (sequence.tail == 0) continue;
+    if (!sequence.partial) continue;
     std::fprintf(err,
                  "\nFile \"%s\" ends in a partial frame of %zu bytes (a frame is %" PRId64
                  " bytes): are the size and the pixel format right?\n\n",
@@ -84,6 +81,28 @@ bool is_failure(const RunEnd end) {
 }
 
 }  // namespace
+
+Verdict verdict_of(const ComparisonOutcome& outcome) {
+  if (outcome.mismatches > 0 || outcome.end == RunEnd::kPartialDiffers) return Verdict::kDiffer;
+  if (outcome.end == RunEnd::kTestShorter || outcome.end == RunEnd::kRefShorter) {
+    return Verdict::kShorter;
+  }
+  return outcome.within_tolerance ? Verdict::kMatchWithinTolerance : Verdict::kIdentical;
+}
+
+const char* verdict_name(const Verdict verdict) {
+  switch (verdict) {
+    case Verdict::kIdentical:
+      return "identical";
+    case Verdict::kMatchWithinTolerance:
+      return "match_within_tolerance";
+    case Verdict::kDiffer:
+      return "differ";
+    case Verdict::kShorter:
+      return "shorter";
+  }
+  return "differ";
+}
 
 void write_run_end(std::FILE* const err, const RunSettings& settings,
                    const ComparisonOutcome& outcome, const std::int64_t frame_size) {
@@ -99,9 +118,9 @@ void write_run_end(std::FILE* const err, const RunSettings& settings,
 int exit_status(const RunSettings& settings, const ComparisonOutcome& outcome, const bool failed) {
   if (!settings.exit_code) return failed ? 1 : 0;
   if (failed) return kStatusTrouble;
-  const bool differ = outcome.mismatches > 0 || outcome.end == RunEnd::kPartialDiffers ||
-                      outcome.end == RunEnd::kTestShorter || outcome.end == RunEnd::kRefShorter;
-  return differ ? kStatusDifferent : kStatusSame;
+  const Verdict verdict = verdict_of(outcome);
+  const bool same = verdict == Verdict::kIdentical || verdict == Verdict::kMatchWithinTolerance;
+  return same ? kStatusSame : kStatusDifferent;
 }
 
 }  // namespace framecmp

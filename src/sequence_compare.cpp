@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstring>
 #include <limits>
+#include <optional>
 
 #include "report_line.h"
 #include "sample_kernels.h"
@@ -218,6 +219,10 @@ RunEnd end_of_input(const ReadResult& test, const ReadResult& ref, const std::ui
   if (ref.failed) return RunEnd::kRefReadFailed;
   if (test.bytes < ref.bytes) return RunEnd::kTestShorter;
   if (test.bytes > ref.bytes) return RunEnd::kRefShorter;
+  // A YUV4MPEG2 frame whose marker was read is a frame of its file, even without samples.
+  const bool test_begun = test.bytes > 0 || test.frame_begun;
+  const bool ref_begun = ref.bytes > 0 || ref.frame_begun;
+  if (test_begun != ref_begun) return test_begun ? RunEnd::kRefShorter : RunEnd::kTestShorter;
   // Equal partial frames are not walked sample by sample, but they must not pass for
   // identical when their bytes differ.
   return std::memcmp(test_buffer, ref_buffer, test.bytes) == 0 ? RunEnd::kBothEnded
@@ -242,8 +247,12 @@ ComparisonOutcome run_frames(const FrameGeometry& geometry, const CompareOptions
     if (pair.test.bytes != frame_size || pair.ref.bytes != frame_size) {
       outcome.end = end_of_input(pair.test, pair.ref, test_buffer, ref_buffer);
       // Only a read that reached the end of its input can hold a partial last frame.
-      outcome.test_tail = pair.test.bytes < frame_size && !pair.test.failed ? pair.test.bytes : 0;
-      outcome.ref_tail = pair.ref.bytes < frame_size && !pair.ref.failed ? pair.ref.bytes : 0;
+      outcome.test_partial = pair.test.bytes < frame_size && !pair.test.failed &&
+                             (pair.test.bytes > 0 || pair.test.frame_begun);
+      outcome.ref_partial = pair.ref.bytes < frame_size && !pair.ref.failed &&
+                            (pair.ref.bytes > 0 || pair.ref.frame_begun);
+      outcome.test_tail = outcome.test_partial ? pair.test.bytes : 0;
+      outcome.ref_tail = outcome.ref_partial ? pair.ref.bytes : 0;
       return outcome;
     }
     const bool go_on = on_frame(pair, outcome);
@@ -287,21 +296,18 @@ PlaneKernels kernels_for(const PlaneLayout& plane) {
 }
 
 // The first sample of `plane` beyond the tolerance, which must exist.
-FirstDifference locate_first(const FrameGeometry& geometry, const PlaneLayout& plane,
-                             const PlaneKernels& kernels, const std::int64_t frame,
-                             const std::uint8_t* test, const std::uint8_t* ref,
-                             const std::uint32_t tolerance) {
+ReportFields locate_first(const FrameGeometry& geometry, const PlaneLayout& plane,
+                          const PlaneKernels& kernels, const std::int64_t frame,
+                          const std::uint8_t* test, const std::uint8_t* ref,
+                          const std::uint32_t tolerance) {
   const auto begin = static_cast<std::size_t>(plane.offset);
   const std::size_t at =
       kernels.find(test, ref, begin, begin + static_cast<std::size_t>(plane.span()), tolerance);
   const auto sample = static_cast<std::int64_t>((at - begin) / plane.stride);
   const auto value = [&](const std::uint8_t* p) {
-    if (plane.bytes_per_sample == 1) return std::uint32_t{p[at]};
-    return plane.byte_order == ByteOrder::kLittle ? p[at] | std::uint32_t{p[at + 1]} << 8
-                                                  : std::uint32_t{p[at]} << 8 | p[at + 1];
+    return load_sample(p + at, plane.bytes_per_sample, plane.byte_order);
   };
-  return {true,        frame,     plane.letter, sample_position(geometry, plane, sample),
-          value(test), value(ref)};
+  return {frame, plane.letter, sample_position(geometry, plane, sample), value(test), value(ref)};
 }
 
 }  // namespace
@@ -359,7 +365,7 @@ ComparisonOutcome measure_sequences(const FrameGeometry& geometry, const Compare
     kernels[p] = kernels_for(geometry.planes[p]);
   const auto frame_size = static_cast<std::size_t>(geometry.frame_size);
   const auto tolerance = static_cast<std::uint32_t>(options.tolerance);
-  FirstDifference first;
+  std::optional<ReportFields> first;
   ComparisonOutcome result = run_frames(
       geometry, options, test_buffer, ref_buffer, test, ref,
       [&](const PairRead& pair, ComparisonOutcome& outcome) {
@@ -383,7 +389,7 @@ ComparisonOutcome measure_sequences(const FrameGeometry& geometry, const Compare
                              tolerance, stats);
             bytes_differ = bytes_differ || stats.sse > 0;
             beyond += stats.beyond;
-            if (stats.beyond > 0 && !first.found) {
+            if (stats.beyond > 0 && !first) {
               first = locate_first(geometry, plane, kernels[p], measure.frame, test_buffer,
                                    ref_buffer, tolerance);
             }
@@ -394,8 +400,10 @@ ComparisonOutcome measure_sequences(const FrameGeometry& geometry, const Compare
         if (options.observer != nullptr) {
           options.observer->frame(measure.frame, test_buffer, ref_buffer, beyond > 0);
         }
-        sink.frame(measure);
-        return true;
+        if (sink.frame(measure)) return true;
+        // A lost report ends the run: an endless input would otherwise be read forever.
+        outcome.end = RunEnd::kOutputLost;
+        return false;
       });
   sink.first_difference(first);
   return result;

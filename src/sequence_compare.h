@@ -8,8 +8,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 #include "frame_geometry.h"
+#include "report_line.h"
 #include "report_writer.h"
 #include "sample_kernels.h"
 #include "sequence_input.h"
@@ -57,7 +59,10 @@ struct ComparisonOutcome {
   std::int64_t differing_frames = 0;  // frame pairs with a sample beyond the tolerance
   std::int64_t first_bad_frame = -1;  // test file's index of the first of them, or -1
   bool within_tolerance = false;      // some frame pair differed, but only within it
-  std::size_t test_tail = 0;          // bytes of a partial frame ending the test sequence, else 0
+  bool test_partial = false;          // the test sequence ends in a partial frame
+  bool ref_partial = false;           // the reference does
+  std::size_t test_tail = 0;          // bytes of that partial frame (a YUV4MPEG2 frame's
+                                      // samples, 0 when only its marker was read), else 0
   std::size_t ref_tail = 0;           // the same for the reference
 };
 
@@ -124,24 +129,16 @@ struct FrameMeasure {
   std::array<SampleStats, 3> planes{};
 };
 
-// The first sample beyond the tolerance in a run.
-struct FirstDifference {
-  bool found = false;
-  std::int64_t frame = 0;  // the test file's index
-  char plane_letter = 'Y';
-  SamplePosition position;
-  std::uint32_t test_sample = 0;
-  std::uint32_t ref_sample = 0;
-};
-
 // Takes the statistics of a measured run.
 class MeasureSink {
  public:
   virtual ~MeasureSink() = default;
-  // Each compared frame pair, in order.
-  virtual void frame(const FrameMeasure& measure) = 0;
-  // Once, after the last frame.
-  virtual void first_difference(const FirstDifference& first) = 0;
+  // Each compared frame pair, in order; false when the report is lost, which ends the run
+  // (RunEnd::kOutputLost) before anything more is read.
+  virtual bool frame(const FrameMeasure& measure) = 0;
+  // Once, after the last frame: the first sample beyond the tolerance (the test file's
+  // frame index), if any.
+  virtual void first_difference(const std::optional<ReportFields>& first) = 0;
 };
 
 // Reads both sequences as compare_sequences does (max_count is not used) and hands the

@@ -49,17 +49,28 @@ ReadResult FileSource::read_frame(std::uint8_t* const buffer, const std::size_t 
 
 SequenceSource::Detection SequenceSource::detect() {
   Detection detection;
-  const ReadResult got = file_.read_frame(prefix_.data(), kY4mMagic.size());
-  prefix_size_ = got.bytes;
-  if (got.failed) {
-    detection.read_failed = true;
-    return detection;
+  // Where reading starts: standard input may be a regular file that was read in part
+  // before framecmp started, and a raw one is read again from here, not from its start.
+  const off_t start = ::lseek(fd_, 0, SEEK_CUR);
+  // A byte at a time, deciding at the first one that cannot begin the magic: on a live
+  // pipe of tiny raw frames the next bytes may be long in coming.
+  while (prefix_size_ < kY4mMagic.size()) {
+    const ReadResult got = file_.read_frame(&prefix_[prefix_size_], 1);
+    if (got.failed) {
+      detection.read_failed = true;
+      return detection;
+    }
+    if (got.bytes == 0) break;
+    ++prefix_size_;
+    if (prefix_[prefix_size_ - 1] != static_cast<std::uint8_t>(kY4mMagic[prefix_size_ - 1])) break;
   }
-  const std::string_view start(reinterpret_cast<const char*>(prefix_.data()), prefix_size_);
-  if (start != kY4mMagic) {
-    // Raw: a regular file is simply read again from its start; a pipe gets its bytes back.
+  if (prefix_size_ < kY4mMagic.size() ||
+      prefix_[prefix_size_ - 1] != static_cast<std::uint8_t>(kY4mMagic.back())) {
+    // Raw: a regular file is simply read again from where it started; a pipe gets its
+    // bytes back.
     struct stat status {};
-    if (::fstat(fd_, &status) == 0 && S_ISREG(status.st_mode) && ::lseek(fd_, 0, SEEK_SET) == 0) {
+    if (start >= 0 && ::fstat(fd_, &status) == 0 && S_ISREG(status.st_mode) &&
+        ::lseek(fd_, start, SEEK_SET) == start) {
       prefix_size_ = 0;
     }
     return detection;
@@ -69,10 +80,6 @@ SequenceSource::Detection SequenceSource::detect() {
   detection.header_line = std::string(kY4mMagic);
   // One byte at a time: the frames that follow must stay unread.
   for (;;) {
-    if (detection.header_line.size() + 1 >= kMaxY4mHeaderLength) {
-      detection.header_unterminated = true;
-      return detection;
-    }
     std::uint8_t c = 0;
     const ReadResult byte = file_.read_frame(&c, 1);
     if (byte.failed) {
@@ -80,10 +87,15 @@ SequenceSource::Detection SequenceSource::detect() {
       return detection;
     }
     if (byte.bytes == 0) {
-      detection.header_unterminated = true;
+      detection.header_problem = Detection::HeaderProblem::kEnded;
       return detection;
     }
     if (c == '\n') return detection;
+    // The line and its newline may take kMaxY4mHeaderLength bytes, no more.
+    if (detection.header_line.size() + 1 >= kMaxY4mHeaderLength) {
+      detection.header_problem = Detection::HeaderProblem::kTooLong;
+      return detection;
+    }
     detection.header_line += static_cast<char>(c);
   }
 }
@@ -101,30 +113,46 @@ ReadResult SequenceSource::read_bytes(std::uint8_t* const buffer, const std::siz
     result.bytes += rest.bytes;
     result.failed = rest.failed;
   }
+  if (head_size_ < head_.size()) {
+    const std::size_t more = std::min(head_.size() - head_size_, result.bytes);
+    std::memcpy(head_.data() + head_size_, buffer, more);
+    head_size_ += more;
+  }
   return result;
+}
+
+bool SequenceSource::begins_with_y4m_magic() const {
+  return head_size_ == kY4mMagic.size() &&
+         std::memcmp(head_.data(), kY4mMagic.data(), kY4mMagic.size()) == 0;
 }
 
 SequenceSource::Marker SequenceSource::read_marker() {
   // "FRAME\n" in one small read, the usual case; parameters after a blank byte by byte.
+  constexpr std::string_view kFrame = "FRAME";
   std::array<std::uint8_t, 6> head{};
   const ReadResult got = read_bytes(head.data(), head.size());
   if (got.failed) return Marker::kFailed;
+  const auto matches = [&](const std::size_t count) {
+    return std::memcmp(head.data(), kFrame.data(), std::min(count, kFrame.size())) == 0;
+  };
   if (got.bytes < head.size()) {
-    // The end, or a marker cut short by it: either way no frame follows.
-    return got.bytes == 0 || std::memcmp(head.data(), "FRAME", got.bytes) == 0 ? Marker::kEnd
-                                                                               : Marker::kBad;
+    if (got.bytes == 0) return Marker::kEnd;
+    // A marker cut short by the end of the input begins a frame that has no samples.
+    return matches(got.bytes) ? Marker::kCut : Marker::kBad;
   }
-  std::string line(reinterpret_cast<const char*>(head.data()), head.size());
-  while (line.back() != '\n') {
-    if (line.size() >= kMaxY4mMarkerLength) return Marker::kBad;
+  if (!matches(head.size()) || (head[5] != '\n' && head[5] != ' ')) return Marker::kBad;
+  // The parameters say nothing about the samples: only the line's length is checked, so
+  // that no marker costs memory.
+  for (std::size_t length = head.size(); head[5] != '\n';) {
     std::uint8_t c = 0;
     const ReadResult byte = read_bytes(&c, 1);
     if (byte.failed) return Marker::kFailed;
-    if (byte.bytes == 0) return Marker::kEnd;
-    line += static_cast<char>(c);
+    if (byte.bytes == 0) return Marker::kCut;
+    if (c == '\n') break;
+    // The line and its newline may take kMaxY4mMarkerLength bytes, no more.
+    if (++length >= kMaxY4mMarkerLength) return Marker::kTooLong;
   }
-  line.pop_back();
-  return is_y4m_frame_marker(line) ? Marker::kFound : Marker::kBad;
+  return Marker::kFound;
 }
 
 ReadResult SequenceSource::read_frame(std::uint8_t* const buffer, const std::size_t size) {
@@ -134,8 +162,15 @@ ReadResult SequenceSource::read_frame(std::uint8_t* const buffer, const std::siz
     if (frame_offset_ == 0) {
       const Marker marker = read_marker();
       if (marker == Marker::kEnd) break;
+      if (marker == Marker::kCut) {
+        result.frame_begun = true;
+        break;
+      }
       if (marker != Marker::kFound) {
-        if (marker == Marker::kBad) bad_marker_frame_ = frames_started_;
+        if (marker != Marker::kFailed) {
+          bad_marker_frame_ = frames_started_;
+          marker_too_long_ = marker == Marker::kTooLong;
+        }
         result.failed = true;
         break;
       }
@@ -147,6 +182,7 @@ ReadResult SequenceSource::read_frame(std::uint8_t* const buffer, const std::siz
     frame_offset_ = (frame_offset_ + got.bytes) % frame_size_;
     if (got.bytes < want) {
       result.failed = got.failed;
+      result.frame_begun = true;
       break;
     }
   }
@@ -200,6 +236,7 @@ PairRead read_frame_pair(FrameSource& test, FrameSource& ref, std::uint8_t* cons
       const ReadResult got = source.read_frame(buffer + at, piece);
       total.bytes += got.bytes;
       total.failed = got.failed;
+      total.frame_begun = total.frame_begun || got.frame_begun;
       open = got.bytes == piece;
     };
     read_piece(test, test_buffer, pair.test, test_open);

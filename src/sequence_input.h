@@ -14,6 +14,9 @@ namespace framecmp {
 struct ReadResult {
   std::size_t bytes = 0;  // bytes stored at the start of the buffer, <= the size asked for
   bool failed = false;    // true when an error, not the end of the input, cut the read short
+  // The read began a frame that the input's end cut short before its bytes: a YUV4MPEG2
+  // frame marker, whole or in part, was read (so even 0 bytes are a partial frame).
+  bool frame_begun = false;
 };
 
 // Where a sequence's bytes come from, read front to back in frame-sized blocks.
@@ -58,7 +61,7 @@ class FileSource final : public FrameSource {
   bool skip_frames(std::int64_t count, std::size_t frame_size, std::uint8_t* scratch) override;
 
  private:
-  int fd_;  // open for reading; read sequentially, never seeked
+  int fd_;  // open for reading; read front to back, seeked only to skip frames
 };
 
 // A sequence as the run reads it: a raw file, or a YUV4MPEG2 stream whose header and frame
@@ -70,14 +73,21 @@ class SequenceSource final : public FrameSource {
 
   // What the first bytes of a sequence are.
   struct Detection {
-    bool read_failed = false;          // a read failed while looking
-    bool y4m = false;                  // a YUV4MPEG2 stream: its header line is in header_line
-    std::string header_line;           // without its newline; "" when none was found
-    bool header_unterminated = false;  // no newline within kMaxY4mHeaderLength bytes
+    enum class HeaderProblem : std::uint8_t {
+      kNone,
+      kTooLong,  // no newline within kMaxY4mHeaderLength bytes
+      kEnded,    // the input ended inside the header line
+    };
+    bool read_failed = false;  // a read failed while looking
+    bool y4m = false;          // a YUV4MPEG2 stream: its header line is in header_line
+    std::string header_line;   // without its newline; "" when none was found
+    HeaderProblem header_problem = HeaderProblem::kNone;
   };
 
-  // Looks at the first bytes. A YUV4MPEG2 stream's header line is read; anything else is
-  // left to be read as frames (a pipe's bytes looked at are kept for the first frame).
+  // Looks at the first bytes, from where the descriptor stands. A YUV4MPEG2 stream's
+  // header line is read; anything else is left to be read as frames: a regular file is
+  // seeked back, a pipe's bytes looked at are kept for the first frame. Decides at the
+  // first byte that cannot begin kY4mMagic.
   Detection detect();
 
   // The frame size, needed to find the frame markers of a YUV4MPEG2 stream.
@@ -88,9 +98,15 @@ class SequenceSource final : public FrameSource {
 
   // The file's index (0-based) of the frame whose marker was not FRAME, or -1.
   std::int64_t bad_marker_frame() const { return bad_marker_frame_; }
+  // True when that marker was a FRAME line longer than kMaxY4mMarkerLength.
+  bool marker_too_long() const { return marker_too_long_; }
+
+  // True when the first bytes handed on as frames are kY4mMagic: a YUV4MPEG2 stream read
+  // as raw samples (the classic form does not look for headers).
+  bool begins_with_y4m_magic() const;
 
  private:
-  enum class Marker : std::uint8_t { kFound, kEnd, kBad, kFailed };
+  enum class Marker : std::uint8_t { kFound, kEnd, kCut, kBad, kTooLong, kFailed };
   ReadResult read_bytes(std::uint8_t* buffer, std::size_t size);
   Marker read_marker();
 
@@ -104,6 +120,9 @@ class SequenceSource final : public FrameSource {
   std::size_t frame_offset_ = 0;  // bytes of the current frame already read
   std::int64_t frames_started_ = 0;
   std::int64_t bad_marker_frame_ = -1;
+  bool marker_too_long_ = false;
+  std::array<std::uint8_t, 10> head_{};  // the first bytes handed on: kY4mMagic's length
+  std::size_t head_size_ = 0;
 };
 
 // A frame buffer mapped straight from the kernel at a 2 MiB boundary and marked for

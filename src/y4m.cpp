@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "command_line.h"
+#include "message_text.h"
 
 namespace framecmp {
 namespace {
@@ -27,21 +28,33 @@ constexpr std::array<ColourSpace, 25> kColourSpaces{{
     {"mono16", "gray16le"},
 }};
 
-// A positive decimal number with nothing else, or nothing.
-std::optional<std::int32_t> positive_number(const std::string_view text) {
-  if (text.empty()) return std::nullopt;
+// A side of the frame: a positive decimal number up to INT32_MAX with nothing else.
+// Returns the problem as a phrase ("no positive number", "too large"), or "" when good.
+std::string_view read_side(const std::string_view text, std::int32_t& side) {
+  if (text.empty()) return "no positive number";
   std::int64_t value = 0;
+  bool too_large = false;
   for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + (c - '0');
-    if (value > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
+    if (c < '0' || c > '9') return "no positive number";
+    // Digits go on being checked once the value is past the range, which it stays.
+    if (!too_large) value = value * 10 + (c - '0');
+    too_large = too_large || value > std::numeric_limits<std::int32_t>::max();
   }
-  if (value == 0) return std::nullopt;
-  return static_cast<std::int32_t>(value);
+  if (too_large) return "too large";
+  if (value == 0) return "no positive number";
+  side = static_cast<std::int32_t>(value);
+  return {};
 }
 
 Y4mHeaderResult refuse(std::string problem) {
   return {std::nullopt, std::move(problem)};
+}
+
+// "a width that is too large (W99999999999)", from the side's name and its tag's text.
+std::string side_problem(const char* const name, const std::string_view problem,
+                         const std::string_view field) {
+  return std::string("a ") + name + " that is " + std::string(problem) + " (" +
+         printable(field) + ")";
 }
 
 }  // namespace
@@ -67,19 +80,18 @@ Y4mHeaderResult parse_y4m_header(const std::string_view line) {
     const std::string_view value = field.substr(1);
     switch (field[0]) {
       case 'W':
-        width = positive_number(value);
-        if (!width)
-          return refuse("a width that is no positive number (W" + std::string(value) + ")");
-        break;
-      case 'H':
-        height = positive_number(value);
-        if (!height) {
-          return refuse("a height that is no positive number (H" + std::string(value) + ")");
+      case 'H': {
+        const bool is_width = field[0] == 'W';
+        std::int32_t side = 0;
+        if (const std::string_view problem = read_side(value, side); !problem.empty()) {
+          return refuse(side_problem(is_width ? "width" : "height", problem, field));
         }
+        (is_width ? width : height) = side;
         break;
+      }
       case 'C':
         format = y4m_colour_space(value);
-        if (!format) return refuse("an unknown colour space (C" + std::string(value) + ")");
+        if (!format) return refuse("an unknown colour space (" + printable(field) + ")");
         break;
       default:
         break;  // F, I, A, X and tags not known here say nothing about the samples

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -114,7 +115,7 @@ struct PlainPlaneStats {
 struct PlainRunResult {
   ComparisonOutcome outcome;
   std::vector<std::vector<PlainPlaneStats>> frames;
-  FirstDifference first;
+  std::optional<ReportFields> first;
 };
 
 // The comparison loop written as plainly as possible: every sample of every plane in row
@@ -173,9 +174,8 @@ inline PlainRunResult plain_run(const PlainRun& run, FrameSource& test, FrameSou
           ++stats[p].beyond;
           const std::int64_t block =
               row * plane.sub_y / run.block * blocks_per_row + column * plane.sub_x / run.block;
-          if (!result.first.found) {
-            result.first = {
-                true,
+          if (!result.first) {
+            result.first = ReportFields{
                 frame,
                 plane.letter,
                 {static_cast<std::int32_t>(row), static_cast<std::int32_t>(column), block},

@@ -34,7 +34,7 @@ TEST(Y4mHeader, ParsesSizeAndColourSpace) {
       {"YUV4MPEG2 W4 Habc", 0, 0, nullptr, "a height that is no positive number (Habc)"},
       {"YUV4MPEG2 W-4 H4", 0, 0, nullptr, "a width that is no positive number (W-4)"},
       {"YUV4MPEG2 W99999999999 H4", 0, 0, nullptr,
-       "a width that is no positive number (W99999999999)"},
+       "a width that is too large (W99999999999)"},
       {"YUV4MPEG2 W4 H4 C411", 0, 0, nullptr, "an unknown colour space (C411)"},
       {"YUV4MPEG W4 H4", 0, 0, nullptr, "no YUV4MPEG2 signature"},
   };
