@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -70,6 +71,7 @@ class Cli : public testing::Test {
     std::string stdin_path = "/dev/null";
     int stdin_fd = -1;  // when set, standard input is this descriptor instead of stdin_path
     rlim_t address_space = RLIM_INFINITY;
+    rlim_t file_size = RLIM_INFINITY;
   };
 
   // Runs framecmp with `args` after argument 0 and waits for it, a minute at the most.
@@ -96,6 +98,8 @@ class Cli : public testing::Test {
       if (options.close_stdin) close(0);  // last: every open above takes the lowest number
       const rlimit limit{options.address_space, options.address_space};
       setrlimit(RLIMIT_AS, &limit);
+      const rlimit file_limit{options.file_size, options.file_size};
+      setrlimit(RLIMIT_FSIZE, &file_limit);
       execv(FRAMECMP_BINARY, argv.data());
       _exit(127);
     }
@@ -126,6 +130,29 @@ class Cli : public testing::Test {
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+  // `text` with every "@name" replaced by the path of the file `name` in the test's folder.
+  std::string resolve(std::string text) const {
+    for (std::size_t at; (at = text.find('@')) != std::string::npos;) {
+      std::size_t end = at + 1;
+      while (end < text.size() && std::isalnum(static_cast<unsigned char>(text[end]))) ++end;
+      text.replace(at, end - at, path(text.substr(at + 1, end - at - 1)));
+    }
+    return text;
+  }
+
+  // Runs one case of a table whose arguments and texts name files as "@name".
+  void expect_case(const std::vector<std::string>& case_args, const std::string& out,
+                   const std::string& err, int status) {
+    expect_case(case_args, out, err, status, RunOptions());
+  }
+  void expect_case(const std::vector<std::string>& case_args, const std::string& out,
+                   const std::string& err, int status, const RunOptions& options) {
+    std::vector<std::string> args;
+    for (const std::string& arg : case_args) args.push_back(resolve(arg));
+    SCOPED_TRACE(case_args.empty() ? "" : case_args.front() + " " + case_args.back());
+    expect(run(args, options), resolve(out), resolve(err), status);
   }
 
   void expect(const Result& r, const std::string& out, const std::string& err, int status) {
@@ -681,20 +708,7 @@ TEST_F(Cli, ModernFormCasesAsData) {
        "\nOption \"--diff-frame\" needs --diff-image=FILE.png!\n\n",
        1},
   };
-  const auto resolve = [&](std::string text) {
-    for (std::size_t at; (at = text.find('@')) != std::string::npos;) {
-      std::size_t end = at + 1;
-      while (end < text.size() && std::isalnum(static_cast<unsigned char>(text[end]))) ++end;
-      text.replace(at, end - at, path(text.substr(at + 1, end - at - 1)));
-    }
-    return text;
-  };
-  for (const auto& c : cases) {
-    std::vector<std::string> args;
-    for (const std::string& arg : c.args) args.push_back(resolve(arg));
-    SCOPED_TRACE(c.args.front() + " " + c.args.back());
-    expect(run(args), c.out, resolve(c.err), c.status);
-  }
+  for (const auto& c : cases) expect_case(c.args, c.out, c.err, c.status);
   const Result help = run({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.err, "");
@@ -754,11 +768,19 @@ TEST_F(Cli, JsonReportHoldsEveryKey) {
   EXPECT_EQ(doc["verdict"], "differ");
   EXPECT_EQ(doc["ending"], "together");
   EXPECT_EQ(doc["frames_compared"], 2);
-  EXPECT_TRUE(doc["planes"][0]["psnr"].is_null());
-  EXPECT_EQ(doc["planes"][2]["differing"], 1);
-  EXPECT_EQ(doc["planes"][2]["sse"], 25);
-  EXPECT_DOUBLE_EQ(doc["planes"][2]["psnr"].get<double>(),
-                   10.0 * std::log10(255.0 * 255.0 * 90.0 / 25.0));
+  // Whole plane objects, so that no key can be renamed or dropped unnoticed.
+  const auto plane = [](const char* letter, int differing, int max, int sse, nlohmann::json psnr) {
+    return nlohmann::json({{"plane", letter},
+                           {"differing", differing},
+                           {"max_abs_diff", max},
+                           {"sse", sse},
+                           {"psnr", psnr}});
+  };
+  const double psnr_v = 10.0 * std::log10(255.0 * 255.0 * 90.0 / 25.0);
+  EXPECT_EQ(doc["planes"], nlohmann::json({plane("Y", 0, 0, 0, nullptr),
+                                           plane("U", 0, 0, 0, nullptr),
+                                           plane("V", 1, 5, 25, psnr_v)}));
+  EXPECT_EQ(doc["frames"][0]["planes"][2], plane("V", 0, 0, 0, nullptr));
   EXPECT_EQ(doc["first_difference"], nlohmann::json({{"frame", 1},
                                                      {"plane", "V"},
                                                      {"row", 4},
@@ -768,7 +790,8 @@ TEST_F(Cli, JsonReportHoldsEveryKey) {
                                                      {"ref", 0}}));
   ASSERT_EQ(doc["frames"].size(), 2u);
   EXPECT_EQ(doc["frames"][1]["frame"], 1);
-  EXPECT_EQ(doc["frames"][1]["planes"][2]["max_abs_diff"], 5);
+  EXPECT_EQ(doc["frames"][1]["planes"][2],
+            plane("V", 1, 5, 25, 10.0 * std::log10(255.0 * 255.0 * 45.0 / 25.0)));
 
   const struct {
     std::vector<std::string> options;
@@ -785,6 +808,13 @@ TEST_F(Cli, JsonReportHoldsEveryKey) {
     EXPECT_EQ(summary["ending"], c.ending) << c.options[0];
     EXPECT_FALSE(summary.contains("frames"));
   }
+  // A truncated decode never passes a JSON consumer: 6 of 30 frames is "shorter", status 1.
+  const std::string thirty = write_bytes(path("30.yuv"), std::string(30 * 243, '\0'));
+  const std::string six = write_bytes(path("6.yuv"), std::string(6 * 243, '\0'));
+  const Result truncated =
+      run({"--json", "--exit-code", "--report=summary", "--size=17x9", six, thirty});
+  EXPECT_EQ(truncated.status, 1);
+  EXPECT_EQ(nlohmann::json::parse(truncated.out)["verdict"], "shorter");
   // Errors stay text on standard error, with nothing on standard output.
   expect(run({"--json", "--report=summary", "--size=17x9", "/proc/self/mem", ref}), "",
          "\nCannot read file \"/proc/self/mem\"!\n\n", 1);
@@ -971,6 +1001,343 @@ TEST_F(Cli, Y4mRefusals) {
        0},
   };
   for (const auto& c : cases) expect(run(c.args), c.out, c.err, c.status);
+}
+
+// YUV4MPEG2 streams of 6x4 yuv420p frames (36 bytes each) behind `header`.
+std::string y4m_frames(const std::string& header, int frames) {
+  std::string stream = header + "\n";
+  for (int i = 0; i < frames; ++i) stream += "FRAME\n" + std::string(36, static_cast<char>(i));
+  return stream;
+}
+
+const std::string kHeading6x4 =
+    "frame   Y differing   max    PSNR   U differing   max    PSNR   V differing   max    PSNR\n";
+const std::string kZeroTotals =
+    "total             0     0     inf             0     0     inf             0     0     inf\n";
+
+std::string partial_note(const std::string& file, int bytes, int frame_size) {
+  return "\nFile \"" + file + "\" ends in a partial frame of " + std::to_string(bytes) +
+         " bytes (a frame is " + std::to_string(frame_size) +
+         " bytes): are the size and the pixel format right?\n\n";
+}
+
+// Hostile and damaged inputs: truncated streams, limits, escapes, hints; every case as data.
+TEST_F(Cli, DamagedInputsAsData) {
+  const std::string one = y4m_frames("YUV4MPEG2 W6 H4", 1);
+  const std::string magic_line = "YUV4MPEG2 W6 H4 X";
+  const struct {
+    const char* name;
+    std::string bytes;
+  } files[] = {
+      {"one", one},
+      {"two", y4m_frames("YUV4MPEG2 W6 H4", 2)},
+      {"cutmarker", one + "FRAME\n"},
+      {"cutfra", one + "FRA"},
+      {"cutparam", one + "FRAME Ixx"},
+      {"longmarker", one + "FRAME " + std::string(5000, 'x') + "\n" + std::string(36, '\0')},
+      {"badmarker", one + "FRAMX\n" + std::string(36, '\0')},
+      {"hdr4096", magic_line + std::string(4095 - magic_line.size(), 'x') + "\nFRAME\n" +
+                      std::string(36, '\0')},
+      {"hdr4097", magic_line + std::string(4096 - magic_line.size(), 'x') + "\n"},
+      {"noend", "YUV4MPEG2 W6 H4"},
+      {"escaped", "YUV4MPEG2 W6 H4 C\x1b[31m\n"},
+      {"zero17", std::string(243, '\0')},
+      {"t17", std::string(242, '\0') + "\x05"},
+      {"empty", ""},
+      {"tail", std::string(253, '\0')},
+      {"tailother", std::string(252, '\0') + "\x01"},
+  };
+  for (const auto& file : files) write_bytes(path(file.name), file.bytes);
+  const std::string invalid = "\nFile \"@longmarker\" is not a valid YUV4MPEG2 stream: ";
+  const std::string one_shorter = "\nFile \"@one\" is shorter (1 frames) than file \"@cut";
+  const struct {
+    std::vector<std::string> args;
+    std::string out, err;
+    int status;
+  } cases[] = {
+      // A stream that ends inside a frame, even one with no samples, is longer.
+      {{"--", "@cutmarker", "@one"},
+       "",
+       one_shorter + "marker\"!\n\n" + partial_note("@cutmarker", 0, 36),
+       0},
+      {{"--exit-code", "--", "@one", "@cutfra"},
+       "",
+       one_shorter + "fra\"!\n\n" + partial_note("@cutfra", 0, 36),
+       1},
+      {{"--exit-code", "--", "@cutparam", "@one"},
+       "",
+       one_shorter + "param\"!\n\n" + partial_note("@cutparam", 0, 36),
+       1},
+      {{"--", "@cutmarker", "@cutfra"},
+       "",
+       "\nFiles \"@cutmarker\" and \"@cutfra\" are identical (1 frames)!\n\n" +
+           partial_note("@cutmarker", 0, 36) + partial_note("@cutfra", 0, 36),
+       0},
+      // Header and marker limits: 4096 bytes with the newline, no more.
+      {{"--", "@longmarker", "@two"},
+       "",
+       invalid + "frame 1 has a FRAME line longer than 4096 bytes!\n\n",
+       1},
+      {{"--", "@hdr4096", "@one"}, "", "\nFiles \"@hdr4096\" and \"@one\" are identical (1 frames)!\n\n", 0},
+      {{"--", "@hdr4097", "@one"},
+       "",
+       "\nFile \"@hdr4097\" is not a valid YUV4MPEG2 stream: a header line without a newline "
+       "within 4096 bytes!\n\n",
+       1},
+      {{"--", "@one", "@noend"},
+       "",
+       "\nFile \"@noend\" is not a valid YUV4MPEG2 stream: the file ends inside its header!\n\n",
+       1},
+      {{"--", "@escaped", "@one"},
+       "",
+       "\nFile \"@escaped\" is not a valid YUV4MPEG2 stream: an unknown colour space "
+       "(C\\x1B[31m)!\n\n",
+       1},
+      {{"--block=\x1b[2J\\", "--size=17x9", "@zero17", "@zero17"},
+       "",
+       "\nInvalid --block \"\\x1B[2J\\\\\": must be a power of two from 4 to 256!\n\n",
+       1},
+      // A failed run has no totals; the frame lines already written stay.
+      {{"--report=frames", "--", "@badmarker", "@two"},
+       kHeading6x4 +
+           "    0             0     0     inf             0     0     inf             0     0     "
+           "inf\n",
+       "\nFile \"@badmarker\" is not a valid YUV4MPEG2 stream: frame 1 does not start with "
+       "FRAME!\n\n",
+       1},
+      // No frame compared: still the heading and the totals line.
+      {{"--report=summary", "--pix-fmt=yuv420p", "--size=6x4", "@empty", "@empty"},
+       kHeading6x4 + kZeroTotals,
+       "\nFiles \"@empty\" and \"@empty\" are identical (0 frames)!\n\n",
+       0},
+      {{"--report=frames", "--skip=9", "--", "@two", "@two"},
+       kHeading6x4 + kZeroTotals,
+       "\nFiles \"@two\" and \"@two\" are identical (0 frames)!\n\n",
+       0},
+      // Partial tails of one length that differ: status 1 with --exit-code.
+      {{"--exit-code", "--size=17x9", "@tail", "@tailother"},
+       "",
+       "\nFiles \"@tail\" and \"@tailother\" differ in a partial frame after 1 frames!\n\n" +
+           partial_note("@tail", 10, 243) + partial_note("@tailother", 10, 243),
+       1},
+      // The picture may not replace an input.
+      {{"--diff-image=@zero17", "--size=17x9", "@t17", "@zero17"},
+       "",
+       "\nOption \"--diff-image\" names an input file: \"@zero17\" would be overwritten!\n\n",
+       1},
+      // A YUV4MPEG2 file on a classic command line: how to read it instead.
+      {{"@one", "@two"},
+       "",
+       kUsage +
+           "\nFile \"@one\" is a YUV4MPEG2 stream: read it with an option or --, as in: "
+           "framecmp -- @one @two\n\n",
+       1},
+      {{"16", "16", "@zero17", "@one"},
+       "",
+       "\nFile \"@one\" is shorter (0 frames) than file \"@zero17\"!\n\n"
+       "\nFile \"@one\" is a YUV4MPEG2 stream: read it with an option or --, as in: "
+       "framecmp -- 16 16 @zero17 @one\n\n",
+       0},
+  };
+  for (const auto& c : cases) expect_case(c.args, c.out, c.err, c.status);
+  EXPECT_EQ(read_file(path("zero17")), std::string(243, '\0'));
+}
+
+// A lost standard output ends every report: at the first failed write, or before anything
+// is read when standard output is closed from the start (the inputs here never end).
+TEST_F(Cli, LostOutputEndsEveryReport) {
+  const std::string lost = "\nCannot write to standard output!\n\n";
+  RunOptions full;
+  full.stdout_path = "/dev/full";
+  RunOptions closed;
+  closed.close_stdout = true;
+  const std::vector<std::string> endless = {"--size=16x16", "/dev/zero", "/dev/zero"};
+  for (const RunOptions* options : {&full, &closed}) {
+    for (const std::vector<std::string>& report :
+         {std::vector<std::string>{"--report=frames"}, {"--report=summary"},
+          {"--json", "--report=frames"}, {"--json", "--report=summary", "--exit-code"}}) {
+      std::vector<std::string> args = report;
+      args.insert(args.end(), endless.begin(), endless.end());
+      const bool summary =
+          std::find(report.begin(), report.end(), "--report=summary") != report.end();
+      if (options == &full && summary) continue;  // writes only at the end, which never comes
+      expect_case(args, "", lost, report.back() == "--exit-code" ? 2 : 1, *options);
+    }
+  }
+}
+
+// Standard input is read from where it stands, and on a live pipe of tiny raw frames the
+// run decides at once that it is no YUV4MPEG2 stream.
+TEST_F(Cli, StandardInputFromWhereItStands) {
+  const std::string two = write_bytes(path("two.yuv"), std::string(768, '\x10'));
+  RunOptions at_second_frame;
+  at_second_frame.stdin_fd = open(two.c_str(), O_RDONLY);
+  ASSERT_EQ(lseek(at_second_frame.stdin_fd, 384, SEEK_SET), 384);
+  expect(run({"--size=16x16", "-", two}, at_second_frame), "", shorter("-", 1, two), 0);
+  close(at_second_frame.stdin_fd);
+
+  const std::string one_byte = write_bytes(path("one.yuv"), "Z");
+  int pipe_fds[2];
+  ASSERT_EQ(pipe(pipe_fds), 0);
+  ASSERT_EQ(write(pipe_fds[1], "Z", 1), 1);
+  RunOptions live;
+  live.stdin_fd = pipe_fds[0];  // the write end stays open: no more bytes, no end
+  for (const char* limit : {"--frames=1", "--"}) {
+    const std::vector<std::string> args =
+        std::string(limit) == "--"
+            ? std::vector<std::string>{"--pix-fmt=gray", "--size=1x1", "-", one_byte, "1"}
+            : std::vector<std::string>{limit, "--pix-fmt=gray", "--size=1x1", "-", one_byte};
+    if (std::string(limit) == "--") {
+      ASSERT_EQ(write(pipe_fds[1], "X", 1), 1);  // a differing sample for MAX_COUNT
+    }
+    const Result got = run(args, live);
+    EXPECT_EQ(got.status, 0) << limit << got.err;
+  }
+  close(pipe_fds[0]);
+  close(pipe_fds[1]);
+}
+
+// The picture goes where its path leads without destroying anything: a link stays a link
+// and its target is replaced; a path that is no regular file is written into.
+TEST_F(Cli, DiffImageFollowsLinksAndWritesIntoNonFiles) {
+  const std::string zero = write_bytes(path("zero.yuv"), std::string(243, '\0'));
+  const std::string t17 = write_bytes(path("t17.yuv"), std::string(242, '\0') + "\x05");
+  const std::string target = write_bytes(path("target.png"), "old");
+  ASSERT_EQ(symlink(target.c_str(), path("link.png").c_str()), 0);
+  ASSERT_EQ(symlink(zero.c_str(), path("input-link.png").c_str()), 0);
+  const std::string differ_err =
+      "\nFiles \"" + t17 + "\" and \"" + zero +
+      "\" differ: 1 sample in 1 of 1 frame, the first in frame 0.\n\n";
+  for (const char* image : {"link.png", "/dev/null"}) {
+    const std::string where = image[0] == '/' ? image : path(image);
+    const Result got = run({"--report=summary", "--diff-image=" + where, "--size=17x9", t17, zero});
+    EXPECT_EQ(got.err, differ_err) << image;
+  }
+  struct stat status {};
+  ASSERT_EQ(lstat(path("link.png").c_str(), &status), 0);
+  EXPECT_TRUE(S_ISLNK(status.st_mode));
+  EXPECT_EQ(read_file(target).substr(1, 3), "PNG");
+  ASSERT_EQ(stat("/dev/null", &status), 0);
+  EXPECT_TRUE(S_ISCHR(status.st_mode));
+  // A link to an input is that input; so is the standard input's file.
+  expect(run({"--diff-image=" + path("input-link.png"), "--size=17x9", t17, zero}), "",
+         "\nOption \"--diff-image\" names an input file: \"" + zero + "\" would be overwritten!\n\n",
+         1);
+  RunOptions from_stdin;
+  from_stdin.stdin_path = t17;
+  expect(run({"--diff-image=" + t17, "--size=17x9", "-", zero}, from_stdin), "",
+         "\nOption \"--diff-image\" names an input file: \"-\" would be overwritten!\n\n", 1);
+  // libpng's limits and messages: a picture a million columns wide is written, and a full
+  // disk is the tool's own message.
+  const std::string wide = path("wide.png");
+  const std::vector<std::string> wide_run = {"--pix-fmt=gray", "--size=1000001x1", "--frames=1",
+                                             "--diff-frame=0", "/dev/zero",   "/dev/zero"};
+  std::vector<std::string> args = {"--diff-image=" + wide};
+  args.insert(args.end(), wide_run.begin(), wide_run.end());
+  expect(run(args), "", identical("/dev/zero", "/dev/zero", 1), 0);
+  EXPECT_EQ(read_file(wide).substr(1, 3), "PNG");
+  args[0] = "--diff-image=/dev/full";
+  expect(run(args), "",
+         identical("/dev/zero", "/dev/zero", 1) + "\nCannot write image \"/dev/full\"!\n\n", 1);
+}
+
+TEST_F(Cli, PictureMemoryThatCannotBeHadIsARefusal) {
+#if FRAMECMP_SANITIZED
+  GTEST_SKIP() << "sanitizers reserve more address space than the limit leaves";
+#else
+  // Two frame buffers of 2 GiB fit in 8 GiB of address space; a 64 GiB picture does not.
+  RunOptions options;
+  options.address_space = rlim_t{8} << 30;
+  expect(run({"--pix-fmt=gray", "--size=2147483647x1", "--diff-image=" + path("x.png"),
+              "--diff-frame=0", "--exit-code", "/dev/zero", "/dev/zero"},
+             options),
+         "", "\nMemory exceeded!\n\n", 2);
+#endif
+}
+
+// Peak memory of a run, in KiB.
+long peak_memory(const std::vector<std::string>& args) {
+  std::vector<std::string> all{FRAMECMP_BINARY};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(open("/dev/null", O_WRONLY), 1);
+    dup2(open("/dev/null", O_WRONLY), 2);
+    execv(FRAMECMP_BINARY, argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? usage.ru_maxrss : -1;
+}
+
+// The JSON document is written as the run goes: 100,000 frames need the memory of 10.
+TEST_F(Cli, JsonOfAnyLengthInConstantMemory) {
+  const auto peak = [](const char* frames) {
+    return peak_memory({"--json", "--report=frames", std::string("--frames=") + frames,
+                        "--size=16x16", "/dev/zero", "/dev/zero"});
+  };
+  const long short_run = peak("10");
+  const long long_run = peak("100000");
+  ASSERT_GT(short_run, 0);
+  EXPECT_LE(long_run, short_run + 256) << "KiB";
+}
+
+// A signal while the picture is written leaves no temporary file, and the process ends
+// as the signal would; a file size limit is a failed write.
+TEST_F(Cli, InterruptedPictureLeavesNoTemporaryFile) {
+  const int watch = inotify_init1(IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(inotify_add_watch(watch, dir_.c_str(), IN_CREATE), 0);
+  // Random samples make a picture that takes long to compress: the signal lands inside.
+  const std::vector<std::string> args = {"--report=summary", "--diff-image=" + path("d.png"),
+                                         "--frames=1",       "--pix-fmt=gray",
+                                         "--size=4096x4096", "/dev/urandom",
+                                         "/dev/zero"};
+  std::vector<std::string> all{FRAMECMP_BINARY};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(open("/dev/null", O_WRONLY), 1);
+    dup2(open("/dev/null", O_WRONLY), 2);
+    execv(FRAMECMP_BINARY, argv.data());
+    _exit(127);
+  }
+  alignas(inotify_event) char events[4096];
+  bool created = false;
+  while (!created) {
+    const ssize_t got = read(watch, events, sizeof events);
+    ASSERT_GT(got, 0);
+    for (ssize_t at = 0; at < got;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+      created = created || std::string(event->name).rfind("d.png.", 0) == 0;
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    }
+  }
+  kill(pid, SIGTERM);
+  EXPECT_EQ(wait_for(pid, std::chrono::seconds(60)), 128 + SIGTERM);
+  close(watch);
+  const auto leftovers = [&] {
+    return std::system(("ls '" + dir_ + "' | grep -q 'd.png'").c_str()) == 0;
+  };
+  EXPECT_FALSE(leftovers());
+
+  RunOptions limited;
+  limited.file_size = 4096;
+  std::vector<std::string> small = args;
+  small[4] = "--size=256x256";
+  const Result got = run(small, limited);
+  EXPECT_EQ(got.status, 1);
+  EXPECT_NE(got.err.find("\nCannot write image \"" + path("d.png") + "\"!\n\n"),
+            std::string::npos);
+  EXPECT_FALSE(leftovers());
 }
 
 // nv12 and the same pictures as yuv420p give the same report, line for line: U lines of a

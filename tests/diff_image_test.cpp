@@ -40,8 +40,11 @@ void put(std::vector<std::uint8_t>& frame, const PlaneLayout& plane, std::int64_
          std::int64_t column, std::uint32_t value) {
   const auto at =
       static_cast<std::size_t>(plane.offset + (row * plane.width + column) * plane.stride);
-  frame[at] = static_cast<std::uint8_t>(value);
-  if (plane.bytes_per_sample == 2) frame[at + 1] = static_cast<std::uint8_t>(value >> 8);
+  const bool big = plane.bytes_per_sample == 2 && plane.byte_order == ByteOrder::kBig;
+  frame[at] = static_cast<std::uint8_t>(big ? value >> 8 : value);
+  if (plane.bytes_per_sample == 2) {
+    frame[at + 1] = static_cast<std::uint8_t>(big ? value : value >> 8);
+  }
 }
 
 // Pictures of 8x8 frames in blocks of 4, written and read back: size, the colour of equal
@@ -56,6 +59,7 @@ TEST(DiffImage, PanelsShowEqualSamplesGreyAndDifferencesInColour) {
       {"yuv420p", 100, {40, 40, 40}, {40, 88, 40}, 12, 9 + 8 + 4 + 9 + 4},
       {"yuv444p", 100, {40, 40, 40}, {40, 88, 40}, 20, 9 + 8 + 4 + 9 + 8},
       {"yuv420p10le", 512, {50, 50, 50}, {50, 98, 50}, 12, 9 + 8 + 4 + 9 + 4},
+      {"yuv420p10be", 512, {50, 50, 50}, {50, 98, 50}, 12, 9 + 8 + 4 + 9 + 4},
       {"gray", 100, {40, 40, 40}, {40, 88, 40}, 8, 9 + 8},
   };
   for (const auto& c : cases) {
