@@ -50,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   framecmp::SequenceSource source(fd);
   const framecmp::SequenceSource::Detection detection = source.detect();
   std::size_t frame_size = 16;
-  if (detection.y4m && !detection.header_unterminated) {
+  using HeaderProblem = framecmp::SequenceSource::Detection::HeaderProblem;
+  if (detection.y4m && detection.header_problem == HeaderProblem::kNone) {
     const framecmp::Y4mHeaderResult header = framecmp::parse_y4m_header(detection.header_line);
     if (header.header) {
       const std::int64_t bytes = framecmp::frame_size_of(
