@@ -355,7 +355,8 @@ std::string apply_positionals(const std::vector<const char*>& args, const Option
     if (settings.report != ReportKind::kSamples) {
       return format_message(
           "\nMAX_COUNT \"%s\" limits sample lines: it cannot go with --report=%s!\n\n",
-          printable(args[count - 1]).c_str(), settings.report == ReportKind::kFrames ? "frames" : "summary");
+          printable(args[count - 1]).c_str(),
+          settings.report == ReportKind::kFrames ? "frames" : "summary");
     }
   }
   // Without a size here it must come from a YUV4MPEG2 header, which the run checks.

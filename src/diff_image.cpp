@@ -127,8 +127,7 @@ void draw_difference(const FrameGeometry& geometry, const std::uint8_t* test,
   }
 }
 
-bool is_input_file(const char* const image_path, const char* const input_path,
-                   const int input_fd) {
+bool is_input_file(const char* const image_path, const char* const input_path, const int input_fd) {
   if (std::strcmp(image_path, input_path) == 0) return true;
   struct stat image {};
   struct stat input {};
@@ -258,7 +257,7 @@ class TemporaryFileGuard {
     return set;
   }
 
-  struct sigaction previous_[std::size(kEndingSignals)] {};
+  struct sigaction previous_[std::size(kEndingSignals)]{};
   struct sigaction previous_size_ {};
 };
 

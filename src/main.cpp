@@ -134,8 +134,8 @@ int measure_run(const RunSettings& settings, const Inputs& inputs, const FrameGe
     const ComparisonOutcome outcome = measure_sequences(geometry, options, test_buffer.data(),
                                                         ref_buffer.data(), test, ref, report);
     // A failed run gets no end of its document (and a short one writes nothing at all).
-    const bool written = outcome.end != RunEnd::kOutputLost &&
-                         (failed_read(outcome) || report.finish(outcome));
+    const bool written =
+        outcome.end != RunEnd::kOutputLost && (failed_read(outcome) || report.finish(outcome));
     return finish_run(settings, inputs, outcome, geometry.frame_size, written, image);
   }
   TextMeasureReport report(geometry, per_frame, sink);
@@ -245,8 +245,8 @@ int run(RunSettings settings, const StandardDescriptors& closed, const int argc,
   if (settings.modern) {
     if (!open_both()) return trouble;
     if (settings.diff_image != nullptr) {
-      for (const auto& [path, file] : {std::pair{settings.test_path, &*test_file},
-                                       std::pair{settings.ref_path, &*ref_file}}) {
+      for (const auto& [path, file] :
+           {std::pair{settings.test_path, &*test_file}, std::pair{settings.ref_path, &*ref_file}}) {
         if (!is_input_file(settings.diff_image, path, file->get())) continue;
         std::fprintf(stderr,
                      "\nOption \"--diff-image\" names an input file: \"%s\" would be "

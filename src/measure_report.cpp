@@ -37,8 +37,8 @@ int append_columns(char* const line, const std::size_t size, const int used,
   char psnr_column[32];
   psnr_text(psnr, psnr_column);
   const auto at = static_cast<std::size_t>(used);
-  return used + std::snprintf(line + at, size - at, "%14" PRIu64 "%6" PRIu32 "%8s", beyond,
-                              max_abs, psnr_column);
+  return used + std::snprintf(line + at, size - at, "%14" PRIu64 "%6" PRIu32 "%8s", beyond, max_abs,
+                              psnr_column);
 }
 
 // --- JSON, by hand: nothing is allocated per frame ----------------------------------------
@@ -69,8 +69,10 @@ void append_sse(std::string& text, const SseTotal& sse) {
   }
 }
 
-// A new line, `indent` blanks and "key": .
+// A new line, `indent` blanks and "key": , after the comma that ends the member before
+// (none after an opening brace or bracket).
 void append_key(std::string& text, const int indent, const char* const key) {
+  if (!text.empty() && text.back() != '{' && text.back() != '[') text += ',';
   text += '\n';
   text.append(static_cast<std::size_t>(indent), ' ');
   text += '"';
@@ -84,24 +86,22 @@ std::string json_string(const std::string& value) {
 }
 
 // The object of one plane's statistics, opened at `indent` blanks.
-void append_plane(std::string& text, const int indent, const char letter, const std::uint64_t beyond,
-                  const std::uint32_t max_abs, const SseTotal& sse, const double psnr) {
+void append_plane(std::string& text, const int indent, const char letter,
+                  const std::uint64_t beyond, const std::uint32_t max_abs, const SseTotal& sse,
+                  const double psnr) {
   text += '\n';
   text.append(static_cast<std::size_t>(indent), ' ');
   text += "{";
   append_key(text, indent + 2, "plane");
   text += '"';
   text += letter;
-  text += "\",";
+  text += '"';
   append_key(text, indent + 2, "differing");
   append_integer(text, beyond);
-  text += ',';
   append_key(text, indent + 2, "max_abs_diff");
   append_integer(text, max_abs);
-  text += ',';
   append_key(text, indent + 2, "sse");
   append_sse(text, sse);
-  text += ',';
   append_key(text, indent + 2, "psnr");
   append_number(text, psnr);
   text += '\n';
@@ -172,9 +172,9 @@ bool TextMeasureReport::frame(const FrameMeasure& measure) {
   int used = std::snprintf(line, sizeof line, "%5" PRId64, measure.frame);
   for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
     const SampleStats& stats = measure.planes[p];
-    used = append_columns(line, sizeof line, used, stats.beyond, stats.max_abs,
-                          psnr(geometry_.depth, plane_samples(geometry_.planes[p]),
-                               static_cast<double>(stats.sse)));
+    used = append_columns(
+        line, sizeof line, used, stats.beyond, stats.max_abs,
+        psnr(geometry_.depth, plane_samples(geometry_.planes[p]), static_cast<double>(stats.sse)));
   }
   std::snprintf(line + used, sizeof line - static_cast<std::size_t>(used), "\n");
   return write(line);
@@ -207,16 +207,20 @@ void JsonMeasureReport::begin() {
   const RunSettings& s = settings_;
   text_ += "{";
   append_key(text_, 2, "test");
-  text_ += json_string(s.test_path) + ",";
+  text_ += json_string(s.test_path);
   append_key(text_, 2, "ref");
-  text_ += json_string(s.ref_path) + ",";
+  text_ += json_string(s.ref_path);
   const struct {
     const char* key;
     std::int64_t value;
-  } numbers[] = {{"width", s.width},         {"height", s.height},
-                 {"pix_fmt", -1},            {"bit_depth", s.format.depth},
-                 {"block", s.block_size},    {"tolerance", s.tolerance},
-                 {"skip_test", s.skip_test}, {"skip_ref", s.skip_ref}};
+  } numbers[] = {{"width", s.width},
+                 {"height", s.height},
+                 {"pix_fmt", -1},
+                 {"bit_depth", s.format.depth},
+                 {"block", s.block_size},
+                 {"tolerance", s.tolerance},
+                 {"skip_test", s.skip_test},
+                 {"skip_ref", s.skip_ref}};
   for (const auto& number : numbers) {
     append_key(text_, 2, number.key);
     if (number.value < 0) {
@@ -224,7 +228,6 @@ void JsonMeasureReport::begin() {
     } else {
       append_integer(text_, static_cast<std::uint64_t>(number.value));
     }
-    text_ += ',';
   }
   append_key(text_, 2, "frames_limit");
   if (s.frames_limit > 0) {
@@ -232,7 +235,6 @@ void JsonMeasureReport::begin() {
   } else {
     text_ += "null";
   }
-  text_ += ',';
   if (per_frame_) {
     append_key(text_, 2, "frames");
     text_ += "[";
@@ -252,16 +254,15 @@ bool JsonMeasureReport::frame(const FrameMeasure& measure) {
   ++frames_written_;
   append_key(text_, 6, "frame");
   append_integer(text_, static_cast<std::uint64_t>(measure.frame));
-  text_ += ',';
   append_key(text_, 6, "planes");
   text_ += '[';
   for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
     const SampleStats& stats = measure.planes[p];
     SseTotal sse;
     sse.add(stats.sse);
-    append_plane(text_, 8, geometry_.planes[p].letter, stats.beyond, stats.max_abs, sse,
-                 psnr(geometry_.depth, plane_samples(geometry_.planes[p]),
-                      static_cast<double>(stats.sse)));
+    append_plane(
+        text_, 8, geometry_.planes[p].letter, stats.beyond, stats.max_abs, sse,
+        psnr(geometry_.depth, plane_samples(geometry_.planes[p]), static_cast<double>(stats.sse)));
     if (p + 1 < geometry_.plane_count) text_ += ',';
   }
   text_ += "\n      ]\n    }";
@@ -270,18 +271,17 @@ bool JsonMeasureReport::frame(const FrameMeasure& measure) {
 }
 
 bool JsonMeasureReport::finish(const ComparisonOutcome& outcome) {
-  if (per_frame_) text_ += frames_written_ > 0 ? "\n  ]," : "],";
+  if (per_frame_) text_ += frames_written_ > 0 ? "\n  ]" : "]";
   append_key(text_, 2, "verdict");
   text_ += '"';
   text_ += verdict_name(verdict_of(outcome));
-  text_ += "\",";
+  text_ += '"';
   append_key(text_, 2, "ending");
   text_ += '"';
   text_ += ending_name(outcome.end);
-  text_ += "\",";
+  text_ += '"';
   append_key(text_, 2, "frames_compared");
   append_integer(text_, static_cast<std::uint64_t>(outcome.frames_compared));
-  text_ += ',';
   append_key(text_, 2, "planes");
   text_ += '[';
   for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
@@ -290,7 +290,7 @@ bool JsonMeasureReport::finish(const ComparisonOutcome& outcome) {
                  psnr(geometry_.depth, total.samples, total.sse.value()));
     if (p + 1 < geometry_.plane_count) text_ += ',';
   }
-  text_ += "\n  ],";
+  text_ += "\n  ]";
   append_key(text_, 2, "first_difference");
   if (const std::optional<ReportFields>& f = first(); f) {
     text_ += "{";
@@ -310,7 +310,6 @@ bool JsonMeasureReport::finish(const ComparisonOutcome& outcome) {
       } else {
         append_integer(text_, static_cast<std::uint64_t>(fields[i].value));
       }
-      if (i + 1 < std::size(fields)) text_ += ',';
     }
     text_ += "\n  }";
   } else {

@@ -53,8 +53,8 @@ Y4mHeaderResult refuse(std::string problem) {
 // "a width that is too large (W99999999999)", from the side's name and its tag's text.
 std::string side_problem(const char* const name, const std::string_view problem,
                          const std::string_view field) {
-  return std::string("a ") + name + " that is " + std::string(problem) + " (" +
-         printable(field) + ")";
+  return std::string("a ") + name + " that is " + std::string(problem) + " (" + printable(field) +
+         ")";
 }
 
 }  // namespace

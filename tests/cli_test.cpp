@@ -777,9 +777,9 @@ TEST_F(Cli, JsonReportHoldsEveryKey) {
                            {"psnr", psnr}});
   };
   const double psnr_v = 10.0 * std::log10(255.0 * 255.0 * 90.0 / 25.0);
-  EXPECT_EQ(doc["planes"], nlohmann::json({plane("Y", 0, 0, 0, nullptr),
-                                           plane("U", 0, 0, 0, nullptr),
-                                           plane("V", 1, 5, 25, psnr_v)}));
+  EXPECT_EQ(doc["planes"],
+            nlohmann::json({plane("Y", 0, 0, 0, nullptr), plane("U", 0, 0, 0, nullptr),
+                            plane("V", 1, 5, 25, psnr_v)}));
   EXPECT_EQ(doc["frames"][0]["planes"][2], plane("V", 0, 0, 0, nullptr));
   EXPECT_EQ(doc["first_difference"], nlohmann::json({{"frame", 1},
                                                      {"plane", "V"},
@@ -1078,7 +1078,10 @@ TEST_F(Cli, DamagedInputsAsData) {
        "",
        invalid + "frame 1 has a FRAME line longer than 4096 bytes!\n\n",
        1},
-      {{"--", "@hdr4096", "@one"}, "", "\nFiles \"@hdr4096\" and \"@one\" are identical (1 frames)!\n\n", 0},
+      {{"--", "@hdr4096", "@one"},
+       "",
+       "\nFiles \"@hdr4096\" and \"@one\" are identical (1 frames)!\n\n",
+       0},
       {{"--", "@hdr4097", "@one"},
        "",
        "\nFile \"@hdr4097\" is not a valid YUV4MPEG2 stream: a header line without a newline "
@@ -1128,9 +1131,8 @@ TEST_F(Cli, DamagedInputsAsData) {
       // A YUV4MPEG2 file on a classic command line: how to read it instead.
       {{"@one", "@two"},
        "",
-       kUsage +
-           "\nFile \"@one\" is a YUV4MPEG2 stream: read it with an option or --, as in: "
-           "framecmp -- @one @two\n\n",
+       kUsage + "\nFile \"@one\" is a YUV4MPEG2 stream: read it with an option or --, as in: "
+                "framecmp -- @one @two\n\n",
        1},
       {{"16", "16", "@zero17", "@one"},
        "",
@@ -1153,9 +1155,10 @@ TEST_F(Cli, LostOutputEndsEveryReport) {
   closed.close_stdout = true;
   const std::vector<std::string> endless = {"--size=16x16", "/dev/zero", "/dev/zero"};
   for (const RunOptions* options : {&full, &closed}) {
-    for (const std::vector<std::string>& report :
-         {std::vector<std::string>{"--report=frames"}, {"--report=summary"},
-          {"--json", "--report=frames"}, {"--json", "--report=summary", "--exit-code"}}) {
+    for (const std::vector<std::string>& report : {std::vector<std::string>{"--report=frames"},
+                                                   {"--report=summary"},
+                                                   {"--json", "--report=frames"},
+                                                   {"--json", "--report=summary", "--exit-code"}}) {
       std::vector<std::string> args = report;
       args.insert(args.end(), endless.begin(), endless.end());
       const bool summary =
@@ -1205,9 +1208,8 @@ TEST_F(Cli, DiffImageFollowsLinksAndWritesIntoNonFiles) {
   const std::string target = write_bytes(path("target.png"), "old");
   ASSERT_EQ(symlink(target.c_str(), path("link.png").c_str()), 0);
   ASSERT_EQ(symlink(zero.c_str(), path("input-link.png").c_str()), 0);
-  const std::string differ_err =
-      "\nFiles \"" + t17 + "\" and \"" + zero +
-      "\" differ: 1 sample in 1 of 1 frame, the first in frame 0.\n\n";
+  const std::string differ_err = "\nFiles \"" + t17 + "\" and \"" + zero +
+                                 "\" differ: 1 sample in 1 of 1 frame, the first in frame 0.\n\n";
   for (const char* image : {"link.png", "/dev/null"}) {
     const std::string where = image[0] == '/' ? image : path(image);
     const Result got = run({"--report=summary", "--diff-image=" + where, "--size=17x9", t17, zero});
@@ -1220,9 +1222,10 @@ TEST_F(Cli, DiffImageFollowsLinksAndWritesIntoNonFiles) {
   ASSERT_EQ(stat("/dev/null", &status), 0);
   EXPECT_TRUE(S_ISCHR(status.st_mode));
   // A link to an input is that input; so is the standard input's file.
-  expect(run({"--diff-image=" + path("input-link.png"), "--size=17x9", t17, zero}), "",
-         "\nOption \"--diff-image\" names an input file: \"" + zero + "\" would be overwritten!\n\n",
-         1);
+  expect(
+      run({"--diff-image=" + path("input-link.png"), "--size=17x9", t17, zero}), "",
+      "\nOption \"--diff-image\" names an input file: \"" + zero + "\" would be overwritten!\n\n",
+      1);
   RunOptions from_stdin;
   from_stdin.stdin_path = t17;
   expect(run({"--diff-image=" + t17, "--size=17x9", "-", zero}, from_stdin), "",
@@ -1231,7 +1234,7 @@ TEST_F(Cli, DiffImageFollowsLinksAndWritesIntoNonFiles) {
   // disk is the tool's own message.
   const std::string wide = path("wide.png");
   const std::vector<std::string> wide_run = {"--pix-fmt=gray", "--size=1000001x1", "--frames=1",
-                                             "--diff-frame=0", "/dev/zero",   "/dev/zero"};
+                                             "--diff-frame=0", "/dev/zero",        "/dev/zero"};
   std::vector<std::string> args = {"--diff-image=" + wide};
   args.insert(args.end(), wide_run.begin(), wide_run.end());
   expect(run(args), "", identical("/dev/zero", "/dev/zero", 1), 0);
@@ -1255,8 +1258,8 @@ TEST_F(Cli, PictureMemoryThatCannotBeHadIsARefusal) {
 #endif
 }
 
-// Peak memory of a run, in KiB.
-long peak_memory(const std::vector<std::string>& args) {
+// Starts framecmp with `args` after argument 0, its standard output and error on /dev/null.
+pid_t start_quietly(const std::vector<std::string>& args) {
   std::vector<std::string> all{FRAMECMP_BINARY};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -1269,9 +1272,14 @@ long peak_memory(const std::vector<std::string>& args) {
     execv(FRAMECMP_BINARY, argv.data());
     _exit(127);
   }
+  return pid;
+}
+
+// Peak memory of a run, in KiB; -1 when it failed.
+long peak_memory(const std::vector<std::string>& args) {
   int status = 0;
   rusage usage{};
-  wait4(pid, &status, 0, &usage);
+  wait4(start_quietly(args), &status, 0, &usage);
   return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? usage.ru_maxrss : -1;
 }
 
@@ -1298,18 +1306,7 @@ TEST_F(Cli, InterruptedPictureLeavesNoTemporaryFile) {
                                          "--frames=1",       "--pix-fmt=gray",
                                          "--size=4096x4096", "/dev/urandom",
                                          "/dev/zero"};
-  std::vector<std::string> all{FRAMECMP_BINARY};
-  all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : all) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(open("/dev/null", O_WRONLY), 1);
-    dup2(open("/dev/null", O_WRONLY), 2);
-    execv(FRAMECMP_BINARY, argv.data());
-    _exit(127);
-  }
+  const pid_t pid = start_quietly(args);
   alignas(inotify_event) char events[4096];
   bool created = false;
   while (!created) {
@@ -1335,8 +1332,7 @@ TEST_F(Cli, InterruptedPictureLeavesNoTemporaryFile) {
   small[4] = "--size=256x256";
   const Result got = run(small, limited);
   EXPECT_EQ(got.status, 1);
-  EXPECT_NE(got.err.find("\nCannot write image \"" + path("d.png") + "\"!\n\n"),
-            std::string::npos);
+  EXPECT_NE(got.err.find("\nCannot write image \"" + path("d.png") + "\"!\n\n"), std::string::npos);
   EXPECT_FALSE(leftovers());
 }
 

@@ -51,7 +51,7 @@ TEST(MeasureReport, TotalsPast64BitsStayExact) {
   ASSERT_TRUE(json.finish(outcome));
   ASSERT_TRUE(text.finish(false));
   const SseTotal& total = json.totals()[0].sse;
-  EXPECT_EQ(total.high, 1u);  // 6 * frame_sse = 2^64 + a remainder
+  EXPECT_EQ(total.high, 1u);                  // 6 * frame_sse = 2^64 + a remainder
   EXPECT_EQ(total.low, frame_sse * kFrames);  // the remainder, modulo 2^64
   // Every sample off by the largest amount: PSNR is 0, not the 18.65 dB of a wrapped sum.
   EXPECT_NE(text_out.text.find("total    6442254336 65535    0.00\n"), std::string::npos)

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "command_line.h"
 
@@ -28,8 +29,7 @@ TEST(Y4mHeader, ParsesSizeAndColourSpace) {
       {"YUV4MPEG2 W0 H4", 0, 0, nullptr, "a width that is no positive number (W0)"},
       {"YUV4MPEG2 W4 Habc", 0, 0, nullptr, "a height that is no positive number (Habc)"},
       {"YUV4MPEG2 W-4 H4", 0, 0, nullptr, "a width that is no positive number (W-4)"},
-      {"YUV4MPEG2 W99999999999 H4", 0, 0, nullptr,
-       "a width that is too large (W99999999999)"},
+      {"YUV4MPEG2 W99999999999 H4", 0, 0, nullptr, "a width that is too large (W99999999999)"},
       {"YUV4MPEG2 W4 H2147483648", 0, 0, nullptr, "a height that is too large (H2147483648)"},
       {"YUV4MPEG2 W2147483647 H1", 2147483647, 1, "yuv420p", ""},
       {"YUV4MPEG2 W4 H4 C411", 0, 0, nullptr, "an unknown colour space (C411)"},
@@ -51,19 +51,22 @@ TEST(Y4mHeader, ParsesSizeAndColourSpace) {
 
 // Every colour space of the C tag, and the pixel format it is.
 TEST(Y4mHeader, EveryColourSpace) {
-  const std::pair<const char*, const char*> spaces[] = {
-      {"420jpeg", "yuv420p"},    {"420paldv", "yuv420p"},   {"420mpeg2", "yuv420p"},
-      {"420", "yuv420p"},        {"422", "yuv422p"},        {"444", "yuv444p"},
-      {"mono", "gray"},          {"420p9", "yuv420p9le"},   {"422p9", "yuv422p9le"},
-      {"444p9", "yuv444p9le"},   {"420p10", "yuv420p10le"}, {"422p10", "yuv422p10le"},
-      {"444p10", "yuv444p10le"}, {"420p12", "yuv420p12le"}, {"422p12", "yuv422p12le"},
-      {"444p12", "yuv444p12le"}, {"420p14", "yuv420p14le"}, {"422p14", "yuv422p14le"},
-      {"444p14", "yuv444p14le"}, {"420p16", "yuv420p16le"}, {"422p16", "yuv422p16le"},
-      {"444p16", "yuv444p16le"}, {"mono10", "gray10le"},    {"mono12", "gray12le"},
+  std::vector<std::pair<std::string, std::string>> spaces = {
+      {"420jpeg", "yuv420p"}, {"420paldv", "yuv420p"}, {"420mpeg2", "yuv420p"},
+      {"420", "yuv420p"},     {"422", "yuv422p"},      {"444", "yuv444p"},
+      {"mono", "gray"},       {"mono10", "gray10le"},  {"mono12", "gray12le"},
       {"mono16", "gray16le"},
   };
+  // The deep ones: "422p14" is yuv422p14le, for every subsampling and depth.
+  for (const char* sampling : {"420", "422", "444"}) {
+    for (const char* depth : {"9", "10", "12", "14", "16"}) {
+      spaces.emplace_back(std::string(sampling) + "p" + depth,
+                          std::string("yuv") + sampling + "p" + depth + "le");
+    }
+  }
+  ASSERT_EQ(spaces.size(), 25u);
   for (const auto& [tag, format] : spaces) {
-    const Y4mHeaderResult result = parse_y4m_header(std::string("YUV4MPEG2 W4 H2 C") + tag);
+    const Y4mHeaderResult result = parse_y4m_header("YUV4MPEG2 W4 H2 C" + tag);
     ASSERT_TRUE(result.header.has_value()) << tag;
     EXPECT_EQ(result.header->format.name, format) << tag;
   }
