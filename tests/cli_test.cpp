@@ -1292,7 +1292,9 @@ TEST_F(Cli, JsonOfAnyLengthInConstantMemory) {
   const long short_run = peak("10");
   const long long_run = peak("100000");
   ASSERT_GT(short_run, 0);
-  EXPECT_LE(long_run, short_run + 256) << "KiB";
+  // 2 MiB of slack for the loader and the page cache's accounting; a record kept per frame
+  // would take 100 MiB or more.
+  EXPECT_LE(long_run, short_run + 2048) << "KiB";
 }
 
 // A signal while the picture is written leaves no temporary file, and the process ends
