@@ -1,8 +1,9 @@
 // The per-sample kernels of the walk, one instantiation per sample layout: finding the
 // next sample that differs by more than a tolerance, and the statistics of a run of
 // samples (count beyond the tolerance, largest difference, sum of squared differences).
-// Each is a plain loop over fixed-size blocks with an SSE2 version of the block step for
-// the contiguous layouts; the tests keep a sample-by-sample model beside them as the oracle.
+// Each is a plain loop over fixed-size blocks whose block step has SSE2 and AVX2 versions
+// for the contiguous layouts, chosen at run time; the kernel test holds every level to a
+// sample-by-sample model.
 #ifndef FRAMECMP_SAMPLE_KERNELS_H_
 #define FRAMECMP_SAMPLE_KERNELS_H_
 
@@ -13,8 +14,11 @@
 
 #include "pixel_format.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+// x86 builds carry SSE2 and AVX2 steps, chosen at run time; FRAMECMP_NO_SIMD builds the
+// plain steps alone.
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__SSE2__) && !defined(FRAMECMP_NO_SIMD)
+#define FRAMECMP_X86_SIMD 1
+#include <immintrin.h>
 #endif
 
 namespace framecmp {
@@ -63,163 +67,239 @@ struct SampleStats {
   }
 };
 
-// SSE2 versions of the block kernels for the contiguous layouts (one byte, two bytes in
-// either order), which the compiler's own vectorisation of the plain loops runs at a
-// quarter of the width. Each answers false where it has no version: the plain loop runs.
-// The plain version of simd::any_beyond, and its fallback.
+// --- The block steps, one per instruction set ---------------------------------------------
+//
+// The contiguous layouts (one byte, two bytes in either order) have SSE2 and AVX2 versions
+// of the two block steps, chosen at run time from what the CPU has; the plain versions
+// beside them are the fallback and the model that the kernel test holds each level to.
+
+// Instruction sets of the block steps; each level includes those below it.
+enum class KernelLevel : std::uint8_t { kPlain, kSse2, kAvx2 };
+
+// The best level this CPU and this build have; detected once.
+KernelLevel supported_kernel_level();
+
+// Lowers the level every kernel uses from now on (never above the supported one); for the
+// kernel test, which runs each level against the plain one. Not thread-safe.
+void limit_kernel_level(KernelLevel level);
+
+namespace kernel_detail {
+extern KernelLevel g_active_level;  // what the kernels use: supported_kernel_level() or lower
+}  // namespace kernel_detail
+
+inline KernelLevel active_kernel_level() {
+  return kernel_detail::g_active_level;
+}
+
+// Samples a block of the tolerance search holds: blocks are tested whole first.
+inline constexpr std::size_t kSearchBlock = 64;
+
+// The plain step of the tolerance search: from byte `begin`, past every whole block of
+// kSearchBlock samples in which no pair differs by more than `tolerance`; returns the
+// first byte of the block where one does, or of the rest shorter than a block.
 template <class Kind>
-bool any_beyond_plain(const std::uint8_t* a, const std::uint8_t* b, const std::size_t count,
-                      const std::uint32_t tolerance) {
+std::size_t skip_within_plain(const std::uint8_t* a, const std::uint8_t* b, std::size_t begin,
+                              const std::size_t end, const std::uint32_t tolerance) {
+  constexpr std::size_t kBytes = kSearchBlock * Kind::kStride;
+  for (; end - begin >= kBytes; begin += kBytes) {
+    std::uint32_t beyond = 0;
+    for (std::size_t i = begin; i < begin + kBytes; i += Kind::kStride) {
+      beyond |= absolute_difference(Kind::load(a + i), Kind::load(b + i)) > tolerance;
+    }
+    if (beyond != 0) break;
+  }
+  return begin;
+}
+
+// The plain step of the statistics: adds the statistics of `count` samples at a and b.
+template <class Kind>
+void add_stats_plain(const std::uint8_t* a, const std::uint8_t* b, const std::size_t count,
+                     const std::uint32_t tolerance, SampleStats& stats) {
+  // At most 4096 squares of 8-bit differences a call fit in 32 bits; wider ones use 64.
+  using Sum = std::conditional_t<Kind::kMaxValue <= 255, std::uint32_t, std::uint64_t>;
+  Sum sse = 0;
+  std::uint32_t max_abs = 0;
   std::uint32_t beyond = 0;
   for (std::size_t i = 0; i < count * Kind::kStride; i += Kind::kStride) {
-    beyond |= absolute_difference(Kind::load(a + i), Kind::load(b + i)) > tolerance;
+    const std::uint32_t d = absolute_difference(Kind::load(a + i), Kind::load(b + i));
+    sse += Sum{d} * d;
+    max_abs = d > max_abs ? d : max_abs;
+    beyond += d > tolerance;
   }
-  return beyond != 0;
+  stats.add({beyond, max_abs, sse});
 }
 
 namespace simd {
-
-#if defined(__SSE2__)
-
-// |a - b| of 16 one-byte or 8 two-byte lanes; two-byte lanes in file order `big`.
-template <class Kind>
-inline __m128i absolute_differences(const std::uint8_t* a, const std::uint8_t* b) {
-  __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
-  __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
-  if constexpr (std::is_same_v<Kind, OneByte>) {
-    return _mm_or_si128(_mm_subs_epu8(x, y), _mm_subs_epu8(y, x));
-  } else {
-    if constexpr (std::is_same_v<Kind, TwoBytesBig>) {
-      x = _mm_or_si128(_mm_slli_epi16(x, 8), _mm_srli_epi16(x, 8));
-      y = _mm_or_si128(_mm_slli_epi16(y, 8), _mm_srli_epi16(y, 8));
-    }
-    return _mm_or_si128(_mm_subs_epu16(x, y), _mm_subs_epu16(y, x));
-  }
-}
 
 template <class Kind>
 constexpr bool kHasSimd = std::is_same_v<Kind, OneByte> || std::is_same_v<Kind, TwoBytesLittle> ||
                           std::is_same_v<Kind, TwoBytesBig>;
 
-// Lanes above the tolerance: the tolerance saturated to the lane's range.
-template <class Kind>
-inline __m128i tolerance_lanes(const std::uint32_t tolerance) {
-  if constexpr (std::is_same_v<Kind, OneByte>) {
-    return _mm_set1_epi8(static_cast<char>(tolerance > 255 ? 255 : tolerance));
-  } else {
-    return _mm_set1_epi16(static_cast<short>(tolerance > 65535 ? 65535 : tolerance));
+#if defined(FRAMECMP_X86_SIMD)
+
+// One vector type and its operations per instruction set, so that each step is written
+// once for both (sample_kernels_steps.inc).
+struct Sse2 {
+  using Vector = __m128i;
+  static constexpr std::size_t kBytes = 16;
+  [[gnu::always_inline]] static Vector load(const std::uint8_t* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
   }
-}
-
-template <class Kind>
-inline __m128i above(const __m128i d, const __m128i tolerance) {
-  if constexpr (std::is_same_v<Kind, OneByte>) return _mm_subs_epu8(d, tolerance);
-  return _mm_subs_epu16(d, tolerance);
-}
-
-// True when a sample among the `count` (a multiple of 64) at a and b differs by more than
-// the tolerance.
-template <class Kind>
-inline bool any_beyond(const std::uint8_t* a, const std::uint8_t* b, const std::size_t count,
-                       const std::uint32_t tolerance) {
-  if constexpr (!kHasSimd<Kind>) {
-    return any_beyond_plain<Kind>(a, b, count, tolerance);
-  } else {
-    const __m128i limit = tolerance_lanes<Kind>(tolerance);
-    __m128i any = _mm_setzero_si128();
-    for (std::size_t i = 0; i < count * Kind::kStride; i += 16) {
-      any = _mm_or_si128(any, above<Kind>(absolute_differences<Kind>(a + i, b + i), limit));
-    }
-    return _mm_movemask_epi8(_mm_cmpeq_epi8(any, _mm_setzero_si128())) != 0xFFFF;
+  [[gnu::always_inline]] static Vector zero() { return _mm_setzero_si128(); }
+  [[gnu::always_inline]] static Vector bytes(const std::uint8_t v) {
+    return _mm_set1_epi8(static_cast<char>(v));
   }
-}
-
-// Adds the statistics of `count` samples to `stats`; false when Kind has no version or
-// count is not a multiple of the vector's samples.
-template <class Kind>
-inline bool add_block_stats(const std::uint8_t* a, const std::uint8_t* b, const std::size_t count,
-                            const std::uint32_t tolerance, SampleStats& stats) {
-  if constexpr (!kHasSimd<Kind>) {
-    return false;
-  } else {
-    constexpr std::size_t kLanes = 16 / Kind::kStride;
-    if (count % kLanes != 0) return false;
-    const __m128i limit = tolerance_lanes<Kind>(tolerance);
-    const __m128i zero = _mm_setzero_si128();
-    __m128i max = zero;
-    __m128i sse = zero;     // 32-bit lanes for one-byte samples, 64-bit lanes for two-byte ones
-    __m128i within = zero;  // samples within the tolerance, in two 64-bit lanes
-    const __m128i one = std::is_same_v<Kind, OneByte> ? _mm_set1_epi8(1) : _mm_set1_epi16(1);
-    for (std::size_t i = 0; i < count * Kind::kStride; i += 16) {
-      const __m128i d = absolute_differences<Kind>(a + i, b + i);
-      const __m128i over = above<Kind>(d, limit);
-      if constexpr (std::is_same_v<Kind, OneByte>) {
-        within = _mm_add_epi64(within,
-                               _mm_sad_epu8(_mm_and_si128(_mm_cmpeq_epi8(over, zero), one), zero));
-        max = _mm_max_epu8(max, d);
-        // Squares of 16-bit lanes, summed in pairs: at most 2 * 255^2 per lane and step, so
-        // a 4096-sample block cannot overflow the 32-bit lanes.
-        sse = _mm_add_epi32(sse,
-                            _mm_madd_epi16(_mm_unpacklo_epi8(d, zero), _mm_unpacklo_epi8(d, zero)));
-        sse = _mm_add_epi32(sse,
-                            _mm_madd_epi16(_mm_unpackhi_epi8(d, zero), _mm_unpackhi_epi8(d, zero)));
-      } else {
-        within = _mm_add_epi64(within,
-                               _mm_sad_epu8(_mm_and_si128(_mm_cmpeq_epi16(over, zero), one), zero));
-        max = _mm_add_epi16(_mm_subs_epu16(max, d), d);  // max of unsigned 16-bit lanes
-        const __m128i low = _mm_mullo_epi16(d, d);
-        const __m128i high = _mm_mulhi_epu16(d, d);
-        const __m128i squares_lo = _mm_unpacklo_epi16(low, high);  // four 32-bit squares
-        const __m128i squares_hi = _mm_unpackhi_epi16(low, high);
-        sse = _mm_add_epi64(sse, _mm_unpacklo_epi32(squares_lo, zero));
-        sse = _mm_add_epi64(sse, _mm_unpackhi_epi32(squares_lo, zero));
-        sse = _mm_add_epi64(sse, _mm_unpacklo_epi32(squares_hi, zero));
-        sse = _mm_add_epi64(sse, _mm_unpackhi_epi32(squares_hi, zero));
-      }
-    }
-    alignas(16) std::uint8_t max_lanes[16];
-    _mm_store_si128(reinterpret_cast<__m128i*>(max_lanes), max);
-    alignas(16) std::uint64_t sums[2];
-    _mm_store_si128(reinterpret_cast<__m128i*>(sums), sse);
-    alignas(16) std::uint64_t within_lanes[2];
-    _mm_store_si128(reinterpret_cast<__m128i*>(within_lanes), within);
-    SampleStats block;
-    block.beyond = count - within_lanes[0] - within_lanes[1];
-    if constexpr (std::is_same_v<Kind, OneByte>) {
-      alignas(16) std::uint32_t lanes[4];
-      _mm_store_si128(reinterpret_cast<__m128i*>(lanes), sse);
-      block.sse = std::uint64_t{lanes[0]} + lanes[1] + lanes[2] + lanes[3];
-      for (const std::uint8_t lane : max_lanes)
-        block.max_abs = lane > block.max_abs ? lane : block.max_abs;
-    } else {
-      block.sse = sums[0] + sums[1];
-      for (std::size_t lane = 0; lane < 16; lane += 2) {
-        const std::uint32_t value = max_lanes[lane] | std::uint32_t{max_lanes[lane + 1]} << 8;
-        block.max_abs = value > block.max_abs ? value : block.max_abs;
-      }
-    }
-    stats.add(block);
-    return true;
+  [[gnu::always_inline]] static Vector words(const std::uint16_t v) {
+    return _mm_set1_epi16(static_cast<short>(v));
   }
-}
+  [[gnu::always_inline]] static Vector or_(Vector x, Vector y) { return _mm_or_si128(x, y); }
+  [[gnu::always_inline]] static Vector and_(Vector x, Vector y) { return _mm_and_si128(x, y); }
+  [[gnu::always_inline]] static Vector subs_u8(Vector x, Vector y) { return _mm_subs_epu8(x, y); }
+  [[gnu::always_inline]] static Vector subs_u16(Vector x, Vector y) { return _mm_subs_epu16(x, y); }
+  [[gnu::always_inline]] static Vector shl16(Vector x) { return _mm_slli_epi16(x, 8); }
+  [[gnu::always_inline]] static Vector shr16(Vector x) { return _mm_srli_epi16(x, 8); }
+  [[gnu::always_inline]] static Vector eq8(Vector x, Vector y) { return _mm_cmpeq_epi8(x, y); }
+  [[gnu::always_inline]] static Vector eq16(Vector x, Vector y) { return _mm_cmpeq_epi16(x, y); }
+  [[gnu::always_inline]] static Vector max_u8(Vector x, Vector y) { return _mm_max_epu8(x, y); }
+  [[gnu::always_inline]] static Vector sad(Vector x) { return _mm_sad_epu8(x, zero()); }
+  [[gnu::always_inline]] static Vector add32(Vector x, Vector y) { return _mm_add_epi32(x, y); }
+  [[gnu::always_inline]] static Vector add64(Vector x, Vector y) { return _mm_add_epi64(x, y); }
+  [[gnu::always_inline]] static Vector add16(Vector x, Vector y) { return _mm_add_epi16(x, y); }
+  [[gnu::always_inline]] static Vector madd(Vector x) { return _mm_madd_epi16(x, x); }
+  [[gnu::always_inline]] static Vector lo8(Vector x) { return _mm_unpacklo_epi8(x, zero()); }
+  [[gnu::always_inline]] static Vector hi8(Vector x) { return _mm_unpackhi_epi8(x, zero()); }
+  [[gnu::always_inline]] static Vector lo16(Vector x, Vector y) { return _mm_unpacklo_epi16(x, y); }
+  [[gnu::always_inline]] static Vector hi16(Vector x, Vector y) { return _mm_unpackhi_epi16(x, y); }
+  [[gnu::always_inline]] static Vector lo32(Vector x) { return _mm_unpacklo_epi32(x, zero()); }
+  [[gnu::always_inline]] static Vector hi32(Vector x) { return _mm_unpackhi_epi32(x, zero()); }
+  [[gnu::always_inline]] static Vector mullo16(Vector x) { return _mm_mullo_epi16(x, x); }
+  [[gnu::always_inline]] static Vector mulhi16(Vector x) { return _mm_mulhi_epu16(x, x); }
+  [[gnu::always_inline]] static bool all_zero(Vector x) {
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(x, zero())) == 0xFFFF;
+  }
+  [[gnu::always_inline]] static void store(std::uint8_t* p, Vector x) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), x);
+  }
+};
 
+// Everything between these is compiled for AVX2 (the CPU is asked before any of it runs).
+#if defined(__clang__)
+#define FRAMECMP_BEGIN_AVX2 \
+  _Pragma("clang attribute push(__attribute__((target(\"avx2\"))), apply_to = function)")
+#define FRAMECMP_END_AVX2 _Pragma("clang attribute pop")
 #else
-
-template <class Kind>
-inline bool any_beyond(const std::uint8_t* a, const std::uint8_t* b, const std::size_t count,
-                       const std::uint32_t tolerance) {
-  return any_beyond_plain<Kind>(a, b, count, tolerance);
-}
-
-template <class Kind>
-inline bool add_block_stats(const std::uint8_t*, const std::uint8_t*, std::size_t, std::uint32_t,
-                            SampleStats&) {
-  return false;
-}
-
+#define FRAMECMP_BEGIN_AVX2 _Pragma("GCC push_options") _Pragma("GCC target(\"avx2\")")
+#define FRAMECMP_END_AVX2 _Pragma("GCC pop_options")
 #endif
 
+FRAMECMP_BEGIN_AVX2
+#define FRAMECMP_AVX2 [[gnu::always_inline]]
+struct Avx2 {
+  using Vector = __m256i;
+  static constexpr std::size_t kBytes = 32;
+  FRAMECMP_AVX2 static Vector load(const std::uint8_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  }
+  FRAMECMP_AVX2 static Vector zero() { return _mm256_setzero_si256(); }
+  FRAMECMP_AVX2 static Vector bytes(const std::uint8_t v) {
+    return _mm256_set1_epi8(static_cast<char>(v));
+  }
+  FRAMECMP_AVX2 static Vector words(const std::uint16_t v) {
+    return _mm256_set1_epi16(static_cast<short>(v));
+  }
+  FRAMECMP_AVX2 static Vector or_(Vector x, Vector y) { return _mm256_or_si256(x, y); }
+  FRAMECMP_AVX2 static Vector and_(Vector x, Vector y) { return _mm256_and_si256(x, y); }
+  FRAMECMP_AVX2 static Vector subs_u8(Vector x, Vector y) { return _mm256_subs_epu8(x, y); }
+  FRAMECMP_AVX2 static Vector subs_u16(Vector x, Vector y) { return _mm256_subs_epu16(x, y); }
+  FRAMECMP_AVX2 static Vector shl16(Vector x) { return _mm256_slli_epi16(x, 8); }
+  FRAMECMP_AVX2 static Vector shr16(Vector x) { return _mm256_srli_epi16(x, 8); }
+  FRAMECMP_AVX2 static Vector eq8(Vector x, Vector y) { return _mm256_cmpeq_epi8(x, y); }
+  FRAMECMP_AVX2 static Vector eq16(Vector x, Vector y) { return _mm256_cmpeq_epi16(x, y); }
+  FRAMECMP_AVX2 static Vector max_u8(Vector x, Vector y) { return _mm256_max_epu8(x, y); }
+  FRAMECMP_AVX2 static Vector sad(Vector x) { return _mm256_sad_epu8(x, zero()); }
+  FRAMECMP_AVX2 static Vector add32(Vector x, Vector y) { return _mm256_add_epi32(x, y); }
+  FRAMECMP_AVX2 static Vector add64(Vector x, Vector y) { return _mm256_add_epi64(x, y); }
+  FRAMECMP_AVX2 static Vector add16(Vector x, Vector y) { return _mm256_add_epi16(x, y); }
+  FRAMECMP_AVX2 static Vector madd(Vector x) { return _mm256_madd_epi16(x, x); }
+  FRAMECMP_AVX2 static Vector lo8(Vector x) { return _mm256_unpacklo_epi8(x, zero()); }
+  FRAMECMP_AVX2 static Vector hi8(Vector x) { return _mm256_unpackhi_epi8(x, zero()); }
+  FRAMECMP_AVX2 static Vector lo16(Vector x, Vector y) { return _mm256_unpacklo_epi16(x, y); }
+  FRAMECMP_AVX2 static Vector hi16(Vector x, Vector y) { return _mm256_unpackhi_epi16(x, y); }
+  FRAMECMP_AVX2 static Vector lo32(Vector x) { return _mm256_unpacklo_epi32(x, zero()); }
+  FRAMECMP_AVX2 static Vector hi32(Vector x) { return _mm256_unpackhi_epi32(x, zero()); }
+  FRAMECMP_AVX2 static Vector mullo16(Vector x) { return _mm256_mullo_epi16(x, x); }
+  FRAMECMP_AVX2 static Vector mulhi16(Vector x) { return _mm256_mulhi_epu16(x, x); }
+  FRAMECMP_AVX2 static bool all_zero(Vector x) { return _mm256_testz_si256(x, x) != 0; }
+  FRAMECMP_AVX2 static void store(std::uint8_t* p, Vector x) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), x);
+  }
+};
+#undef FRAMECMP_AVX2
+FRAMECMP_END_AVX2
+
+// The steps of each instruction set. The AVX2 ones, and the AVX2 vector type, are compiled
+// for that target alone; they run only when the CPU has it.
+namespace sse2 {
+using V = Sse2;
+#include "sample_kernels_steps.inc"
+}  // namespace sse2
+
+FRAMECMP_BEGIN_AVX2
+namespace avx2 {
+using V = Avx2;
+#include "sample_kernels_steps.inc"
+}  // namespace avx2
+FRAMECMP_END_AVX2
+
+#endif  // FRAMECMP_X86_SIMD
+
 }  // namespace simd
+
+// The tolerance search's block step at the active level.
+template <class Kind>
+std::size_t skip_within_tolerance(const std::uint8_t* a, const std::uint8_t* b,
+                                  const std::size_t begin, const std::size_t end,
+                                  const std::uint32_t tolerance) {
+#if defined(FRAMECMP_X86_SIMD)
+  if constexpr (simd::kHasSimd<Kind>) {
+    switch (active_kernel_level()) {
+      case KernelLevel::kAvx2:
+        return simd::avx2::skip_within<Kind>(a, b, begin, end, tolerance);
+      case KernelLevel::kSse2:
+        return simd::sse2::skip_within<Kind>(a, b, begin, end, tolerance);
+      case KernelLevel::kPlain:
+        break;
+    }
+  }
+#endif
+  return skip_within_plain<Kind>(a, b, begin, end, tolerance);
+}
+
+// The statistics' block step at the active level: the statistics of `count` samples
+// (at most 4096) added to `stats`.
+template <class Kind>
+void add_block_stats(const std::uint8_t* a, const std::uint8_t* b, const std::size_t count,
+                     const std::uint32_t tolerance, SampleStats& stats) {
+  std::size_t done = 0;
+#if defined(FRAMECMP_X86_SIMD)
+  if constexpr (simd::kHasSimd<Kind>) {
+    switch (active_kernel_level()) {
+      case KernelLevel::kAvx2:
+        done = simd::avx2::add_stats<Kind>(a, b, count, tolerance, stats);
+        break;
+      case KernelLevel::kSse2:
+        done = simd::sse2::add_stats<Kind>(a, b, count, tolerance, stats);
+        break;
+      case KernelLevel::kPlain:
+        break;
+    }
+  }
+#endif
+  if (done < count) {
+    const std::size_t at = done * Kind::kStride;
+    add_stats_plain<Kind>(a + at, b + at, count - done, tolerance, stats);
+  }
+}
 
 // Byte offset of the first sample in [begin, end) whose values in `a` and `b` differ by
 // more than `tolerance`, or `end`. `begin` is a sample's first byte; `end` is the end of the
@@ -229,13 +309,8 @@ template <class Kind>
 std::size_t find_beyond_tolerance(const std::uint8_t* const a, const std::uint8_t* const b,
                                   std::size_t begin, const std::size_t end,
                                   const std::uint32_t tolerance) {
-  constexpr std::size_t kBlock = 64;  // samples
-  constexpr std::size_t kBlockBytes = kBlock * Kind::kStride;
-  while (end - begin >= kBlockBytes) {
-    if (simd::any_beyond<Kind>(a + begin, b + begin, kBlock, tolerance)) break;
-    begin += kBlockBytes;
-  }
-  for (; begin < end; begin += Kind::kStride) {
+  for (begin = skip_within_tolerance<Kind>(a, b, begin, end, tolerance); begin < end;
+       begin += Kind::kStride) {
     if (absolute_difference(Kind::load(a + begin), Kind::load(b + begin)) > tolerance) {
       return begin;
     }
@@ -249,27 +324,14 @@ template <class Kind>
 void accumulate_stats(const std::uint8_t* const a, const std::uint8_t* const b,
                       const std::size_t begin, const std::size_t count,
                       const std::uint32_t tolerance, SampleStats& stats) {
-  // 4096 squares of 8-bit differences fit in 32 bits; two-byte ones are summed in 64.
-  constexpr std::size_t kBlock = 4096;
-  using Sum = std::conditional_t<Kind::kMaxValue <= 255, std::uint32_t, std::uint64_t>;
+  constexpr std::size_t kBlock = 4096;  // samples: the plain step's 32-bit sums stay exact
   for (std::size_t first = 0; first < count; first += kBlock) {
     const std::size_t n = count - first < kBlock ? count - first : kBlock;
     const std::size_t at = begin + first * Kind::kStride;
     const std::size_t bytes =
         (n - 1) * Kind::kStride + (Kind::kOddBytesAreOther ? 1 : Kind::kStride);
     if (std::memcmp(a + at, b + at, bytes) == 0) continue;
-    if (simd::add_block_stats<Kind>(a + at, b + at, n, tolerance, stats)) continue;
-    Sum sse = 0;
-    std::uint32_t max_abs = 0;
-    std::uint32_t beyond = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-      const std::uint32_t d = absolute_difference(Kind::load(a + at + i * Kind::kStride),
-                                                  Kind::load(b + at + i * Kind::kStride));
-      sse += Sum{d} * d;
-      max_abs = d > max_abs ? d : max_abs;
-      beyond += d > tolerance;
-    }
-    stats.add({beyond, max_abs, sse});
+    add_block_stats<Kind>(a + at, b + at, n, tolerance, stats);
   }
 }
 
