@@ -52,6 +52,8 @@ class ReportWriter {
 
   // Hands the buffered lines to the sink. Returns false once any write has failed.
   bool flush();
+  // Drops the buffered lines: they are no result.
+  void discard() { used_ = 0; }
   bool failed() const { return failed_; }
 
  private:

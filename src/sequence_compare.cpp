@@ -185,8 +185,9 @@ bool pair_plane_equal(const FrameGeometry& geometry, const std::uint8_t* test,
 }
 
 // Reports the differing samples of one frame pair, plane by plane, until `cap` lines were
-// written over the run or the report fails. `equal_prefix` leading bytes of the frames are
-// known to be equal already. Returns the number of samples reported.
+// written over the run or the report fails; the caller hands the frame's lines on. `equal_prefix`
+// leading bytes of the frames are known to be equal already. Returns the number of samples
+// reported.
 std::int64_t walk_frame(const FrameWalk& walk, const std::array<PlaneWalker, 3>& walkers,
                         const std::size_t equal_prefix, std::int64_t& mismatches,
                         ReportWriter& report) {
@@ -205,9 +206,6 @@ std::int64_t walk_frame(const FrameWalk& walk, const std::array<PlaneWalker, 3>&
   }
   report.advance(state.out);
   const std::int64_t found = state.mismatches - mismatches;
-  // A frame's lines go out when the frame ends, so that a reader of a slow pipe sees each
-  // bad frame at once and an interrupted run keeps every finished frame's lines.
-  if (found > 0) report.flush();
   mismatches = state.mismatches;
   return found;
 }
@@ -229,6 +227,21 @@ RunEnd end_of_input(const ReadResult& test, const ReadResult& ref, const std::ui
                                                                : RunEnd::kPartialDiffers;
 }
 
+// True (with the read failure in `outcome`) when bytes of a mapped file were compared that
+// could not be read after all: the file shrank, and what was compared is void.
+bool lost_view(const FrameSource& test, const FrameSource& ref, ComparisonOutcome& outcome) {
+  if (test.view_lost()) {
+    outcome.end = RunEnd::kTestReadFailed;
+  } else if (ref.view_lost()) {
+    outcome.end = RunEnd::kRefReadFailed;
+  } else {
+    return false;
+  }
+  outcome.test_partial = outcome.ref_partial = false;
+  outcome.test_tail = outcome.ref_tail = 0;
+  return true;
+}
+
 // Reads frame pairs and hands each whole one to `on_frame(pair, outcome)`, which returns
 // false to stop the run (after setting outcome.end). Counts frames and ends the run at
 // the end of the input or at the frame limit.
@@ -245,7 +258,8 @@ ComparisonOutcome run_frames(const FrameGeometry& geometry, const CompareOptions
     }
     const PairRead pair = read_frame_pair(test, ref, test_buffer, ref_buffer, frame_size);
     if (pair.test.bytes != frame_size || pair.ref.bytes != frame_size) {
-      outcome.end = end_of_input(pair.test, pair.ref, test_buffer, ref_buffer);
+      outcome.end = end_of_input(pair.test, pair.ref, pair.test_data, pair.ref_data);
+      if (lost_view(test, ref, outcome)) return outcome;
       // Only a read that reached the end of its input can hold a partial last frame.
       outcome.test_partial = pair.test.bytes < frame_size && !pair.test.failed &&
                              (pair.test.bytes > 0 || pair.test.frame_begun);
@@ -256,6 +270,7 @@ ComparisonOutcome run_frames(const FrameGeometry& geometry, const CompareOptions
       return outcome;
     }
     const bool go_on = on_frame(pair, outcome);
+    if (lost_view(test, ref, outcome)) return outcome;
     ++outcome.frames_compared;
     if (!go_on) return outcome;
   }
@@ -327,21 +342,29 @@ ComparisonOutcome compare_sequences(const FrameGeometry& geometry, const Compare
       geometry, options, test_buffer, ref_buffer, test, ref,
       [&](const PairRead& pair, ComparisonOutcome& outcome) {
         const std::int64_t index = options.first_frame + outcome.frames_compared;
+        const std::uint8_t* const test_frame = pair.test_data;
+        const std::uint8_t* const ref_frame = pair.ref_data;
         if (pair.equal_prefix == frame_size) {
           if (options.observer != nullptr)
-            options.observer->frame(index, test_buffer, ref_buffer, false);
+            options.observer->frame(index, test_frame, ref_frame, false);
           return true;
         }
-        const FrameWalk walk{geometry,    index,
-                             cap,         static_cast<std::uint32_t>(options.tolerance),
-                             test_buffer, ref_buffer};
+        const FrameWalk walk{geometry,   index,
+                             cap,        static_cast<std::uint32_t>(options.tolerance),
+                             test_frame, ref_frame};
         const std::int64_t found =
             walk_frame(walk, walkers, pair.equal_prefix, outcome.mismatches, report);
-        count_frame(
-            outcome, options, static_cast<std::uint64_t>(found),
-            tolerant && found == 0 && std::memcmp(test_buffer, ref_buffer, frame_size) != 0);
+        if (test.view_lost() || ref.view_lost()) {
+          report.discard();  // lines of a frame that could not be read are no result
+          return false;
+        }
+        // A frame's lines go out when the frame ends, so that a reader of a slow pipe sees
+        // each bad frame at once and an interrupted run keeps every finished frame's lines.
+        if (found > 0) report.flush();
+        count_frame(outcome, options, static_cast<std::uint64_t>(found),
+                    tolerant && found == 0 && std::memcmp(test_frame, ref_frame, frame_size) != 0);
         if (options.observer != nullptr) {
-          options.observer->frame(index, test_buffer, ref_buffer, found > 0);
+          options.observer->frame(index, test_frame, ref_frame, found > 0);
         }
         // Nothing is read once the limit's lines are out (a pipe's writer may never send
         // the next frame) or once the report is lost (reading on would serve nothing).
@@ -376,7 +399,7 @@ ComparisonOutcome measure_sequences(const FrameGeometry& geometry, const Compare
         if (pair.equal_prefix < frame_size) {
           // An equal plane has all-zero statistics without arithmetic.
           const bool pairs_equal =
-              pair_plane_equal(geometry, test_buffer, ref_buffer, pair.equal_prefix);
+              pair_plane_equal(geometry, pair.test_data, pair.ref_data, pair.equal_prefix);
           for (std::size_t p = 0; p < geometry.plane_count; ++p) {
             const PlaneLayout& plane = geometry.planes[p];
             if ((plane.in_pair_plane && pairs_equal) ||
@@ -384,21 +407,22 @@ ComparisonOutcome measure_sequences(const FrameGeometry& geometry, const Compare
               continue;
             }
             SampleStats& stats = measure.planes[p];
-            kernels[p].stats(test_buffer, ref_buffer, static_cast<std::size_t>(plane.offset),
+            kernels[p].stats(pair.test_data, pair.ref_data, static_cast<std::size_t>(plane.offset),
                              static_cast<std::size_t>(std::int64_t{plane.width} * plane.height),
                              tolerance, stats);
             bytes_differ = bytes_differ || stats.sse > 0;
             beyond += stats.beyond;
             if (stats.beyond > 0 && !first) {
-              first = locate_first(geometry, plane, kernels[p], measure.frame, test_buffer,
-                                   ref_buffer, tolerance);
+              first = locate_first(geometry, plane, kernels[p], measure.frame, pair.test_data,
+                                   pair.ref_data, tolerance);
             }
           }
         }
         outcome.mismatches += static_cast<std::int64_t>(beyond);
         count_frame(outcome, options, beyond, bytes_differ);
+        if (test.view_lost() || ref.view_lost()) return false;  // no result: see lost_view
         if (options.observer != nullptr) {
-          options.observer->frame(measure.frame, test_buffer, ref_buffer, beyond > 0);
+          options.observer->frame(measure.frame, pair.test_data, pair.ref_data, beyond > 0);
         }
         if (sink.frame(measure)) return true;
         // A lost report ends the run: an endless input would otherwise be read forever.

@@ -5,9 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <signal.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
+#include <mutex>
 
 #include "descriptor_io.h"
 #include "y4m.h"
@@ -23,6 +28,125 @@ constexpr std::size_t round_up(const std::size_t value, const std::size_t unit) 
 }
 
 }  // namespace
+
+namespace {
+
+// The mappings that a SIGBUS may come from, for its handler: a slot per mapped sequence.
+struct MappingSlot {
+  std::atomic<std::uintptr_t> begin{0};
+  std::atomic<std::uintptr_t> end{0};
+  std::atomic<bool> faulted{false};
+  std::atomic<bool> used{false};
+};
+MappingSlot g_mapping_slots[4];
+
+// A page of a mapped file that shrank no longer exists: map a zero page in its place, so
+// that the access completes, and mark the mapping lost; the run then reports the file as
+// unreadable instead of judging it. A SIGBUS from anywhere else ends the process as usual.
+extern "C" void on_bus_error(const int signal_number, siginfo_t* const info, void*) {
+  const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
+  for (MappingSlot& slot : g_mapping_slots) {
+    if (address < slot.begin.load() || address >= slot.end.load()) continue;
+    slot.faulted.store(true);
+    const std::uintptr_t page = address & ~std::uintptr_t{kPageSize - 1};
+    ::mmap(reinterpret_cast<void*>(page), kPageSize, PROT_READ,
+           MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+    return;
+  }
+  ::signal(signal_number, SIG_DFL);  // the access repeats and ends the process
+}
+
+int take_mapping_slot() {
+  static std::once_flag installed;
+  std::call_once(installed, [] {
+    struct sigaction action {};
+    action.sa_sigaction = on_bus_error;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_SIGINFO;
+    ::sigaction(SIGBUS, &action, nullptr);
+  });
+  for (int i = 0; i < static_cast<int>(std::size(g_mapping_slots)); ++i) {
+    bool expected = false;
+    if (g_mapping_slots[i].used.compare_exchange_strong(expected, true)) return i;
+  }
+  return -1;
+}
+
+}  // namespace
+
+FileSource::~FileSource() {
+  if (window_ != nullptr) ::munmap(const_cast<std::uint8_t*>(window_), window_size_);
+  if (slot_ >= 0) {
+    MappingSlot& slot = g_mapping_slots[slot_];
+    slot.begin.store(0);
+    slot.end.store(0);
+    slot.faulted.store(false);
+    slot.used.store(false);
+  }
+}
+
+bool FileSource::start_mapping() {
+  struct stat status {};
+  const off_t at = ::lseek(fd_, 0, SEEK_CUR);
+  // A regular file of size 0 may still have contents (/proc), and some cannot be mapped
+  // (sysfs): those are read.
+  if (at < 0 || ::fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size <= at) {
+    return false;
+  }
+  slot_ = take_mapping_slot();
+  if (slot_ < 0) return false;
+  position_ = static_cast<std::uint64_t>(at);
+  end_ = static_cast<std::uint64_t>(status.st_size);
+  return map_window(position_, 1);
+}
+
+bool FileSource::map_window(const std::uint64_t from, const std::uint64_t needed) {
+  MappingSlot& slot = g_mapping_slots[slot_];
+  if (window_ != nullptr) {
+    slot.begin.store(0);
+    slot.end.store(0);
+    ::munmap(const_cast<std::uint8_t*>(window_), window_size_);
+    window_ = nullptr;
+  }
+  window_start_ = from / kPageSize * kPageSize;
+  const std::uint64_t wanted = std::max(kMapWindow, from - window_start_ + needed);
+  window_size_ = std::min(wanted, end_ - window_start_);
+  void* const base =
+      ::mmap(nullptr, window_size_, PROT_READ, MAP_SHARED, fd_, static_cast<off_t>(window_start_));
+  if (base == MAP_FAILED) return false;
+  window_ = static_cast<const std::uint8_t*>(base);
+  // The window is read once, front to back.
+  ::madvise(base, window_size_, MADV_SEQUENTIAL);
+  const auto begin = reinterpret_cast<std::uintptr_t>(base);
+  slot.begin.store(begin);
+  slot.end.store(begin + window_size_);
+  return true;
+}
+
+const std::uint8_t* FileSource::view_frame(const std::size_t size, ReadResult& result) {
+  if (mapping_ == Mapping::kUnknown) mapping_ = start_mapping() ? Mapping::kMapped : Mapping::kNot;
+  if (mapping_ != Mapping::kMapped) return nullptr;
+  result = {};
+  const std::uint64_t count =
+      std::min<std::uint64_t>(size, end_ > position_ ? end_ - position_ : 0);
+  result.bytes = static_cast<std::size_t>(count);
+  static constexpr std::uint8_t kNothing = 0;
+  if (count == 0) return &kNothing;
+  if (window_ == nullptr || position_ < window_start_ ||
+      position_ + count > window_start_ + window_size_) {
+    if (!map_window(position_, count)) {
+      result = {0, true, false};
+      return &kNothing;
+    }
+  }
+  const std::uint8_t* const frame = window_ + (position_ - window_start_);
+  position_ += count;
+  return frame;
+}
+
+bool FileSource::view_lost() const {
+  return slot_ >= 0 && g_mapping_slots[slot_].faulted.load();
+}
 
 ReadResult FileSource::read_frame(std::uint8_t* const buffer, const std::size_t size) {
   ReadResult result;
@@ -189,6 +313,17 @@ ReadResult SequenceSource::read_frame(std::uint8_t* const buffer, const std::siz
   return result;
 }
 
+const std::uint8_t* SequenceSource::view_frame(const std::size_t size, ReadResult& result) {
+  if (y4m_ || prefix_at_ < prefix_size_) return nullptr;
+  const std::uint8_t* const frame = file_.view_frame(size, result);
+  if (frame != nullptr && head_size_ < head_.size()) {
+    const std::size_t more = std::min(head_.size() - head_size_, result.bytes);
+    std::memcpy(head_.data() + head_size_, frame, more);
+    head_size_ += more;
+  }
+  return frame;
+}
+
 bool SequenceSource::skip_frames(const std::int64_t count, const std::size_t frame_size,
                                  std::uint8_t* const scratch) {
   // Markers may differ in length, and bytes looked at may be pending: only a raw file with
@@ -225,25 +360,32 @@ bool FileSource::skip_frames(const std::int64_t count, const std::size_t frame_s
 PairRead read_frame_pair(FrameSource& test, FrameSource& ref, std::uint8_t* const test_buffer,
                          std::uint8_t* const ref_buffer, const std::size_t frame_size) {
   PairRead pair;
-  bool test_open = true;
-  bool ref_open = true;
+  pair.test_data = test.view_frame(frame_size, pair.test);
+  pair.ref_data = ref.view_frame(frame_size, pair.ref);
+  const bool test_open = pair.test_data == nullptr;  // still to be read
+  const bool ref_open = pair.ref_data == nullptr;
+  if (test_open) pair.test_data = test_buffer;
+  if (ref_open) pair.ref_data = ref_buffer;
+  bool open[] = {test_open, ref_open};
   bool equal_so_far = true;
-  for (std::size_t at = 0; at < frame_size && (test_open || ref_open); at += kReadPiece) {
+  for (std::size_t at = 0; at < frame_size; at += kReadPiece) {
     const std::size_t piece = std::min(kReadPiece, frame_size - at);
     const auto read_piece = [&](FrameSource& source, std::uint8_t* buffer, ReadResult& total,
-                                bool& open) {
-      if (!open) return;
+                                bool& still_open) {
+      if (!still_open) return;
       const ReadResult got = source.read_frame(buffer + at, piece);
       total.bytes += got.bytes;
       total.failed = got.failed;
       total.frame_begun = total.frame_begun || got.frame_begun;
-      open = got.bytes == piece;
+      still_open = got.bytes == piece;
     };
-    read_piece(test, test_buffer, pair.test, test_open);
-    read_piece(ref, ref_buffer, pair.ref, ref_open);
-    equal_so_far = equal_so_far && test_open && ref_open &&
-                   std::memcmp(test_buffer + at, ref_buffer + at, piece) == 0;
+    read_piece(test, test_buffer, pair.test, open[0]);
+    read_piece(ref, ref_buffer, pair.ref, open[1]);
+    // Pieces that both frames hold whole, compared while they are in the cache.
+    equal_so_far = equal_so_far && pair.test.bytes >= at + piece && pair.ref.bytes >= at + piece &&
+                   std::memcmp(pair.test_data + at, pair.ref_data + at, piece) == 0;
     if (equal_so_far) pair.equal_prefix = at + piece;
+    if (!equal_so_far && !open[0] && !open[1]) break;
   }
   return pair;
 }

@@ -30,22 +30,35 @@ class FrameSource {
   // (frame_size bytes) and dropping them. Skipping past the end is no failure: the next
   // read finds the end. False when a read failed.
   virtual bool skip_frames(std::int64_t count, std::size_t frame_size, std::uint8_t* scratch);
+  // Where the source can hand out its next `size` bytes in place, without a copy (a
+  // mapped regular file): a pointer to them, valid until the next call on this source,
+  // with `result` telling how many there are (fewer only at the end). nullptr when the
+  // source reads into the caller's buffer instead; then nothing was consumed.
+  virtual const std::uint8_t* view_frame(std::size_t /*size*/, ReadResult& /*result*/) {
+    return nullptr;
+  }
+  // True once bytes handed out in place could not be read after all (the file shrank
+  // while mapped): what was compared since the last check is void.
+  virtual bool view_lost() const { return false; }
 };
 
 // What one read of a frame pair brought.
 struct PairRead {
   ReadResult test;
   ReadResult ref;
-  std::size_t equal_prefix = 0;  // leading bytes known equal in both buffers (a lower bound)
+  std::size_t equal_prefix = 0;  // leading bytes known equal in both frames (a lower bound)
+  const std::uint8_t* test_data = nullptr;  // the test frame: in place, or the test buffer
+  const std::uint8_t* ref_data = nullptr;   // the reference frame, alike
 };
 
 // Bytes read from each sequence in turn while a frame pair is read.
 inline constexpr std::size_t kReadPiece = std::size_t{256} << 10;
 
-// Reads the next frame of both sequences into the buffers (at least `frame_size` bytes
-// each), in turns of kReadPiece bytes, test first, so that each piece of the pair is
-// compared while it is still in the cache: equal frames then cost little more than the
-// reads. A sequence that ends or fails is not read further; the other still is, to its
+// Reads the next frame of both sequences. A source that can hand its frame out in place
+// (a mapped regular file) does so; any other is read into its buffer (at least
+// `frame_size` bytes), in turns of kReadPiece bytes, test first, so that each piece of the
+// pair is compared while it is still in the cache: equal frames then cost little more than
+// the reads. A sequence that ends or fails is not read further; the other still is, to its
 // frame's end.
 PairRead read_frame_pair(FrameSource& test, FrameSource& ref, std::uint8_t* test_buffer,
                          std::uint8_t* ref_buffer, std::size_t frame_size);
@@ -56,13 +69,38 @@ PairRead read_frame_pair(FrameSource& test, FrameSource& ref, std::uint8_t* test
 class FileSource final : public FrameSource {
  public:
   explicit FileSource(int fd) : fd_(fd) {}
+  FileSource(const FileSource&) = delete;
+  FileSource& operator=(const FileSource&) = delete;
+  ~FileSource() override;
   ReadResult read_frame(std::uint8_t* buffer, std::size_t size) override;
   // Seeks where the descriptor allows it (a regular file); reads and drops otherwise.
   bool skip_frames(std::int64_t count, std::size_t frame_size, std::uint8_t* scratch) override;
+  // A regular file is mapped read-only, from where the descriptor stands to its size at
+  // the first call (a file that grows is read that far), a window of at least
+  // kMapWindow bytes at a time; anything else gives nullptr. Once mapping has begun, only
+  // views may be asked for.
+  const std::uint8_t* view_frame(std::size_t size, ReadResult& result) override;
+  // True once an access to the mapping faulted (the file shrank): the zero page that took
+  // the missing one's place was compared instead.
+  bool view_lost() const override;
 
  private:
+  bool start_mapping();
+  bool map_window(std::uint64_t from, std::uint64_t needed);
+
   int fd_;  // open for reading; read front to back, seeked only to skip frames
+  enum class Mapping : std::uint8_t { kUnknown, kMapped, kNot } mapping_ = Mapping::kUnknown;
+  std::uint64_t position_ = 0;      // file offset of the next byte handed out
+  std::uint64_t end_ = 0;           // the file's size when mapping began
+  std::uint64_t window_start_ = 0;  // file offset of the window, page-aligned
+  std::uint64_t window_size_ = 0;   // bytes mapped; 0 when no window is
+  const std::uint8_t* window_ = nullptr;
+  int slot_ = -1;  // this mapping's entry in the table the SIGBUS handler reads
 };
+
+// Bytes of a regular file mapped at a time: large mappings cost fewer calls, and two of
+// them (one a sequence) bound what is mapped.
+inline constexpr std::uint64_t kMapWindow = std::uint64_t{64} << 20;
 
 // A sequence as the run reads it: a raw file, or a YUV4MPEG2 stream whose header and frame
 // markers are read from the same descriptor that brings the frames (so that a pipe works),
@@ -95,6 +133,10 @@ class SequenceSource final : public FrameSource {
 
   ReadResult read_frame(std::uint8_t* buffer, std::size_t size) override;
   bool skip_frames(std::int64_t count, std::size_t frame_size, std::uint8_t* scratch) override;
+  // In place for a raw regular file with no looked-at bytes pending; YUV4MPEG2 streams and
+  // everything else are read.
+  const std::uint8_t* view_frame(std::size_t size, ReadResult& result) override;
+  bool view_lost() const override { return file_.view_lost(); }
 
   // The file's index (0-based) of the frame whose marker was not FRAME, or -1.
   std::int64_t bad_marker_frame() const { return bad_marker_frame_; }

@@ -4,6 +4,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -1336,6 +1337,46 @@ TEST_F(Cli, InterruptedPictureLeavesNoTemporaryFile) {
   EXPECT_EQ(got.status, 1);
   EXPECT_NE(got.err.find("\nCannot write image \"" + path("d.png") + "\"!\n\n"), std::string::npos);
   EXPECT_FALSE(leftovers());
+}
+
+// A mapped file that shrinks under the run is a file that cannot be read, never a verdict
+// and never a signal. The reference comes through a FIFO: the test file is cut once
+// framecmp has taken the reference's first two frames, before it can look at frame 2.
+TEST_F(Cli, FileThatShrinksWhileMappedCannotBeRead) {
+  constexpr std::size_t kFrame = 64 * 64 * 3 / 2;  // frames across pages
+  const std::string test = write_sequence("test.yuv", 6, 0, {}, kFrame);
+  const std::string bytes = read_file(test);
+  const std::string fifo = path("fifo");
+  for (const char* report : {"--report=samples", "--report=summary"}) {
+    write_bytes(test, bytes);
+    unlink(fifo.c_str());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::thread writer([&] {
+      sigset_t pipe_signal;
+      sigemptyset(&pipe_signal);
+      sigaddset(&pipe_signal, SIGPIPE);
+      pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
+      const int fd = open(fifo.c_str(), O_WRONLY);
+      if (fd < 0) return;
+      std::string ref = bytes;
+      ref[5 * kFrame] ^= 1;  // frame 5 differs, were it ever compared
+      if (write(fd, ref.data(), 2 * kFrame) == static_cast<ssize_t>(2 * kFrame)) {
+        int unread = 1;
+        for (int tries = 0; tries < 5000 && unread > 0; ++tries) {
+          if (ioctl(fd, FIONREAD, &unread) != 0) break;
+          if (unread > 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        if (truncate(test.c_str(), 0) == 0) {
+          [[maybe_unused]] const ssize_t rest = write(fd, ref.data() + 2 * kFrame, 4 * kFrame);
+        }
+      }
+      close(fd);
+    });
+    const Result got = run({"--exit-code", report, "--size=64x64", test, fifo});
+    writer.join();
+    EXPECT_EQ(got.err, "\nCannot read file \"" + test + "\"!\n\n") << report;
+    EXPECT_EQ(got.status, 2) << report;
+  }
 }
 
 // nv12 and the same pictures as yuv420p give the same report, line for line: U lines of a
