@@ -103,6 +103,7 @@ enum class OptionId : std::uint8_t {
   kJson,
   kDiffImage,
   kDiffFrame,
+  kThreads,
   kHelp,
   kVersion,
   kCount  // not an option: the number of them
@@ -128,6 +129,7 @@ constexpr std::array<OptionInfo, static_cast<std::size_t>(OptionId::kCount)> kOp
     {"json", OptionId::kJson, false},
     {"diff-image", OptionId::kDiffImage, true},
     {"diff-frame", OptionId::kDiffFrame, true},
+    {"threads", OptionId::kThreads, true},
     {"help", OptionId::kHelp, false},
     {"version", OptionId::kVersion, false},
 }};
@@ -172,6 +174,8 @@ std::string help_text() {
          "  --json           results as JSON (frames or summary)     --json\n"
          "  --diff-image=F   PNG of the first frame that differs     --diff-image=d.png\n"
          "  --diff-frame=N   ... of the test file's frame N instead  --diff-frame=7\n"
+         "  --threads=N      threads for the statistics (default: the processors, up\n"
+         "                   to 16); the output is the same for any N  --threads=2\n"
          "  --help           this text and exit                      --help\n"
          "  --version        the version and exit                    --version\n"
          "\n"
@@ -265,6 +269,9 @@ std::string apply_measure_options(const OptionValues& given, RunSettings& settin
   if (problem.empty()) {
     problem =
         apply_number("diff-frame", given[OptionId::kDiffFrame], 0, kInt32Max, settings.diff_frame);
+  }
+  if (problem.empty()) {
+    problem = apply_number("threads", given[OptionId::kThreads], 1, kMaxThreads, settings.threads);
   }
   if (!problem.empty()) return problem;
   settings.exit_code = given[OptionId::kExitCode] != nullptr;

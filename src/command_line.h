@@ -17,6 +17,9 @@ namespace framecmp {
 // Shown in the usage message when the argument vector is empty or argument 0 is "".
 inline constexpr const char* kProgramName = "framecmp";
 
+// Most threads --threads accepts.
+inline constexpr std::int32_t kMaxThreads = 64;
+
 // What the run prints on standard output.
 enum class ReportKind : std::uint8_t {
   kSamples,  // a line per differing sample
@@ -52,6 +55,7 @@ struct RunSettings {
   bool format_given = false;
   const char* diff_image = nullptr;  // PNG of a frame pair's differences, when set
   std::int32_t diff_frame = -1;      // the test file's index of that frame; -1: first bad
+  std::int32_t threads = 0;          // threads for the statistics; 0: the default
 };
 
 // What the command line asks for.

@@ -25,6 +25,7 @@
 #include "run_summary.h"
 #include "sequence_compare.h"
 #include "sequence_input.h"
+#include "worker_pool.h"
 #include "y4m.h"
 
 namespace framecmp {
@@ -115,6 +116,7 @@ CompareOptions compare_options(const RunSettings& settings, FrameObserver* obser
   options.tolerance = settings.tolerance;
   options.first_frame = settings.skip_test;
   options.frames_limit = settings.frames_limit;
+  options.threads = settings.threads > 0 ? settings.threads : default_thread_count();
   return options;
 }
 

@@ -6,9 +6,11 @@
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <vector>
 
 #include "report_line.h"
 #include "sample_kernels.h"
+#include "worker_pool.h"
 
 namespace framecmp {
 namespace {
@@ -384,10 +386,30 @@ ComparisonOutcome measure_sequences(const FrameGeometry& geometry, const Compare
                                     std::uint8_t* const test_buffer, std::uint8_t* const ref_buffer,
                                     FrameSource& test, FrameSource& ref, MeasureSink& sink) {
   std::array<PlaneKernels, 3> kernels{};
-  for (std::size_t p = 0; p < geometry.plane_count; ++p)
+  for (std::size_t p = 0; p < geometry.plane_count; ++p) {
     kernels[p] = kernels_for(geometry.planes[p]);
+  }
   const auto frame_size = static_cast<std::size_t>(geometry.frame_size);
   const auto tolerance = static_cast<std::uint32_t>(options.tolerance);
+  // The bands of every plane, made once: the threads take them in any order, and their
+  // integer sums come out the same.
+  constexpr std::int64_t kBand = std::int64_t{1} << 17;  // samples
+  struct Band {
+    std::size_t plane;
+    std::size_t first_byte;
+    std::size_t samples;
+  };
+  std::vector<Band> bands;
+  for (std::size_t p = 0; p < geometry.plane_count; ++p) {
+    const PlaneLayout& plane = geometry.planes[p];
+    const std::int64_t samples = std::int64_t{plane.width} * plane.height;
+    for (std::int64_t first = 0; first < samples; first += kBand) {
+      bands.push_back({p, static_cast<std::size_t>(plane.offset + first * plane.stride),
+                       static_cast<std::size_t>(std::min(kBand, samples - first))});
+    }
+  }
+  std::vector<SampleStats> band_stats(bands.size());
+  WorkerPool pool(options.threads);
   std::optional<ReportFields> first;
   ComparisonOutcome result = run_frames(
       geometry, options, test_buffer, ref_buffer, test, ref,
@@ -400,21 +422,30 @@ ComparisonOutcome measure_sequences(const FrameGeometry& geometry, const Compare
           // An equal plane has all-zero statistics without arithmetic.
           const bool pairs_equal =
               pair_plane_equal(geometry, pair.test_data, pair.ref_data, pair.equal_prefix);
+          std::array<bool, 3> measured{};
           for (std::size_t p = 0; p < geometry.plane_count; ++p) {
             const PlaneLayout& plane = geometry.planes[p];
-            if ((plane.in_pair_plane && pairs_equal) ||
-                known_equal(pair.equal_prefix, plane.offset, plane.span())) {
-              continue;
-            }
-            SampleStats& stats = measure.planes[p];
-            kernels[p].stats(pair.test_data, pair.ref_data, static_cast<std::size_t>(plane.offset),
-                             static_cast<std::size_t>(std::int64_t{plane.width} * plane.height),
-                             tolerance, stats);
+            measured[p] = !(plane.in_pair_plane && pairs_equal) &&
+                          !known_equal(pair.equal_prefix, plane.offset, plane.span());
+          }
+          auto measure_band = [&](const std::size_t i) {
+            const Band& band = bands[i];
+            band_stats[i] = {};
+            if (!measured[band.plane]) return;
+            kernels[band.plane].stats(pair.test_data, pair.ref_data, band.first_byte, band.samples,
+                                      tolerance, band_stats[i]);
+          };
+          pool.run(bands.size(), measure_band);
+          for (std::size_t i = 0; i < bands.size(); ++i) {
+            measure.planes[bands[i].plane].add(band_stats[i]);
+          }
+          for (std::size_t p = 0; p < geometry.plane_count; ++p) {
+            const SampleStats& stats = measure.planes[p];
             bytes_differ = bytes_differ || stats.sse > 0;
             beyond += stats.beyond;
             if (stats.beyond > 0 && !first) {
-              first = locate_first(geometry, plane, kernels[p], measure.frame, pair.test_data,
-                                   pair.ref_data, tolerance);
+              first = locate_first(geometry, geometry.planes[p], kernels[p], measure.frame,
+                                   pair.test_data, pair.ref_data, tolerance);
             }
           }
         }

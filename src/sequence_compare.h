@@ -48,6 +48,7 @@ struct CompareOptions {
   std::int64_t first_frame = 0;       // the test file's index of the first frame compared
   std::int64_t frames_limit = 0;      // frame pairs compared at most; 0: no limit
   FrameObserver* observer = nullptr;  // told of every frame pair when set
+  int threads = 1;                    // threads that share a measured frame pair (>= 1)
 };
 
 // What the comparison hands back to the run control.
@@ -143,7 +144,9 @@ class MeasureSink {
 
 // Reads both sequences as compare_sequences does (max_count is not used) and hands the
 // statistics of every frame pair to `sink`; mismatches counts samples beyond the
-// tolerance. Equal planes cost no arithmetic.
+// tolerance. Equal planes cost no arithmetic. The planes are cut into bands that
+// options.threads threads share; the statistics are integers, so they are the same for
+// any number of threads.
 ComparisonOutcome measure_sequences(const FrameGeometry& geometry, const CompareOptions& options,
                                     std::uint8_t* test_buffer, std::uint8_t* ref_buffer,
                                     FrameSource& test, FrameSource& ref, MeasureSink& sink);

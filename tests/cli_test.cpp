@@ -1379,6 +1379,35 @@ TEST_F(Cli, FileThatShrinksWhileMappedCannotBeRead) {
   }
 }
 
+// The statistics are the same, byte for byte, whatever the number of threads: planes of
+// several bands, every format kind, a tolerance, a damaged last frame.
+TEST_F(Cli, SameOutputForAnyNumberOfThreads) {
+  std::uint32_t state = 7;
+  std::string ref(std::size_t{3} * 640 * 480 * 3, '\0');
+  for (char& c : ref) c = static_cast<char>((state = state * 1103515245 + 12345) >> 16);
+  std::string test = ref;
+  for (std::size_t i = 0; i < test.size(); i += 7)
+    test[i] = static_cast<char>(test[i] ^ static_cast<char>(i % 5));
+  write_bytes(path("t.yuv"), test);
+  write_bytes(path("r.yuv"), ref);
+  for (const char* format : {"--pix-fmt=yuv420p", "--pix-fmt=nv12", "--pix-fmt=yuv444p10be"}) {
+    const std::vector<std::string> base = {"--json",     "--report=frames", "--tolerance=2",
+                                           format,       "--size=640x480",  path("t.yuv"),
+                                           path("r.yuv")};
+    const Result one = run([&] {
+      std::vector<std::string> args{"--threads=1"};
+      args.insert(args.end(), base.begin(), base.end());
+      return args;
+    }());
+    ASSERT_EQ(one.status, 0) << one.err;
+    for (const char* threads : {"--threads=2", "--threads=3", "--threads=7"}) {
+      std::vector<std::string> args{threads};
+      args.insert(args.end(), base.begin(), base.end());
+      expect(run(args), one.out, one.err, one.status);
+    }
+  }
+}
+
 // nv12 and the same pictures as yuv420p give the same report, line for line: U lines of a
 // frame first, then V lines, at positions inside each chroma plane.
 TEST_F(Cli, Nv12ReportsLikeThePlanarEquivalent) {
