@@ -104,6 +104,8 @@ enum class OptionId : std::uint8_t {
   kDiffImage,
   kDiffFrame,
   kThreads,
+  kProgress,
+  kNoProgress,
   kHelp,
   kVersion,
   kCount  // not an option: the number of them
@@ -130,6 +132,8 @@ constexpr std::array<OptionInfo, static_cast<std::size_t>(OptionId::kCount)> kOp
     {"diff-image", OptionId::kDiffImage, true},
     {"diff-frame", OptionId::kDiffFrame, true},
     {"threads", OptionId::kThreads, true},
+    {"progress", OptionId::kProgress, false},
+    {"no-progress", OptionId::kNoProgress, false},
     {"help", OptionId::kHelp, false},
     {"version", OptionId::kVersion, false},
 }};
@@ -176,6 +180,9 @@ std::string help_text() {
          "  --diff-frame=N   ... of the test file's frame N instead  --diff-frame=7\n"
          "  --threads=N      threads for the statistics (default: the processors, up\n"
          "                   to 16); the output is the same for any N  --threads=2\n"
+         "  --progress       a progress line on standard error (shown by default when it\n"
+         "                   is a terminal and the report waits)     --progress\n"
+         "  --no-progress    never the progress line                 --no-progress\n"
          "  --help           this text and exit                      --help\n"
          "  --version        the version and exit                    --version\n"
          "\n"
@@ -274,6 +281,11 @@ std::string apply_measure_options(const OptionValues& given, RunSettings& settin
     problem = apply_number("threads", given[OptionId::kThreads], 1, kMaxThreads, settings.threads);
   }
   if (!problem.empty()) return problem;
+  if (given[OptionId::kProgress] != nullptr && given[OptionId::kNoProgress] != nullptr) {
+    return "\nOptions \"--progress\" and \"--no-progress\" cannot go together!\n\n";
+  }
+  if (given[OptionId::kProgress] != nullptr) settings.progress = ProgressChoice::kOn;
+  if (given[OptionId::kNoProgress] != nullptr) settings.progress = ProgressChoice::kOff;
   settings.exit_code = given[OptionId::kExitCode] != nullptr;
   settings.json = given[OptionId::kJson] != nullptr;
   settings.diff_image = given[OptionId::kDiffImage];

@@ -20,6 +20,13 @@ inline constexpr const char* kProgramName = "framecmp";
 // Most threads --threads accepts.
 inline constexpr std::int32_t kMaxThreads = 64;
 
+// Whether the progress line is shown.
+enum class ProgressChoice : std::uint8_t {
+  kAuto,  // when standard error is a terminal and the report is quiet meanwhile
+  kOn,    // --progress
+  kOff,   // --no-progress
+};
+
 // What the run prints on standard output.
 enum class ReportKind : std::uint8_t {
   kSamples,  // a line per differing sample
@@ -56,6 +63,7 @@ struct RunSettings {
   const char* diff_image = nullptr;  // PNG of a frame pair's differences, when set
   std::int32_t diff_frame = -1;      // the test file's index of that frame; -1: first bad
   std::int32_t threads = 0;          // threads for the statistics; 0: the default
+  ProgressChoice progress = ProgressChoice::kAuto;
 };
 
 // What the command line asks for.

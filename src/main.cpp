@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
@@ -21,6 +22,7 @@
 #include "diff_image.h"
 #include "frame_geometry.h"
 #include "measure_report.h"
+#include "progress.h"
 #include "report_writer.h"
 #include "run_summary.h"
 #include "sequence_compare.h"
@@ -120,13 +122,29 @@ CompareOptions compare_options(const RunSettings& settings, FrameObserver* obser
   return options;
 }
 
+// What watches the frames of a run: the difference picture and the progress line, either
+// of them absent.
+struct Watchers {
+  DiffImageTaker* image = nullptr;
+  ProgressLine* progress = nullptr;  // hands every frame on to the picture
+
+  FrameObserver* observer() const {
+    return progress != nullptr ? static_cast<FrameObserver*>(progress) : image;
+  }
+  // The progress line goes before anything else reaches the terminal.
+  void comparison_done() const {
+    if (progress != nullptr) progress->erase();
+  }
+};
+
 // The run of --report=frames or summary, text or JSON.
 int measure_run(const RunSettings& settings, const Inputs& inputs, const FrameGeometry& geometry,
                 FrameBuffer& test_buffer, FrameBuffer& ref_buffer, OutputSink& sink,
-                DiffImageTaker* image) {
+                const Watchers& watchers) {
   FrameSource& test = inputs.test;
   FrameSource& ref = inputs.ref;
-  const CompareOptions options = compare_options(settings, image);
+  DiffImageTaker* const image = watchers.image;
+  const CompareOptions options = compare_options(settings, watchers.observer());
   const bool per_frame = settings.report == ReportKind::kFrames;
   const auto failed_read = [](const ComparisonOutcome& outcome) {
     return outcome.end == RunEnd::kTestReadFailed || outcome.end == RunEnd::kRefReadFailed;
@@ -135,6 +153,7 @@ int measure_run(const RunSettings& settings, const Inputs& inputs, const FrameGe
     JsonMeasureReport report(geometry, per_frame, settings, sink);
     const ComparisonOutcome outcome = measure_sequences(geometry, options, test_buffer.data(),
                                                         ref_buffer.data(), test, ref, report);
+    watchers.comparison_done();
     // A failed run gets no end of its document (and a short one writes nothing at all).
     const bool written =
         outcome.end != RunEnd::kOutputLost && (failed_read(outcome) || report.finish(outcome));
@@ -143,6 +162,7 @@ int measure_run(const RunSettings& settings, const Inputs& inputs, const FrameGe
   TextMeasureReport report(geometry, per_frame, sink);
   const ComparisonOutcome outcome = measure_sequences(geometry, options, test_buffer.data(),
                                                       ref_buffer.data(), test, ref, report);
+  watchers.comparison_done();
   const bool written = report.finish(failed_read(outcome)) && outcome.end != RunEnd::kOutputLost;
   return finish_run(settings, inputs, outcome, geometry.frame_size, written, image);
 }
@@ -188,6 +208,35 @@ bool settle_inputs(RunSettings& settings, SequenceSource& test, SequenceSource& 
   if (problem.empty()) return true;
   std::fputs(problem.c_str(), stderr);
   return false;
+}
+
+// Whether the run shows the progress line: never in the classic form; by default when
+// standard error is a terminal and the report does not write to that terminal meanwhile.
+bool wants_progress(const RunSettings& settings) {
+  if (!settings.modern || settings.progress == ProgressChoice::kOff) return false;
+  if (settings.progress == ProgressChoice::kOn) return true;
+  const bool quiet_meanwhile =
+      settings.report == ReportKind::kSummary || settings.json || ::isatty(STDOUT_FILENO) == 0;
+  return ::isatty(STDERR_FILENO) != 0 && quiet_meanwhile;
+}
+
+// Frame pairs a run will compare, when both inputs are raw regular files; -1 otherwise.
+std::int64_t expected_pairs(const RunSettings& settings, const int test_fd, const int ref_fd,
+                            const SequenceSource& test, const SequenceSource& ref,
+                            const std::int64_t frame_size) {
+  if (test.is_y4m() || ref.is_y4m()) return -1;
+  const auto frames_left = [&](const int fd) -> std::int64_t {
+    struct stat status {};
+    const off_t at = ::lseek(fd, 0, SEEK_CUR);
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || at < 0) return -1;
+    return std::max<std::int64_t>(0, (status.st_size - at) / frame_size);
+  };
+  const std::int64_t test_frames = frames_left(test_fd);
+  const std::int64_t ref_frames = frames_left(ref_fd);
+  if (test_frames < 0 || ref_frames < 0) return -1;
+  std::int64_t pairs = std::min(test_frames, ref_frames);
+  if (settings.frames_limit > 0) pairs = std::min<std::int64_t>(pairs, settings.frames_limit);
+  return pairs;
 }
 
 // The hint for a YUV4MPEG2 file on a classic command line, which reads it as raw samples:
@@ -314,14 +363,23 @@ int run(RunSettings settings, const StandardDescriptors& closed, const int argc,
                       nullptr);
   }
   DiffImageTaker* const image = taker ? &*taker : nullptr;
+  std::optional<ProgressLine> progress;
+  if (wants_progress(settings)) {
+    progress.emplace(STDERR_FILENO,
+                     expected_pairs(settings, test_file->get(), ref_file->get(), *test, *ref,
+                                    geometry.frame_size),
+                     2 * geometry.frame_size, image);
+  }
+  const Watchers watchers{image, progress ? &*progress : nullptr};
   FdSink sink(closed.output_closed ? -1 : STDOUT_FILENO);
   if (settings.report != ReportKind::kSamples) {
-    return measure_run(settings, inputs, geometry, test_buffer, ref_buffer, sink, image);
+    return measure_run(settings, inputs, geometry, test_buffer, ref_buffer, sink, watchers);
   }
   ReportWriter report(sink, std::span<char>(report_buffer.get(), kReportBufferSize));
   const ComparisonOutcome outcome =
-      compare_sequences(geometry, compare_options(settings, image), test_buffer.data(),
-                        ref_buffer.data(), *test, *ref, report);
+      compare_sequences(geometry, compare_options(settings, watchers.observer()),
+                        test_buffer.data(), ref_buffer.data(), *test, *ref, report);
+  watchers.comparison_done();
   // Everything for standard output goes out before anything reaches standard error, so
   // that a terminal shows the two streams in order.
   const bool written = report.flush();

@@ -143,6 +143,9 @@ class SequenceSource final : public FrameSource {
   // True when that marker was a FRAME line longer than kMaxY4mMarkerLength.
   bool marker_too_long() const { return marker_too_long_; }
 
+  // True for a YUV4MPEG2 stream (after detect()).
+  bool is_y4m() const { return y4m_; }
+
   // True when the first bytes handed on as frames are kY4mMagic: a YUV4MPEG2 stream read
   // as raw samples (the classic form does not look for headers).
   bool begins_with_y4m_magic() const;

@@ -1,6 +1,7 @@
 // End-to-end: runs the built framecmp and checks standard output, standard error and
 // the exit status byte for byte.
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/inotify.h>
@@ -1406,6 +1407,92 @@ TEST_F(Cli, SameOutputForAnyNumberOfThreads) {
       expect(run(args), one.out, one.err, one.status);
     }
   }
+}
+
+// Runs framecmp with standard error on a new pseudo-terminal while a thread feeds `fifo`
+// with `bytes` over about 1.3 s; returns what the terminal showed.
+std::string run_on_terminal(const std::vector<std::string>& args, const std::string& fifo,
+                            const std::string& bytes) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return "no terminal";
+  const std::string slave = ptsname(master);
+  std::vector<std::string> all{FRAMECMP_BINARY};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::thread writer([&] {
+    sigset_t pipe_signal;  // a reader that ends early fails the write, not the tests
+    sigemptyset(&pipe_signal);
+    sigaddset(&pipe_signal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
+    const int fd = open(fifo.c_str(), O_WRONLY);
+    if (fd < 0) return;
+    constexpr std::size_t kPieces = 26;
+    const std::size_t piece = bytes.size() / kPieces;
+    for (std::size_t at = 0; at < bytes.size(); at += piece) {
+      const std::size_t n = std::min(piece, bytes.size() - at);
+      if (write(fd, bytes.data() + at, n) != static_cast<ssize_t>(n)) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    close(fd);
+  });
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(open("/dev/null", O_RDONLY), 0);
+    dup2(open("/dev/null", O_WRONLY), 1);
+    dup2(open(slave.c_str(), O_WRONLY | O_NOCTTY), 2);
+    execv(FRAMECMP_BINARY, argv.data());
+    _exit(127);
+  }
+  std::string shown;
+  int status = 0;
+  for (bool running = true; running;) {
+    running = waitpid(pid, &status, WNOHANG) == 0;
+    pollfd entry{master, POLLIN, 0};
+    while (poll(&entry, 1, running ? 10 : 0) > 0 && (entry.revents & POLLIN) != 0) {
+      char chunk[4096];
+      const ssize_t got = read(master, chunk, sizeof chunk);
+      if (got <= 0) break;
+      shown.append(chunk, static_cast<std::size_t>(got));
+    }
+  }
+  writer.join();
+  close(master);
+  return shown;
+}
+
+// The progress line: on a terminal after a second, erased before the closing message;
+// never with --no-progress, and never when standard error is no terminal.
+TEST_F(Cli, ProgressLineOnATerminalOnly) {
+  const std::string bytes(40 * 384, '\x10');
+  const std::string ref = write_bytes(path("ref.yuv"), bytes);
+  const std::string fifo = path("fifo");
+  for (const bool wanted : {true, false}) {
+    unlink(fifo.c_str());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string shown = run_on_terminal(
+        {wanted ? "--report=summary" : "--no-progress", "--size=16x16", fifo, ref}, fifo, bytes);
+    const std::size_t message = shown.find("Files \"");
+    ASSERT_NE(message, std::string::npos) << shown;
+    if (!wanted) {
+      EXPECT_EQ(shown.find("frames/s"), std::string::npos) << shown;
+      continue;
+    }
+    const std::size_t line = shown.find("\rframe ");
+    ASSERT_NE(line, std::string::npos) << shown;
+    EXPECT_NE(shown.find(" frames/s, ", line), std::string::npos) << shown;
+    const std::size_t erased = shown.rfind("\r\x1b[K", message);
+    EXPECT_NE(erased, std::string::npos) << shown;
+    EXPECT_GT(erased, line);
+  }
+  // Standard error on a file: no line, whatever the run's length.
+  unlink(fifo.c_str());
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::thread writer(feed_fifo, fifo, bytes);
+  const Result plain = run({"--report=summary", "--size=16x16", fifo, ref});
+  writer.join();
+  EXPECT_EQ(plain.err.find("frames/s"), std::string::npos);
 }
 
 // nv12 and the same pictures as yuv420p give the same report, line for line: U lines of a
