@@ -82,6 +82,7 @@ ffmpeg_psnr() {
 have_ffmpeg=$(command -v ffmpeg >/dev/null && echo yes || echo no)
 # The read path: the test sequence through a pipe, as from a decoder.
 piped() { cat "$1" | "$framecmp" 1920 1088 - "$2"; }
+pipe_alone() { cat "$1" | cat; }  # what the pipe itself costs
 for ((round = 1; round <= rounds; round++)); do
   printf '\rround %d of %d' "$round" "$rounds"
   record cat "$(seconds /dev/null cat "$work/a1088.yuv" "$work/b1088.yuv")"
@@ -113,6 +114,7 @@ for ((round = 1; round <= rounds; round++)); do
     record ffmpeg_x10 "$(seconds /dev/null ffmpeg_psnr yuv420p10le "$work/a10.yuv" "$work/x10.yuv")"
   fi
   record fc_pipe "$(seconds /dev/null piped "$work/a1088.yuv" "$work/b1088.yuv")"
+  record cat_pipe "$(seconds /dev/null pipe_alone "$work/a1088.yuv")"
   record uhd_t1 "$(seconds /dev/null "$framecmp" --threads=1 --report=summary --pix-fmt=yuv420p10le \
     --size=3840x2160 "$work/u1.yuv" "$work/u2.yuv")"
   record uhd_t2 "$(seconds /dev/null "$framecmp" --threads=2 --report=summary --pix-fmt=yuv420p10le \
@@ -171,6 +173,7 @@ row "classic every sample differs, /dev/null: printf / framecmp" "$(ratio printf
 row "nv12 identical: framecmp / cat" "$(ratio fc_nv12 cat_1080)" "<= 1.15" le
 row "yuv420p10le identical: framecmp / cat" "$(ratio fc_10 cat_10)" "<= 0.7" le
 row "classic identical through a pipe: framecmp / cat" "$(ratio fc_pipe cat)" "<= 1.15" le
+row "  the same, against the pipe alone (cat f | cat)" "$(ratio fc_pipe cat_pipe)" "<= 1.15" le
 row "10-bit every sample differs, new file: framecmp / cat copy" "$(ratio fc_diff10 cat_report10)" "<= 1.15" le
 row "10-bit every sample differs, /dev/null: printf / framecmp" "$(ratio printf_null10 fc_null10)" ">= 25" ge
 row "--report=summary, every sample differs: framecmp / cat" "$(ratio sum_x cat_x)" "<= 0.7" le
