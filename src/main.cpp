@@ -24,6 +24,7 @@
 #include "measure_report.h"
 #include "progress.h"
 #include "report_writer.h"
+#include "run_geometry.h"
 #include "run_summary.h"
 #include "sequence_compare.h"
 #include "sequence_input.h"

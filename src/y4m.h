@@ -1,5 +1,6 @@
 // YUV4MPEG2 (.y4m): raw frames behind a one-line stream header and a FRAME line per frame.
-// Parsing of the header and of the frame marker; no input or output.
+// Parsing of the header and of the frame marker; no input or output, and nothing of the
+// command line.
 #ifndef FRAMECMP_Y4M_H_
 #define FRAMECMP_Y4M_H_
 
@@ -44,14 +45,6 @@ Y4mHeaderResult parse_y4m_header(std::string_view line);
 // True when `line` (without its newline) is a valid frame marker: "FRAME", optionally
 // followed by a blank and parameters.
 bool is_y4m_frame_marker(std::string_view line);
-
-// Settles the frame size and format of a run whose sequences may carry YUV4MPEG2 headers
-// (`test` and `ref`, when present): two headers must agree, a header gives a raw file its
-// geometry, and a size or format given on the command line must agree with a header.
-// Fills settings.width, height and format; returns the refusal, or "" when all agree.
-struct RunSettings;
-std::string settle_geometry(RunSettings& settings, const std::optional<Y4mHeader>& test,
-                            const std::optional<Y4mHeader>& ref);
 
 // The pixel format of a C tag's value ("420jpeg", "422p10", "mono"), or nothing.
 std::optional<PixelFormat> y4m_colour_space(std::string_view value);
