@@ -84,7 +84,7 @@ void check_kind(const char* name) {
         std::vector<std::uint8_t> sa(a.begin() + 32, a.end()), sb(b.begin() + 32, b.end());
         sa.insert(sa.begin(), begin, 0);
         sb.insert(sb.begin(), begin, 0);
-        for (const std::uint32_t tolerance : {0u, 1u, kMax}) {
+        for (const std::uint32_t tolerance : {0u, 1u, kMax, 70000u}) {
           SampleStats got;
           accumulate_stats<Kind>(sa.data(), sb.data(), begin, n, tolerance, got);
           const SampleStats want =
