@@ -179,7 +179,7 @@ std::string help_text() {
          "  --diff-image=F   PNG of the first frame that differs     --diff-image=d.png\n"
          "  --diff-frame=N   ... of the test file's frame N instead  --diff-frame=7\n"
          "  --threads=N      threads for the statistics (default: the processors, up\n"
-         "                   to 16); the output is the same for any N  --threads=2\n"
+         "                   to 16); the same output for any N       --threads=2\n"
          "  --progress       a progress line on standard error (shown by default when it\n"
          "                   is a terminal and the report waits)     --progress\n"
          "  --no-progress    never the progress line                 --no-progress\n"
