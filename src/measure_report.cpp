@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <string_view>
 
 #include "run_summary.h"
 
@@ -80,6 +81,29 @@ void append_key(std::string& text, const int indent, const char* const key) {
   text += "\": ";
 }
 
+// A member whose value is a non-negative integer.
+void append_member(std::string& text, const int indent, const char* const key,
+                   const std::uint64_t value) {
+  append_key(text, indent, key);
+  append_integer(text, value);
+}
+
+// A member whose value is JSON text already.
+void append_json_member(std::string& text, const int indent, const char* const key,
+                        const std::string_view json) {
+  append_key(text, indent, key);
+  text += json;
+}
+
+// A plane's letter as a JSON string.
+std::string_view letter_json(const char letter, char (&json)[4]) {
+  json[0] = '"';
+  json[1] = letter;
+  json[2] = '"';
+  json[3] = '\0';
+  return {json, 3};
+}
+
 // A string as JSON writes it; bytes that are not UTF-8 become U+FFFD.
 std::string json_string(const std::string& value) {
   return nlohmann::json(value).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
@@ -92,14 +116,10 @@ void append_plane(std::string& text, const int indent, const char letter,
   text += '\n';
   text.append(static_cast<std::size_t>(indent), ' ');
   text += "{";
-  append_key(text, indent + 2, "plane");
-  text += '"';
-  text += letter;
-  text += '"';
-  append_key(text, indent + 2, "differing");
-  append_integer(text, beyond);
-  append_key(text, indent + 2, "max_abs_diff");
-  append_integer(text, max_abs);
+  char letter_text[4];
+  append_json_member(text, indent + 2, "plane", letter_json(letter, letter_text));
+  append_member(text, indent + 2, "differing", beyond);
+  append_member(text, indent + 2, "max_abs_diff", max_abs);
   append_key(text, indent + 2, "sse");
   append_sse(text, sse);
   append_key(text, indent + 2, "psnr");
@@ -206,29 +226,16 @@ JsonMeasureReport::JsonMeasureReport(const FrameGeometry& geometry, const bool p
 void JsonMeasureReport::begin() {
   const RunSettings& s = settings_;
   text_ += "{";
-  append_key(text_, 2, "test");
-  text_ += json_string(s.test_path);
-  append_key(text_, 2, "ref");
-  text_ += json_string(s.ref_path);
-  const struct {
-    const char* key;
-    std::int64_t value;
-  } numbers[] = {{"width", s.width},
-                 {"height", s.height},
-                 {"pix_fmt", -1},
-                 {"bit_depth", s.format.depth},
-                 {"block", s.block_size},
-                 {"tolerance", s.tolerance},
-                 {"skip_test", s.skip_test},
-                 {"skip_ref", s.skip_ref}};
-  for (const auto& number : numbers) {
-    append_key(text_, 2, number.key);
-    if (number.value < 0) {
-      text_ += json_string(s.format.name);
-    } else {
-      append_integer(text_, static_cast<std::uint64_t>(number.value));
-    }
-  }
+  append_json_member(text_, 2, "test", json_string(s.test_path));
+  append_json_member(text_, 2, "ref", json_string(s.ref_path));
+  append_member(text_, 2, "width", static_cast<std::uint64_t>(s.width));
+  append_member(text_, 2, "height", static_cast<std::uint64_t>(s.height));
+  append_json_member(text_, 2, "pix_fmt", json_string(s.format.name));
+  append_member(text_, 2, "bit_depth", s.format.depth);
+  append_member(text_, 2, "block", static_cast<std::uint64_t>(s.block_size));
+  append_member(text_, 2, "tolerance", static_cast<std::uint64_t>(s.tolerance));
+  append_member(text_, 2, "skip_test", static_cast<std::uint64_t>(s.skip_test));
+  append_member(text_, 2, "skip_ref", static_cast<std::uint64_t>(s.skip_ref));
   append_key(text_, 2, "frames_limit");
   if (s.frames_limit > 0) {
     append_integer(text_, static_cast<std::uint64_t>(s.frames_limit));
@@ -252,8 +259,7 @@ bool JsonMeasureReport::frame(const FrameMeasure& measure) {
   if (!per_frame_) return !failed_;
   text_ += frames_written_ > 0 ? ",\n    {" : "\n    {";
   ++frames_written_;
-  append_key(text_, 6, "frame");
-  append_integer(text_, static_cast<std::uint64_t>(measure.frame));
+  append_member(text_, 6, "frame", static_cast<std::uint64_t>(measure.frame));
   append_key(text_, 6, "planes");
   text_ += '[';
   for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
@@ -280,8 +286,7 @@ bool JsonMeasureReport::finish(const ComparisonOutcome& outcome) {
   text_ += '"';
   text_ += ending_name(outcome.end);
   text_ += '"';
-  append_key(text_, 2, "frames_compared");
-  append_integer(text_, static_cast<std::uint64_t>(outcome.frames_compared));
+  append_member(text_, 2, "frames_compared", static_cast<std::uint64_t>(outcome.frames_compared));
   append_key(text_, 2, "planes");
   text_ += '[';
   for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
@@ -294,23 +299,14 @@ bool JsonMeasureReport::finish(const ComparisonOutcome& outcome) {
   append_key(text_, 2, "first_difference");
   if (const std::optional<ReportFields>& f = first(); f) {
     text_ += "{";
-    const struct {
-      const char* key;
-      std::int64_t value;
-    } fields[] = {{"frame", f->frame},          {"plane", -1},
-                  {"row", f->position.row},     {"column", f->position.column},
-                  {"block", f->position.block}, {"test", f->test_sample},
-                  {"ref", f->ref_sample}};
-    for (std::size_t i = 0; i < std::size(fields); ++i) {
-      append_key(text_, 4, fields[i].key);
-      if (fields[i].value < 0) {
-        text_ += '"';
-        text_ += f->plane_letter;
-        text_ += '"';
-      } else {
-        append_integer(text_, static_cast<std::uint64_t>(fields[i].value));
-      }
-    }
+    char letter_text[4];
+    append_member(text_, 4, "frame", static_cast<std::uint64_t>(f->frame));
+    append_json_member(text_, 4, "plane", letter_json(f->plane_letter, letter_text));
+    append_member(text_, 4, "row", static_cast<std::uint64_t>(f->position.row));
+    append_member(text_, 4, "column", static_cast<std::uint64_t>(f->position.column));
+    append_member(text_, 4, "block", static_cast<std::uint64_t>(f->position.block));
+    append_member(text_, 4, "test", f->test_sample);
+    append_member(text_, 4, "ref", f->ref_sample);
     text_ += "\n  }";
   } else {
     text_ += "null";

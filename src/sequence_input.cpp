@@ -27,10 +27,6 @@ constexpr std::size_t round_up(const std::size_t value, const std::size_t unit) 
   return (value + unit - 1) / unit * unit;
 }
 
-}  // namespace
-
-namespace {
-
 // The mappings that a SIGBUS may come from, for its handler: a slot per mapped sequence.
 struct MappingSlot {
   std::atomic<std::uintptr_t> begin{0};
@@ -237,12 +233,15 @@ ReadResult SequenceSource::read_bytes(std::uint8_t* const buffer, const std::siz
     result.bytes += rest.bytes;
     result.failed = rest.failed;
   }
-  if (head_size_ < head_.size()) {
-    const std::size_t more = std::min(head_.size() - head_size_, result.bytes);
-    std::memcpy(head_.data() + head_size_, buffer, more);
-    head_size_ += more;
-  }
+  keep_head(buffer, result.bytes);
   return result;
+}
+
+void SequenceSource::keep_head(const std::uint8_t* const bytes, const std::size_t size) {
+  if (head_size_ == head_.size()) return;
+  const std::size_t more = std::min(head_.size() - head_size_, size);
+  std::memcpy(head_.data() + head_size_, bytes, more);
+  head_size_ += more;
 }
 
 bool SequenceSource::begins_with_y4m_magic() const {
@@ -316,11 +315,7 @@ ReadResult SequenceSource::read_frame(std::uint8_t* const buffer, const std::siz
 const std::uint8_t* SequenceSource::view_frame(const std::size_t size, ReadResult& result) {
   if (y4m_ || prefix_at_ < prefix_size_) return nullptr;
   const std::uint8_t* const frame = file_.view_frame(size, result);
-  if (frame != nullptr && head_size_ < head_.size()) {
-    const std::size_t more = std::min(head_.size() - head_size_, result.bytes);
-    std::memcpy(head_.data() + head_size_, frame, more);
-    head_size_ += more;
-  }
+  if (frame != nullptr) keep_head(frame, result.bytes);
   return frame;
 }
 

@@ -153,6 +153,8 @@ class SequenceSource final : public FrameSource {
  private:
   enum class Marker : std::uint8_t { kFound, kEnd, kCut, kBad, kTooLong, kFailed };
   ReadResult read_bytes(std::uint8_t* buffer, std::size_t size);
+  // Keeps the first bytes handed on, up to head_'s size, for begins_with_y4m_magic().
+  void keep_head(const std::uint8_t* bytes, std::size_t size);
   Marker read_marker();
 
   FileSource file_;
