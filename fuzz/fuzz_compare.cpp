@@ -13,7 +13,7 @@
 
 #include "frame_geometry.h"
 #include "reference_compare.h"
-#include "sequence_compare.h"
+#include "run_loop.h"
 
 namespace {
 
@@ -112,13 +112,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                       options.first_frame,
                                                       options.frames_limit};
 
-  std::vector<std::uint8_t> a(frame_size), b(frame_size);
   MemorySource fast_test(test, test_fail), fast_ref(ref, ref_fail);
   std::vector<char> buffer(buffer_size);
   StringSink fast_out;
   framecmp::ReportWriter report(fast_out, buffer);
-  const framecmp::ComparisonOutcome fast = framecmp::compare_sequences(
-      geometry, options, a.data(), b.data(), fast_test, fast_ref, report);
+  const framecmp::ComparisonOutcome fast =
+      framecmp::testing_support::fast_compare(geometry, options, fast_test, fast_ref, report);
   check(report.flush());
 
   MemorySource plain_test(test, test_fail), plain_ref(ref, ref_fail);
@@ -132,8 +131,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   options.max_count = 0;
   MemorySource measure_test(test, test_fail), measure_ref(ref, ref_fail);
   CollectingSink sink;
-  const framecmp::ComparisonOutcome measured = framecmp::measure_sequences(
-      geometry, options, a.data(), b.data(), measure_test, measure_ref, sink);
+  const framecmp::ComparisonOutcome measured =
+      framecmp::testing_support::fast_measure(geometry, options, measure_test, measure_ref, sink);
   MemorySource stats_test(test, test_fail), stats_ref(ref, ref_fail);
   auto counting_run = plain_run;
   counting_run.max_count = 0;

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "frame_geometry.h"
-#include "sequence_compare.h"
+#include "run_loop.h"
 
 namespace framecmp {
 

@@ -12,7 +12,7 @@
 #include "command_line.h"
 #include "frame_geometry.h"
 #include "report_writer.h"
-#include "sequence_compare.h"
+#include "run_loop.h"
 
 namespace framecmp {
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "sequence_compare.h"
+#include "run_loop.h"
 
 namespace framecmp {
 

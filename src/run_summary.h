@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "command_line.h"
-#include "sequence_compare.h"
+#include "run_loop.h"
 
 namespace framecmp {
 

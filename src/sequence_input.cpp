@@ -352,19 +352,35 @@ bool FileSource::skip_frames(const std::int64_t count, const std::size_t frame_s
   return FrameSource::skip_frames(count, frame_size, scratch);
 }
 
-PairRead read_frame_pair(FrameSource& test, FrameSource& ref, std::uint8_t* const test_buffer,
-                         std::uint8_t* const ref_buffer, const std::size_t frame_size) {
-  PairRead pair;
-  pair.test_data = test.view_frame(frame_size, pair.test);
-  pair.ref_data = ref.view_frame(frame_size, pair.ref);
-  const bool test_open = pair.test_data == nullptr;  // still to be read
-  const bool ref_open = pair.ref_data == nullptr;
-  if (test_open) pair.test_data = test_buffer;
-  if (ref_open) pair.ref_data = ref_buffer;
+PairReader::PairReader(FrameSource& test, FrameSource& ref, FrameBuffers& buffers,
+                       const std::size_t frame_size, const std::int64_t first_index)
+    : test_(test),
+      ref_(ref),
+      buffers_(buffers),
+      frame_size_(frame_size),
+      next_index_(first_index) {}
+
+PairReader::Lost PairReader::lost() const {
+  if (test_.view_lost()) return Lost::kTest;
+  if (ref_.view_lost()) return Lost::kRef;
+  return Lost::kNone;
+}
+
+bool PairReader::next(FramePair& pair) {
+  PairRead& read = last_;
+  read = {};
+  std::uint8_t* const test_buffer = buffers_.test.data();
+  std::uint8_t* const ref_buffer = buffers_.ref.data();
+  read.test_data = test_.view_frame(frame_size_, read.test);
+  read.ref_data = ref_.view_frame(frame_size_, read.ref);
+  const bool test_open = read.test_data == nullptr;  // still to be read
+  const bool ref_open = read.ref_data == nullptr;
+  if (test_open) read.test_data = test_buffer;
+  if (ref_open) read.ref_data = ref_buffer;
   bool open[] = {test_open, ref_open};
   bool equal_so_far = true;
-  for (std::size_t at = 0; at < frame_size; at += kReadPiece) {
-    const std::size_t piece = std::min(kReadPiece, frame_size - at);
+  for (std::size_t at = 0; at < frame_size_; at += kReadPiece) {
+    const std::size_t piece = std::min(kReadPiece, frame_size_ - at);
     const auto read_piece = [&](FrameSource& source, std::uint8_t* buffer, ReadResult& total,
                                 bool& still_open) {
       if (!still_open) return;
@@ -374,15 +390,20 @@ PairRead read_frame_pair(FrameSource& test, FrameSource& ref, std::uint8_t* cons
       total.frame_begun = total.frame_begun || got.frame_begun;
       still_open = got.bytes == piece;
     };
-    read_piece(test, test_buffer, pair.test, open[0]);
-    read_piece(ref, ref_buffer, pair.ref, open[1]);
+    read_piece(test_, test_buffer, read.test, open[0]);
+    read_piece(ref_, ref_buffer, read.ref, open[1]);
     // Pieces that both frames hold whole, compared while they are in the cache.
-    equal_so_far = equal_so_far && pair.test.bytes >= at + piece && pair.ref.bytes >= at + piece &&
-                   std::memcmp(pair.test_data + at, pair.ref_data + at, piece) == 0;
-    if (equal_so_far) pair.equal_prefix = at + piece;
+    equal_so_far = equal_so_far && read.test.bytes >= at + piece && read.ref.bytes >= at + piece &&
+                   std::memcmp(read.test_data + at, read.ref_data + at, piece) == 0;
+    if (equal_so_far) read.equal_prefix = at + piece;
     if (!equal_so_far && !open[0] && !open[1]) break;
   }
-  return pair;
+  if (read.test.bytes != frame_size_ || read.ref.bytes != frame_size_) return false;
+  pair.index = next_index_++;
+  pair.test = {read.test_data, frame_size_};
+  pair.ref = {read.ref_data, frame_size_};
+  pair.equal_prefix = read.equal_prefix;
+  return true;
 }
 
 FrameBuffer::FrameBuffer(const std::size_t size) : size_(round_up(size, kPageSize)) {

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <utility>
 
@@ -41,27 +42,6 @@ class FrameSource {
   // while mapped): what was compared since the last check is void.
   virtual bool view_lost() const { return false; }
 };
-
-// What one read of a frame pair brought.
-struct PairRead {
-  ReadResult test;
-  ReadResult ref;
-  std::size_t equal_prefix = 0;  // leading bytes known equal in both frames (a lower bound)
-  const std::uint8_t* test_data = nullptr;  // the test frame: in place, or the test buffer
-  const std::uint8_t* ref_data = nullptr;   // the reference frame, alike
-};
-
-// Bytes read from each sequence in turn while a frame pair is read.
-inline constexpr std::size_t kReadPiece = std::size_t{256} << 10;
-
-// Reads the next frame of both sequences. A source that can hand its frame out in place
-// (a mapped regular file) does so; any other is read into its buffer (at least
-// `frame_size` bytes), in turns of kReadPiece bytes, test first, so that each piece of the
-// pair is compared while it is still in the cache: equal frames then cost little more than
-// the reads. A sequence that ends or fails is not read further; the other still is, to its
-// frame's end.
-PairRead read_frame_pair(FrameSource& test, FrameSource& ref, std::uint8_t* test_buffer,
-                         std::uint8_t* ref_buffer, std::size_t frame_size);
 
 // A sequence read from an open file descriptor (regular file, pipe or terminal). Does not
 // own the descriptor. Pieces of a frame that arrive separately, as from a pipe, are joined,
@@ -188,6 +168,69 @@ class FrameBuffer {
  private:
   std::size_t size_;              // mapped bytes, a whole number of pages
   std::uint8_t* data_ = nullptr;  // 2 MiB aligned, or nullptr
+};
+
+// The two frame buffers of a run, one a sequence, for sources that read into the caller's
+// memory and for frames skipped where no seek can pass them.
+struct FrameBuffers {
+  explicit FrameBuffers(std::size_t frame_size) : test(frame_size), ref(frame_size) {}
+  // False when the memory of either could not be obtained.
+  bool ok() const { return test.data() != nullptr && ref.data() != nullptr; }
+  FrameBuffer test;
+  FrameBuffer ref;
+};
+
+// One whole frame pair as the pair reader hands it out: read-only, valid until the next
+// pair is asked for.
+struct FramePair {
+  std::int64_t index = 0;              // the test file's own frame index (0-based)
+  std::span<const std::uint8_t> test;  // the test frame, frame_size bytes
+  std::span<const std::uint8_t> ref;   // the reference frame, alike
+  std::size_t equal_prefix = 0;        // leading bytes known equal in both (a lower bound)
+};
+
+// What the last reads of a pair brought, whole or not.
+struct PairRead {
+  ReadResult test;
+  ReadResult ref;
+  std::size_t equal_prefix = 0;             // as in FramePair
+  const std::uint8_t* test_data = nullptr;  // the test frame's bytes: in place, or the buffer
+  const std::uint8_t* ref_data = nullptr;   // the reference frame's, alike
+};
+
+// Bytes read from each sequence in turn while a frame pair is read.
+inline constexpr std::size_t kReadPiece = std::size_t{256} << 10;
+
+// Hands out the frame pairs of two sequences one at a time, hiding how their bytes got
+// there. A source that can hand its frame out in place (a mapped regular file) does so;
+// any other is read into its buffer in turns of kReadPiece bytes, test first, so that each
+// piece of the pair is compared while it is still in the cache: equal frames then cost
+// little more than the reads. A sequence that ends or fails is not read further; the other
+// still is, to its frame's end.
+class PairReader {
+ public:
+  // `buffers` hold at least `frame_size` (> 0) bytes each; `first_index` is the test file's
+  // index of the next frame. Keeps references to all three.
+  PairReader(FrameSource& test, FrameSource& ref, FrameBuffers& buffers, std::size_t frame_size,
+             std::int64_t first_index);
+  // The next frame pair: true with both frames whole in `pair`; false at the end of either
+  // sequence or after a failed read, with last() telling what the reads brought.
+  bool next(FramePair& pair);
+  const PairRead& last() const { return last_; }
+  std::size_t frame_size() const { return frame_size_; }
+
+  // Which sequence's bytes, handed out in place, could not be read after all (its file
+  // shrank while mapped): whatever was made of them since the last pair is void.
+  enum class Lost : std::uint8_t { kNone, kTest, kRef };
+  Lost lost() const;
+
+ private:
+  FrameSource& test_;
+  FrameSource& ref_;
+  FrameBuffers& buffers_;
+  std::size_t frame_size_;
+  std::int64_t next_index_;
+  PairRead last_;
 };
 
 // An open sequence's descriptor, closed at the end of the run unless it is standard input,

@@ -16,7 +16,7 @@
 
 #include "pixel_format.h"
 #include "report_writer.h"
-#include "sequence_compare.h"
+#include "run_loop.h"
 #include "sequence_input.h"
 
 namespace framecmp::testing_support {
@@ -42,6 +42,23 @@ class MemorySource final : public FrameSource {
   std::size_t fail_at_;
   std::size_t position_ = 0;
 };
+
+// The fast walks over two sources, through a pair reader with buffers of its own.
+inline ComparisonOutcome fast_compare(const FrameGeometry& geometry, const CompareOptions& options,
+                                      FrameSource& test, FrameSource& ref, ReportWriter& report) {
+  const auto size = static_cast<std::size_t>(geometry.frame_size);
+  FrameBuffers buffers(size);
+  PairReader reader(test, ref, buffers, size, options.first_frame);
+  return compare_sequences(geometry, options, reader, report);
+}
+
+inline ComparisonOutcome fast_measure(const FrameGeometry& geometry, const CompareOptions& options,
+                                      FrameSource& test, FrameSource& ref, MeasureSink& sink) {
+  const auto size = static_cast<std::size_t>(geometry.frame_size);
+  FrameBuffers buffers(size);
+  PairReader reader(test, ref, buffers, size, options.first_frame);
+  return measure_sequences(geometry, options, reader, sink);
+}
 
 // Collects everything written; can be told to refuse writes once `capacity` is exceeded.
 class StringSink final : public OutputSink {

@@ -1,4 +1,4 @@
-#include "sequence_compare.h"
+#include "run_loop.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +13,8 @@
 namespace framecmp {
 namespace {
 
+using testing_support::fast_compare;
+using testing_support::fast_measure;
 using testing_support::MemorySource;
 using testing_support::PlainRun;
 using testing_support::reference_compare;
@@ -65,14 +67,11 @@ WalkResult compare(const Layout& layout, const CompareOptions& options, Bytes te
   const FrameGeometry g = layout.geometry();
   MemorySource test_source(std::move(test));
   MemorySource ref_source(std::move(ref));
-  Bytes test_buffer(static_cast<std::size_t>(g.frame_size));
-  Bytes ref_buffer(static_cast<std::size_t>(g.frame_size));
   std::vector<char> report_buffer(buffer_size);
   StringSink sink;
   ReportWriter report(sink, report_buffer);
   WalkResult run;
-  run.outcome = compare_sequences(g, options, test_buffer.data(), ref_buffer.data(), test_source,
-                                  ref_source, report);
+  run.outcome = fast_compare(g, options, test_source, ref_source, report);
   EXPECT_TRUE(report.flush());
   run.text = sink.text;
   return run;
@@ -218,13 +217,11 @@ TEST(CompareSequences, ReadErrorStopsTheComparisonAndNamesTheFile) {
     SCOPED_TRACE(c.name);
     MemorySource test(c.test, c.test_fail_at);
     MemorySource ref(frames(3), c.ref_fail_at);
-    Bytes a(768), b(768);
     std::vector<char> buffer(4096);
     StringSink sink;
     ReportWriter report(sink, buffer);
     const ComparisonOutcome outcome =
-        compare_sequences(make_frame_geometry(32, 16), CompareOptions{c.limit}, a.data(), b.data(),
-                          test, ref, report);
+        fast_compare(make_frame_geometry(32, 16), CompareOptions{c.limit}, test, ref, report);
     EXPECT_EQ(outcome.end, c.end);
     EXPECT_EQ(outcome.frames_compared, c.frames);
   }
@@ -247,12 +244,10 @@ TEST(ReportWriter, EachFrameWithLinesIsHandedOnWhenItEnds) {
   test[10] ^= 1, test[20] ^= 1, test[3 * 768 + 700] ^= 1;  // frames 0 and 3
   MemorySource test_source(test);
   MemorySource ref_source(frames(4));
-  Bytes a(768), b(768);
   std::vector<char> buffer(1 << 16);
   StringSink sink;
   ReportWriter report(sink, buffer);
-  compare_sequences(make_frame_geometry(32, 16), CompareOptions{}, a.data(), b.data(), test_source,
-                    ref_source, report);
+  fast_compare(make_frame_geometry(32, 16), CompareOptions{}, test_source, ref_source, report);
   EXPECT_EQ(sink.writes, 2);
   EXPECT_EQ(sink.text, reference({}, {}, test, frames(4)).text);
 }
@@ -262,13 +257,11 @@ TEST(ReportWriter, FailedSinkStopsTheComparisonAndDropsLaterLines) {
   for (std::uint8_t& b : test) b = static_cast<std::uint8_t>(~b);
   MemorySource test_source(test);
   MemorySource ref_source(frames(50));
-  Bytes a(768), b(768);
   std::vector<char> buffer(kMaxReportLineLength * 4);
   StringSink sink(1000);
   ReportWriter report(sink, buffer);
   const ComparisonOutcome outcome =
-      compare_sequences(make_frame_geometry(32, 16), CompareOptions{}, a.data(), b.data(),
-                        test_source, ref_source, report);
+      fast_compare(make_frame_geometry(32, 16), CompareOptions{}, test_source, ref_source, report);
   EXPECT_TRUE(report.failed());
   EXPECT_FALSE(report.flush());
   EXPECT_EQ(outcome.end, RunEnd::kOutputLost);
@@ -329,10 +322,8 @@ void measure_and_check(const Layout& layout, CompareOptions options, const Bytes
   options.max_count = 0;  // counts every sample
   const FrameGeometry g = layout.geometry();
   MemorySource fast_test(test), fast_ref(ref);
-  Bytes a(static_cast<std::size_t>(g.frame_size)), b(a.size());
   CollectingSink sink;
-  const ComparisonOutcome fast =
-      measure_sequences(g, options, a.data(), b.data(), fast_test, fast_ref, sink);
+  const ComparisonOutcome fast = fast_measure(g, options, fast_test, fast_ref, sink);
   MemorySource plain_test(test), plain_ref(ref);
   const testing_support::PlainRunResult plain =
       testing_support::plain_run(layout.plain(options), plain_test, plain_ref, nullptr);

@@ -1,0 +1,361 @@
+#include "pair_metrics.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <vector>
+
+#include "report_line.h"
+#include "sample_kernels.h"
+#include "worker_pool.h"
+
+namespace framecmp {
+
+// Where the walk of a frame stands. The hot loop keeps the count and the output cursor
+// here rather than in the metric and the writer: stores through a char pointer would
+// otherwise force them to be reloaded from memory after every line.
+struct SampleLines::WalkState {
+  std::int64_t mismatches;  // lines produced over the run
+  char* out;                // the report writer's cursor
+};
+
+// Everything a plane walk needs besides the plane.
+struct SampleLines::Walk {
+  const FrameGeometry& geometry;
+  std::int64_t frame;  // 0-based index printed in the lines
+  std::int64_t cap;    // line count at which the walk stops
+  std::uint32_t tolerance;
+  const std::uint8_t* test;
+  const std::uint8_t* ref;
+};
+
+namespace {
+
+using FrameWalk = SampleLines::Walk;
+using WalkState = SampleLines::WalkState;
+using PlaneWalker = SampleLines::PlaneWalker;
+
+// What the hot loop needs of a plane, held by value: the report's stores through a char
+// pointer could alias the geometry, which would otherwise be reloaded after every line.
+struct PlaneGrid {
+  std::int64_t width;           // samples per row
+  std::int64_t blocks_per_row;  // of the frame
+  int block_shift_x;
+  int block_shift_y;
+  char letter;
+
+  PlaneGrid(const FrameGeometry& geometry, const PlaneLayout& plane)
+      : width(plane.width),
+        blocks_per_row(geometry.blocks_per_row),
+        block_shift_x(plane.block_shift_x),
+        block_shift_y(plane.block_shift_y),
+        letter(plane.letter) {}
+};
+
+// Moves `position` from sample `from` to sample `to` (to > from) of a plane; the common
+// step within a row needs no division.
+void advance_position(SamplePosition& position, const std::int64_t from, const std::int64_t to,
+                      const PlaneGrid& grid) {
+  const std::int64_t column = position.column + (to - from);
+  if (column < grid.width) {
+    position.column = static_cast<std::int32_t>(column);
+  } else {
+    position.row = static_cast<std::int32_t>(to / grid.width);
+    position.column = static_cast<std::int32_t>(to % grid.width);
+  }
+  position.block = std::int64_t{position.row >> grid.block_shift_y} * grid.blocks_per_row +
+                   (position.column >> grid.block_shift_x);
+}
+
+// Reports the samples of one plane that differ by more than the tolerance. Stops when
+// `cap` lines were reached or the report failed. kTolerant selects the search that skips
+// samples within a tolerance a block at a time; without it, equal bytes are skipped.
+template <class Kind, int kSampleWidth, bool kTolerant>
+bool walk_plane(const FrameWalk& walk, const PlaneLayout& plane, WalkState& state,
+                ReportWriter& report) {
+  using Line = MinimumWidthLine<kSampleWidth>;
+  constexpr bool kSamplesAlwaysFit = Kind::kMaxValue < Line::kSampleLimit;
+  const char* const room_end = report.room_end();
+  const auto begin = static_cast<std::size_t>(plane.offset);
+  const auto end = begin + static_cast<std::size_t>(plane.span());
+  // Locals, not references, for everything the loop reads (see PlaneGrid).
+  const PlaneGrid grid(walk.geometry, plane);
+  const std::int64_t frame = walk.frame;
+  const std::int64_t cap = walk.cap;
+  const std::uint32_t tolerance = walk.tolerance;
+  const std::uint8_t* const test = walk.test;
+  const std::uint8_t* const ref = walk.ref;
+  const auto search = [&](const std::size_t from) {
+    if constexpr (kTolerant) {
+      return find_beyond_tolerance<Kind>(test, ref, from, end, tolerance);
+    } else {
+      return find_difference(test, ref, from, end);
+    }
+  };
+  std::int64_t mismatches = state.mismatches;
+  char* out = state.out;
+  SamplePosition position;  // of sample `last`
+  std::int64_t last = 0;
+  // Decided once per plane, so that the common case formats without a width test per line.
+  const bool minimum_width = fits_minimum_width(walk.geometry, plane, frame);
+  bool stopped = false;
+  for (std::size_t at = search(begin); at != end;) {
+    const std::size_t offset = at - begin;
+    if (!kTolerant && Kind::kOddBytesAreOther && offset % Kind::kStride != 0) {
+      at = search(at + 1);  // the other component's byte
+      continue;
+    }
+    if (mismatches >= cap) {
+      stopped = true;
+      break;
+    }
+    if (out > room_end) {
+      out = report.advance(out);
+      if (report.failed()) {
+        stopped = true;
+        break;
+      }
+    }
+    const auto sample = static_cast<std::int64_t>(offset / Kind::kStride);
+    const std::size_t first = begin + static_cast<std::size_t>(sample) * Kind::kStride;
+    advance_position(position, last, sample, grid);
+    last = sample;
+    const std::uint32_t test_sample = Kind::load(test + first);
+    const std::uint32_t ref_sample = Kind::load(ref + first);
+    if (minimum_width &&
+        (kSamplesAlwaysFit || (Line::fits(test_sample) && Line::fits(ref_sample)))) {
+      out += Line::format(out, frame, grid.letter, position, test_sample, ref_sample);
+    } else {
+      out += format_report_line(out, {frame, grid.letter, position, test_sample, ref_sample},
+                                kSampleWidth);
+    }
+    ++mismatches;
+    // The next sample starts inside the plane's span, except after the last sample of a
+    // pair plane's first component, whose span ends a byte short of the next pair.
+    const std::size_t next = first + Kind::kStride;
+    at = search(Kind::kOddBytesAreOther ? std::min(next, end) : next);
+  }
+  state.mismatches = mismatches;
+  state.out = out;
+  return stopped;
+}
+
+template <class Kind, bool kTolerant>
+PlaneWalker walker_of_width(const int sample_width) {
+  switch (sample_width) {
+    case 3:
+      return walk_plane<Kind, 3, kTolerant>;
+    case 4:
+      return walk_plane<Kind, 4, kTolerant>;
+    default:
+      return walk_plane<Kind, 5, kTolerant>;
+  }
+}
+
+template <bool kTolerant>
+PlaneWalker walker_for(const PlaneLayout& plane, const int depth) {
+  if (plane.bytes_per_sample == 1) {
+    return plane.stride == 1 ? walk_plane<OneByte, 3, kTolerant>
+                             : walk_plane<PairByte, 3, kTolerant>;
+  }
+  const int width = sample_field_width(depth);
+  return plane.byte_order == ByteOrder::kLittle ? walker_of_width<TwoBytesLittle, kTolerant>(width)
+                                                : walker_of_width<TwoBytesBig, kTolerant>(width);
+}
+
+// The walk compiled for `plane`'s sample layout: chosen once per run, outside every loop.
+PlaneWalker walker_for(const PlaneLayout& plane, const int depth, const bool tolerant) {
+  return tolerant ? walker_for<true>(plane, depth) : walker_for<false>(plane, depth);
+}
+
+// True when `size` bytes at `offset` lie inside the equal prefix of a frame pair.
+bool known_equal(const std::size_t equal_prefix, const std::int64_t offset,
+                 const std::int64_t size) {
+  return offset + size <= static_cast<std::int64_t>(equal_prefix);
+}
+
+// Whether the U,V pairs of a pair plane are equal (false for planar formats).
+bool pair_plane_equal(const FrameGeometry& geometry, const std::uint8_t* test,
+                      const std::uint8_t* ref, const std::size_t equal_prefix) {
+  if (geometry.pair_plane_size == 0) return false;
+  return known_equal(equal_prefix, geometry.pair_plane_offset, geometry.pair_plane_size) ||
+         std::memcmp(test + geometry.pair_plane_offset, ref + geometry.pair_plane_offset,
+                     static_cast<std::size_t>(geometry.pair_plane_size)) == 0;
+}
+
+// Reports the differing samples of one frame pair, plane by plane, until `cap` lines were
+// written over the run or the report fails; the caller hands the frame's lines on. `equal_prefix`
+// leading bytes of the frames are known to be equal already. Returns the number of samples
+// reported.
+std::int64_t walk_frame(const FrameWalk& walk, const std::array<PlaneWalker, 3>& walkers,
+                        const std::size_t equal_prefix, std::int64_t& mismatches,
+                        ReportWriter& report) {
+  const FrameGeometry& geometry = walk.geometry;
+  WalkState state{mismatches, report.cursor()};
+  // U and V of a pair plane are walked one after the other over the same bytes; one
+  // comparison of those bytes spares both walks in the common equal case.
+  const bool pairs_equal = pair_plane_equal(geometry, walk.test, walk.ref, equal_prefix);
+  for (std::size_t p = 0; p < geometry.plane_count; ++p) {
+    const PlaneLayout& plane = geometry.planes[p];
+    if ((plane.in_pair_plane && pairs_equal) ||
+        known_equal(equal_prefix, plane.offset, plane.span())) {
+      continue;
+    }
+    if (walkers[p](walk, plane, state, report)) break;
+  }
+  report.advance(state.out);
+  const std::int64_t found = state.mismatches - mismatches;
+  mismatches = state.mismatches;
+  return found;
+}
+
+// The statistics kernel and the tolerance search of one sample layout.
+struct PlaneKernels {
+  void (*stats)(const std::uint8_t*, const std::uint8_t*, std::size_t, std::size_t, std::uint32_t,
+                SampleStats&);
+  std::size_t (*find)(const std::uint8_t*, const std::uint8_t*, std::size_t, std::size_t,
+                      std::uint32_t);
+};
+
+template <class Kind>
+constexpr PlaneKernels kernels_of() {
+  return {accumulate_stats<Kind>, find_beyond_tolerance<Kind>};
+}
+
+PlaneKernels kernels_for(const PlaneLayout& plane) {
+  if (plane.bytes_per_sample == 1) {
+    return plane.stride == 1 ? kernels_of<OneByte>() : kernels_of<PairByte>();
+  }
+  return plane.byte_order == ByteOrder::kLittle ? kernels_of<TwoBytesLittle>()
+                                                : kernels_of<TwoBytesBig>();
+}
+
+// The first sample of `plane` beyond the tolerance, which must exist.
+ReportFields locate_first(const FrameGeometry& geometry, const PlaneLayout& plane,
+                          const PlaneKernels& kernels, const std::int64_t frame,
+                          const std::uint8_t* test, const std::uint8_t* ref,
+                          const std::uint32_t tolerance) {
+  const auto begin = static_cast<std::size_t>(plane.offset);
+  const std::size_t at =
+      kernels.find(test, ref, begin, begin + static_cast<std::size_t>(plane.span()), tolerance);
+  const auto sample = static_cast<std::int64_t>((at - begin) / plane.stride);
+  const auto value = [&](const std::uint8_t* p) {
+    return load_sample(p + at, plane.bytes_per_sample, plane.byte_order);
+  };
+  return {frame, plane.letter, sample_position(geometry, plane, sample), value(test), value(ref)};
+}
+
+}  // namespace
+
+SampleLines::SampleLines(const FrameGeometry& geometry, const std::int64_t max_count,
+                         const std::int32_t tolerance, ReportWriter& report)
+    : geometry_(geometry),
+      cap_(max_count == 0 ? std::numeric_limits<std::int64_t>::max() : max_count),
+      tolerance_(static_cast<std::uint32_t>(tolerance)),
+      report_(report) {
+  for (std::size_t p = 0; p < geometry.plane_count; ++p) {
+    walkers_[p] = walker_for(geometry.planes[p], geometry.depth, tolerance > 0);
+  }
+}
+
+PairVerdict SampleLines::measure(const FramePair& pair) {
+  last_found_ = 0;
+  const std::size_t frame_size = pair.test.size();
+  if (pair.equal_prefix == frame_size) return {};
+  const FrameWalk walk{geometry_, pair.index, cap_, tolerance_, pair.test.data(), pair.ref.data()};
+  last_found_ = walk_frame(walk, walkers_, pair.equal_prefix, lines_, report_);
+  PairVerdict verdict;
+  verdict.beyond = last_found_;
+  verdict.bytes_differ =
+      last_found_ > 0 ||
+      (tolerance_ > 0 && std::memcmp(pair.test.data(), pair.ref.data(), frame_size) != 0);
+  verdict.limit_reached = lines_ >= cap_;
+  return verdict;
+}
+
+bool SampleLines::publish() {
+  if (last_found_ > 0) report_.flush();
+  return !report_.failed();
+}
+
+// The bands of every plane, made once: the threads take them in any order, and their
+// integer sums come out the same.
+struct PairStatistics::Plan {
+  struct Band {
+    std::size_t plane;
+    std::size_t first_byte;
+    std::size_t samples;
+  };
+  static constexpr std::int64_t kBand = std::int64_t{1} << 17;  // samples
+
+  Plan(const FrameGeometry& geometry, const int threads) : pool(threads) {
+    for (std::size_t p = 0; p < geometry.plane_count; ++p) {
+      const PlaneLayout& plane = geometry.planes[p];
+      kernels[p] = kernels_for(plane);
+      const std::int64_t samples = std::int64_t{plane.width} * plane.height;
+      for (std::int64_t first = 0; first < samples; first += kBand) {
+        bands.push_back({p, static_cast<std::size_t>(plane.offset + first * plane.stride),
+                         static_cast<std::size_t>(std::min(kBand, samples - first))});
+      }
+    }
+    band_stats.resize(bands.size());
+  }
+
+  std::array<PlaneKernels, 3> kernels{};
+  std::vector<Band> bands;
+  std::vector<SampleStats> band_stats;  // one a band, filled in by the threads
+  WorkerPool pool;
+};
+
+PairStatistics::PairStatistics(const FrameGeometry& geometry, const std::int32_t tolerance,
+                               const int threads, MeasureSink& sink)
+    : geometry_(geometry),
+      tolerance_(static_cast<std::uint32_t>(tolerance)),
+      sink_(sink),
+      plan_(std::make_unique<Plan>(geometry, threads)) {}
+
+PairStatistics::~PairStatistics() = default;
+
+PairVerdict PairStatistics::measure(const FramePair& pair) {
+  last_ = {};
+  last_.frame = pair.index;
+  PairVerdict verdict;
+  if (pair.equal_prefix >= pair.test.size()) return verdict;
+  const std::uint8_t* const test = pair.test.data();
+  const std::uint8_t* const ref = pair.ref.data();
+  Plan& plan = *plan_;
+  // An equal plane has all-zero statistics without arithmetic.
+  const bool pairs_equal = pair_plane_equal(geometry_, test, ref, pair.equal_prefix);
+  std::array<bool, 3> measured{};
+  for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
+    const PlaneLayout& plane = geometry_.planes[p];
+    measured[p] = !(plane.in_pair_plane && pairs_equal) &&
+                  !known_equal(pair.equal_prefix, plane.offset, plane.span());
+  }
+  auto measure_band = [&](const std::size_t i) {
+    const Plan::Band& band = plan.bands[i];
+    plan.band_stats[i] = {};
+    if (!measured[band.plane]) return;
+    plan.kernels[band.plane].stats(test, ref, band.first_byte, band.samples, tolerance_,
+                                   plan.band_stats[i]);
+  };
+  plan.pool.run(plan.bands.size(), measure_band);
+  for (std::size_t i = 0; i < plan.bands.size(); ++i) {
+    last_.planes[plan.bands[i].plane].add(plan.band_stats[i]);
+  }
+  for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
+    const SampleStats& stats = last_.planes[p];
+    verdict.bytes_differ = verdict.bytes_differ || stats.sse > 0;
+    verdict.beyond += static_cast<std::int64_t>(stats.beyond);
+    if (stats.beyond > 0 && !first_) {
+      first_ = locate_first(geometry_, geometry_.planes[p], plan.kernels[p], pair.index, test, ref,
+                            tolerance_);
+    }
+  }
+  return verdict;
+}
+
+}  // namespace framecmp

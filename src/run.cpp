@@ -1,0 +1,407 @@
+#include "run.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "command_line.h"
+#include "diff_image.h"
+#include "frame_geometry.h"
+#include "measure_report.h"
+#include "progress.h"
+#include "report_writer.h"
+#include "run_geometry.h"
+#include "run_summary.h"
+#include "sequence_input.h"
+#include "worker_pool.h"
+#include "y4m.h"
+
+#include "run_loop.h"
+
+namespace framecmp {
+namespace {
+
+// Report lines are gathered into blocks of this size before they reach standard output.
+constexpr std::size_t kReportBufferSize = std::size_t{768} << 10;
+
+// The two sequences of a run.
+struct Inputs {
+  SequenceSource& test;
+  SequenceSource& ref;
+};
+
+// Reports the first read failure of the run, if any; true when there was one. A
+// YUV4MPEG2 frame without its marker is named as such.
+bool report_read_failure(const RunSettings& settings, const Inputs& inputs, const RunEnd end) {
+  if (end != RunEnd::kTestReadFailed && end != RunEnd::kRefReadFailed) return false;
+  const bool test_failed = end == RunEnd::kTestReadFailed;
+  const char* const path = test_failed ? settings.test_path : settings.ref_path;
+  const SequenceSource& source = test_failed ? inputs.test : inputs.ref;
+  const std::int64_t bad_frame = source.bad_marker_frame();
+  if (bad_frame >= 0 && source.marker_too_long()) {
+    std::fprintf(stderr,
+                 "\nFile \"%s\" is not a valid YUV4MPEG2 stream: frame %" PRId64
+                 " has a FRAME line longer than %zu bytes!\n\n",
+                 path, bad_frame, kMaxY4mMarkerLength);
+  } else if (bad_frame >= 0) {
+    std::fprintf(stderr,
+                 "\nFile \"%s\" is not a valid YUV4MPEG2 stream: frame %" PRId64
+                 " does not start with FRAME!\n\n",
+                 path, bad_frame);
+  } else {
+    std::fprintf(stderr, "\nCannot read file \"%s\"!\n\n", path);
+  }
+  return true;
+}
+
+// Writes the difference picture after the report, or says why there is none; false when
+// it could not be written.
+bool finish_diff_image(const RunSettings& settings, const DiffImageTaker& taker) {
+  if (!taker.drawn()) {
+    if (settings.diff_frame >= 0) {
+      std::fprintf(stderr,
+                   "\nNo difference image: frame %d was not compared (\"%s\" not written).\n\n",
+                   settings.diff_frame, settings.diff_image);
+    } else {
+      std::fprintf(stderr,
+                   "\nNo difference image: no frame pair differs beyond the tolerance (\"%s\" not "
+                   "written).\n\n",
+                   settings.diff_image);
+    }
+    return true;
+  }
+  if (write_png(taker.image(), settings.diff_image)) return true;
+  std::fprintf(stderr, "\nCannot write image \"%s\"!\n\n", settings.diff_image);
+  return false;
+}
+
+// Ends a run whose comparison has finished: failures first, then the closing messages.
+// `report_written` tells whether everything for standard output got there; `image`, when
+// set, holds the difference picture to write last.
+int finish_run(const RunSettings& settings, const Inputs& inputs, const ComparisonOutcome& outcome,
+               const std::int64_t frame_size, const bool report_written,
+               const DiffImageTaker* image) {
+  bool failed = report_read_failure(settings, inputs, outcome.end);
+  if (!report_written) {
+    std::fputs("\nCannot write to standard output!\n\n", stderr);
+    failed = true;
+  }
+  if (!failed) write_run_end(stderr, settings, outcome, frame_size);
+  if (!failed && image != nullptr && !finish_diff_image(settings, *image)) failed = true;
+  return exit_status(settings, outcome, failed);
+}
+
+CompareOptions compare_options(const RunSettings& settings, FrameObserver* observer) {
+  CompareOptions options;
+  options.observer = observer;
+  options.max_count = settings.max_count;
+  options.tolerance = settings.tolerance;
+  options.first_frame = settings.skip_test;
+  options.frames_limit = settings.frames_limit;
+  options.threads = settings.threads > 0 ? settings.threads : default_thread_count();
+  return options;
+}
+
+// What watches the frames of a run: the difference picture and the progress line, either
+// of them absent.
+struct Watchers {
+  DiffImageTaker* image = nullptr;
+  ProgressLine* progress = nullptr;  // hands every frame on to the picture
+
+  FrameObserver* observer() const {
+    return progress != nullptr ? static_cast<FrameObserver*>(progress) : image;
+  }
+  // The progress line goes before anything else reaches the terminal.
+  void comparison_done() const {
+    if (progress != nullptr) progress->erase();
+  }
+};
+
+// The run of --report=frames or summary, text or JSON.
+int measure_run(const RunSettings& settings, const Inputs& inputs, const FrameGeometry& geometry,
+                PairReader& reader, OutputSink& sink, const Watchers& watchers) {
+  DiffImageTaker* const image = watchers.image;
+  const CompareOptions options = compare_options(settings, watchers.observer());
+  const bool per_frame = settings.report == ReportKind::kFrames;
+  const auto failed_read = [](const ComparisonOutcome& outcome) {
+    return outcome.end == RunEnd::kTestReadFailed || outcome.end == RunEnd::kRefReadFailed;
+  };
+  if (settings.json) {
+    JsonMeasureReport report(geometry, per_frame, settings, sink);
+    const ComparisonOutcome outcome = measure_sequences(geometry, options, reader, report);
+    watchers.comparison_done();
+    // A failed run gets no end of its document (and a short one writes nothing at all).
+    const bool written =
+        outcome.end != RunEnd::kOutputLost && (failed_read(outcome) || report.finish(outcome));
+    return finish_run(settings, inputs, outcome, geometry.frame_size, written, image);
+  }
+  TextMeasureReport report(geometry, per_frame, sink);
+  const ComparisonOutcome outcome = measure_sequences(geometry, options, reader, report);
+  watchers.comparison_done();
+  const bool written = report.finish(failed_read(outcome)) && outcome.end != RunEnd::kOutputLost;
+  return finish_run(settings, inputs, outcome, geometry.frame_size, written, image);
+}
+
+// Opens one sequence; false (after saying so) when it cannot be opened.
+bool open_input(const char* path, const bool standard_input_free,
+                std::optional<FileDescriptor>& file) {
+  file.emplace(open_sequence(path, standard_input_free));
+  if (file->is_open()) return true;
+  std::fprintf(stderr, "\nCannot open file \"%s\"!\n\n", path);
+  return false;
+}
+
+// Looks for YUV4MPEG2 headers in both sequences (the modern form) and settles the frame
+// size and format from them and the command line; false (after saying why) when they
+// cannot be settled.
+bool settle_inputs(RunSettings& settings, SequenceSource& test, SequenceSource& ref) {
+  std::optional<Y4mHeader> headers[2];
+  SequenceSource* const sources[] = {&test, &ref};
+  const char* const paths[] = {settings.test_path, settings.ref_path};
+  for (int i = 0; i < 2; ++i) {
+    const SequenceSource::Detection detection = sources[i]->detect();
+    if (detection.read_failed) {
+      std::fprintf(stderr, "\nCannot read file \"%s\"!\n\n", paths[i]);
+      return false;
+    }
+    if (!detection.y4m) continue;
+    using HeaderProblem = SequenceSource::Detection::HeaderProblem;
+    const Y4mHeaderResult parsed =
+        detection.header_problem == HeaderProblem::kTooLong
+            ? Y4mHeaderResult{std::nullopt, "a header line without a newline within 4096 bytes"}
+        : detection.header_problem == HeaderProblem::kEnded
+            ? Y4mHeaderResult{std::nullopt, "the file ends inside its header"}
+            : parse_y4m_header(detection.header_line);
+    if (!parsed.header) {
+      std::fprintf(stderr, "\nFile \"%s\" is not a valid YUV4MPEG2 stream: %s!\n\n", paths[i],
+                   parsed.problem.c_str());
+      return false;
+    }
+    headers[i] = parsed.header;
+  }
+  const std::string problem = settle_geometry(settings, headers[0], headers[1]);
+  if (problem.empty()) return true;
+  std::fputs(problem.c_str(), stderr);
+  return false;
+}
+
+// Whether the run shows the progress line: never in the classic form; by default when
+// standard error is a terminal and the report does not write to that terminal meanwhile.
+bool wants_progress(const RunSettings& settings) {
+  if (!settings.modern || settings.progress == ProgressChoice::kOff) return false;
+  if (settings.progress == ProgressChoice::kOn) return true;
+  const bool quiet_meanwhile =
+      settings.report == ReportKind::kSummary || settings.json || ::isatty(STDOUT_FILENO) == 0;
+  return ::isatty(STDERR_FILENO) != 0 && quiet_meanwhile;
+}
+
+// Frame pairs a run will compare, when both inputs are raw regular files; -1 otherwise.
+std::int64_t expected_pairs(const RunSettings& settings, const int test_fd, const int ref_fd,
+                            const SequenceSource& test, const SequenceSource& ref,
+                            const std::int64_t frame_size) {
+  if (test.is_y4m() || ref.is_y4m()) return -1;
+  const auto frames_left = [&](const int fd) -> std::int64_t {
+    struct stat status {};
+    const off_t at = ::lseek(fd, 0, SEEK_CUR);
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || at < 0) return -1;
+    return std::max<std::int64_t>(0, (status.st_size - at) / frame_size);
+  };
+  const std::int64_t test_frames = frames_left(test_fd);
+  const std::int64_t ref_frames = frames_left(ref_fd);
+  if (test_frames < 0 || ref_frames < 0) return -1;
+  std::int64_t pairs = std::min(test_frames, ref_frames);
+  if (settings.frames_limit > 0) pairs = std::min<std::int64_t>(pairs, settings.frames_limit);
+  return pairs;
+}
+
+// The hint for a YUV4MPEG2 file on a classic command line, which reads it as raw samples:
+// the same command line with "--" before the arguments reads its header.
+void write_y4m_hint(const char* const path, const int argc, const char* const* const argv) {
+  std::string example = "framecmp --";
+  for (int i = 1; i < argc; ++i) (example += ' ') += argv[i];
+  std::fprintf(stderr,
+               "\nFile \"%s\" is a YUV4MPEG2 stream: read it with an option or --, as in: %s\n\n",
+               path, example.c_str());
+}
+
+// Takes the difference picture's memory into `taker`; false (after saying why) when the
+// picture is beyond PNG or the memory cannot be had.
+bool take_picture_memory(const RunSettings& settings, const FrameGeometry& geometry,
+                         std::optional<DiffImageTaker>& taker) {
+  std::int64_t width = 0;
+  std::int64_t height = 0;
+  panel_places(geometry, width, height);
+  if (width > kMaxPngSide || height > kMaxPngSide) {
+    std::fprintf(stderr,
+                 "\nCannot write image \"%s\": %" PRId64 "x%" PRId64
+                 " pixels is beyond what PNG can hold!\n\n",
+                 settings.diff_image, width, height);
+    return false;
+  }
+  std::optional<RgbImage> picture = make_difference_image(geometry);
+  if (!picture) {
+    std::fputs("\nMemory exceeded!\n\n", stderr);
+    return false;
+  }
+  taker.emplace(geometry, static_cast<std::uint32_t>(settings.tolerance), settings.diff_frame,
+                std::move(*picture));
+  return true;
+}
+
+// Refuses a --diff-image that names one of the inputs (after saying so): true when it
+// does.
+bool picture_would_overwrite_input(const RunSettings& settings, const FileDescriptor& test,
+                                   const FileDescriptor& ref) {
+  if (settings.diff_image == nullptr) return false;
+  for (const auto& [path, file] :
+       {std::pair{settings.test_path, &test}, std::pair{settings.ref_path, &ref}}) {
+    if (!is_input_file(settings.diff_image, path, file->get())) continue;
+    std::fprintf(stderr,
+                 "\nOption \"--diff-image\" names an input file: \"%s\" would be "
+                 "overwritten!\n\n",
+                 path);
+    return true;
+  }
+  return false;
+}
+
+// The sample lines of a run, then its closing messages.
+int sample_lines_run(const RunSettings& settings, const Inputs& inputs,
+                     const FrameGeometry& geometry, PairReader& reader, OutputSink& sink,
+                     const Watchers& watchers, const std::span<char> report_buffer) {
+  ReportWriter report(sink, report_buffer);
+  const ComparisonOutcome outcome =
+      compare_sequences(geometry, compare_options(settings, watchers.observer()), reader, report);
+  watchers.comparison_done();
+  // Everything for standard output goes out before anything reaches standard error, so
+  // that a terminal shows the two streams in order.
+  const bool written = report.flush();
+  return finish_run(settings, inputs, outcome, geometry.frame_size, written, watchers.image);
+}
+
+}  // namespace
+
+void hint_at_y4m_arguments(const int argc, const char* const* const argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (is_standard_input(argv[i])) continue;
+    // Non-blocking, so that a FIFO among the arguments cannot hold the process.
+    const int fd = ::open(argv[i], O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat status {};
+    char head[kY4mMagic.size()];
+    const bool y4m = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
+                     ::pread(fd, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head) &&
+                     std::string_view(head, sizeof head) == kY4mMagic;
+    ::close(fd);
+    if (y4m) {
+      write_y4m_hint(argv[i], argc, argv);
+      return;
+    }
+  }
+}
+
+int run_command_line(RunSettings settings, const StandardDescriptors& closed, const int argc,
+                     const char* const* const argv) {
+  const int trouble = settings.exit_code ? kStatusTrouble : 1;
+  // Statistics and JSON always write: with standard output closed nothing could ever be
+  // written, and an endless input would be read forever.
+  if (settings.report != ReportKind::kSamples && closed.output_closed) {
+    std::fputs("\nCannot write to standard output!\n\n", stderr);
+    return trouble;
+  }
+  const bool stdin_free = !closed.input_closed;
+  const bool ref_stdin_free = stdin_free && !is_standard_input(settings.test_path);
+
+  // The classic form checks the buffers before the files; the modern one opens the files
+  // first, since their headers may give the frame size.
+  std::optional<FileDescriptor> test_file;
+  std::optional<FileDescriptor> ref_file;
+  const auto open_both = [&] {
+    return open_input(settings.test_path, stdin_free, test_file) &&
+           open_input(settings.ref_path, ref_stdin_free, ref_file);
+  };
+  std::optional<SequenceSource> test;
+  std::optional<SequenceSource> ref;
+  if (settings.modern) {
+    if (!open_both()) return trouble;
+    if (picture_would_overwrite_input(settings, *test_file, *ref_file)) return trouble;
+    test.emplace(test_file->get());
+    ref.emplace(ref_file->get());
+    if (!settle_inputs(settings, *test, *ref)) return trouble;
+  }
+
+  const FrameGeometry geometry =
+      make_frame_geometry(settings.format, settings.width, settings.height, settings.block_size);
+  const auto frame_size = static_cast<std::size_t>(geometry.frame_size);
+  FrameBuffers buffers(frame_size);
+  const std::unique_ptr<char[]> report_buffer(new (std::nothrow) char[kReportBufferSize]);
+  if (!buffers.ok() || !report_buffer) {
+    std::fputs("\nMemory exceeded!\n\n", stderr);
+    return trouble;
+  }
+  // The picture's memory is taken before the comparison, so that a run never ends for
+  // want of it after the work is done.
+  std::optional<DiffImageTaker> taker;
+  if (settings.diff_image != nullptr && !take_picture_memory(settings, geometry, taker)) {
+    return trouble;
+  }
+  if (!settings.modern) {
+    if (!open_both()) return trouble;
+    test.emplace(test_file->get());
+    ref.emplace(ref_file->get());
+  }
+  test->set_frame_size(frame_size);
+  ref->set_frame_size(frame_size);
+  const Inputs inputs{*test, *ref};
+
+  // Frames skipped for alignment are read into the buffers and dropped where no seek can
+  // pass them; a failed read there is a read failure like any other.
+  if (!test->skip_frames(settings.skip_test, frame_size, buffers.test.data())) {
+    return finish_run(settings, inputs, {RunEnd::kTestReadFailed}, geometry.frame_size, true,
+                      nullptr);
+  }
+  if (!ref->skip_frames(settings.skip_ref, frame_size, buffers.ref.data())) {
+    return finish_run(settings, inputs, {RunEnd::kRefReadFailed}, geometry.frame_size, true,
+                      nullptr);
+  }
+  DiffImageTaker* const image = taker ? &*taker : nullptr;
+  std::optional<ProgressLine> progress;
+  if (wants_progress(settings)) {
+    progress.emplace(STDERR_FILENO,
+                     expected_pairs(settings, test_file->get(), ref_file->get(), *test, *ref,
+                                    geometry.frame_size),
+                     2 * geometry.frame_size, image);
+  }
+  const Watchers watchers{image, progress ? &*progress : nullptr};
+  FdSink sink(closed.output_closed ? -1 : STDOUT_FILENO);
+  PairReader reader(*test, *ref, buffers, frame_size, settings.skip_test);
+  if (settings.report != ReportKind::kSamples) {
+    return measure_run(settings, inputs, geometry, reader, sink, watchers);
+  }
+  const int status = sample_lines_run(settings, inputs, geometry, reader, sink, watchers,
+                                      {report_buffer.get(), kReportBufferSize});
+  if (!settings.modern) {
+    // The classic form reads a YUV4MPEG2 file's header as samples; say how to read it.
+    for (const SequenceSource* const source : {&*test, &*ref}) {
+      if (!source->begins_with_y4m_magic()) continue;
+      write_y4m_hint(source == &*test ? settings.test_path : settings.ref_path, argc, argv);
+      break;
+    }
+  }
+  return status;
+}
+
+}  // namespace framecmp
