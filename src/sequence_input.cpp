@@ -119,7 +119,7 @@ bool FileSource::map_window(const std::uint64_t from, const std::uint64_t needed
   return true;
 }
 
-const std::uint8_t* FileSource::view_frame(const std::size_t size, ReadResult& result) {
+const std::uint8_t* FileSource::view_ahead(const std::size_t size, ReadResult& result) {
   if (mapping_ == Mapping::kUnknown) mapping_ = start_mapping() ? Mapping::kMapped : Mapping::kNot;
   if (mapping_ != Mapping::kMapped) return nullptr;
   result = {};
@@ -135,8 +135,12 @@ const std::uint8_t* FileSource::view_frame(const std::size_t size, ReadResult& r
       return &kNothing;
     }
   }
-  const std::uint8_t* const frame = window_ + (position_ - window_start_);
-  position_ += count;
+  return window_ + (position_ - window_start_);
+}
+
+const std::uint8_t* FileSource::view_frame(const std::size_t size, ReadResult& result) {
+  const std::uint8_t* const frame = view_ahead(size, result);
+  if (frame != nullptr) consume(result.bytes);
   return frame;
 }
 
@@ -313,9 +317,50 @@ ReadResult SequenceSource::read_frame(std::uint8_t* const buffer, const std::siz
 }
 
 const std::uint8_t* SequenceSource::view_frame(const std::size_t size, ReadResult& result) {
-  if (y4m_ || prefix_at_ < prefix_size_) return nullptr;
+  if (prefix_at_ < prefix_size_) return nullptr;
+  if (y4m_) return view_y4m_frame(size, result);
   const std::uint8_t* const frame = file_.view_frame(size, result);
   if (frame != nullptr) keep_head(frame, result.bytes);
+  return frame;
+}
+
+const std::uint8_t* SequenceSource::view_y4m_frame(const std::size_t size, ReadResult& result) {
+  // A frame read in part by read_frame() goes on being read; pair reads ask for whole
+  // frames, so that does not happen once mapping has begun.
+  if (frame_offset_ != 0 || size != frame_size_) return nullptr;
+  ReadResult ahead;
+  const std::uint8_t* const marker = file_.view_ahead(kMaxY4mMarkerLength, ahead);
+  if (marker == nullptr) return nullptr;
+  result = {};
+  if (ahead.failed) {
+    result.failed = true;
+    return marker;
+  }
+  // The window holds every byte up to the file's end, so fewer than asked for means that
+  // the input ends after them.
+  const Y4mMarkerScan scan =
+      scan_y4m_marker(marker, ahead.bytes, ahead.bytes < kMaxY4mMarkerLength);
+  switch (scan.kind) {
+    case Y4mMarkerScan::Kind::kFound:
+      break;
+    case Y4mMarkerScan::Kind::kEnd:
+      return marker;
+    case Y4mMarkerScan::Kind::kMore:  // cannot be: the scan had kMaxY4mMarkerLength bytes
+    case Y4mMarkerScan::Kind::kCut:
+      file_.consume(ahead.bytes);
+      result.frame_begun = true;
+      return marker;
+    case Y4mMarkerScan::Kind::kBad:
+    case Y4mMarkerScan::Kind::kTooLong:
+      bad_marker_frame_ = frames_started_;
+      marker_too_long_ = scan.kind == Y4mMarkerScan::Kind::kTooLong;
+      result.failed = true;
+      return marker;
+  }
+  file_.consume(scan.length);
+  ++frames_started_;
+  const std::uint8_t* const frame = file_.view_frame(size, result);
+  if (result.bytes < size) result.frame_begun = true;
   return frame;
 }
 

@@ -63,6 +63,10 @@ class FileSource final : public FrameSource {
   // True once an access to the mapping faulted (the file shrank): the zero page that took
   // the missing one's place was compared instead.
   bool view_lost() const override;
+  // As view_frame(), but nothing is consumed: the next view starts at the same byte.
+  const std::uint8_t* view_ahead(std::size_t size, ReadResult& result);
+  // Moves past `count` bytes of a view_ahead() that brought at least that many.
+  void consume(std::size_t count) { position_ += count; }
 
  private:
   bool start_mapping();
@@ -113,8 +117,8 @@ class SequenceSource final : public FrameSource {
 
   ReadResult read_frame(std::uint8_t* buffer, std::size_t size) override;
   bool skip_frames(std::int64_t count, std::size_t frame_size, std::uint8_t* scratch) override;
-  // In place for a raw regular file with no looked-at bytes pending; YUV4MPEG2 streams and
-  // everything else are read.
+  // In place for a regular file with no looked-at bytes pending, raw or YUV4MPEG2 (whose
+  // markers are parsed in the mapping as it passes); everything else is read.
   const std::uint8_t* view_frame(std::size_t size, ReadResult& result) override;
   bool view_lost() const override { return file_.view_lost(); }
 
@@ -136,6 +140,7 @@ class SequenceSource final : public FrameSource {
   // Keeps the first bytes handed on, up to head_'s size, for begins_with_y4m_magic().
   void keep_head(const std::uint8_t* bytes, std::size_t size);
   Marker read_marker();
+  const std::uint8_t* view_y4m_frame(std::size_t size, ReadResult& result);
 
   FileSource file_;
   int fd_;

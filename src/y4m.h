@@ -46,6 +46,24 @@ Y4mHeaderResult parse_y4m_header(std::string_view line);
 // followed by a blank and parameters.
 bool is_y4m_frame_marker(std::string_view line);
 
+// What the bytes where a frame marker should begin are.
+struct Y4mMarkerScan {
+  enum class Kind : std::uint8_t {
+    kFound,    // a whole marker of `length` bytes, newline included
+    kMore,     // the beginning of a marker: more bytes are needed to decide
+    kEnd,      // no bytes, and the input ends: no frame begins
+    kCut,      // the beginning of a marker, cut short by the input's end
+    kBad,      // not "FRAME" followed by a newline or a blank
+    kTooLong,  // no newline within kMaxY4mMarkerLength bytes
+  };
+  Kind kind = Kind::kMore;
+  std::size_t length = 0;  // for kFound
+};
+
+// Scans the `size` bytes at `bytes` for the frame marker they begin with; `ended` when the
+// input ends after them. Decides as early as the bytes allow.
+Y4mMarkerScan scan_y4m_marker(const std::uint8_t* bytes, std::size_t size, bool ended);
+
 // The pixel format of a C tag's value ("420jpeg", "422p10", "mono"), or nothing.
 std::optional<PixelFormat> y4m_colour_space(std::string_view value);
 

@@ -77,5 +77,70 @@ TEST(FileSource, ReadErrorIsToldApartFromTheEnd) {
   EXPECT_TRUE(result.failed);
 }
 
+// What a source brought, read by pairs of frames as the pair reader asks: every read's
+// result and bytes, then what it said of its markers.
+std::string drain(SequenceSource& source, const std::size_t frame_size) {
+  source.detect();
+  source.set_frame_size(frame_size);
+  std::vector<std::uint8_t> buffer(frame_size);
+  std::string record;
+  for (;;) {
+    ReadResult got;
+    const std::uint8_t* bytes = source.view_frame(frame_size, got);
+    if (bytes == nullptr) {
+      got = source.read_frame(buffer.data(), frame_size);
+      bytes = buffer.data();
+    }
+    record += std::to_string(got.bytes) + (got.failed ? "F" : "") + (got.frame_begun ? "B" : "") +
+              ":" + std::string(bytes, bytes + got.bytes) + "|";
+    if (got.bytes < frame_size || got.failed) break;
+  }
+  return record + std::to_string(source.bad_marker_frame()) +
+         (source.marker_too_long() ? " long" : "");
+}
+
+// A YUV4MPEG2 file is read in place, its markers parsed in the mapping; a pipe of the
+// same bytes is read. Both must bring the same frames and the same damage.
+TEST(SequenceSource, MappedAndReadStreamsAgree) {
+  const std::string header = "YUV4MPEG2 W4 H2 Cmono\n";
+  const std::string frame = "abcdefgh";
+  const std::string x4090(4090, 'x');
+  const std::string cases[] = {
+      "",
+      "FRAME\n" + frame + "FRAME\n" + frame,
+      "FRAME Ixx A1:1\n" + frame + "FRAME\n" + frame.substr(0, 3),
+      "FRAME\n" + frame + "FRA",
+      "FRAME\n" + frame + "FRAME",
+      "FRAME\n" + frame + "FRAME Ixx",
+      "FRAME\n" + frame + "FRAME\n",
+      "FRAMX\n" + frame,
+      "FRAME\n" + frame + "FRAMEX" + frame,
+      "FRAME " + x4090.substr(1) + "\n" + frame,  // 4096 bytes with the newline
+      "FRAME " + x4090 + "\n" + frame,            // 4097
+      "FRAME " + x4090,                           // cut at 4096 bytes, no newline
+      "FRAME " + x4090.substr(1),                 // cut at 4095
+  };
+  const std::string dir = testing::TempDir();
+  for (const std::string& body : cases) {
+    SCOPED_TRACE(body.substr(0, 40));
+    const std::string bytes = header + body;
+    const std::string file = dir + "/mapped.y4m";
+    const int out = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_EQ(write(out, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(out);
+    const int in = open(file.c_str(), O_RDONLY);
+    SequenceSource mapped(in);
+    const std::string from_mapping = drain(mapped, frame.size());
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(write(fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(fds[1]);
+    SequenceSource piped(fds[0]);
+    EXPECT_EQ(from_mapping, drain(piped, frame.size()));
+    close(fds[0]);
+    close(in);
+  }
+}
+
 }  // namespace
 }  // namespace framecmp
