@@ -188,11 +188,11 @@ bool pair_plane_equal(const FrameGeometry& geometry, const std::uint8_t* test,
 
 // Reports the differing samples of one frame pair, plane by plane, until `cap` lines were
 // written over the run or the report fails; the caller hands the frame's lines on. `equal_prefix`
-// leading bytes of the frames are known to be equal already. Returns the number of samples
-// reported.
+// leading bytes of the frames are known to be equal already, and planes whose `walked` is
+// false hold no sample beyond the tolerance. Returns the number of samples reported.
 std::int64_t walk_frame(const FrameWalk& walk, const std::array<PlaneWalker, 3>& walkers,
-                        const std::size_t equal_prefix, std::int64_t& mismatches,
-                        ReportWriter& report) {
+                        const std::array<bool, 3>& walked, const std::size_t equal_prefix,
+                        std::int64_t& mismatches, ReportWriter& report) {
   const FrameGeometry& geometry = walk.geometry;
   WalkState state{mismatches, report.cursor()};
   // U and V of a pair plane are walked one after the other over the same bytes; one
@@ -200,7 +200,7 @@ std::int64_t walk_frame(const FrameWalk& walk, const std::array<PlaneWalker, 3>&
   const bool pairs_equal = pair_plane_equal(geometry, walk.test, walk.ref, equal_prefix);
   for (std::size_t p = 0; p < geometry.plane_count; ++p) {
     const PlaneLayout& plane = geometry.planes[p];
-    if ((plane.in_pair_plane && pairs_equal) ||
+    if (!walked[p] || (plane.in_pair_plane && pairs_equal) ||
         known_equal(equal_prefix, plane.offset, plane.span())) {
       continue;
     }
@@ -248,10 +248,67 @@ ReportFields locate_first(const FrameGeometry& geometry, const PlaneLayout& plan
   return {frame, plane.letter, sample_position(geometry, plane, sample), value(test), value(ref)};
 }
 
+// A plane's run of samples that one thread takes at a time; the threads take the bands in
+// any order.
+struct Band {
+  std::size_t plane;
+  std::size_t first_byte;  // of the band's first sample
+  std::size_t end_byte;    // past its last sample's bytes, within the plane's span
+  std::size_t samples;
+};
+
+// The bands of every plane of `geometry`, in plane order: made once a run.
+std::vector<Band> cut_into_bands(const FrameGeometry& geometry) {
+  constexpr std::int64_t kBand = std::int64_t{1} << 17;  // samples
+  std::vector<Band> bands;
+  for (std::size_t p = 0; p < geometry.plane_count; ++p) {
+    const PlaneLayout& plane = geometry.planes[p];
+    const std::int64_t samples = std::int64_t{plane.width} * plane.height;
+    const std::int64_t span_end = plane.offset + plane.span();
+    for (std::int64_t first = 0; first < samples; first += kBand) {
+      const std::int64_t count = std::min(kBand, samples - first);
+      const std::int64_t first_byte = plane.offset + first * plane.stride;
+      bands.push_back(
+          {p, static_cast<std::size_t>(first_byte),
+           static_cast<std::size_t>(std::min(span_end, first_byte + count * plane.stride)),
+           static_cast<std::size_t>(count)});
+    }
+  }
+  return bands;
+}
+
 }  // namespace
 
+// The search, on every worker, for the planes that hold a sample beyond the tolerance.
+struct SampleLines::Search {
+  Search(const FrameGeometry& geometry, WorkerPool& pool)
+      : bands(cut_into_bands(geometry)), beyond(bands.size()), workers(pool) {
+    for (std::size_t p = 0; p < geometry.plane_count; ++p)
+      kernels[p] = kernels_for(geometry.planes[p]);
+  }
+
+  // Which planes of the pair hold a sample beyond `tolerance`.
+  std::array<bool, 3> planes_beyond(const FramePair& pair, const std::uint32_t tolerance) {
+    auto search_band = [&](const std::size_t i) {
+      const Band& band = bands[i];
+      beyond[i] = kernels[band.plane].find(pair.test.data(), pair.ref.data(), band.first_byte,
+                                           band.end_byte, tolerance) != band.end_byte;
+    };
+    workers.run(bands.size(), search_band);
+    std::array<bool, 3> planes{};
+    for (std::size_t i = 0; i < bands.size(); ++i) planes[bands[i].plane] |= beyond[i] != 0;
+    return planes;
+  }
+
+  std::array<PlaneKernels, 3> kernels{};
+  std::vector<Band> bands;
+  std::vector<std::uint8_t> beyond;  // one a band, set by the threads
+  WorkerPool& workers;
+};
+
 SampleLines::SampleLines(const FrameGeometry& geometry, const std::int64_t max_count,
-                         const std::int32_t tolerance, ReportWriter& report)
+                         const std::int32_t tolerance, WorkerPool* const workers,
+                         ReportWriter& report)
     : geometry_(geometry),
       cap_(max_count == 0 ? std::numeric_limits<std::int64_t>::max() : max_count),
       tolerance_(static_cast<std::uint32_t>(tolerance)),
@@ -259,19 +316,29 @@ SampleLines::SampleLines(const FrameGeometry& geometry, const std::int64_t max_c
   for (std::size_t p = 0; p < geometry.plane_count; ++p) {
     walkers_[p] = walker_for(geometry.planes[p], geometry.depth, tolerance > 0);
   }
+  if (tolerance > 0 && workers != nullptr && workers->threads() > 1) {
+    search_ = std::make_unique<Search>(geometry, *workers);
+  }
 }
+
+SampleLines::~SampleLines() = default;
 
 PairVerdict SampleLines::measure(const FramePair& pair) {
   last_found_ = 0;
   const std::size_t frame_size = pair.test.size();
   if (pair.equal_prefix == frame_size) return {};
+  std::array<bool, 3> walked{true, true, true};
+  if (search_) walked = search_->planes_beyond(pair, tolerance_);
   const FrameWalk walk{geometry_, pair.index, cap_, tolerance_, pair.test.data(), pair.ref.data()};
-  last_found_ = walk_frame(walk, walkers_, pair.equal_prefix, lines_, report_);
+  last_found_ = walk_frame(walk, walkers_, walked, pair.equal_prefix, lines_, report_);
   PairVerdict verdict;
   verdict.beyond = last_found_;
+  // The bytes before equal_prefix are equal; a difference is found at once after it.
+  const std::size_t from = pair.equal_prefix;
   verdict.bytes_differ =
       last_found_ > 0 ||
-      (tolerance_ > 0 && std::memcmp(pair.test.data(), pair.ref.data(), frame_size) != 0);
+      (tolerance_ > 0 &&
+       std::memcmp(pair.test.data() + from, pair.ref.data() + from, frame_size - from) != 0);
   verdict.limit_reached = lines_ >= cap_;
   return verdict;
 }
@@ -281,41 +348,27 @@ bool SampleLines::publish() {
   return !report_.failed();
 }
 
-// The bands of every plane, made once: the threads take them in any order, and their
-// integer sums come out the same.
+// The kernels and the bands of every plane, made once: the threads take the bands in any
+// order, and their integer sums come out the same.
 struct PairStatistics::Plan {
-  struct Band {
-    std::size_t plane;
-    std::size_t first_byte;
-    std::size_t samples;
-  };
-  static constexpr std::int64_t kBand = std::int64_t{1} << 17;  // samples
-
-  Plan(const FrameGeometry& geometry, const int threads) : pool(threads) {
-    for (std::size_t p = 0; p < geometry.plane_count; ++p) {
-      const PlaneLayout& plane = geometry.planes[p];
-      kernels[p] = kernels_for(plane);
-      const std::int64_t samples = std::int64_t{plane.width} * plane.height;
-      for (std::int64_t first = 0; first < samples; first += kBand) {
-        bands.push_back({p, static_cast<std::size_t>(plane.offset + first * plane.stride),
-                         static_cast<std::size_t>(std::min(kBand, samples - first))});
-      }
-    }
-    band_stats.resize(bands.size());
+  Plan(const FrameGeometry& geometry, WorkerPool* const pool)
+      : bands(cut_into_bands(geometry)), band_stats(bands.size()), workers(pool) {
+    for (std::size_t p = 0; p < geometry.plane_count; ++p)
+      kernels[p] = kernels_for(geometry.planes[p]);
   }
 
   std::array<PlaneKernels, 3> kernels{};
   std::vector<Band> bands;
   std::vector<SampleStats> band_stats;  // one a band, filled in by the threads
-  WorkerPool pool;
+  WorkerPool* workers;                  // null: one thread
 };
 
 PairStatistics::PairStatistics(const FrameGeometry& geometry, const std::int32_t tolerance,
-                               const int threads, MeasureSink& sink)
+                               WorkerPool* const workers, MeasureSink& sink)
     : geometry_(geometry),
       tolerance_(static_cast<std::uint32_t>(tolerance)),
       sink_(sink),
-      plan_(std::make_unique<Plan>(geometry, threads)) {}
+      plan_(std::make_unique<Plan>(geometry, workers)) {}
 
 PairStatistics::~PairStatistics() = default;
 
@@ -336,13 +389,13 @@ PairVerdict PairStatistics::measure(const FramePair& pair) {
                   !known_equal(pair.equal_prefix, plane.offset, plane.span());
   }
   auto measure_band = [&](const std::size_t i) {
-    const Plan::Band& band = plan.bands[i];
+    const Band& band = plan.bands[i];
     plan.band_stats[i] = {};
     if (!measured[band.plane]) return;
     plan.kernels[band.plane].stats(test, ref, band.first_byte, band.samples, tolerance_,
                                    plan.band_stats[i]);
   };
-  plan.pool.run(plan.bands.size(), measure_band);
+  run_tasks(plan.workers, plan.bands.size(), measure_band);
   for (std::size_t i = 0; i < plan.bands.size(); ++i) {
     last_.planes[plan.bands[i].plane].add(plan.band_stats[i]);
   }

@@ -16,6 +16,7 @@
 #include "report_writer.h"
 #include "sample_kernels.h"
 #include "sequence_input.h"
+#include "worker_pool.h"
 
 namespace framecmp {
 
@@ -94,10 +95,15 @@ class PairMetric {
 // walked only where they differ.
 class SampleLines final : public PairMetric {
  public:
-  // Precondition: max_count >= 0, tolerance >= 0. Keeps references to the geometry and
-  // the report.
+  // Precondition: max_count >= 0, tolerance >= 0. With a tolerance, `workers` (may be
+  // null) first search the planes for a sample beyond it, so that a pair within the
+  // tolerance is decided on every thread; the lines are written by one. Keeps references
+  // to the geometry, the workers and the report.
   SampleLines(const FrameGeometry& geometry, std::int64_t max_count, std::int32_t tolerance,
-              ReportWriter& report);
+              WorkerPool* workers, ReportWriter& report);
+  SampleLines(const SampleLines&) = delete;
+  SampleLines& operator=(const SampleLines&) = delete;
+  ~SampleLines() override;
   PairVerdict measure(const FramePair& pair) override;
   // A frame's lines go out when the frame ends, so that a reader of a slow pipe sees each
   // bad frame at once and an interrupted run keeps every finished frame's lines.
@@ -112,8 +118,10 @@ class SampleLines final : public PairMetric {
   using PlaneWalker = bool (*)(const Walk&, const PlaneLayout&, WalkState&, ReportWriter&);
 
  private:
+  struct Search;  // the bands that the workers search, made once
   const FrameGeometry& geometry_;
-  std::int64_t cap_;  // the line count at which the walk stops
+  std::unique_ptr<Search> search_;  // null without a tolerance or workers
+  std::int64_t cap_;                // the line count at which the walk stops
   std::uint32_t tolerance_;
   std::array<PlaneWalker, 3> walkers_{};
   ReportWriter& report_;
@@ -141,13 +149,13 @@ class MeasureSink {
 
 // The statistics of every frame pair, handed to a MeasureSink: per plane the samples
 // beyond the tolerance, the largest difference and the sum of squared differences. Equal
-// planes cost no arithmetic. The planes are cut into bands that `threads` threads share;
-// the statistics are integers, so they are the same for any number of threads.
+// planes cost no arithmetic. The planes are cut into bands that the workers share; the
+// statistics are integers, so they are the same for any number of threads.
 class PairStatistics final : public PairMetric {
  public:
-  // Precondition: tolerance >= 0, threads >= 1. Keeps references to the geometry and the
-  // sink.
-  PairStatistics(const FrameGeometry& geometry, std::int32_t tolerance, int threads,
+  // Precondition: tolerance >= 0. `workers` may be null (one thread). Keeps references to
+  // the geometry, the workers and the sink.
+  PairStatistics(const FrameGeometry& geometry, std::int32_t tolerance, WorkerPool* workers,
                  MeasureSink& sink);
   PairStatistics(const PairStatistics&) = delete;
   PairStatistics& operator=(const PairStatistics&) = delete;

@@ -104,14 +104,15 @@ int finish_run(const RunSettings& settings, const Inputs& inputs, const Comparis
   return exit_status(settings, outcome, failed);
 }
 
-CompareOptions compare_options(const RunSettings& settings, FrameObserver* observer) {
+CompareOptions compare_options(const RunSettings& settings, FrameObserver* observer,
+                               WorkerPool& workers) {
   CompareOptions options;
   options.observer = observer;
+  options.workers = &workers;
   options.max_count = settings.max_count;
   options.tolerance = settings.tolerance;
   options.first_frame = settings.skip_test;
   options.frames_limit = settings.frames_limit;
-  options.threads = settings.threads > 0 ? settings.threads : default_thread_count();
   return options;
 }
 
@@ -130,11 +131,27 @@ struct Watchers {
   }
 };
 
+// What a run's comparison works with, once its inputs are settled and aligned.
+struct RunParts {
+  const RunSettings& settings;
+  const Inputs& inputs;
+  const FrameGeometry& geometry;
+  PairReader& reader;
+  OutputSink& sink;  // standard output
+  const Watchers& watchers;
+  WorkerPool& workers;
+};
+
 // The run of --report=frames or summary, text or JSON.
-int measure_run(const RunSettings& settings, const Inputs& inputs, const FrameGeometry& geometry,
-                PairReader& reader, OutputSink& sink, const Watchers& watchers) {
+int measure_run(const RunParts& run) {
+  const RunSettings& settings = run.settings;
+  const Inputs& inputs = run.inputs;
+  const FrameGeometry& geometry = run.geometry;
+  PairReader& reader = run.reader;
+  OutputSink& sink = run.sink;
+  const Watchers& watchers = run.watchers;
   DiffImageTaker* const image = watchers.image;
-  const CompareOptions options = compare_options(settings, watchers.observer());
+  const CompareOptions options = compare_options(settings, watchers.observer(), run.workers);
   const bool per_frame = settings.report == ReportKind::kFrames;
   const auto failed_read = [](const ComparisonOutcome& outcome) {
     return outcome.end == RunEnd::kTestReadFailed || outcome.end == RunEnd::kRefReadFailed;
@@ -279,17 +296,17 @@ bool picture_would_overwrite_input(const RunSettings& settings, const FileDescri
 }
 
 // The sample lines of a run, then its closing messages.
-int sample_lines_run(const RunSettings& settings, const Inputs& inputs,
-                     const FrameGeometry& geometry, PairReader& reader, OutputSink& sink,
-                     const Watchers& watchers, const std::span<char> report_buffer) {
-  ReportWriter report(sink, report_buffer);
-  const ComparisonOutcome outcome =
-      compare_sequences(geometry, compare_options(settings, watchers.observer()), reader, report);
-  watchers.comparison_done();
+int sample_lines_run(const RunParts& run, const std::span<char> report_buffer) {
+  ReportWriter report(run.sink, report_buffer);
+  const ComparisonOutcome outcome = compare_sequences(
+      run.geometry, compare_options(run.settings, run.watchers.observer(), run.workers), run.reader,
+      report);
+  run.watchers.comparison_done();
   // Everything for standard output goes out before anything reaches standard error, so
   // that a terminal shows the two streams in order.
   const bool written = report.flush();
-  return finish_run(settings, inputs, outcome, geometry.frame_size, written, watchers.image);
+  return finish_run(run.settings, run.inputs, outcome, run.geometry.frame_size, written,
+                    run.watchers.image);
 }
 
 }  // namespace
@@ -388,11 +405,11 @@ int run_command_line(RunSettings settings, const StandardDescriptors& closed, co
   const Watchers watchers{image, progress ? &*progress : nullptr};
   FdSink sink(closed.output_closed ? -1 : STDOUT_FILENO);
   PairReader reader(*test, *ref, buffers, frame_size, settings.skip_test);
-  if (settings.report != ReportKind::kSamples) {
-    return measure_run(settings, inputs, geometry, reader, sink, watchers);
-  }
-  const int status = sample_lines_run(settings, inputs, geometry, reader, sink, watchers,
-                                      {report_buffer.get(), kReportBufferSize});
+  WorkerPool workers(settings.threads > 0 ? settings.threads : default_thread_count());
+  reader.share_search(workers);
+  const RunParts parts{settings, inputs, geometry, reader, sink, watchers, workers};
+  if (settings.report != ReportKind::kSamples) return measure_run(parts);
+  const int status = sample_lines_run(parts, {report_buffer.get(), kReportBufferSize});
   if (!settings.modern) {
     // The classic form reads a YUV4MPEG2 file's header as samples; say how to read it.
     for (const SequenceSource* const source : {&*test, &*ref}) {

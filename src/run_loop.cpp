@@ -102,13 +102,13 @@ ComparisonOutcome run_pairs(PairReader& reader, const CompareOptions& options, P
 
 ComparisonOutcome compare_sequences(const FrameGeometry& geometry, const CompareOptions& options,
                                     PairReader& reader, ReportWriter& report) {
-  SampleLines lines(geometry, options.max_count, options.tolerance, report);
+  SampleLines lines(geometry, options.max_count, options.tolerance, options.workers, report);
   return run_pairs(reader, options, lines);
 }
 
 ComparisonOutcome measure_sequences(const FrameGeometry& geometry, const CompareOptions& options,
                                     PairReader& reader, MeasureSink& sink) {
-  PairStatistics statistics(geometry, options.tolerance, options.threads, sink);
+  PairStatistics statistics(geometry, options.tolerance, options.workers, sink);
   const ComparisonOutcome outcome = run_pairs(reader, options, statistics);
   statistics.finish();
   return outcome;

@@ -10,6 +10,7 @@
 #include "pair_metrics.h"
 #include "report_writer.h"
 #include "sequence_input.h"
+#include "worker_pool.h"
 
 namespace framecmp {
 
@@ -43,7 +44,7 @@ struct CompareOptions {
   std::int64_t first_frame = 0;       // the test file's index of the first frame compared
   std::int64_t frames_limit = 0;      // frame pairs compared at most; 0: no limit
   FrameObserver* observer = nullptr;  // told of every frame pair when set
-  int threads = 1;                    // threads that share a measured frame pair (>= 1)
+  WorkerPool* workers = nullptr;      // the threads that share a pair's work; none: one
 };
 
 // What the comparison hands back to the run control.

@@ -411,6 +411,24 @@ PairReader::Lost PairReader::lost() const {
   return Lost::kNone;
 }
 
+void PairReader::share_search(WorkerPool& workers) {
+  if (workers.threads() < 2) return;
+  workers_ = &workers;
+  piece_equal_.assign((frame_size_ + kReadPiece - 1) / kReadPiece, 0);
+}
+
+std::size_t PairReader::shared_equal_prefix(const std::uint8_t* const test,
+                                            const std::uint8_t* const ref) {
+  auto compare_piece = [&](const std::size_t i) {
+    const std::size_t at = i * kReadPiece;
+    piece_equal_[i] = std::memcmp(test + at, ref + at, std::min(kReadPiece, frame_size_ - at)) == 0;
+  };
+  workers_->run(piece_equal_.size(), compare_piece);
+  const auto first_unequal = std::find(piece_equal_.begin(), piece_equal_.end(), 0);
+  return std::min(frame_size_,
+                  static_cast<std::size_t>(first_unequal - piece_equal_.begin()) * kReadPiece);
+}
+
 bool PairReader::next(FramePair& pair) {
   PairRead& read = last_;
   read = {};
@@ -424,6 +442,11 @@ bool PairReader::next(FramePair& pair) {
   if (ref_open) read.ref_data = ref_buffer;
   bool open[] = {test_open, ref_open};
   bool equal_so_far = true;
+  if (workers_ != nullptr && !test_open && !ref_open && read.test.bytes == frame_size_ &&
+      read.ref.bytes == frame_size_) {
+    read.equal_prefix = shared_equal_prefix(read.test_data, read.ref_data);
+    equal_so_far = false;  // decided: the loop below stops at once
+  }
   for (std::size_t at = 0; at < frame_size_; at += kReadPiece) {
     const std::size_t piece = std::min(kReadPiece, frame_size_ - at);
     const auto read_piece = [&](FrameSource& source, std::uint8_t* buffer, ReadResult& total,

@@ -8,6 +8,9 @@
 #include <span>
 #include <string>
 #include <utility>
+#include <vector>
+
+#include "worker_pool.h"
 
 namespace framecmp {
 
@@ -223,6 +226,9 @@ class PairReader {
   bool next(FramePair& pair);
   const PairRead& last() const { return last_; }
   std::size_t frame_size() const { return frame_size_; }
+  // Lets `workers` share the search for equal pieces of two frames handed out in place,
+  // which decides an identical pair. Keeps a reference.
+  void share_search(WorkerPool& workers);
 
   // Which sequence's bytes, handed out in place, could not be read after all (its file
   // shrank while mapped): whatever was made of them since the last pair is void.
@@ -236,6 +242,10 @@ class PairReader {
   std::size_t frame_size_;
   std::int64_t next_index_;
   PairRead last_;
+  WorkerPool* workers_ = nullptr;          // null: the search runs on the caller's thread
+  std::vector<std::uint8_t> piece_equal_;  // one a kReadPiece piece, set by the workers
+  // Compares two whole frames in place, every piece on any worker; the equal prefix.
+  std::size_t shared_equal_prefix(const std::uint8_t* test, const std::uint8_t* ref);
 };
 
 // An open sequence's descriptor, closed at the end of the run unless it is standard input,

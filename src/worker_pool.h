@@ -50,6 +50,17 @@ class WorkerPool {
   std::atomic<std::size_t> next_{0};  // the next task to take
 };
 
+// Calls task(i) for every i in [0, count): on the pool's threads when there is one, else
+// one after the other on the caller's.
+template <class Task>
+void run_tasks(WorkerPool* const pool, const std::size_t count, Task& task) {
+  if (pool != nullptr) {
+    pool->run(count, task);
+    return;
+  }
+  for (std::size_t i = 0; i < count; ++i) task(i);
+}
+
 // The default number of threads: the processors online, from 1 to 16.
 int default_thread_count();
 
