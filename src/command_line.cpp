@@ -101,6 +101,7 @@ enum class OptionId : std::uint8_t {
   kFrames,
   kExitCode,
   kJson,
+  kSsim,
   kDiffImage,
   kDiffFrame,
   kThreads,
@@ -129,6 +130,7 @@ constexpr std::array<OptionInfo, static_cast<std::size_t>(OptionId::kCount)> kOp
     {"frames", OptionId::kFrames, true},
     {"exit-code", OptionId::kExitCode, false},
     {"json", OptionId::kJson, false},
+    {"ssim", OptionId::kSsim, false},
     {"diff-image", OptionId::kDiffImage, true},
     {"diff-frame", OptionId::kDiffFrame, true},
     {"threads", OptionId::kThreads, true},
@@ -176,6 +178,8 @@ std::string help_text() {
          "  --frames=N       compare at most N frame pairs           --frames=100\n"
          "  --exit-code      status 0 same, 1 different, 2 failure   --exit-code\n"
          "  --json           results as JSON (frames or summary)     --json\n"
+         "  --ssim           SSIM per plane and combined (frames or summary), as FFmpeg's\n"
+         "                   ssim filter computes it                 --ssim\n"
          "  --diff-image=F   PNG of the first frame that differs     --diff-image=d.png\n"
          "  --diff-frame=N   ... of the test file's frame N instead  --diff-frame=7\n"
          "  --threads=N      threads for the statistics (default: the processors, up\n"
@@ -288,6 +292,7 @@ std::string apply_measure_options(const OptionValues& given, RunSettings& settin
   if (given[OptionId::kNoProgress] != nullptr) settings.progress = ProgressChoice::kOff;
   settings.exit_code = given[OptionId::kExitCode] != nullptr;
   settings.json = given[OptionId::kJson] != nullptr;
+  settings.ssim = given[OptionId::kSsim] != nullptr;
   settings.diff_image = given[OptionId::kDiffImage];
   if (settings.diff_image != nullptr && settings.diff_image[0] == '\0') {
     return "\nInvalid --diff-image \"\": must name a PNG file to write!\n\n";
@@ -297,6 +302,9 @@ std::string apply_measure_options(const OptionValues& given, RunSettings& settin
   }
   if (settings.json && settings.report == ReportKind::kSamples) {
     return "\nOption \"--json\" needs --report=frames or --report=summary!\n\n";
+  }
+  if (settings.ssim && settings.report == ReportKind::kSamples) {
+    return "\nOption \"--ssim\" needs --report=frames or --report=summary!\n\n";
   }
   return {};
 }

@@ -56,6 +56,7 @@ struct RunSettings {
   std::int32_t frames_limit = 0;  // frame pairs compared at most; 0: no limit
   bool exit_code = false;         // 0 same, 1 different, 2 failure
   bool json = false;              // results as one JSON document (frames or summary)
+  bool ssim = false;              // SSIM beside the statistics (frames or summary)
   // The modern form may leave the size (and the format) to YUV4MPEG2 headers; the run
   // then checks them against what was given.
   bool size_given = true;

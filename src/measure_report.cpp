@@ -42,6 +42,21 @@ int append_columns(char* const line, const std::size_t size, const int used,
                               psnr_column);
 }
 
+// Appends `value` with six decimals in `width` columns: "-" for NaN (no value), "inf".
+int append_fixed6(char* const line, const std::size_t size, const int used, const int width,
+                  const double value) {
+  const auto at = static_cast<std::size_t>(used);
+  if (std::isnan(value)) return used + std::snprintf(line + at, size - at, "%*s", width, "-");
+  if (std::isinf(value)) return used + std::snprintf(line + at, size - at, "%*s", width, "inf");
+  return used + std::snprintf(line + at, size - at, "%*.6f", width, value);
+}
+
+// The columns of a line after the planes': the combined SSIM and its dB.
+int append_ssim_tail(char* const line, const std::size_t size, int used, const double all) {
+  used = append_fixed6(line, size, used, 10, all);
+  return append_fixed6(line, size, used, 11, std::isnan(all) ? all : ssim_db(all));
+}
+
 // --- JSON, by hand: nothing is allocated per frame ----------------------------------------
 
 void append_integer(std::string& text, const std::uint64_t value) {
@@ -110,9 +125,10 @@ std::string json_string(const std::string& value) {
 }
 
 // The object of one plane's statistics, opened at `indent` blanks.
+// `ssim` is appended when it is not nullptr (a NaN value is null).
 void append_plane(std::string& text, const int indent, const char letter,
                   const std::uint64_t beyond, const std::uint32_t max_abs, const SseTotal& sse,
-                  const double psnr) {
+                  const double psnr, const double* const ssim) {
   text += '\n';
   text.append(static_cast<std::size_t>(indent), ' ');
   text += "{";
@@ -124,9 +140,21 @@ void append_plane(std::string& text, const int indent, const char letter,
   append_sse(text, sse);
   append_key(text, indent + 2, "psnr");
   append_number(text, psnr);
+  if (ssim != nullptr) {
+    append_key(text, indent + 2, "ssim");
+    append_number(text, *ssim);
+  }
   text += '\n';
   text.append(static_cast<std::size_t>(indent), ' ');
   text += '}';
+}
+
+// "ssim_all" and "ssim_db" of a combined SSIM (null when NaN or, for dB, infinite).
+void append_ssim_members(std::string& text, const int indent, const double all) {
+  append_key(text, indent, "ssim_all");
+  append_number(text, all);
+  append_key(text, indent, "ssim_db");
+  append_number(text, std::isnan(all) ? all : ssim_db(all));
 }
 
 const char* ending_name(const RunEnd end) {
@@ -150,6 +178,25 @@ double psnr(const int depth, const std::uint64_t samples, const double sse) {
   return 10.0 * std::log10(max * max * static_cast<double>(samples) / sse);
 }
 
+double combined_ssim(const FrameGeometry& geometry, const FrameSsim& ssim) {
+  std::uint64_t samples = 0;
+  for (std::size_t p = 0; p < geometry.plane_count; ++p)
+    samples += plane_samples(geometry.planes[p]);
+  double all = 0;
+  for (std::size_t p = 0; p < geometry.plane_count; ++p) {
+    if (!ssim.has[p]) return std::numeric_limits<double>::quiet_NaN();
+    const auto weight = static_cast<float>(static_cast<double>(plane_samples(geometry.planes[p])) /
+                                           static_cast<double>(samples));
+    all += static_cast<double>(weight) * ssim.plane[p];
+  }
+  return all;
+}
+
+double ssim_db(const double ssim) {
+  if (ssim >= 1) return std::numeric_limits<double>::infinity();
+  return 10.0 * std::log10(1.0 / (1.0 - ssim));
+}
+
 bool MeasureTotals::frame(const FrameMeasure& measure) {
   for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
     PlaneTotals& total = totals_[p];
@@ -158,13 +205,29 @@ bool MeasureTotals::frame(const FrameMeasure& measure) {
     total.max_abs = std::max(total.max_abs, stats.max_abs);
     total.sse.add(stats.sse);
     total.samples += plane_samples(geometry_.planes[p]);
+    if (measure.ssim.has[p]) total.ssim_sum += measure.ssim.plane[p];
   }
+  if (ssim_) combined_ssim_sum_ += combined_ssim(geometry_, measure.ssim);
+  ++frames_;
   return true;
 }
 
+double MeasureTotals::mean_ssim(const std::size_t p) const {
+  const PlaneLayout& plane = geometry_.planes[p];
+  if (frames_ == 0 || plane.width < 8 || plane.height < 8) {
+    return std::numeric_limits<double>::quiet_NaN();
+  }
+  return totals_[p].ssim_sum / static_cast<double>(frames_);
+}
+
+double MeasureTotals::mean_combined_ssim() const {
+  if (frames_ == 0) return std::numeric_limits<double>::quiet_NaN();
+  return combined_ssim_sum_ / static_cast<double>(frames_);
+}
+
 TextMeasureReport::TextMeasureReport(const FrameGeometry& geometry, const bool per_frame,
-                                     OutputSink& out)
-    : MeasureTotals(geometry), per_frame_(per_frame), out_(out) {}
+                                     OutputSink& out, const bool ssim)
+    : MeasureTotals(geometry, ssim), per_frame_(per_frame), out_(out) {}
 
 bool TextMeasureReport::write(const char* const line) {
   if (!failed_ && !out_.write(line, std::strlen(line))) failed_ = true;
@@ -179,6 +242,14 @@ bool TextMeasureReport::write_heading() {
     const char label[] = {geometry_.planes[p].letter, '\0'};
     used += std::snprintf(heading + used, sizeof heading - static_cast<std::size_t>(used),
                           "%4s differing%6s%8s", label, "max", "PSNR");
+    if (ssim_) {
+      used += std::snprintf(heading + used, sizeof heading - static_cast<std::size_t>(used), "%10s",
+                            "SSIM");
+    }
+  }
+  if (ssim_) {
+    used += std::snprintf(heading + used, sizeof heading - static_cast<std::size_t>(used),
+                          "%10s%11s", "SSIM all", "dB");
   }
   std::snprintf(heading + used, sizeof heading - static_cast<std::size_t>(used), "\n");
   return write(heading);
@@ -195,7 +266,14 @@ bool TextMeasureReport::frame(const FrameMeasure& measure) {
     used = append_columns(
         line, sizeof line, used, stats.beyond, stats.max_abs,
         psnr(geometry_.depth, plane_samples(geometry_.planes[p]), static_cast<double>(stats.sse)));
+    if (ssim_) {
+      used = append_fixed6(
+          line, sizeof line, used, 10,
+          measure.ssim.has[p] ? measure.ssim.plane[p] : std::numeric_limits<double>::quiet_NaN());
+    }
   }
+  if (ssim_)
+    used = append_ssim_tail(line, sizeof line, used, combined_ssim(geometry_, measure.ssim));
   std::snprintf(line + used, sizeof line - static_cast<std::size_t>(used), "\n");
   return write(line);
 }
@@ -211,14 +289,19 @@ bool TextMeasureReport::finish(const bool failed) {
     const PlaneTotals& total = totals()[p];
     used = append_columns(line, sizeof line, used, total.beyond, total.max_abs,
                           psnr(geometry_.depth, total.samples, total.sse.value()));
+    if (ssim_) used = append_fixed6(line, sizeof line, used, 10, mean_ssim(p));
   }
+  if (ssim_) used = append_ssim_tail(line, sizeof line, used, mean_combined_ssim());
   std::snprintf(line + used, sizeof line - static_cast<std::size_t>(used), "\n");
   return write(line);
 }
 
 JsonMeasureReport::JsonMeasureReport(const FrameGeometry& geometry, const bool per_frame,
                                      const RunSettings& settings, OutputSink& out)
-    : MeasureTotals(geometry), per_frame_(per_frame), settings_(settings), out_(out) {
+    : MeasureTotals(geometry, settings.ssim),
+      per_frame_(per_frame),
+      settings_(settings),
+      out_(out) {
   text_.reserve(2 * kJsonBlock);
   begin();
 }
@@ -266,12 +349,17 @@ bool JsonMeasureReport::frame(const FrameMeasure& measure) {
     const SampleStats& stats = measure.planes[p];
     SseTotal sse;
     sse.add(stats.sse);
+    const double ssim =
+        measure.ssim.has[p] ? measure.ssim.plane[p] : std::numeric_limits<double>::quiet_NaN();
     append_plane(
         text_, 8, geometry_.planes[p].letter, stats.beyond, stats.max_abs, sse,
-        psnr(geometry_.depth, plane_samples(geometry_.planes[p]), static_cast<double>(stats.sse)));
+        psnr(geometry_.depth, plane_samples(geometry_.planes[p]), static_cast<double>(stats.sse)),
+        ssim_ ? &ssim : nullptr);
     if (p + 1 < geometry_.plane_count) text_ += ',';
   }
-  text_ += "\n      ]\n    }";
+  text_ += "\n      ]";
+  if (ssim_) append_ssim_members(text_, 6, combined_ssim(geometry_, measure.ssim));
+  text_ += "\n    }";
   if (text_.size() >= kJsonBlock) return flush();
   return !failed_;
 }
@@ -291,11 +379,13 @@ bool JsonMeasureReport::finish(const ComparisonOutcome& outcome) {
   text_ += '[';
   for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
     const PlaneTotals& total = totals()[p];
+    const double ssim = mean_ssim(p);
     append_plane(text_, 4, geometry_.planes[p].letter, total.beyond, total.max_abs, total.sse,
-                 psnr(geometry_.depth, total.samples, total.sse.value()));
+                 psnr(geometry_.depth, total.samples, total.sse.value()), ssim_ ? &ssim : nullptr);
     if (p + 1 < geometry_.plane_count) text_ += ',';
   }
   text_ += "\n  ]";
+  if (ssim_) append_ssim_members(text_, 2, mean_combined_ssim());
   append_key(text_, 2, "first_difference");
   if (const std::optional<ReportFields>& f = first(); f) {
     text_ += "{";

@@ -35,29 +35,45 @@ struct SseTotal {
 // operations; +infinity when sse is 0.
 double psnr(int depth, std::uint64_t samples, double sse);
 
+// A frame's combined SSIM: Σ (plane samples / frame samples) × plane SSIM, each weight taken
+// in single precision (4/6, 1/6, 1/6 for 4:2:0); NaN when a plane has no SSIM.
+double combined_ssim(const FrameGeometry& geometry, const FrameSsim& ssim);
+
+// SSIM in dB: 10 * log10(1 / (1 - ssim)); +infinity when ssim is 1.
+double ssim_db(double ssim);
+
 // One plane's statistics over any number of frames.
 struct PlaneTotals {
   std::uint64_t beyond = 0;   // samples beyond the tolerance
   std::uint32_t max_abs = 0;  // largest absolute difference
   SseTotal sse;
   std::uint64_t samples = 0;  // compared samples of the plane, all frames together
+  double ssim_sum = 0;        // the per-frame SSIM of every frame that has it, summed
 };
 
 // Sums the frames of a run plane by plane; the base of both reports.
 class MeasureTotals : public MeasureSink {
  public:
-  explicit MeasureTotals(const FrameGeometry& geometry) : geometry_(geometry) {}
+  // With `ssim`, the frames carry SSIM and the reports show it.
+  MeasureTotals(const FrameGeometry& geometry, bool ssim) : geometry_(geometry), ssim_(ssim) {}
   bool frame(const FrameMeasure& measure) override;
   void first_difference(const std::optional<ReportFields>& first) override { first_ = first; }
 
   const std::array<PlaneTotals, 3>& totals() const { return totals_; }
   const std::optional<ReportFields>& first() const { return first_; }
+  // The means over the frames so far: of plane p's SSIM (NaN when it has none or no frame
+  // was compared), and of the combined SSIM.
+  double mean_ssim(std::size_t p) const;
+  double mean_combined_ssim() const;
 
  protected:
   const FrameGeometry& geometry_;
+  const bool ssim_;
 
  private:
   std::array<PlaneTotals, 3> totals_{};
+  double combined_ssim_sum_ = 0;
+  std::uint64_t frames_ = 0;
   std::optional<ReportFields> first_;
 };
 
@@ -65,7 +81,8 @@ class MeasureTotals : public MeasureSink {
 // Lines go to `out` as they are made; nothing is kept per frame.
 class TextMeasureReport final : public MeasureTotals {
  public:
-  TextMeasureReport(const FrameGeometry& geometry, bool per_frame, OutputSink& out);
+  TextMeasureReport(const FrameGeometry& geometry, bool per_frame, OutputSink& out,
+                    bool ssim = false);
   // False once a write has failed.
   bool frame(const FrameMeasure& measure) override;
   // Writes the totals line (and the heading, when no frame was compared), unless the run

@@ -364,11 +364,12 @@ struct PairStatistics::Plan {
 };
 
 PairStatistics::PairStatistics(const FrameGeometry& geometry, const std::int32_t tolerance,
-                               WorkerPool* const workers, MeasureSink& sink)
+                               WorkerPool* const workers, const bool ssim, MeasureSink& sink)
     : geometry_(geometry),
       tolerance_(static_cast<std::uint32_t>(tolerance)),
       sink_(sink),
-      plan_(std::make_unique<Plan>(geometry, workers)) {}
+      plan_(std::make_unique<Plan>(geometry, workers)),
+      ssim_(ssim ? std::make_unique<SsimMeter>(geometry, workers) : nullptr) {}
 
 PairStatistics::~PairStatistics() = default;
 
@@ -376,7 +377,10 @@ PairVerdict PairStatistics::measure(const FramePair& pair) {
   last_ = {};
   last_.frame = pair.index;
   PairVerdict verdict;
-  if (pair.equal_prefix >= pair.test.size()) return verdict;
+  if (pair.equal_prefix >= pair.test.size()) {
+    if (ssim_) last_.ssim = ssim_->measure(pair, {true, true, true});
+    return verdict;
+  }
   const std::uint8_t* const test = pair.test.data();
   const std::uint8_t* const ref = pair.ref.data();
   Plan& plan = *plan_;
@@ -407,6 +411,12 @@ PairVerdict PairStatistics::measure(const FramePair& pair) {
       first_ = locate_first(geometry_, geometry_.planes[p], plan.kernels[p], pair.index, test, ref,
                             tolerance_);
     }
+  }
+  if (ssim_) {
+    // A plane without a squared difference is equal, and its SSIM is 1 without arithmetic.
+    std::array<bool, 3> equal{};
+    for (std::size_t p = 0; p < geometry_.plane_count; ++p) equal[p] = last_.planes[p].sse == 0;
+    last_.ssim = ssim_->measure(pair, equal);
   }
   return verdict;
 }

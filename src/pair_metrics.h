@@ -16,6 +16,7 @@
 #include "report_writer.h"
 #include "sample_kernels.h"
 #include "sequence_input.h"
+#include "ssim.h"
 #include "worker_pool.h"
 
 namespace framecmp {
@@ -133,6 +134,7 @@ class SampleLines final : public PairMetric {
 struct FrameMeasure {
   std::int64_t frame = 0;  // the test file's index
   std::array<SampleStats, 3> planes{};
+  FrameSsim ssim;  // measured only when the run asks for SSIM; else every `has` is false
 };
 
 // Takes the statistics of a measured run.
@@ -153,10 +155,11 @@ class MeasureSink {
 // statistics are integers, so they are the same for any number of threads.
 class PairStatistics final : public PairMetric {
  public:
-  // Precondition: tolerance >= 0. `workers` may be null (one thread). Keeps references to
-  // the geometry, the workers and the sink.
+  // Precondition: tolerance >= 0. `workers` may be null (one thread). With `ssim`, every
+  // pair's SSIM is measured too. Keeps references to the geometry, the workers and the
+  // sink.
   PairStatistics(const FrameGeometry& geometry, std::int32_t tolerance, WorkerPool* workers,
-                 MeasureSink& sink);
+                 bool ssim, MeasureSink& sink);
   PairStatistics(const PairStatistics&) = delete;
   PairStatistics& operator=(const PairStatistics&) = delete;
   ~PairStatistics() override;
@@ -171,6 +174,7 @@ class PairStatistics final : public PairMetric {
   std::uint32_t tolerance_;
   MeasureSink& sink_;
   std::unique_ptr<Plan> plan_;
+  std::unique_ptr<SsimMeter> ssim_;  // null without SSIM
   FrameMeasure last_;
   std::optional<ReportFields> first_;
 };

@@ -109,6 +109,7 @@ CompareOptions compare_options(const RunSettings& settings, FrameObserver* obser
   CompareOptions options;
   options.observer = observer;
   options.workers = &workers;
+  options.ssim = settings.ssim;
   options.max_count = settings.max_count;
   options.tolerance = settings.tolerance;
   options.first_frame = settings.skip_test;
@@ -165,7 +166,7 @@ int measure_run(const RunParts& run) {
         outcome.end != RunEnd::kOutputLost && (failed_read(outcome) || report.finish(outcome));
     return finish_run(settings, inputs, outcome, geometry.frame_size, written, image);
   }
-  TextMeasureReport report(geometry, per_frame, sink);
+  TextMeasureReport report(geometry, per_frame, sink, settings.ssim);
   const ComparisonOutcome outcome = measure_sequences(geometry, options, reader, report);
   watchers.comparison_done();
   const bool written = report.finish(failed_read(outcome)) && outcome.end != RunEnd::kOutputLost;

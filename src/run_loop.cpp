@@ -108,7 +108,7 @@ ComparisonOutcome compare_sequences(const FrameGeometry& geometry, const Compare
 
 ComparisonOutcome measure_sequences(const FrameGeometry& geometry, const CompareOptions& options,
                                     PairReader& reader, MeasureSink& sink) {
-  PairStatistics statistics(geometry, options.tolerance, options.workers, sink);
+  PairStatistics statistics(geometry, options.tolerance, options.workers, options.ssim, sink);
   const ComparisonOutcome outcome = run_pairs(reader, options, statistics);
   statistics.finish();
   return outcome;

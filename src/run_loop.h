@@ -45,6 +45,7 @@ struct CompareOptions {
   std::int64_t frames_limit = 0;      // frame pairs compared at most; 0: no limit
   FrameObserver* observer = nullptr;  // told of every frame pair when set
   WorkerPool* workers = nullptr;      // the threads that share a pair's work; none: one
+  bool ssim = false;                  // measured runs: SSIM beside the statistics
 };
 
 // What the comparison hands back to the run control.

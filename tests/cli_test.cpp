@@ -679,6 +679,19 @@ TEST_F(Cli, ModernFormCasesAsData) {
        "",
        "\nOption \"--json\" needs --report=frames or --report=summary!\n\n",
        1},
+      {{"--ssim", "--size=17x9", "@t17", "@zero17"},
+       "",
+       "\nOption \"--ssim\" needs --report=frames or --report=summary!\n\n",
+       1},
+      // Chroma of 9x5 samples holds no 8x8 window: no SSIM there, nor combined.
+      {{"--report=summary", "--ssim", "--size=17x9", "@t17", "@zero17"},
+       "frame   Y differing   max    PSNR      SSIM   U differing   max    PSNR      SSIM   V "
+       "differing   max    PSNR      SSIM  SSIM all         dB\n"
+       "total             0     0     inf  1.000000             0     0     inf         -      "
+       "       1     5   50.68         -         -          -\n",
+       "\nFiles \"@t17\" and \"@zero17\" differ: 1 sample in 1 of 1 frame, the first in frame "
+       "0.\n\n",
+       0},
       {{"--report=frames", "--size=17x9", "@t17", "@zero17"},
        "frame   Y differing   max    PSNR   U differing   max    PSNR   V differing   max    PSNR\n"
        "    0             0     0     inf             0     0     inf             1     5   50.68\n"

@@ -1,0 +1,85 @@
+// SSIM of a frame pair, plane by plane at each plane's own resolution: 4x4 blocks of
+// integer sums, windows of 2x2 neighbouring blocks (8x8 samples, overlapping by 4), each
+// window's value in single precision from exact integer factors, the plane's SSIM the
+// mean of its window values.
+#ifndef FRAMECMP_SSIM_H_
+#define FRAMECMP_SSIM_H_
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "frame_geometry.h"
+#include "sequence_input.h"
+#include "worker_pool.h"
+
+namespace framecmp {
+
+// The integer sums of one 4x4 block of sample pairs (a from the test, b from the
+// reference).
+struct BlockSums {
+  std::int64_t s1 = 0;   // sum of a
+  std::int64_t s2 = 0;   // sum of b
+  std::int64_t ss = 0;   // sum of a^2 + b^2
+  std::int64_t s12 = 0;  // sum of a * b
+  friend bool operator==(const BlockSums&, const BlockSums&) = default;
+};
+
+// The constants of a depth: c1 = round(0.0001 * MAX^2 * 64), c2 = round(0.0009 * MAX^2 *
+// 64 * 63), MAX = 2^depth - 1 (416 and 235963 at 8 bits).
+struct SsimConstants {
+  std::int64_t c1;
+  std::int64_t c2;
+};
+SsimConstants ssim_constants(int depth);
+
+// The value of the window made of four blocks' sums: float(2 S1 S2 + c1) * float(2 covar +
+// c2) / (float(S1^2 + S2^2 + c1) * float(vars + c2)), every factor exact in integers.
+float ssim_window(const BlockSums& a, const BlockSums& b, const BlockSums& c, const BlockSums& d,
+                  const SsimConstants& constants);
+
+// The sums of `blocks` 4x4 blocks side by side, the first at byte `first` of both frames,
+// into `out`; `pitch` bytes from a row of the plane to the next. Every layout of a plane
+// (one byte, a component of pairs, two bytes in either order); vectorised where it pays,
+// with the plain loop beside it (block_sums_plain) as the model.
+void block_sums(const PlaneLayout& plane, const std::uint8_t* test, const std::uint8_t* ref,
+                std::size_t first, std::size_t pitch, std::size_t blocks, BlockSums* out);
+void block_sums_plain(const PlaneLayout& plane, const std::uint8_t* test, const std::uint8_t* ref,
+                      std::size_t first, std::size_t pitch, std::size_t blocks, BlockSums* out);
+
+// One frame pair's SSIM per plane; a plane with a side under 8 samples has none.
+struct FrameSsim {
+  std::array<double, 3> plane{};  // the mean of the plane's window values
+  std::array<bool, 3> has{};      // false for a plane without a window
+};
+
+// Measures the SSIM of frame pairs of one geometry. The window rows of every plane are cut
+// into fixed bands that the workers share; each band's sum is added in band order, so
+// that the values are the same for any number of threads. Scratch memory is taken once.
+class SsimMeter {
+ public:
+  // `workers` may be null (one thread). Keeps references to both.
+  SsimMeter(const FrameGeometry& geometry, WorkerPool* workers);
+  // The SSIM of every plane of `pair`; planes whose `equal` is true are known to be equal,
+  // which makes every window's value exactly 1.
+  FrameSsim measure(const FramePair& pair, const std::array<bool, 3>& equal);
+
+ private:
+  struct Band {
+    std::size_t plane;
+    std::int32_t first_row;  // of the band's windows, in block rows
+    std::int32_t rows;       // window rows
+  };
+  const FrameGeometry& geometry_;
+  WorkerPool* workers_;
+  SsimConstants constants_;
+  std::vector<Band> bands_;
+  std::vector<double> band_sums_;     // one a band, set by the threads
+  std::vector<BlockSums> scratch_;    // two block rows a band
+  std::size_t scratch_per_band_ = 0;  // 2 x the widest plane's blocks per row
+};
+
+}  // namespace framecmp
+
+#endif  // FRAMECMP_SSIM_H_

@@ -1,0 +1,126 @@
+// The SSIM meter against a plain model of its definition: every window summed straight
+// from its 64 sample pairs, on random sizes (planes under 8 samples and odd sides
+// included), every layout and depth, with and without workers.
+#include "ssim.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "pixel_format.h"
+
+namespace framecmp {
+namespace {
+
+std::uint32_t sample_at(const PlaneLayout& plane, const std::vector<std::uint8_t>& frame,
+                        const std::int64_t row, const std::int64_t column) {
+  const std::size_t at =
+      static_cast<std::size_t>(plane.offset + (row * plane.width + column) * plane.stride);
+  return load_sample(frame.data() + at, plane.bytes_per_sample, plane.byte_order);
+}
+
+// The model: a window's four sums over its 8x8 samples, its value in the definition's
+// single-precision steps, the mean in double. NaN for a plane without a window.
+double model_ssim(const FrameGeometry& g, const PlaneLayout& plane,
+                  const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
+  const std::int64_t across = plane.width / 4 - 1;
+  const std::int64_t down = plane.height / 4 - 1;
+  if (across < 1 || down < 1) return std::nan("");
+  const double max = std::pow(2.0, g.depth) - 1;
+  const auto c1 = static_cast<std::int64_t>(std::floor(0.0001 * max * max * 64 + 0.5));
+  const auto c2 = static_cast<std::int64_t>(std::floor(0.0009 * max * max * 64 * 63 + 0.5));
+  double sum = 0;
+  for (std::int64_t wy = 0; wy < down; ++wy) {
+    for (std::int64_t wx = 0; wx < across; ++wx) {
+      std::int64_t s1 = 0, s2 = 0, ss = 0, s12 = 0;
+      for (std::int64_t y = 0; y < 8; ++y) {
+        for (std::int64_t x = 0; x < 8; ++x) {
+          const std::int64_t p = sample_at(plane, a, wy * 4 + y, wx * 4 + x);
+          const std::int64_t q = sample_at(plane, b, wy * 4 + y, wx * 4 + x);
+          s1 += p, s2 += q, ss += p * p + q * q, s12 += p * q;
+        }
+      }
+      const std::int64_t vars = 64 * ss - s1 * s1 - s2 * s2;
+      const std::int64_t covar = 64 * s12 - s1 * s2;
+      sum += static_cast<double>(
+          static_cast<float>(2 * s1 * s2 + c1) * static_cast<float>(2 * covar + c2) /
+          (static_cast<float>(s1 * s1 + s2 * s2 + c1) * static_cast<float>(vars + c2)));
+    }
+  }
+  return sum / static_cast<double>(across * down);
+}
+
+TEST(Ssim, ConstantsOfEachDepth) {
+  const struct {
+    int depth;
+    std::int64_t c1, c2;
+  } cases[] = {{8, 416, 235963}, {10, 6698, 3797644}, {16, 27486952, 15585101693}};
+  for (const auto& c : cases) {
+    const SsimConstants k = ssim_constants(c.depth);
+    EXPECT_EQ(k.c1, c.c1) << c.depth;
+    EXPECT_EQ(k.c2, c.c2) << c.depth;
+  }
+}
+
+TEST(Ssim, MeterMatchesThePlainModel) {
+  std::mt19937 engine(20261209);
+  const auto random = [&] { return static_cast<std::uint32_t>(engine()); };
+  const char* const formats[] = {"yuv420p", "nv12",     "nv21",        "yuv444p10le",
+                                 "gray",    "gray16be", "yuv422p12be", "yuv420p9le"};
+  WorkerPool pool(3);
+  for (int round = 0; round < 60; ++round) {
+    const PixelFormat format = find_pixel_format(formats[round % 8]).value();
+    const auto side = [&](const int limit) {
+      return static_cast<std::int32_t>(2 + random() % static_cast<std::uint32_t>(limit));
+    };
+    const std::int32_t width = round < 8 ? 2 * side(6) : side(300);
+    const std::int32_t height = round < 8 ? side(12) : side(150);
+    const FrameGeometry g = make_frame_geometry(format, width, height, 16);
+    SCOPED_TRACE(std::string(formats[round % 8]) + " " + std::to_string(width) + "x" +
+                 std::to_string(height));
+    const auto size = static_cast<std::size_t>(g.frame_size);
+    std::vector<std::uint8_t> a(size), b(size);
+    const std::uint32_t mask = (1u << g.depth) - 1;
+    const int style = round % 3;  // random, nearby, extremes
+    for (std::size_t p = 0; p < g.plane_count; ++p) {
+      const PlaneLayout& plane = g.planes[p];
+      for (std::int64_t i = 0; i < std::int64_t{plane.width} * plane.height; ++i) {
+        const std::uint32_t x = random() & mask;
+        const std::uint32_t y = style == 0   ? random() & mask
+                                : style == 1 ? std::min<std::uint32_t>(mask, x + random() % 9)
+                                             : (random() % 2 != 0 ? mask : 0);
+        const auto at = static_cast<std::size_t>(plane.offset + i * plane.stride);
+        for (auto [frame, value] : {std::pair{&a, style == 2 ? mask - y : x}, std::pair{&b, y}}) {
+          if (plane.bytes_per_sample == 1) {
+            (*frame)[at] = static_cast<std::uint8_t>(value);
+          } else if (plane.byte_order == ByteOrder::kLittle) {
+            (*frame)[at] = static_cast<std::uint8_t>(value),
+            (*frame)[at + 1] = static_cast<std::uint8_t>(value >> 8);
+          } else {
+            (*frame)[at] = static_cast<std::uint8_t>(value >> 8),
+            (*frame)[at + 1] = static_cast<std::uint8_t>(value);
+          }
+        }
+      }
+    }
+    const FramePair pair{0, {a.data(), size}, {b.data(), size}, 0};
+    for (WorkerPool* workers : {static_cast<WorkerPool*>(nullptr), &pool}) {
+      SsimMeter meter(g, workers);
+      const FrameSsim got = meter.measure(pair, {});
+      const FrameSsim equal = meter.measure({0, {a.data(), size}, {a.data(), size}, 0}, {});
+      for (std::size_t p = 0; p < g.plane_count; ++p) {
+        const double expected = model_ssim(g, g.planes[p], a, b);
+        ASSERT_EQ(got.has[p], !std::isnan(expected)) << "plane " << p;
+        if (!got.has[p]) continue;
+        EXPECT_NEAR(got.plane[p], expected, 1e-12) << "plane " << p;
+        EXPECT_EQ(equal.plane[p], 1.0) << "plane " << p;  // the shortcut is no shortcut
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace framecmp
