@@ -12,6 +12,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "pixel_format.h"
@@ -43,21 +44,29 @@ class MemorySource final : public FrameSource {
   std::size_t position_ = 0;
 };
 
-// The fast walks over two sources, through a pair reader with buffers of its own.
-inline ComparisonOutcome fast_compare(const FrameGeometry& geometry, const CompareOptions& options,
-                                      FrameSource& test, FrameSource& ref, ReportWriter& report) {
+// The fast walks over two sources, through a pair reader with buffers of its own:
+// compare_sequences with a ReportWriter, measure_sequences with a MeasureSink.
+template <class Report>
+ComparisonOutcome fast_walk(const FrameGeometry& geometry, const CompareOptions& options,
+                            FrameSource& test, FrameSource& ref, Report& report) {
   const auto size = static_cast<std::size_t>(geometry.frame_size);
   FrameBuffers buffers(size);
   PairReader reader(test, ref, buffers, size, options.first_frame);
-  return compare_sequences(geometry, options, reader, report);
+  if constexpr (std::is_base_of_v<MeasureSink, Report>) {
+    return measure_sequences(geometry, options, reader, report);
+  } else {
+    return compare_sequences(geometry, options, reader, report);
+  }
+}
+
+inline ComparisonOutcome fast_compare(const FrameGeometry& geometry, const CompareOptions& options,
+                                      FrameSource& test, FrameSource& ref, ReportWriter& report) {
+  return fast_walk(geometry, options, test, ref, report);
 }
 
 inline ComparisonOutcome fast_measure(const FrameGeometry& geometry, const CompareOptions& options,
                                       FrameSource& test, FrameSource& ref, MeasureSink& sink) {
-  const auto size = static_cast<std::size_t>(geometry.frame_size);
-  FrameBuffers buffers(size);
-  PairReader reader(test, ref, buffers, size, options.first_frame);
-  return measure_sequences(geometry, options, reader, sink);
+  return fast_walk(geometry, options, test, ref, sink);
 }
 
 // Collects everything written; can be told to refuse writes once `capacity` is exceeded.
