@@ -16,14 +16,13 @@
 
 namespace framecmp {
 
-// The integer sums of one 4x4 block of sample pairs (a from the test, b from the
-// reference).
-struct BlockSums {
-  std::int64_t s1 = 0;   // sum of a
-  std::int64_t s2 = 0;   // sum of b
-  std::int64_t ss = 0;   // sum of a^2 + b^2
-  std::int64_t s12 = 0;  // sum of a * b
-  friend bool operator==(const BlockSums&, const BlockSums&) = default;
+// The sums of a row of 4x4 blocks (a from the test, b from the reference), one array
+// each, indexed by the block's column: Σa, Σb, Σa² + Σb², Σab, exact integers in doubles.
+struct BlockRow {
+  double* s1;
+  double* s2;
+  double* ss;
+  double* s12;
 };
 
 // The constants of a depth: c1 = round(0.0001 * MAX^2 * 64), c2 = round(0.0009 * MAX^2 *
@@ -33,20 +32,6 @@ struct SsimConstants {
   std::int64_t c2;
 };
 SsimConstants ssim_constants(int depth);
-
-// The value of the window made of four blocks' sums: float(2 S1 S2 + c1) * float(2 covar +
-// c2) / (float(S1^2 + S2^2 + c1) * float(vars + c2)), every factor exact in integers.
-float ssim_window(const BlockSums& a, const BlockSums& b, const BlockSums& c, const BlockSums& d,
-                  const SsimConstants& constants);
-
-// The sums of `blocks` 4x4 blocks side by side, the first at byte `first` of both frames,
-// into `out`; `pitch` bytes from a row of the plane to the next. Every layout of a plane
-// (one byte, a component of pairs, two bytes in either order); vectorised where it pays,
-// with the plain loop beside it (block_sums_plain) as the model.
-void block_sums(const PlaneLayout& plane, const std::uint8_t* test, const std::uint8_t* ref,
-                std::size_t first, std::size_t pitch, std::size_t blocks, BlockSums* out);
-void block_sums_plain(const PlaneLayout& plane, const std::uint8_t* test, const std::uint8_t* ref,
-                      std::size_t first, std::size_t pitch, std::size_t blocks, BlockSums* out);
 
 // One frame pair's SSIM per plane; a plane with a side under 8 samples has none.
 struct FrameSsim {
@@ -76,8 +61,8 @@ class SsimMeter {
   SsimConstants constants_;
   std::vector<Band> bands_;
   std::vector<double> band_sums_;     // one a band, set by the threads
-  std::vector<BlockSums> scratch_;    // two block rows a band
-  std::size_t scratch_per_band_ = 0;  // 2 x the widest plane's blocks per row
+  std::vector<double> scratch_;       // two block rows a band
+  std::size_t scratch_per_band_ = 0;  // 8 x the widest plane's blocks per row
 };
 
 }  // namespace framecmp
