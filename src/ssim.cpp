@@ -21,25 +21,85 @@ namespace baseline {
 FRAMECMP_BEGIN_AVX2
 namespace avx2 {
 #include "ssim_rows.inc"
+
+// One-byte samples, 4 blocks (16 columns) a step: each row's samples widened to 16 bits,
+// the squares and products summed in pairs by multiply-add, then the pairs of each block
+// added horizontally. Every sum of a block fits 32 bits (at most 16 x 2 x 255^2).
+void byte_block_row(const std::uint8_t* const test, const std::uint8_t* const ref,
+                    const std::size_t first, const std::size_t pitch, const std::size_t blocks,
+                    const NarrowRow& row) {
+  const __m256i ones = _mm256_set1_epi16(1);
+  std::size_t k = 0;
+  for (; k + 4 <= blocks; k += 4) {
+    __m256i sum_a = _mm256_setzero_si256();
+    __m256i sum_b = _mm256_setzero_si256();
+    __m256i squares = _mm256_setzero_si256();
+    __m256i products = _mm256_setzero_si256();
+    for (std::size_t y = 0; y < 4; ++y) {
+      const std::size_t at = first + 4 * k + y * pitch;
+      const __m256i a =
+          _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(test + at)));
+      const __m256i b =
+          _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(ref + at)));
+      sum_a = _mm256_add_epi16(sum_a, a);
+      sum_b = _mm256_add_epi16(sum_b, b);
+      squares = _mm256_add_epi32(
+          squares, _mm256_add_epi32(_mm256_madd_epi16(a, a), _mm256_madd_epi16(b, b)));
+      products = _mm256_add_epi32(products, _mm256_madd_epi16(a, b));
+    }
+    // Pairs of columns in 32-bit lanes, then pairs of pairs: [s1 0, s1 1, s2 0, s2 1 | s1 2,
+    // s1 3, s2 2, s2 3] and the same of the squares and products.
+    const __m256i sums =
+        _mm256_hadd_epi32(_mm256_madd_epi16(sum_a, ones), _mm256_madd_epi16(sum_b, ones));
+    const __m256i squared = _mm256_hadd_epi32(squares, products);
+    // Each quantity's 4 blocks together.
+    const __m256i order = _mm256_setr_epi32(0, 1, 4, 5, 2, 3, 6, 7);
+    const __m256i by_sum = _mm256_permutevar8x32_epi32(sums, order);
+    const __m256i by_square = _mm256_permutevar8x32_epi32(squared, order);
+    const auto store = [](std::int32_t* const to, const __m128i four) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(to), four);
+    };
+    store(row.s1 + k, _mm256_castsi256_si128(by_sum));
+    store(row.s2 + k, _mm256_extracti128_si256(by_sum, 1));
+    store(row.ss + k, _mm256_castsi256_si128(by_square));
+    store(row.s12 + k, _mm256_extracti128_si256(by_square, 1));
+  }
+  if (k == blocks) return;
+  const NarrowRow rest{row.s1 + k, row.s2 + k, row.ss + k, row.s12 + k};
+  block_row<OneByte>(test, ref, first + 4 * k, pitch, blocks - k, rest);
+}
+
+void narrow_block_row(const PlaneLayout& plane, const std::uint8_t* const test,
+                      const std::uint8_t* const ref, const std::size_t first,
+                      const std::size_t pitch, const std::size_t blocks, const NarrowRow& row) {
+  if (plane.stride == 1) return byte_block_row(test, ref, first, pitch, blocks, row);
+  block_row_any(plane, test, ref, first, pitch, blocks, row);
+}
 }  // namespace avx2
 FRAMECMP_END_AVX2
 #endif
 
-// The row kernels of the level the kernels use: AVX2 where the CPU has it, else the
-// baseline build (SSE2 on x86-64).
+// The row kernels of one row type at the level the kernels use: AVX2 where the CPU has
+// it, else the baseline build (SSE2 on x86-64).
+template <class T>
 struct RowKernels {
   void (*block_row)(const PlaneLayout&, const std::uint8_t*, const std::uint8_t*, std::size_t,
-                    std::size_t, std::size_t, const BlockRow&);
-  double (*window_row)(const BlockRow&, const BlockRow&, std::size_t, double, double);
+                    std::size_t, std::size_t, const BlockRowOf<T>&);
+  double (*window_row)(const BlockRowOf<T>&, const BlockRowOf<T>&, std::size_t, T, T);
 };
 
-RowKernels row_kernels() {
+template <class T>
+RowKernels<T> row_kernels() {
 #if defined(FRAMECMP_X86_SIMD)
   if (active_kernel_level() == KernelLevel::kAvx2) {
-    return {avx2::block_row_of, avx2::window_row};
+    if constexpr (std::is_same_v<T, std::int32_t>) {
+      return {avx2::narrow_block_row, avx2::window_row<T>};
+    } else {
+      return {avx2::block_row_any<T>, avx2::window_row<T>};
+    }
   }
 #endif
-  return {baseline::block_row_of, baseline::window_row};
+  return {baseline::block_row_any<T>, baseline::window_row<T>};
 }
 
 }  // namespace
@@ -65,26 +125,32 @@ SsimMeter::SsimMeter(const FrameGeometry& geometry, WorkerPool* const workers)
   }
   band_sums_.resize(bands_.size());
   scratch_per_band_ = 8 * widest;
-  scratch_.resize(bands_.size() * scratch_per_band_);
+  if (geometry.depth <= 8) {
+    narrow_.resize(bands_.size() * scratch_per_band_);
+  } else {
+    wide_.resize(bands_.size() * scratch_per_band_);
+  }
 }
 
-FrameSsim SsimMeter::measure(const FramePair& pair, const std::array<bool, 3>& equal) {
-  const RowKernels kernels = row_kernels();
-  const auto c1 = static_cast<double>(constants_.c1);
-  const auto c2 = static_cast<double>(constants_.c2);
+template <class T>
+void SsimMeter::measure_bands(const FramePair& pair, const std::array<bool, 3>& equal,
+                              std::vector<T>& scratch_rows) {
+  const RowKernels<T> kernels = row_kernels<T>();
+  const auto c1 = static_cast<T>(constants_.c1);
+  const auto c2 = static_cast<T>(constants_.c2);
   auto measure_band = [&](const std::size_t i) {
     const Band& band = bands_[i];
     if (equal[band.plane]) {
-      band_sums_[i] = 0;  // the plane's SSIM is set to 1 below
+      band_sums_[i] = 0;  // the plane's SSIM is set to 1 afterwards
       return;
     }
     const PlaneLayout& plane = geometry_.planes[band.plane];
     const auto across = static_cast<std::size_t>(plane.width / 4);
     const std::size_t pitch = static_cast<std::size_t>(plane.width) * plane.stride;
-    double* const scratch = scratch_.data() + i * scratch_per_band_;
-    BlockRow above{scratch, scratch + across, scratch + 2 * across, scratch + 3 * across};
-    BlockRow below{scratch + 4 * across, scratch + 5 * across, scratch + 6 * across,
-                   scratch + 7 * across};
+    T* const scratch = scratch_rows.data() + i * scratch_per_band_;
+    BlockRowOf<T> above{scratch, scratch + across, scratch + 2 * across, scratch + 3 * across};
+    BlockRowOf<T> below{scratch + 4 * across, scratch + 5 * across, scratch + 6 * across,
+                        scratch + 7 * across};
     const auto row_start = [&](const std::int32_t block_row) {
       return static_cast<std::size_t>(plane.offset) +
              static_cast<std::size_t>(block_row) * 4 * pitch;
@@ -101,6 +167,14 @@ FrameSsim SsimMeter::measure(const FramePair& pair, const std::array<bool, 3>& e
     band_sums_[i] = sum;
   };
   run_tasks(workers_, bands_.size(), measure_band);
+}
+
+FrameSsim SsimMeter::measure(const FramePair& pair, const std::array<bool, 3>& equal) {
+  if (geometry_.depth <= 8) {
+    measure_bands(pair, equal, narrow_);
+  } else {
+    measure_bands(pair, equal, wide_);
+  }
   FrameSsim ssim;
   for (std::size_t i = 0; i < bands_.size(); ++i) {
     ssim.plane[bands_[i].plane] += band_sums_[i];

@@ -17,13 +17,18 @@
 namespace framecmp {
 
 // The sums of a row of 4x4 blocks (a from the test, b from the reference), one array
-// each, indexed by the block's column: Σa, Σb, Σa² + Σb², Σab, exact integers in doubles.
-struct BlockRow {
-  double* s1;
-  double* s2;
-  double* ss;
-  double* s12;
+// each, indexed by the block's column: Σa, Σb, Σa² + Σb², Σab, exact integers. 8-bit
+// planes hold them in 32-bit integers, in which every window's factors fit too; deeper
+// ones in doubles, which hold every factor exactly (all are below 2^53).
+template <class T>
+struct BlockRowOf {
+  T* s1;
+  T* s2;
+  T* ss;
+  T* s12;
 };
+using NarrowRow = BlockRowOf<std::int32_t>;
+using BlockRow = BlockRowOf<double>;
 
 // The constants of a depth: c1 = round(0.0001 * MAX^2 * 64), c2 = round(0.0009 * MAX^2 *
 // 64 * 63), MAX = 2^depth - 1 (416 and 235963 at 8 bits).
@@ -56,12 +61,19 @@ class SsimMeter {
     std::int32_t first_row;  // of the band's windows, in block rows
     std::int32_t rows;       // window rows
   };
+  // Each band's sum of window values into band_sums_, the rows held as T.
+  template <class T>
+  void measure_bands(const FramePair& pair, const std::array<bool, 3>& equal,
+                     std::vector<T>& scratch_rows);
+
   const FrameGeometry& geometry_;
   WorkerPool* workers_;
   SsimConstants constants_;
   std::vector<Band> bands_;
-  std::vector<double> band_sums_;     // one a band, set by the threads
-  std::vector<double> scratch_;       // two block rows a band
+  std::vector<double> band_sums_;  // one a band, set by the threads
+  // Two block rows a band: narrow_ for 8 bits, wide_ for more.
+  std::vector<std::int32_t> narrow_;
+  std::vector<double> wide_;
   std::size_t scratch_per_band_ = 0;  // 8 x the widest plane's blocks per row
 };
 

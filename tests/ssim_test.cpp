@@ -112,18 +112,18 @@ TEST(Ssim, MeterMatchesThePlainModel) {
     for (const KernelLevel level : {KernelLevel::kPlain, KernelLevel::kSse2, KernelLevel::kAvx2}) {
       if (level > supported_kernel_level()) continue;
       limit_kernel_level(level);
-    for (WorkerPool* workers : {static_cast<WorkerPool*>(nullptr), &pool}) {
-      SsimMeter meter(g, workers);
-      const FrameSsim got = meter.measure(pair, {});
-      const FrameSsim equal = meter.measure({0, {a.data(), size}, {a.data(), size}, 0}, {});
-      for (std::size_t p = 0; p < g.plane_count; ++p) {
-        const double expected = model_ssim(g, g.planes[p], a, b);
-        ASSERT_EQ(got.has[p], !std::isnan(expected)) << "plane " << p;
-        if (!got.has[p]) continue;
-        EXPECT_NEAR(got.plane[p], expected, 1e-12) << "plane " << p;
-        EXPECT_EQ(equal.plane[p], 1.0) << "plane " << p;  // the shortcut is no shortcut
+      for (WorkerPool* workers : {static_cast<WorkerPool*>(nullptr), &pool}) {
+        SsimMeter meter(g, workers);
+        const FrameSsim got = meter.measure(pair, {});
+        const FrameSsim equal = meter.measure({0, {a.data(), size}, {a.data(), size}, 0}, {});
+        for (std::size_t p = 0; p < g.plane_count; ++p) {
+          const double expected = model_ssim(g, g.planes[p], a, b);
+          ASSERT_EQ(got.has[p], !std::isnan(expected)) << "plane " << p;
+          if (!got.has[p]) continue;
+          EXPECT_NEAR(got.plane[p], expected, 1e-12) << "plane " << p;
+          EXPECT_EQ(equal.plane[p], 1.0) << "plane " << p;  // the shortcut is no shortcut
+        }
       }
-    }
     }
   }
   limit_kernel_level(supported_kernel_level());
