@@ -185,9 +185,9 @@ double combined_ssim(const FrameGeometry& geometry, const FrameSsim& ssim) {
   double all = 0;
   for (std::size_t p = 0; p < geometry.plane_count; ++p) {
     if (!ssim.has[p]) return std::numeric_limits<double>::quiet_NaN();
-    const auto weight = static_cast<float>(static_cast<double>(plane_samples(geometry.planes[p])) /
-                                           static_cast<double>(samples));
-    all += static_cast<double>(weight) * ssim.plane[p];
+    const double weight =
+        static_cast<double>(plane_samples(geometry.planes[p])) / static_cast<double>(samples);
+    all += weight * ssim.plane[p];
   }
   return all;
 }

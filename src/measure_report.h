@@ -35,8 +35,8 @@ struct SseTotal {
 // operations; +infinity when sse is 0.
 double psnr(int depth, std::uint64_t samples, double sse);
 
-// A frame's combined SSIM: Σ (plane samples / frame samples) × plane SSIM, each weight taken
-// in single precision (4/6, 1/6, 1/6 for 4:2:0); NaN when a plane has no SSIM.
+// A frame's combined SSIM: Σ (plane samples / frame samples) × plane SSIM, in double (4/6,
+// 1/6, 1/6 for 4:2:0), as FFmpeg's ssim filter weighs it; NaN when a plane has no SSIM.
 double combined_ssim(const FrameGeometry& geometry, const FrameSsim& ssim);
 
 // SSIM in dB: 10 * log10(1 / (1 - ssim)); +infinity when ssim is 1.
