@@ -102,6 +102,8 @@ enum class OptionId : std::uint8_t {
   kExitCode,
   kJson,
   kSsim,
+  kPsnrPooling,
+  kCsv,
   kDiffImage,
   kDiffFrame,
   kThreads,
@@ -131,6 +133,8 @@ constexpr std::array<OptionInfo, static_cast<std::size_t>(OptionId::kCount)> kOp
     {"exit-code", OptionId::kExitCode, false},
     {"json", OptionId::kJson, false},
     {"ssim", OptionId::kSsim, false},
+    {"psnr-pooling", OptionId::kPsnrPooling, false},
+    {"csv", OptionId::kCsv, false},
     {"diff-image", OptionId::kDiffImage, true},
     {"diff-frame", OptionId::kDiffFrame, true},
     {"threads", OptionId::kThreads, true},
@@ -180,6 +184,9 @@ std::string help_text() {
          "  --json           results as JSON (frames or summary)     --json\n"
          "  --ssim           SSIM per plane and combined (frames or summary), as FFmpeg's\n"
          "                   ssim filter computes it                 --ssim\n"
+         "  --psnr-pooling   PSNR of all planes together, and the means over the frames:\n"
+         "                   per plane, 6:1:1, lowest, highest       --psnr-pooling\n"
+         "  --csv            results as CSV (frames or summary)      --csv\n"
          "  --diff-image=F   PNG of the first frame that differs     --diff-image=d.png\n"
          "  --diff-frame=N   ... of the test file's frame N instead  --diff-frame=7\n"
          "  --threads=N      threads for the statistics (default: the processors, up\n"
@@ -293,6 +300,8 @@ std::string apply_measure_options(const OptionValues& given, RunSettings& settin
   settings.exit_code = given[OptionId::kExitCode] != nullptr;
   settings.json = given[OptionId::kJson] != nullptr;
   settings.ssim = given[OptionId::kSsim] != nullptr;
+  settings.psnr_pooling = given[OptionId::kPsnrPooling] != nullptr;
+  settings.csv = given[OptionId::kCsv] != nullptr;
   settings.diff_image = given[OptionId::kDiffImage];
   if (settings.diff_image != nullptr && settings.diff_image[0] == '\0') {
     return "\nInvalid --diff-image \"\": must name a PNG file to write!\n\n";
@@ -303,8 +312,16 @@ std::string apply_measure_options(const OptionValues& given, RunSettings& settin
   if (settings.json && settings.report == ReportKind::kSamples) {
     return "\nOption \"--json\" needs --report=frames or --report=summary!\n\n";
   }
-  if (settings.ssim && settings.report == ReportKind::kSamples) {
-    return "\nOption \"--ssim\" needs --report=frames or --report=summary!\n\n";
+  if (settings.csv && settings.json) {
+    return "\nOptions \"--csv\" and \"--json\" cannot go together!\n\n";
+  }
+  for (const auto& [wanted, name] :
+       {std::pair{settings.csv, "csv"}, std::pair{settings.ssim, "ssim"},
+        std::pair{settings.psnr_pooling, "psnr-pooling"}}) {
+    if (wanted && settings.report == ReportKind::kSamples) {
+      return format_message("\nOption \"--%s\" needs --report=frames or --report=summary!\n\n",
+                            name);
+    }
   }
   return {};
 }

@@ -57,6 +57,8 @@ struct RunSettings {
   bool exit_code = false;         // 0 same, 1 different, 2 failure
   bool json = false;              // results as one JSON document (frames or summary)
   bool ssim = false;              // SSIM beside the statistics (frames or summary)
+  bool psnr_pooling = false;      // PSNR all and the means over the frames (frames or summary)
+  bool csv = false;               // results as CSV (frames or summary)
   // The modern form may leave the size (and the format) to YUV4MPEG2 headers; the run
   // then checks them against what was given.
   bool size_given = true;

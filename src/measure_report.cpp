@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cinttypes>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -31,30 +32,38 @@ std::uint64_t plane_samples(const PlaneLayout& plane) {
   return static_cast<std::uint64_t>(plane.width) * static_cast<std::uint64_t>(plane.height);
 }
 
-// Appends the columns of one plane (samples beyond the tolerance, largest difference,
-// PSNR) to the line of `size` bytes at `line`, after its first `used` bytes.
-int append_columns(char* const line, const std::size_t size, const int used,
-                   const std::uint64_t beyond, const std::uint32_t max_abs, const double psnr) {
-  char psnr_column[32];
-  psnr_text(psnr, psnr_column);
+// Appends to the line of `size` bytes at `line`, after its first `used` bytes; returns
+// the bytes used then.
+int append_text(char* const line, const std::size_t size, const int used, const char* const format,
+                ...) __attribute__((format(printf, 4, 5)));
+int append_text(char* const line, const std::size_t size, const int used, const char* const format,
+                ...) {
   const auto at = static_cast<std::size_t>(used);
-  return used + std::snprintf(line + at, size - at, "%14" PRIu64 "%6" PRIu32 "%8s", beyond, max_abs,
-                              psnr_column);
+  va_list arguments;
+  va_start(arguments, format);
+  const int written = std::vsnprintf(line + at, size - at, format, arguments);
+  va_end(arguments);
+  return used + std::max(written, 0);
 }
 
-// Appends `value` with six decimals in `width` columns: "-" for NaN (no value), "inf".
+// A PSNR in `width` columns with two decimals: "inf", or "-" for no value.
+int append_psnr(char* const line, const std::size_t size, const int used, const int width,
+                const double value) {
+  char text[32];
+  if (std::isnan(value)) {
+    std::snprintf(text, sizeof text, "-");
+  } else {
+    psnr_text(value, text);
+  }
+  return append_text(line, size, used, "%*s", width, text);
+}
+
+// `value` with six decimals in `width` columns: "-" for NaN (no value), "inf".
 int append_fixed6(char* const line, const std::size_t size, const int used, const int width,
                   const double value) {
-  const auto at = static_cast<std::size_t>(used);
-  if (std::isnan(value)) return used + std::snprintf(line + at, size - at, "%*s", width, "-");
-  if (std::isinf(value)) return used + std::snprintf(line + at, size - at, "%*s", width, "inf");
-  return used + std::snprintf(line + at, size - at, "%*.6f", width, value);
-}
-
-// The columns of a line after the planes': the combined SSIM and its dB.
-int append_ssim_tail(char* const line, const std::size_t size, int used, const double all) {
-  used = append_fixed6(line, size, used, 10, all);
-  return append_fixed6(line, size, used, 11, std::isnan(all) ? all : ssim_db(all));
+  if (std::isnan(value)) return append_text(line, size, used, "%*s", width, "-");
+  if (std::isinf(value)) return append_text(line, size, used, "%*s", width, "inf");
+  return append_text(line, size, used, "%*.6f", width, value);
 }
 
 // --- JSON, by hand: nothing is allocated per frame ----------------------------------------
@@ -125,36 +134,104 @@ std::string json_string(const std::string& value) {
 }
 
 // The object of one plane's statistics, opened at `indent` blanks.
-// `ssim` is appended when it is not nullptr (a NaN value is null).
-void append_plane(std::string& text, const int indent, const char letter,
-                  const std::uint64_t beyond, const std::uint32_t max_abs, const SseTotal& sse,
-                  const double psnr, const double* const ssim) {
+// A key with a number value (null for NaN and infinity).
+void append_number_member(std::string& text, const int indent, const char* const key,
+                          const double value) {
+  append_key(text, indent, key);
+  append_number(text, value);
+}
+
+// The object of plane `p` of `row`, opened at `indent` blanks; `psnr_mean`, when set, is
+// the plane's mean PSNR over the frames.
+void append_plane(std::string& text, const int indent, const char letter, const ReportRow& row,
+                  const std::size_t p, const ReportColumns& columns,
+                  const double* const psnr_mean) {
   text += '\n';
   text.append(static_cast<std::size_t>(indent), ' ');
   text += "{";
   char letter_text[4];
   append_json_member(text, indent + 2, "plane", letter_json(letter, letter_text));
-  append_member(text, indent + 2, "differing", beyond);
-  append_member(text, indent + 2, "max_abs_diff", max_abs);
+  append_member(text, indent + 2, "differing", row.beyond[p]);
+  append_member(text, indent + 2, "max_abs_diff", row.max_abs[p]);
   append_key(text, indent + 2, "sse");
-  append_sse(text, sse);
-  append_key(text, indent + 2, "psnr");
-  append_number(text, psnr);
-  if (ssim != nullptr) {
-    append_key(text, indent + 2, "ssim");
-    append_number(text, *ssim);
-  }
+  append_sse(text, row.sse[p]);
+  append_number_member(text, indent + 2, "psnr", row.psnr[p]);
+  if (psnr_mean != nullptr) append_number_member(text, indent + 2, "psnr_mean", *psnr_mean);
+  if (columns.ssim) append_number_member(text, indent + 2, "ssim", row.ssim[p]);
   text += '\n';
   text.append(static_cast<std::size_t>(indent), ' ');
   text += '}';
 }
 
-// "ssim_all" and "ssim_db" of a combined SSIM (null when NaN or, for dB, infinite).
-void append_ssim_members(std::string& text, const int indent, const double all) {
-  append_key(text, indent, "ssim_all");
-  append_number(text, all);
-  append_key(text, indent, "ssim_db");
-  append_number(text, std::isnan(all) ? all : ssim_db(all));
+// The planes of `row` as the array "planes", then the members after it: psnr_all with the
+// poolings, ssim_all and ssim_db with SSIM.
+void append_row(std::string& text, const int indent, const FrameGeometry& geometry,
+                const ReportRow& row, const ReportColumns& columns,
+                const PsnrPooling* const pooling) {
+  append_key(text, indent, "planes");
+  text += '[';
+  for (std::size_t p = 0; p < geometry.plane_count; ++p) {
+    append_plane(text, indent + 2, geometry.planes[p].letter, row, p, columns,
+                 pooling != nullptr ? &pooling->mean[p] : nullptr);
+    if (p + 1 < geometry.plane_count) text += ',';
+  }
+  text += '\n';
+  text.append(static_cast<std::size_t>(indent), ' ');
+  text += ']';
+  if (columns.pooling) append_number_member(text, indent, "psnr_all", row.psnr_all);
+  if (columns.ssim) {
+    append_number_member(text, indent, "ssim_all", row.ssim_all);
+    append_number_member(text, indent, "ssim_db", row.ssim_db);
+  }
+}
+
+// The poolings of the totals: the mean PSNR all, 6:1:1, and the lowest and highest frame.
+void append_pooling(std::string& text, const PsnrPooling& pooling) {
+  append_number_member(text, 2, "psnr_all_mean", pooling.all_mean);
+  append_number_member(text, 2, "psnr_611", pooling.weighted_611);
+  const auto extreme = [&](const char* const key, const std::int64_t frame, const double value) {
+    append_key(text, 2, key);
+    if (frame < 0) {
+      text += "null";
+      return;
+    }
+    text += "{ \"frame\": ";
+    append_integer(text, static_cast<std::uint64_t>(frame));
+    text += ", \"psnr\": ";
+    append_number(text, value);
+    text += " }";
+  };
+  extreme("psnr_min", pooling.lowest_frame, pooling.lowest);
+  extreme("psnr_max", pooling.highest_frame, pooling.highest);
+}
+
+// --- CSV ----------------------------------------------------------------------------------
+
+void append_csv_integer(std::string& row, const std::uint64_t value) {
+  row += ',';
+  append_integer(row, value);
+}
+
+// 17 significant digits, so that the number reads back exactly; "inf" for infinity, an
+// empty cell for no value.
+void append_csv_number(std::string& row, const double value) {
+  row += ',';
+  if (std::isnan(value)) return;
+  if (std::isinf(value)) {
+    row += value > 0 ? "inf" : "-inf";
+    return;
+  }
+  char digits[40];
+  const int length = std::snprintf(digits, sizeof digits, "%.17g", value);
+  row.append(digits, static_cast<std::size_t>(length));
+}
+
+void append_csv_sse(std::string& row, const SseTotal& sse) {
+  if (sse.fits_64_bits()) {
+    append_csv_integer(row, sse.low);
+  } else {
+    append_csv_number(row, sse.value());
+  }
 }
 
 const char* ending_name(const RunEnd end) {
@@ -197,7 +274,44 @@ double ssim_db(const double ssim) {
   return 10.0 * std::log10(1.0 / (1.0 - ssim));
 }
 
+MeasureTotals::MeasureTotals(const FrameGeometry& geometry, const ReportColumns columns)
+    : geometry_(geometry), columns_(columns) {
+  for (std::size_t p = 0; p < geometry.plane_count; ++p) {
+    frame_samples_ += plane_samples(geometry.planes[p]);
+  }
+}
+
+namespace {
+
+double capped(const double psnr_value) {
+  return std::isinf(psnr_value) ? kPsnrCap : psnr_value;
+}
+
+constexpr double kNoValue = std::numeric_limits<double>::quiet_NaN();
+
+}  // namespace
+
+ReportRow MeasureTotals::frame_row(const FrameMeasure& measure) const {
+  ReportRow row;
+  std::uint64_t sse_all = 0;
+  for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
+    const SampleStats& stats = measure.planes[p];
+    row.beyond[p] = stats.beyond;
+    row.max_abs[p] = stats.max_abs;
+    row.sse[p].add(stats.sse);
+    row.psnr[p] =
+        psnr(geometry_.depth, plane_samples(geometry_.planes[p]), static_cast<double>(stats.sse));
+    row.ssim[p] = measure.ssim.has[p] ? measure.ssim.plane[p] : kNoValue;
+    sse_all += stats.sse;  // a frame's sum fits: each plane's is below 2^32 * 2^32
+  }
+  row.psnr_all = psnr(geometry_.depth, frame_samples_, static_cast<double>(sse_all));
+  row.ssim_all = combined_ssim(geometry_, measure.ssim);
+  row.ssim_db = std::isnan(row.ssim_all) ? kNoValue : ssim_db(row.ssim_all);
+  return row;
+}
+
 bool MeasureTotals::frame(const FrameMeasure& measure) {
+  const ReportRow row = frame_row(measure);
   for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
     PlaneTotals& total = totals_[p];
     const SampleStats& stats = measure.planes[p];
@@ -206,76 +320,120 @@ bool MeasureTotals::frame(const FrameMeasure& measure) {
     total.sse.add(stats.sse);
     total.samples += plane_samples(geometry_.planes[p]);
     if (measure.ssim.has[p]) total.ssim_sum += measure.ssim.plane[p];
+    total.psnr_sum += capped(row.psnr[p]);
   }
-  if (ssim_) combined_ssim_sum_ += combined_ssim(geometry_, measure.ssim);
+  if (columns_.ssim) ssim_all_sum_ += row.ssim_all;
+  psnr_all_sum_ += capped(row.psnr_all);
+  if (frames_ == 0 || row.psnr_all < lowest_) {
+    lowest_ = row.psnr_all;
+    lowest_frame_ = measure.frame;
+  }
+  if (frames_ == 0 || row.psnr_all > highest_) {
+    highest_ = row.psnr_all;
+    highest_frame_ = measure.frame;
+  }
   ++frames_;
   return true;
 }
 
-double MeasureTotals::mean_ssim(const std::size_t p) const {
-  const PlaneLayout& plane = geometry_.planes[p];
-  if (frames_ == 0 || plane.width < 8 || plane.height < 8) {
-    return std::numeric_limits<double>::quiet_NaN();
+ReportRow MeasureTotals::total_row() const {
+  ReportRow row;
+  SseTotal sse_all;
+  std::uint64_t samples_all = 0;
+  for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
+    const PlaneTotals& total = totals_[p];
+    const PlaneLayout& plane = geometry_.planes[p];
+    row.beyond[p] = total.beyond;
+    row.max_abs[p] = total.max_abs;
+    row.sse[p] = total.sse;
+    row.psnr[p] = psnr(geometry_.depth, total.samples, total.sse.value());
+    const bool has_ssim = frames_ > 0 && plane.width >= 8 && plane.height >= 8;
+    row.ssim[p] = has_ssim ? total.ssim_sum / static_cast<double>(frames_) : kNoValue;
+    sse_all.add(total.sse.low);
+    sse_all.high += total.sse.high;
+    samples_all += total.samples;
   }
-  return totals_[p].ssim_sum / static_cast<double>(frames_);
+  row.psnr_all = psnr(geometry_.depth, samples_all, sse_all.value());
+  row.ssim_all = frames_ > 0 ? ssim_all_sum_ / static_cast<double>(frames_) : kNoValue;
+  row.ssim_db = std::isnan(row.ssim_all) ? kNoValue : ssim_db(row.ssim_all);
+  return row;
 }
 
-double MeasureTotals::mean_combined_ssim() const {
-  if (frames_ == 0) return std::numeric_limits<double>::quiet_NaN();
-  return combined_ssim_sum_ / static_cast<double>(frames_);
+PsnrPooling MeasureTotals::pooling() const {
+  PsnrPooling pooling;
+  const double frames = static_cast<double>(frames_);
+  for (std::size_t p = 0; p < 3; ++p) {
+    pooling.mean[p] =
+        frames_ > 0 && p < geometry_.plane_count ? totals_[p].psnr_sum / frames : kNoValue;
+  }
+  pooling.all_mean = frames_ > 0 ? psnr_all_sum_ / frames : kNoValue;
+  pooling.weighted_611 = geometry_.plane_count == 3
+                             ? (6 * pooling.mean[0] + pooling.mean[1] + pooling.mean[2]) / 8
+                             : pooling.mean[0];
+  pooling.lowest = frames_ > 0 ? lowest_ : kNoValue;
+  pooling.lowest_frame = lowest_frame_;
+  pooling.highest = frames_ > 0 ? highest_ : kNoValue;
+  pooling.highest_frame = highest_frame_;
+  return pooling;
 }
 
 TextMeasureReport::TextMeasureReport(const FrameGeometry& geometry, const bool per_frame,
-                                     OutputSink& out, const bool ssim)
-    : MeasureTotals(geometry, ssim), per_frame_(per_frame), out_(out) {}
+                                     OutputSink& out, const ReportColumns columns)
+    : MeasureTotals(geometry, columns), per_frame_(per_frame), out_(out) {}
 
 bool TextMeasureReport::write(const char* const line) {
   if (!failed_ && !out_.write(line, std::strlen(line))) failed_ = true;
   return !failed_;
 }
 
+// The columns: per plane the samples beyond the tolerance, the largest difference and
+// PSNR; with the poolings PSNR all; with SSIM each plane's, the combined value and its dB.
+// A 1920x1080 line with every column takes 150 characters.
 bool TextMeasureReport::write_heading() {
   heading_written_ = true;
-  char heading[256] = "frame";
+  char heading[320] = "frame";
   int used = 5;
   for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
     const char label[] = {geometry_.planes[p].letter, '\0'};
-    used += std::snprintf(heading + used, sizeof heading - static_cast<std::size_t>(used),
-                          "%4s differing%6s%8s", label, "max", "PSNR");
-    if (ssim_) {
-      used += std::snprintf(heading + used, sizeof heading - static_cast<std::size_t>(used), "%10s",
-                            "SSIM");
+    used = append_text(heading, sizeof heading, used, "%4s differing%6s%8s", label, "max", "PSNR");
+  }
+  if (columns_.pooling) used = append_text(heading, sizeof heading, used, "%10s", "PSNR all");
+  if (columns_.ssim) {
+    for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
+      used = append_text(heading, sizeof heading, used, "%5c SSIM", geometry_.planes[p].letter);
     }
+    used = append_text(heading, sizeof heading, used, "%10s%11s", "SSIM all", "dB");
   }
-  if (ssim_) {
-    used += std::snprintf(heading + used, sizeof heading - static_cast<std::size_t>(used),
-                          "%10s%11s", "SSIM all", "dB");
-  }
-  std::snprintf(heading + used, sizeof heading - static_cast<std::size_t>(used), "\n");
+  append_text(heading, sizeof heading, used, "\n");
   return write(heading);
+}
+
+bool TextMeasureReport::write_row(char (&line)[320], int used, const ReportRow& row) {
+  for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
+    char psnr_column[32];
+    psnr_text(row.psnr[p], psnr_column);
+    used = append_text(line, sizeof line, used, "%14" PRIu64 "%6" PRIu32 "%8s", row.beyond[p],
+                       row.max_abs[p], psnr_column);
+  }
+  if (columns_.pooling) used = append_psnr(line, sizeof line, used, 10, row.psnr_all);
+  if (columns_.ssim) {
+    for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
+      used = append_fixed6(line, sizeof line, used, 10, row.ssim[p]);
+    }
+    used = append_fixed6(line, sizeof line, used, 10, row.ssim_all);
+    used = append_fixed6(line, sizeof line, used, 11, row.ssim_db);
+  }
+  append_text(line, sizeof line, used, "\n");
+  return write(line);
 }
 
 bool TextMeasureReport::frame(const FrameMeasure& measure) {
   MeasureTotals::frame(measure);
   if (!per_frame_) return true;
   if (!heading_written_ && !write_heading()) return false;
-  char line[256];
-  int used = std::snprintf(line, sizeof line, "%5" PRId64, measure.frame);
-  for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
-    const SampleStats& stats = measure.planes[p];
-    used = append_columns(
-        line, sizeof line, used, stats.beyond, stats.max_abs,
-        psnr(geometry_.depth, plane_samples(geometry_.planes[p]), static_cast<double>(stats.sse)));
-    if (ssim_) {
-      used = append_fixed6(
-          line, sizeof line, used, 10,
-          measure.ssim.has[p] ? measure.ssim.plane[p] : std::numeric_limits<double>::quiet_NaN());
-    }
-  }
-  if (ssim_)
-    used = append_ssim_tail(line, sizeof line, used, combined_ssim(geometry_, measure.ssim));
-  std::snprintf(line + used, sizeof line - static_cast<std::size_t>(used), "\n");
-  return write(line);
+  char line[320];
+  const int used = std::snprintf(line, sizeof line, "%5" PRId64, measure.frame);
+  return write_row(line, used, frame_row(measure));
 }
 
 bool TextMeasureReport::finish(const bool failed) {
@@ -283,22 +441,34 @@ bool TextMeasureReport::finish(const bool failed) {
   // The heading and the totals line are there even when no frame was compared, so that a
   // script always finds them.
   if (!heading_written_) write_heading();
-  char line[256] = "total";
+  char line[320] = "total";
+  write_row(line, 5, total_row());
+  if (!columns_.pooling) return !failed_;
+  // The means under their PSNR columns, then the 6:1:1 weighting and the extremes.
+  const PsnrPooling means = pooling();
+  char mean[320] = "mean ";
   int used = 5;
   for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
-    const PlaneTotals& total = totals()[p];
-    used = append_columns(line, sizeof line, used, total.beyond, total.max_abs,
-                          psnr(geometry_.depth, total.samples, total.sse.value()));
-    if (ssim_) used = append_fixed6(line, sizeof line, used, 10, mean_ssim(p));
+    used = append_text(mean, sizeof mean, used, "%20s", "");
+    used = append_psnr(mean, sizeof mean, used, 8, means.mean[p]);
   }
-  if (ssim_) used = append_ssim_tail(line, sizeof line, used, mean_combined_ssim());
-  std::snprintf(line + used, sizeof line - static_cast<std::size_t>(used), "\n");
-  return write(line);
+  used = append_psnr(mean, sizeof mean, used, 10, means.all_mean);
+  used = append_text(mean, sizeof mean, used, "  6:1:1 ");
+  used = append_psnr(mean, sizeof mean, used, 0, means.weighted_611);
+  if (means.lowest_frame >= 0) {
+    used = append_text(mean, sizeof mean, used, "  min ");
+    used = append_psnr(mean, sizeof mean, used, 0, means.lowest);
+    used = append_text(mean, sizeof mean, used, " (frame %" PRId64 ")  max ", means.lowest_frame);
+    used = append_psnr(mean, sizeof mean, used, 0, means.highest);
+    used = append_text(mean, sizeof mean, used, " (frame %" PRId64 ")", means.highest_frame);
+  }
+  append_text(mean, sizeof mean, used, "\n");
+  return write(mean);
 }
 
 JsonMeasureReport::JsonMeasureReport(const FrameGeometry& geometry, const bool per_frame,
                                      const RunSettings& settings, OutputSink& out)
-    : MeasureTotals(geometry, settings.ssim),
+    : MeasureTotals(geometry, {settings.ssim, settings.psnr_pooling}),
       per_frame_(per_frame),
       settings_(settings),
       out_(out) {
@@ -343,22 +513,7 @@ bool JsonMeasureReport::frame(const FrameMeasure& measure) {
   text_ += frames_written_ > 0 ? ",\n    {" : "\n    {";
   ++frames_written_;
   append_member(text_, 6, "frame", static_cast<std::uint64_t>(measure.frame));
-  append_key(text_, 6, "planes");
-  text_ += '[';
-  for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
-    const SampleStats& stats = measure.planes[p];
-    SseTotal sse;
-    sse.add(stats.sse);
-    const double ssim =
-        measure.ssim.has[p] ? measure.ssim.plane[p] : std::numeric_limits<double>::quiet_NaN();
-    append_plane(
-        text_, 8, geometry_.planes[p].letter, stats.beyond, stats.max_abs, sse,
-        psnr(geometry_.depth, plane_samples(geometry_.planes[p]), static_cast<double>(stats.sse)),
-        ssim_ ? &ssim : nullptr);
-    if (p + 1 < geometry_.plane_count) text_ += ',';
-  }
-  text_ += "\n      ]";
-  if (ssim_) append_ssim_members(text_, 6, combined_ssim(geometry_, measure.ssim));
+  append_row(text_, 6, geometry_, frame_row(measure), columns_, nullptr);
   text_ += "\n    }";
   if (text_.size() >= kJsonBlock) return flush();
   return !failed_;
@@ -375,17 +530,9 @@ bool JsonMeasureReport::finish(const ComparisonOutcome& outcome) {
   text_ += ending_name(outcome.end);
   text_ += '"';
   append_member(text_, 2, "frames_compared", static_cast<std::uint64_t>(outcome.frames_compared));
-  append_key(text_, 2, "planes");
-  text_ += '[';
-  for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
-    const PlaneTotals& total = totals()[p];
-    const double ssim = mean_ssim(p);
-    append_plane(text_, 4, geometry_.planes[p].letter, total.beyond, total.max_abs, total.sse,
-                 psnr(geometry_.depth, total.samples, total.sse.value()), ssim_ ? &ssim : nullptr);
-    if (p + 1 < geometry_.plane_count) text_ += ',';
-  }
-  text_ += "\n  ]";
-  if (ssim_) append_ssim_members(text_, 2, mean_combined_ssim());
+  const PsnrPooling means = pooling();
+  append_row(text_, 2, geometry_, total_row(), columns_, columns_.pooling ? &means : nullptr);
+  if (columns_.pooling) append_pooling(text_, means);
   append_key(text_, 2, "first_difference");
   if (const std::optional<ReportFields>& f = first(); f) {
     text_ += "{";
@@ -403,6 +550,84 @@ bool JsonMeasureReport::finish(const ComparisonOutcome& outcome) {
   }
   text_ += "\n}\n";
   return flush();
+}
+
+CsvMeasureReport::CsvMeasureReport(const FrameGeometry& geometry, const bool per_frame,
+                                   OutputSink& out, const ReportColumns columns)
+    : MeasureTotals(geometry, columns), per_frame_(per_frame), out_(out) {}
+
+bool CsvMeasureReport::write(const std::string& text) {
+  if (!failed_ && !out_.write(text.data(), text.size())) failed_ = true;
+  return !failed_;
+}
+
+// frame, then per plane differing, max, sse and psnr, then psnr_all, then with SSIM each
+// plane's, ssim_all and ssim_db: the same columns in every row.
+bool CsvMeasureReport::write_header() {
+  header_written_ = true;
+  row_ = "frame";
+  for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
+    const char plane = static_cast<char>(geometry_.planes[p].letter - 'A' + 'a');
+    for (const char* const name : {"_differing", "_max", "_sse", "_psnr"}) {
+      (row_ += ',') += plane;
+      row_ += name;
+    }
+  }
+  row_ += ",psnr_all";
+  if (columns_.ssim) {
+    for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
+      (row_ += ',') += static_cast<char>(geometry_.planes[p].letter - 'A' + 'a');
+      row_ += "_ssim";
+    }
+    row_ += ",ssim_all,ssim_db";
+  }
+  row_ += "\r\n";
+  return write(row_);
+}
+
+bool CsvMeasureReport::write_row(const char* const first_cell, const ReportRow& row) {
+  row_ = first_cell;
+  for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
+    append_csv_integer(row_, row.beyond[p]);
+    append_csv_integer(row_, row.max_abs[p]);
+    append_csv_sse(row_, row.sse[p]);
+    append_csv_number(row_, row.psnr[p]);
+  }
+  append_csv_number(row_, row.psnr_all);
+  if (columns_.ssim) {
+    for (std::size_t p = 0; p < geometry_.plane_count; ++p) append_csv_number(row_, row.ssim[p]);
+    append_csv_number(row_, row.ssim_all);
+    append_csv_number(row_, row.ssim_db);
+  }
+  row_ += "\r\n";
+  return write(row_);
+}
+
+bool CsvMeasureReport::frame(const FrameMeasure& measure) {
+  MeasureTotals::frame(measure);
+  if (!per_frame_) return true;
+  if (!header_written_ && !write_header()) return false;
+  char index[24];
+  std::snprintf(index, sizeof index, "%" PRId64, measure.frame);
+  return write_row(index, frame_row(measure));
+}
+
+bool CsvMeasureReport::finish(const bool failed) {
+  if (failed) return !failed_;
+  if (!header_written_) write_header();
+  write_row("total", total_row());
+  if (!columns_.pooling) return !failed_;
+  // The means under the PSNR columns; the other cells are empty.
+  const PsnrPooling means = pooling();
+  row_ = "mean";
+  for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
+    row_ += ",,,";
+    append_csv_number(row_, means.mean[p]);
+  }
+  append_csv_number(row_, means.all_mean);
+  if (columns_.ssim) row_.append(geometry_.plane_count + 2, ',');
+  row_ += "\r\n";
+  return write(row_);
 }
 
 }  // namespace framecmp

@@ -49,32 +49,72 @@ struct PlaneTotals {
   SseTotal sse;
   std::uint64_t samples = 0;  // compared samples of the plane, all frames together
   double ssim_sum = 0;        // the per-frame SSIM of every frame that has it, summed
+  double psnr_sum = 0;        // the per-frame PSNR, each capped at kPsnrCap, summed
 };
 
-// Sums the frames of a run plane by plane; the base of both reports.
+// What the reports show beyond the statistics every report has.
+struct ReportColumns {
+  bool ssim = false;     // SSIM per plane, combined, and its dB
+  bool pooling = false;  // PSNR all planes together, and the means over the frames
+};
+
+// The per-frame PSNR that stands for an SSE of 0 in the means over frames: the cap that
+// x264 and av-metrics use, so that one equal frame does not make the mean infinite.
+inline constexpr double kPsnrCap = 100.0;
+
+// The values one line of a report shows: a frame pair's, or the run's totals. NaN where
+// there is no value (SSIM of a plane under 8 samples; any mean of no frames).
+struct ReportRow {
+  std::array<std::uint64_t, 3> beyond{};
+  std::array<std::uint32_t, 3> max_abs{};
+  std::array<SseTotal, 3> sse{};
+  std::array<double, 3> psnr{};
+  double psnr_all = 0;  // all planes' samples and squared differences together
+  std::array<double, 3> ssim{};
+  double ssim_all = 0;
+  double ssim_db = 0;
+};
+
+// The poolings over the frames of a run (NaN, and frame -1, before any frame).
+struct PsnrPooling {
+  std::array<double, 3> mean{};    // of each plane's per-frame PSNR, capped at kPsnrCap
+  double all_mean = 0;             // of the per-frame PSNR all, capped alike
+  double weighted_611 = 0;         // (6 Y + U + V) / 8 of the means; Y for gray
+  double lowest = 0;               // the lowest per-frame PSNR all
+  std::int64_t lowest_frame = -1;  // the test file's index of its frame (the first of equals)
+  double highest = 0;
+  std::int64_t highest_frame = -1;
+};
+
+// Sums the frames of a run plane by plane; the base of every report.
 class MeasureTotals : public MeasureSink {
  public:
-  // With `ssim`, the frames carry SSIM and the reports show it.
-  MeasureTotals(const FrameGeometry& geometry, bool ssim) : geometry_(geometry), ssim_(ssim) {}
+  MeasureTotals(const FrameGeometry& geometry, ReportColumns columns);
   bool frame(const FrameMeasure& measure) override;
   void first_difference(const std::optional<ReportFields>& first) override { first_ = first; }
 
   const std::array<PlaneTotals, 3>& totals() const { return totals_; }
   const std::optional<ReportFields>& first() const { return first_; }
-  // The means over the frames so far: of plane p's SSIM (NaN when it has none or no frame
-  // was compared), and of the combined SSIM.
-  double mean_ssim(std::size_t p) const;
-  double mean_combined_ssim() const;
+  // The values of one frame pair's line, and of the totals line so far.
+  ReportRow frame_row(const FrameMeasure& measure) const;
+  ReportRow total_row() const;
+  PsnrPooling pooling() const;
 
  protected:
   const FrameGeometry& geometry_;
-  const bool ssim_;
+  const ReportColumns columns_;
 
  private:
   std::array<PlaneTotals, 3> totals_{};
-  double combined_ssim_sum_ = 0;
-  std::uint64_t frames_ = 0;
   std::optional<ReportFields> first_;
+  std::uint64_t frame_samples_ = 0;  // of one frame, all planes
+  double ssim_all_sum_ = 0;
+  double psnr_all_sum_ = 0;  // capped, as the plane sums
+  double lowest_ = 0;
+  double highest_ = 0;
+  std::int64_t lowest_frame_ = -1;
+  std::int64_t highest_frame_ = -1;
+  std::uint64_t frames_ = 0;
 };
 
 // The text report: a heading, a line per frame pair (only with per_frame), a totals line.
@@ -82,21 +122,49 @@ class MeasureTotals : public MeasureSink {
 class TextMeasureReport final : public MeasureTotals {
  public:
   TextMeasureReport(const FrameGeometry& geometry, bool per_frame, OutputSink& out,
-                    bool ssim = false);
+                    ReportColumns columns = {});
   // False once a write has failed.
   bool frame(const FrameMeasure& measure) override;
-  // Writes the totals line (and the heading, when no frame was compared), unless the run
-  // `failed`: a failed run has no totals. False when any write failed.
+  // Writes the totals line (and the heading, when no frame was compared; the `mean` line
+  // with the poolings), unless the run `failed`: a failed run has no totals. False when
+  // any write failed.
   bool finish(bool failed);
 
  private:
   bool write(const char* line);
   bool write_heading();
+  // One line of values after its first column, already in `line`.
+  bool write_row(char (&line)[320], int used, const ReportRow& row);
 
   bool per_frame_;
   OutputSink& out_;
   bool heading_written_ = false;
   bool failed_ = false;  // a write failed: everything after is dropped
+};
+
+// The CSV report (RFC 4180): a header row naming every column, a row per frame pair (only
+// with per_frame), then the `total` row (and a `mean` row with the poolings). Numbers with
+// 17 significant digits, "inf" for an infinite PSNR, an empty cell where there is no value.
+// Rows go to `out` as they are made.
+class CsvMeasureReport final : public MeasureTotals {
+ public:
+  CsvMeasureReport(const FrameGeometry& geometry, bool per_frame, OutputSink& out,
+                   ReportColumns columns);
+  // False once a write has failed.
+  bool frame(const FrameMeasure& measure) override;
+  // As TextMeasureReport::finish.
+  bool finish(bool failed);
+
+ private:
+  bool write_header();
+  bool write_row(const char* first_cell, const ReportRow& row);
+  bool write(const std::string& text);
+
+  bool per_frame_;
+  OutputSink& out_;
+  std::string row_;  // the row being made; its capacity is kept
+  bool header_written_ = false;
+  bool failed_ = false;
 };
 
 // The JSON document: the run's settings, then (with per_frame) the frames element by

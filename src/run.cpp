@@ -166,11 +166,19 @@ int measure_run(const RunParts& run) {
         outcome.end != RunEnd::kOutputLost && (failed_read(outcome) || report.finish(outcome));
     return finish_run(settings, inputs, outcome, geometry.frame_size, written, image);
   }
-  TextMeasureReport report(geometry, per_frame, sink, settings.ssim);
-  const ComparisonOutcome outcome = measure_sequences(geometry, options, reader, report);
-  watchers.comparison_done();
-  const bool written = report.finish(failed_read(outcome)) && outcome.end != RunEnd::kOutputLost;
-  return finish_run(settings, inputs, outcome, geometry.frame_size, written, image);
+  const ReportColumns columns{settings.ssim, settings.psnr_pooling};
+  const auto run_text_report = [&](auto& report) {
+    const ComparisonOutcome outcome = measure_sequences(geometry, options, reader, report);
+    watchers.comparison_done();
+    const bool written = report.finish(failed_read(outcome)) && outcome.end != RunEnd::kOutputLost;
+    return finish_run(settings, inputs, outcome, geometry.frame_size, written, image);
+  };
+  if (settings.csv) {
+    CsvMeasureReport report(geometry, per_frame, sink, columns);
+    return run_text_report(report);
+  }
+  TextMeasureReport report(geometry, per_frame, sink, columns);
+  return run_text_report(report);
 }
 
 // Opens one sequence; false (after saying so) when it cannot be opened.

@@ -683,15 +683,30 @@ TEST_F(Cli, ModernFormCasesAsData) {
        "",
        "\nOption \"--ssim\" needs --report=frames or --report=summary!\n\n",
        1},
-      // Chroma of 9x5 samples holds no 8x8 window: no SSIM there, nor combined.
-      {{"--report=summary", "--ssim", "--size=17x9", "@t17", "@zero17"},
-       "frame   Y differing   max    PSNR      SSIM   U differing   max    PSNR      SSIM   V "
-       "differing   max    PSNR      SSIM  SSIM all         dB\n"
-       "total             0     0     inf  1.000000             0     0     inf         -      "
-       "       1     5   50.68         -         -          -\n",
+      // Chroma of 9x5 samples holds no 8x8 window: no SSIM there, nor combined. An equal
+      // plane counts 100 dB in the means.
+      {{"--report=summary", "--ssim", "--psnr-pooling", "--size=17x9", "@t17", "@zero17"},
+       "frame   Y differing   max    PSNR   U differing   max    PSNR   V differing   max    "
+       "PSNR  PSNR all    Y SSIM    U SSIM    V SSIM  SSIM all         dB\n"
+       "total             0     0     inf             0     0     inf             1     5   "
+       "50.68     58.01  1.000000         -         -         -          -\n"
+       "mean                       100.00                      100.00                       "
+       "50.68     58.01  6:1:1 93.84  min 58.01 (frame 0)  max 58.01 (frame 0)\n",
        "\nFiles \"@t17\" and \"@zero17\" differ: 1 sample in 1 of 1 frame, the first in frame "
        "0.\n\n",
        0},
+      {{"--report=frames", "--csv", "--ssim", "--size=17x9", "@t17", "@zero17"},
+       "frame,y_differing,y_max,y_sse,y_psnr,u_differing,u_max,u_sse,u_psnr,v_differing,v_max,"
+       "v_sse,v_psnr,psnr_all,y_ssim,u_ssim,v_ssim,ssim_all,ssim_db\r\n"
+       "0,0,0,0,inf,0,0,0,inf,1,5,25,50.683528659712167,58.007466257941843,1,,,,\r\n"
+       "total,0,0,0,inf,0,0,0,inf,1,5,25,50.683528659712167,58.007466257941843,1,,,,\r\n",
+       "\nFiles \"@t17\" and \"@zero17\" differ: 1 sample in 1 of 1 frame, the first in frame "
+       "0.\n\n",
+       0},
+      {{"--csv", "--json", "--report=frames", "--size=17x9", "@t17", "@zero17"},
+       "",
+       "\nOptions \"--csv\" and \"--json\" cannot go together!\n\n",
+       1},
       {{"--report=frames", "--size=17x9", "@t17", "@zero17"},
        "frame   Y differing   max    PSNR   U differing   max    PSNR   V differing   max    PSNR\n"
        "    0             0     0     inf             0     0     inf             1     5   50.68\n"

@@ -4,8 +4,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "run_summary.h"
 
@@ -61,6 +63,108 @@ TEST(MeasureReport, TotalsPast64BitsStayExact) {
   EXPECT_DOUBLE_EQ(doc["planes"][0]["sse"].get<double>(), 6.0 * static_cast<double>(frame_sse));
   EXPECT_NEAR(doc["planes"][0]["psnr"].get<double>(), 0.0, 1e-9);
   EXPECT_EQ(doc["verdict"], "differ");
+}
+
+// The poolings against a model over the frames, through the JSON document and the CSV
+// rows parsed back: both must carry the same numbers.
+TEST(MeasureReport, PoolingsMatchAPerFrameModelInJsonAndCsv) {
+  RunSettings settings;
+  settings.format = *find_pixel_format("yuv420p");
+  settings.width = 64;
+  settings.height = 32;
+  settings.test_path = "t";
+  settings.ref_path = "r";
+  settings.psnr_pooling = true;
+  settings.ssim = true;
+  const FrameGeometry g = make_frame_geometry(settings.format, 64, 32, 16);
+  const double samples[] = {2048, 512, 512};
+  // SSE per frame and plane; frame 2 is equal (100 dB in the means, inf as PSNR all).
+  const std::uint64_t sse[][3] = {{100, 7, 0}, {5000, 300, 20}, {0, 0, 0}, {1, 2, 3}};
+  StringSink json_out;
+  StringSink csv_out;
+  JsonMeasureReport json(g, true, settings, json_out);
+  CsvMeasureReport csv(g, true, csv_out, {true, true});
+  std::array<double, 3> psnr_sum{};
+  double all_sum = 0;
+  double lowest = INFINITY;
+  double highest = -INFINITY;
+  int lowest_frame = -1;
+  int highest_frame = -1;
+  for (int f = 0; f < 4; ++f) {
+    FrameMeasure measure;
+    measure.frame = f + 10;
+    double sse_all = 0;
+    for (std::size_t p = 0; p < 3; ++p) {
+      measure.planes[p] = {sse[f][p] > 0 ? 1u : 0u, 1, sse[f][p]};
+      measure.ssim.plane[p] = 0.9 + 0.01 * static_cast<double>(f + static_cast<int>(p));
+      measure.ssim.has[p] = true;
+      const double value =
+          sse[f][p] == 0
+              ? 100.0
+              : 10 * std::log10(255.0 * 255 * samples[p] / static_cast<double>(sse[f][p]));
+      psnr_sum[p] += value;
+      sse_all += static_cast<double>(sse[f][p]);
+    }
+    const double all = sse_all == 0 ? INFINITY : 10 * std::log10(255.0 * 255 * 3072 / sse_all);
+    all_sum += std::isinf(all) ? 100.0 : all;
+    if (all < lowest) lowest = all, lowest_frame = f + 10;
+    if (all > highest) highest = all, highest_frame = f + 10;
+    ASSERT_TRUE(json.frame(measure));
+    ASSERT_TRUE(csv.frame(measure));
+  }
+  ComparisonOutcome outcome;
+  outcome.frames_compared = 4;
+  outcome.mismatches = 1;
+  ASSERT_TRUE(json.finish(outcome));
+  ASSERT_TRUE(csv.finish(false));
+  const nlohmann::json doc = nlohmann::json::parse(json_out.text);
+  for (std::size_t p = 0; p < 3; ++p) {
+    EXPECT_NEAR(doc["planes"][p]["psnr_mean"].get<double>(), psnr_sum[p] / 4, 1e-12);
+  }
+  EXPECT_NEAR(doc["psnr_all_mean"].get<double>(), all_sum / 4, 1e-12);
+  EXPECT_NEAR(doc["psnr_611"].get<double>(), (6 * psnr_sum[0] + psnr_sum[1] + psnr_sum[2]) / 32,
+              1e-12);
+  EXPECT_EQ(doc["psnr_min"]["frame"], lowest_frame);
+  EXPECT_NEAR(doc["psnr_min"]["psnr"].get<double>(), lowest, 1e-12);
+  EXPECT_EQ(doc["psnr_max"]["frame"], highest_frame);
+  EXPECT_TRUE(doc["psnr_max"]["psnr"].is_null());  // the equal frame: inf
+  EXPECT_TRUE(doc["frames"][2]["psnr_all"].is_null());
+  // CSV: every row has the header's cells, and each frame's numbers are the JSON's.
+  std::vector<std::vector<std::string>> rows;
+  for (std::size_t at = 0; at < csv_out.text.size();) {
+    const std::size_t end = csv_out.text.find("\r\n", at);
+    ASSERT_NE(end, std::string::npos);
+    std::vector<std::string> cells(1);
+    for (std::size_t i = at; i < end; ++i) {
+      if (csv_out.text[i] == ',') {
+        cells.emplace_back();
+      } else {
+        cells.back() += csv_out.text[i];
+      }
+    }
+    rows.push_back(cells);
+    at = end + 2;
+  }
+  ASSERT_EQ(rows.size(), 7u);  // header, 4 frames, total, mean
+  for (const auto& row : rows) EXPECT_EQ(row.size(), rows[0].size());
+  const auto column = [&](const std::string& name) {
+    return static_cast<std::size_t>(std::find(rows[0].begin(), rows[0].end(), name) -
+                                    rows[0].begin());
+  };
+  for (std::size_t f = 0; f < 4; ++f) {
+    const nlohmann::json& frame = doc["frames"][f];
+    EXPECT_EQ(rows[f + 1][0], std::to_string(f + 10));
+    const std::string all = rows[f + 1][column("psnr_all")];
+    if (frame["psnr_all"].is_null()) {
+      EXPECT_EQ(all, "inf");
+    } else {
+      EXPECT_EQ(std::stod(all), frame["psnr_all"].get<double>());
+    }
+    EXPECT_EQ(std::stod(rows[f + 1][column("u_ssim")]), frame["planes"][1]["ssim"].get<double>());
+    EXPECT_EQ(std::stod(rows[f + 1][column("ssim_db")]), frame["ssim_db"].get<double>());
+  }
+  EXPECT_EQ(rows[5][0], "total");
+  EXPECT_EQ(std::stod(rows[6][column("y_psnr")]), doc["planes"][0]["psnr_mean"].get<double>());
 }
 
 // One rule for the verdict, the JSON name and the exit status of --exit-code.
