@@ -1,21 +1,16 @@
 #include "diff_image.h"
 
-#include <fcntl.h>
-#include <limits.h>
 #include <png.h>
-#include <pthread.h>
-#include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
-#include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <stdexcept>
+
+#include "output_file.h"
 
 namespace framecmp {
 namespace {
@@ -127,14 +122,6 @@ void draw_difference(const FrameGeometry& geometry, const std::uint8_t* test,
   }
 }
 
-bool is_input_file(const char* const image_path, const char* const input_path, const int input_fd) {
-  if (std::strcmp(image_path, input_path) == 0) return true;
-  struct stat image {};
-  struct stat input {};
-  return ::stat(image_path, &image) == 0 && ::fstat(input_fd, &input) == 0 &&
-         image.st_dev == input.st_dev && image.st_ino == input.st_ino;
-}
-
 namespace {
 
 // libpng's errors end the encoding by longjmp without a word: the run says "Cannot write
@@ -178,139 +165,19 @@ bool write_and_close(std::FILE* const file, const RgbImage& image) {
   return std::fclose(file) == 0 && encoded;
 }
 
-// The temporary file of a picture being written, for the signal handler to remove.
-// Written only while the signals below are blocked.
-char g_temporary[PATH_MAX + 16];
-volatile std::sig_atomic_t g_temporary_set = 0;
-
-constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
-
-extern "C" void remove_temporary_and_end(const int signal_number) {
-  if (g_temporary_set != 0) ::unlink(g_temporary);
-  // SA_RESETHAND has restored the default action: the signal, once this returns, ends
-  // the process as it would have without the handler.
-  ::raise(signal_number);
-}
-
-// While it lives: the ending signals remove the temporary file, and a file size limit
-// fails the write (EFBIG) instead of killing the process.
-class TemporaryFileGuard {
- public:
-  TemporaryFileGuard() {
-    struct sigaction action {};
-    action.sa_handler = remove_temporary_and_end;
-    sigemptyset(&action.sa_mask);
-    for (const int signal_number : kEndingSignals) sigaddset(&action.sa_mask, signal_number);
-    action.sa_flags = static_cast<int>(SA_RESETHAND);
-    for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
-      ::sigaction(kEndingSignals[i], &action, &previous_[i]);
-    }
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    ::sigaction(SIGXFSZ, &ignore, &previous_size_);
-  }
-  TemporaryFileGuard(const TemporaryFileGuard&) = delete;
-  TemporaryFileGuard& operator=(const TemporaryFileGuard&) = delete;
-  ~TemporaryFileGuard() {
-    const sigset_t blocked = ending_signals();
-    sigset_t old;
-    ::pthread_sigmask(SIG_BLOCK, &blocked, &old);
-    g_temporary_set = 0;
-    for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
-      ::sigaction(kEndingSignals[i], &previous_[i], nullptr);
-    }
-    ::sigaction(SIGXFSZ, &previous_size_, nullptr);
-    ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
-  }
-
-  // Makes the temporary file from `pattern` (ending in XXXXXX) with the signals blocked,
-  // so that no handler sees a file that is not yet named. Returns its descriptor, or -1.
-  int make(std::string& pattern) {
-    if (pattern.size() >= sizeof g_temporary) return -1;
-    const sigset_t blocked = ending_signals();
-    sigset_t old;
-    ::pthread_sigmask(SIG_BLOCK, &blocked, &old);
-    const int fd = ::mkstemp(pattern.data());
-    if (fd >= 0) {
-      std::memcpy(g_temporary, pattern.c_str(), pattern.size() + 1);
-      g_temporary_set = 1;
-    }
-    ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
-    return fd;
-  }
-
-  // The temporary file is gone or renamed: a signal has nothing more to remove.
-  void release() {
-    const sigset_t blocked = ending_signals();
-    sigset_t old;
-    ::pthread_sigmask(SIG_BLOCK, &blocked, &old);
-    g_temporary_set = 0;
-    ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
-  }
-
- private:
-  static sigset_t ending_signals() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (const int signal_number : kEndingSignals) sigaddset(&set, signal_number);
-    return set;
-  }
-
-  struct sigaction previous_[std::size(kEndingSignals)]{};
-  struct sigaction previous_size_ {};
-};
-
-// Where a regular file at `path` really is: a link's target, so that the link stays.
-std::string replaced_file(const std::string& path) {
-  struct stat link {};
-  if (::lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return path;
-  char* const target = ::realpath(path.c_str(), nullptr);
-  if (target == nullptr) return path;
-  std::string resolved = target;
-  std::free(target);
-  return resolved;
-}
-
 }  // namespace
 
 bool write_png(const RgbImage& image, const std::string& path) {
-  TemporaryFileGuard guard;
-  struct stat status {};
-  if (::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
-    // /dev/null, a FIFO, a terminal: written into, never replaced.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    std::FILE* const file = ::fdopen(fd, "wb");
-    if (file == nullptr) {
-      ::close(fd);
-      return false;
-    }
-    return write_and_close(file, image);
-  }
-  const std::string target = replaced_file(path);
-  std::string temporary = target + ".XXXXXX";
-  const int fd = guard.make(temporary);
-  if (fd < 0) return false;
-  const auto discard = [&] {
-    ::unlink(temporary.c_str());
-    guard.release();
-    return false;
-  };
-  std::FILE* const file = ::fdopen(fd, "wb");
+  ReplacingFile output;
+  if (!output.open(path)) return false;
+  // The stream has a descriptor of its own, closed with it; the file's is closed by commit.
+  const int fd = ::dup(output.fd());
+  std::FILE* const file = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
   if (file == nullptr) {
-    ::close(fd);
-    return discard();
+    if (fd >= 0) ::close(fd);
+    return false;
   }
-  bool complete = write_and_close(file, image);
-  // mkstemp makes the file private; the picture gets the mode any new file of the user's
-  // would have.
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  complete = complete && ::chmod(temporary.c_str(), 0666 & ~mask) == 0;
-  if (!complete || std::rename(temporary.c_str(), target.c_str()) != 0) return discard();
-  guard.release();
-  return true;
+  return write_and_close(file, image) && output.commit();
 }
 
 }  // namespace framecmp

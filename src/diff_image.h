@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "frame_geometry.h"
+#include "output_file.h"
 #include "run_loop.h"
 
 namespace framecmp {
@@ -79,10 +80,6 @@ class DiffImageTaker final : public FrameObserver {
   bool drawn_ = false;
   RgbImage image_;
 };
-
-// True when writing the picture to `image_path` would replace the input named `input_path`
-// and open at `input_fd`: the same path, or the same file once links are followed.
-bool is_input_file(const char* image_path, const char* input_path, int input_fd);
 
 // Writes `image` as a PNG to `path`. A regular file (or a link to one) is replaced through
 // a temporary file beside it, renamed at the end, so that nothing half-written stays

@@ -1,0 +1,47 @@
+// Files that framecmp writes besides standard output (the difference picture, the stats
+// file): written into a temporary file beside the target and renamed over it when whole,
+// so that a failed or interrupted run never leaves half a file in the target's place.
+#ifndef FRAMECMP_OUTPUT_FILE_H_
+#define FRAMECMP_OUTPUT_FILE_H_
+
+#include <string>
+
+namespace framecmp {
+
+// True when `output_path` names the input file open as `input_fd` (given as
+// `input_path`): the same path, or the same file through another name or a link.
+bool is_input_file(const char* output_path, const char* input_path, int input_fd);
+
+// One output file being written. A path that exists and is no regular file (/dev/null, a
+// FIFO, a terminal) is written into, never replaced; a link to a regular file has its
+// target replaced, so that the link stays. The ending signals (SIGINT, SIGTERM, SIGHUP)
+// remove the temporary file, and a file size limit fails the writes instead of ending the
+// process. At most two are open at a time.
+class ReplacingFile {
+ public:
+  ReplacingFile() = default;
+  ReplacingFile(const ReplacingFile&) = delete;
+  ReplacingFile& operator=(const ReplacingFile&) = delete;
+  // Removes the temporary file unless it was committed.
+  ~ReplacingFile();
+
+  // Opens for writing what will become `path`; false when it cannot be.
+  bool open(const std::string& path);
+  // The descriptor to write to while open; -1 otherwise. Owned by this object.
+  int fd() const { return fd_; }
+  // Closes the file and puts it in place, with the mode any new file of the user's would
+  // have; false (and nothing replaced) when that fails.
+  bool commit();
+
+ private:
+  void discard();
+
+  int fd_ = -1;
+  std::string temporary_;  // empty when writing into a special file
+  std::string target_;
+  int slot_ = -1;  // the temporary's entry in the table the signal handler reads
+};
+
+}  // namespace framecmp
+
+#endif  // FRAMECMP_OUTPUT_FILE_H_
