@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -104,6 +105,7 @@ enum class OptionId : std::uint8_t {
   kSsim,
   kPsnrPooling,
   kCsv,
+  kStatsFile,
   kDiffImage,
   kDiffFrame,
   kThreads,
@@ -135,6 +137,7 @@ constexpr std::array<OptionInfo, static_cast<std::size_t>(OptionId::kCount)> kOp
     {"ssim", OptionId::kSsim, false},
     {"psnr-pooling", OptionId::kPsnrPooling, false},
     {"csv", OptionId::kCsv, false},
+    {"stats-file", OptionId::kStatsFile, true},
     {"diff-image", OptionId::kDiffImage, true},
     {"diff-frame", OptionId::kDiffFrame, true},
     {"threads", OptionId::kThreads, true},
@@ -187,6 +190,8 @@ std::string help_text() {
          "  --psnr-pooling   PSNR of all planes together, and the means over the frames:\n"
          "                   per plane, 6:1:1, lowest, highest       --psnr-pooling\n"
          "  --csv            results as CSV (frames or summary)      --csv\n"
+         "  --stats-file=F   also the per-frame statistics into F, whatever the report:\n"
+         "                   CSV when F ends in .csv, else JSON      --stats-file=s.json\n"
          "  --diff-image=F   PNG of the first frame that differs     --diff-image=d.png\n"
          "  --diff-frame=N   ... of the test file's frame N instead  --diff-frame=7\n"
          "  --threads=N      threads for the statistics (default: the processors, up\n"
@@ -305,6 +310,14 @@ std::string apply_measure_options(const OptionValues& given, RunSettings& settin
   settings.diff_image = given[OptionId::kDiffImage];
   if (settings.diff_image != nullptr && settings.diff_image[0] == '\0') {
     return "\nInvalid --diff-image \"\": must name a PNG file to write!\n\n";
+  }
+  settings.stats_file = given[OptionId::kStatsFile];
+  if (settings.stats_file != nullptr && settings.stats_file[0] == '\0') {
+    return "\nInvalid --stats-file \"\": must name a file to write!\n\n";
+  }
+  if (settings.stats_file != nullptr && settings.diff_image != nullptr &&
+      std::strcmp(settings.stats_file, settings.diff_image) == 0) {
+    return "\nOptions \"--stats-file\" and \"--diff-image\" name the same file!\n\n";
   }
   if (given[OptionId::kDiffFrame] != nullptr && settings.diff_image == nullptr) {
     return "\nOption \"--diff-frame\" needs --diff-image=FILE.png!\n\n";
@@ -454,7 +467,7 @@ CommandLine parse_modern(const int argc, const char* const* const argv) {
     }
     if (slot != nullptr) {
       // A picture's path is shown as typed; any other value may hold any byte.
-      const bool path = option->id == OptionId::kDiffImage;
+      const bool path = option->id == OptionId::kDiffImage || option->id == OptionId::kStatsFile;
       return refuse("\nOption \"--%s\" is given twice (\"%s\" and \"%s\")!\n\n",
                     option->name.data(), path ? slot : printable(slot).c_str(),
                     path ? value : printable(value).c_str());

@@ -50,15 +50,16 @@ struct RunSettings {
   const char* ref_path = nullptr;
   // The modern form's measures; the classic form keeps these defaults.
   ReportKind report = ReportKind::kSamples;
-  std::int32_t tolerance = 0;     // pairs differ only when |test - ref| > tolerance
-  std::int32_t skip_test = 0;     // frames of the test sequence skipped before comparing
-  std::int32_t skip_ref = 0;      // frames of the reference skipped before comparing
-  std::int32_t frames_limit = 0;  // frame pairs compared at most; 0: no limit
-  bool exit_code = false;         // 0 same, 1 different, 2 failure
-  bool json = false;              // results as one JSON document (frames or summary)
-  bool ssim = false;              // SSIM beside the statistics (frames or summary)
-  bool psnr_pooling = false;      // PSNR all and the means over the frames (frames or summary)
-  bool csv = false;               // results as CSV (frames or summary)
+  std::int32_t tolerance = 0;        // pairs differ only when |test - ref| > tolerance
+  std::int32_t skip_test = 0;        // frames of the test sequence skipped before comparing
+  std::int32_t skip_ref = 0;         // frames of the reference skipped before comparing
+  std::int32_t frames_limit = 0;     // frame pairs compared at most; 0: no limit
+  bool exit_code = false;            // 0 same, 1 different, 2 failure
+  bool json = false;                 // results as one JSON document (frames or summary)
+  bool ssim = false;                 // SSIM beside the statistics (frames or summary)
+  bool psnr_pooling = false;         // PSNR all and the means over the frames (frames or summary)
+  bool csv = false;                  // results as CSV (frames or summary)
+  const char* stats_file = nullptr;  // also the per-frame statistics into this file, or none
   // The modern form may leave the size (and the format) to YUV4MPEG2 headers; the run
   // then checks them against what was given.
   bool size_given = true;

@@ -149,6 +149,48 @@ class MeasureSink {
   virtual void first_difference(const std::optional<ReportFields>& first) = 0;
 };
 
+// Hands everything to two sinks: the first one's answer rules, the second only follows
+// (it keeps its own failure).
+class MeasureTee final : public MeasureSink {
+ public:
+  MeasureTee(MeasureSink& lead, MeasureSink& follower) : lead_(lead), follower_(follower) {}
+  bool frame(const FrameMeasure& measure) override {
+    follower_.frame(measure);
+    return lead_.frame(measure);
+  }
+  void first_difference(const std::optional<ReportFields>& first) override {
+    lead_.first_difference(first);
+    follower_.first_difference(first);
+  }
+
+ private:
+  MeasureSink& lead_;
+  MeasureSink& follower_;
+};
+
+// Two metrics on every pair: the lead's verdict and report decide the run; the follower
+// only follows.
+class MetricPair final : public PairMetric {
+ public:
+  MetricPair(PairMetric& lead, PairMetric& follower) : lead_(lead), follower_(follower) {}
+  PairVerdict measure(const FramePair& pair) override {
+    follower_.measure(pair);
+    return lead_.measure(pair);
+  }
+  bool publish() override {
+    follower_.publish();
+    return lead_.publish();
+  }
+  void discard() override {
+    lead_.discard();
+    follower_.discard();
+  }
+
+ private:
+  PairMetric& lead_;
+  PairMetric& follower_;
+};
+
 // The statistics of every frame pair, handed to a MeasureSink: per plane the samples
 // beyond the tolerance, the largest difference and the sum of squared differences. Equal
 // planes cost no arithmetic. The planes are cut into bands that the workers share; the

@@ -88,17 +88,58 @@ bool finish_diff_image(const RunSettings& settings, const DiffImageTaker& taker)
   return false;
 }
 
+// The --stats-file of a run: every frame pair's statistics as the --report=frames JSON
+// document, or as CSV when the name ends in ".csv", whatever standard output shows;
+// written as the run goes into a file that replaces the target when the run succeeds.
+class StatsFile {
+ public:
+  // False (after saying so) when the file cannot be opened.
+  bool open(const RunSettings& settings, const FrameGeometry& geometry) {
+    path_ = settings.stats_file;
+    if (!file_.open(path_)) return refuse();
+    sink_.emplace(file_.fd());
+    const std::string_view name = path_;
+    if (name.size() >= 4 && name.substr(name.size() - 4) == ".csv") {
+      csv_.emplace(geometry, true, *sink_, ReportColumns{settings.ssim, settings.psnr_pooling});
+    } else {
+      json_.emplace(geometry, true, settings, *sink_);
+    }
+    return true;
+  }
+  MeasureSink& sink() { return csv_ ? static_cast<MeasureSink&>(*csv_) : *json_; }
+  // Ends the file of a run that ended with `outcome` and puts it in place; false (after
+  // saying so) when any of it could not be written.
+  bool finish(const ComparisonOutcome& outcome) {
+    const bool ended = csv_ ? csv_->finish(false) : json_->finish(outcome);
+    return (ended && file_.commit()) || refuse();
+  }
+
+ private:
+  bool refuse() const {
+    std::fprintf(stderr, "\nCannot write stats file \"%s\"!\n\n", path_);
+    return false;
+  }
+
+  const char* path_ = nullptr;
+  ReplacingFile file_;
+  std::optional<FdSink> sink_;
+  std::optional<CsvMeasureReport> csv_;
+  std::optional<JsonMeasureReport> json_;
+};
+
 // Ends a run whose comparison has finished: failures first, then the closing messages.
 // `report_written` tells whether everything for standard output got there; `image`, when
 // set, holds the difference picture to write last.
 int finish_run(const RunSettings& settings, const Inputs& inputs, const ComparisonOutcome& outcome,
                const std::int64_t frame_size, const bool report_written,
-               const DiffImageTaker* image) {
+               const DiffImageTaker* image, StatsFile* const stats = nullptr) {
   bool failed = report_read_failure(settings, inputs, outcome.end);
   if (!report_written) {
     std::fputs("\nCannot write to standard output!\n\n", stderr);
     failed = true;
   }
+  // A failed run leaves whatever was at the stats file's path as it was.
+  if (!failed && stats != nullptr && !stats->finish(outcome)) failed = true;
   if (!failed) write_run_end(stderr, settings, outcome, frame_size);
   if (!failed && image != nullptr && !finish_diff_image(settings, *image)) failed = true;
   return exit_status(settings, outcome, failed);
@@ -141,6 +182,7 @@ struct RunParts {
   OutputSink& sink;  // standard output
   const Watchers& watchers;
   WorkerPool& workers;
+  StatsFile* stats;  // null without --stats-file
 };
 
 // The run of --report=frames or summary, text or JSON.
@@ -157,21 +199,27 @@ int measure_run(const RunParts& run) {
   const auto failed_read = [](const ComparisonOutcome& outcome) {
     return outcome.end == RunEnd::kTestReadFailed || outcome.end == RunEnd::kRefReadFailed;
   };
+  // The statistics go to the report and, with --stats-file, to the file too.
+  const auto measure = [&](MeasureSink& report) {
+    if (run.stats == nullptr) return measure_sequences(geometry, options, reader, report);
+    MeasureTee both(report, run.stats->sink());
+    return measure_sequences(geometry, options, reader, both);
+  };
   if (settings.json) {
     JsonMeasureReport report(geometry, per_frame, settings, sink);
-    const ComparisonOutcome outcome = measure_sequences(geometry, options, reader, report);
+    const ComparisonOutcome outcome = measure(report);
     watchers.comparison_done();
     // A failed run gets no end of its document (and a short one writes nothing at all).
     const bool written =
         outcome.end != RunEnd::kOutputLost && (failed_read(outcome) || report.finish(outcome));
-    return finish_run(settings, inputs, outcome, geometry.frame_size, written, image);
+    return finish_run(settings, inputs, outcome, geometry.frame_size, written, image, run.stats);
   }
   const ReportColumns columns{settings.ssim, settings.psnr_pooling};
   const auto run_text_report = [&](auto& report) {
-    const ComparisonOutcome outcome = measure_sequences(geometry, options, reader, report);
+    const ComparisonOutcome outcome = measure(report);
     watchers.comparison_done();
     const bool written = report.finish(failed_read(outcome)) && outcome.end != RunEnd::kOutputLost;
-    return finish_run(settings, inputs, outcome, geometry.frame_size, written, image);
+    return finish_run(settings, inputs, outcome, geometry.frame_size, written, image, run.stats);
   };
   if (settings.csv) {
     CsvMeasureReport report(geometry, per_frame, sink, columns);
@@ -287,19 +335,21 @@ bool take_picture_memory(const RunSettings& settings, const FrameGeometry& geome
   return true;
 }
 
-// Refuses a --diff-image that names one of the inputs (after saying so): true when it
-// does.
-bool picture_would_overwrite_input(const RunSettings& settings, const FileDescriptor& test,
-                                   const FileDescriptor& ref) {
-  if (settings.diff_image == nullptr) return false;
-  for (const auto& [path, file] :
-       {std::pair{settings.test_path, &test}, std::pair{settings.ref_path, &ref}}) {
-    if (!is_input_file(settings.diff_image, path, file->get())) continue;
-    std::fprintf(stderr,
-                 "\nOption \"--diff-image\" names an input file: \"%s\" would be "
-                 "overwritten!\n\n",
-                 path);
-    return true;
+// Refuses a --diff-image or --stats-file that names one of the inputs (after saying so):
+// true when one does.
+bool output_would_overwrite_input(const RunSettings& settings, const FileDescriptor& test,
+                                  const FileDescriptor& ref) {
+  for (const auto& [option, output] : {std::pair{"diff-image", settings.diff_image},
+                                       std::pair{"stats-file", settings.stats_file}}) {
+    if (output == nullptr) continue;
+    for (const auto& [path, file] :
+         {std::pair{settings.test_path, &test}, std::pair{settings.ref_path, &ref}}) {
+      if (!is_input_file(output, path, file->get())) continue;
+      std::fprintf(stderr,
+                   "\nOption \"--%s\" names an input file: \"%s\" would be overwritten!\n\n",
+                   option, path);
+      return true;
+    }
   }
   return false;
 }
@@ -307,15 +357,26 @@ bool picture_would_overwrite_input(const RunSettings& settings, const FileDescri
 // The sample lines of a run, then its closing messages.
 int sample_lines_run(const RunParts& run, const std::span<char> report_buffer) {
   ReportWriter report(run.sink, report_buffer);
-  const ComparisonOutcome outcome = compare_sequences(
-      run.geometry, compare_options(run.settings, run.watchers.observer(), run.workers), run.reader,
-      report);
+  const CompareOptions options =
+      compare_options(run.settings, run.watchers.observer(), run.workers);
+  ComparisonOutcome outcome;
+  if (run.stats == nullptr) {
+    outcome = compare_sequences(run.geometry, options, run.reader, report);
+  } else {
+    // The lines decide the run (MAX_COUNT, a lost output); the statistics follow them.
+    SampleLines lines(run.geometry, options.max_count, options.tolerance, options.workers, report);
+    PairStatistics statistics(run.geometry, options.tolerance, options.workers, false,
+                              run.stats->sink());
+    MetricPair both(lines, statistics);
+    outcome = run_pairs(run.reader, options, both);
+    statistics.finish();
+  }
   run.watchers.comparison_done();
   // Everything for standard output goes out before anything reaches standard error, so
   // that a terminal shows the two streams in order.
   const bool written = report.flush();
   return finish_run(run.settings, run.inputs, outcome, run.geometry.frame_size, written,
-                    run.watchers.image);
+                    run.watchers.image, run.stats);
 }
 
 }  // namespace
@@ -363,7 +424,7 @@ int run_command_line(RunSettings settings, const StandardDescriptors& closed, co
   std::optional<SequenceSource> ref;
   if (settings.modern) {
     if (!open_both()) return trouble;
-    if (picture_would_overwrite_input(settings, *test_file, *ref_file)) return trouble;
+    if (output_would_overwrite_input(settings, *test_file, *ref_file)) return trouble;
     test.emplace(test_file->get());
     ref.emplace(ref_file->get());
     if (!settle_inputs(settings, *test, *ref)) return trouble;
@@ -416,7 +477,10 @@ int run_command_line(RunSettings settings, const StandardDescriptors& closed, co
   PairReader reader(*test, *ref, buffers, frame_size, settings.skip_test);
   WorkerPool workers(settings.threads > 0 ? settings.threads : default_thread_count());
   reader.share_search(workers);
-  const RunParts parts{settings, inputs, geometry, reader, sink, watchers, workers};
+  std::optional<StatsFile> stats;
+  if (settings.stats_file != nullptr && !stats.emplace().open(settings, geometry)) return trouble;
+  const RunParts parts{settings, inputs,   geometry, reader,
+                       sink,     watchers, workers,  stats ? &*stats : nullptr};
   if (settings.report != ReportKind::kSamples) return measure_run(parts);
   const int status = sample_lines_run(parts, {report_buffer.get(), kReportBufferSize});
   if (!settings.modern) {

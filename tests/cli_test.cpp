@@ -707,6 +707,14 @@ TEST_F(Cli, ModernFormCasesAsData) {
        "",
        "\nOptions \"--csv\" and \"--json\" cannot go together!\n\n",
        1},
+      {{"--stats-file=@zero17", "--size=17x9", "@t17", "@zero17"},
+       "",
+       "\nOption \"--stats-file\" names an input file: \"@zero17\" would be overwritten!\n\n",
+       1},
+      {{"--stats-file=", "--size=17x9", "@t17", "@zero17"},
+       "",
+       "\nInvalid --stats-file \"\": must name a file to write!\n\n",
+       1},
       {{"--report=frames", "--size=17x9", "@t17", "@zero17"},
        "frame   Y differing   max    PSNR   U differing   max    PSNR   V differing   max    PSNR\n"
        "    0             0     0     inf             0     0     inf             1     5   50.68\n"
@@ -1272,6 +1280,57 @@ TEST_F(Cli, DiffImageFollowsLinksAndWritesIntoNonFiles) {
   args[0] = "--diff-image=/dev/full";
   expect(run(args), "",
          identical("/dev/zero", "/dev/zero", 1) + "\nCannot write image \"/dev/full\"!\n\n", 1);
+}
+
+// The stats file holds what --report=frames would write as JSON or CSV, beside any report
+// on standard output (sample lines included), and replaces its target only when the run
+// succeeds.
+TEST_F(Cli, StatsFileBesideAnyReport) {
+  std::string ref_bytes(3 * 243, '\0');
+  std::string test_bytes = ref_bytes;
+  test_bytes[5] = 9, test_bytes[300] = 7;
+  const std::string ref = write_bytes(path("r.yuv"), ref_bytes);
+  const std::string test = write_bytes(path("t.yuv"), test_bytes);
+  const std::vector<std::string> base = {"--size=17x9", test, ref};
+  const auto with = [&](std::vector<std::string> options) {
+    options.insert(options.end(), base.begin(), base.end());
+    return options;
+  };
+  const struct {
+    std::vector<std::string> report;
+    const char* file;
+    std::vector<std::string> same_as;
+  } cases[] = {
+      {{}, "s.csv", {"--report=frames", "--csv"}},
+      {{"--report=summary", "--json"}, "s.json", {"--report=frames", "--json"}},
+      {{"--report=frames", "--psnr-pooling"},
+       "p.csv",
+       {"--report=frames", "--csv", "--psnr-pooling"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    const Result plain = run(with(c.report));
+    std::vector<std::string> options = c.report;
+    options.push_back("--stats-file=" + path(c.file));
+    expect(run(with(options)), plain.out, plain.err, plain.status);
+    std::string expected = run(with(c.same_as)).out;
+    // The document names the run's options: the stats file's run is the other one.
+    if (std::string(c.file).ends_with(".json")) {
+      EXPECT_EQ(nlohmann::json::parse(read_file(path(c.file)))["frames"],
+                nlohmann::json::parse(expected)["frames"]);
+    } else {
+      EXPECT_EQ(read_file(path(c.file)), expected);
+    }
+  }
+  // A failed run leaves the target as it was; a file that cannot be made is said at once.
+  const std::string kept = write_bytes(path("kept.csv"), "old");
+  const std::string bad = write_bytes(
+      path("bad.y4m"), "YUV4MPEG2 W17 H9\nFRAME\n" + std::string(243, '\0') + "FRAMX\n");
+  const Result failed = run({"--stats-file=" + kept, "--", bad, bad});
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_EQ(read_file(kept), "old");
+  expect(run({"--stats-file=" + path("no/such/dir.json"), "--size=17x9", test, ref}), "",
+         "\nCannot write stats file \"" + path("no/such/dir.json") + "\"!\n\n", 1);
 }
 
 TEST_F(Cli, PictureMemoryThatCannotBeHadIsARefusal) {
