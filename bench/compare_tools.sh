@@ -79,6 +79,10 @@ ffmpeg_psnr() {
   ffmpeg -hide_banner -nostats -f rawvideo -pix_fmt "$1" -s 1920x1080 -i "$2" \
     -f rawvideo -pix_fmt "$1" -s 1920x1080 -i "$3" -lavfi psnr -f null - 2>&1
 }
+ffmpeg_ssim() {
+  ffmpeg -hide_banner -nostats -f rawvideo -pix_fmt "$1" -s 1920x1080 -i "$2" \
+    -f rawvideo -pix_fmt "$1" -s 1920x1080 -i "$3" -lavfi ssim -f null - 2>&1
+}
 have_ffmpeg=$(command -v ffmpeg >/dev/null && echo yes || echo no)
 # The read path: the test sequence through a pipe, as from a decoder.
 piped() { cat "$1" | "$framecmp" 1920 1088 - "$2"; }
@@ -108,11 +112,17 @@ for ((round = 1; round <= rounds; round++)); do
   record sum_x10 "$(seconds /dev/null "$framecmp" "${summary[@]}" --pix-fmt=yuv420p10le "$work/a10.yuv" "$work/x10.yuv")"
   record cat_n "$(seconds /dev/null cat "$work/a1080.yuv" "$work/n1080.yuv")"
   record tol_n "$(seconds /dev/null "$framecmp" --tolerance=1 --size=1920x1080 "$work/a1080.yuv" "$work/n1080.yuv")"
+  record ssim_n "$(seconds /dev/null "$framecmp" "${summary[@]}" --ssim "$work/a1080.yuv" "$work/n1080.yuv")"
+  record ssim_x10 "$(seconds /dev/null "$framecmp" "${summary[@]}" --ssim --pix-fmt=yuv420p10le "$work/a10.yuv" "$work/x10.yuv")"
+  record pool_n "$(seconds /dev/null "$framecmp" "${summary[@]}" --psnr-pooling "$work/a1080.yuv" "$work/n1080.yuv")"
+  record plain_n "$(seconds /dev/null "$framecmp" "${summary[@]}" "$work/a1080.yuv" "$work/n1080.yuv")"
   record cat_y4m "$(seconds /dev/null cat "$work/a1080.y4m" "$work/b1080.y4m")"
   record fc_y4m "$(seconds /dev/null "$framecmp" -- "$work/a1080.y4m" "$work/b1080.y4m")"
   if [[ $have_ffmpeg == yes ]]; then
     record ffmpeg_x "$(seconds /dev/null ffmpeg_psnr yuv420p "$work/a1080.yuv" "$work/x1080.yuv")"
     record ffmpeg_x10 "$(seconds /dev/null ffmpeg_psnr yuv420p10le "$work/a10.yuv" "$work/x10.yuv")"
+    record ffmpeg_ssim_n "$(seconds /dev/null ffmpeg_ssim yuv420p "$work/a1080.yuv" "$work/n1080.yuv")"
+    record ffmpeg_ssim_x10 "$(seconds /dev/null ffmpeg_ssim yuv420p10le "$work/a10.yuv" "$work/x10.yuv")"
   fi
   record fc_pipe "$(seconds /dev/null piped "$work/a1088.yuv" "$work/b1088.yuv")"
   record cat_pipe "$(seconds /dev/null pipe_alone "$work/a1088.yuv")"
@@ -154,7 +164,11 @@ printf '%-60s %10.4f\n' \
   "cat of a pair off by one everywhere" "${med[cat_n]}" \
   "framecmp --tolerance=1, off by one everywhere" "${med[tol_n]}" \
   "cat of an identical 1920x1080 Y4M pair" "${med[cat_y4m]}" \
-  "framecmp, identical 1920x1080 Y4M pair" "${med[fc_y4m]}"
+  "framecmp, identical 1920x1080 Y4M pair" "${med[fc_y4m]}" \
+  "framecmp --report=summary --ssim, off by one" "${med[ssim_n]}" \
+  "framecmp --report=summary --ssim, 10-bit, every sample differs" "${med[ssim_x10]}" \
+  "framecmp --report=summary --psnr-pooling, off by one" "${med[pool_n]}" \
+  "framecmp --report=summary, off by one" "${med[plain_n]}"
 [[ $have_ffmpeg == no ]] || printf '%-60s %10.4f\n' "ffmpeg -lavfi psnr, every sample differs" "${med[ffmpeg_x]}"
 
 # Median over the rounds of the ratio of two commands' times in the same round: paired
@@ -185,6 +199,8 @@ row "--report=summary, 10-bit, every sample differs: / cat" "$(ratio sum_x10 cat
 row "--tolerance=1, off by one everywhere: framecmp / cat" "$(ratio tol_n cat_n)" "<= 0.7" le
 row "3840x2160 10-bit summary: --threads=1 / --threads=2" "$(ratio uhd_t1 uhd_t2)" ">= 1.6" ge
 row "Y4M 1920x1080, identical: framecmp / cat" "$(ratio fc_y4m cat_y4m)" "<= 1.25" le
+row "--report=summary --ssim, off by one: framecmp / cat" "$(ratio ssim_n cat_n)" "<= 1.5" le
+row "--psnr-pooling / without, --report=summary, off by one" "$(ratio pool_n plain_n)" "<= 1.05" le
 if [[ $have_ffmpeg == yes ]]; then
   row "ffmpeg psnr / framecmp --report=summary" "$(ratio ffmpeg_x sum_x)" ">= 5" ge
   row "ffmpeg psnr / framecmp --report=summary, 10-bit" "$(ratio ffmpeg_x10 sum_x10)" ">= 6" ge
@@ -196,8 +212,29 @@ if [[ $have_ffmpeg == yes ]]; then
     split(a, x); split(b, y); ok = 1
     for (i = 1; i <= 3; i++) if (x[i] - y[i] > 0.01 || y[i] - x[i] > 0.01) ok = 0
     print ok ? "agree to 0.01 dB" : "DISAGREE" }')"
+  row "ffmpeg ssim / framecmp --report=summary --ssim" "$(ratio ffmpeg_ssim_n ssim_n)" ">= 5" ge
+  row "ffmpeg ssim / framecmp --report=summary --ssim, 10-bit" "$(ratio ffmpeg_ssim_x10 ssim_x10)" ">= 8" ge
+  # SSIM of every frame and plane against ffmpeg's stats_file (6 decimals printed): within
+  # 1e-6 beyond the printing's rounding.
+  for case in "yuv420p a1080.yuv n1080.yuv" "yuv420p10le a10.yuv x10.yuv"; do
+    read -r format test ref <<<"$case"
+    ffmpeg -hide_banner -loglevel error -f rawvideo -pix_fmt "$format" -s 1920x1080 -i "$work/$test" \
+      -f rawvideo -pix_fmt "$format" -s 1920x1080 -i "$work/$ref" \
+      -lavfi "ssim=stats_file=$work/ssim.txt" -f null -
+    "$framecmp" --report=frames --ssim --csv --pix-fmt="$format" --size=1920x1080 \
+      "$work/$test" "$work/$ref" >"$work/ssim.csv"
+    awk -F'[ :,]' 'NR == FNR { y[NR] = $4; u[NR] = $6; v[NR] = $8; n = NR; next }
+      FNR == 1 { for (i = 1; i <= NF; i++) col[$i] = i; next }
+      $1 != "total" { f = $1 + 1; checked++
+        d = $(col["y_ssim"]) - y[f]; if (d < 0) d = -d; if (d > worst) worst = d
+        d = $(col["u_ssim"]) - u[f]; if (d < 0) d = -d; if (d > worst) worst = d
+        d = $(col["v_ssim"]) - v[f]; if (d < 0) d = -d; if (d > worst) worst = d }
+      END { printf "SSIM against ffmpeg stats_file, %s: %d frames, largest difference %.2g: %s\n",
+              fmt, checked, worst, (checked == n && worst <= 1.5e-6) ? "within 1e-6" : "MISSED" }' \
+      fmt="$format" "$work/ssim.txt" "$work/ssim.csv"
+  done
 else
-  echo "ffmpeg psnr / framecmp --report=summary: skipped (ffmpeg is not installed)"
+  echo "ffmpeg psnr and ssim / framecmp: skipped (ffmpeg is not installed)"
 fi
 
 # A cold cache once: every file read from the disk. Needs root (drop_caches); skipped
