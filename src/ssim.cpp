@@ -22,47 +22,51 @@ FRAMECMP_BEGIN_AVX2
 namespace avx2 {
 #include "ssim_rows.inc"
 
-// One-byte samples, 4 blocks (16 columns) a step: each row's samples widened to 16 bits,
-// the squares and products summed in pairs by multiply-add, then the pairs of each block
-// added horizontally. Every sum of a block fits 32 bits (at most 16 x 2 x 255^2).
+// One-byte samples, 8 blocks (32 columns) a step. The sums come from multiply-adds of the
+// bytes by 1 (pairs of columns, then 4 columns: a block's row, in order); the squares and
+// products from the bytes widened to 16 bits, multiply-added in pairs and the pairs of
+// each block added horizontally, which keeps the blocks in order too. Every sum of a
+// block fits 32 bits (at most 16 x 2 x 255^2).
 void byte_block_row(const std::uint8_t* const test, const std::uint8_t* const ref,
                     const std::size_t first, const std::size_t pitch, const std::size_t blocks,
                     const NarrowRow& row) {
-  const __m256i ones = _mm256_set1_epi16(1);
+  const __m256i byte_ones = _mm256_set1_epi8(1);
+  const __m256i word_ones = _mm256_set1_epi16(1);
+  const __m256i zero = _mm256_setzero_si256();
   std::size_t k = 0;
-  for (; k + 4 <= blocks; k += 4) {
-    __m256i sum_a = _mm256_setzero_si256();
-    __m256i sum_b = _mm256_setzero_si256();
-    __m256i squares = _mm256_setzero_si256();
-    __m256i products = _mm256_setzero_si256();
+  for (; k + 8 <= blocks; k += 8) {
+    __m256i sum_a = zero;  // 16-bit sums of column pairs
+    __m256i sum_b = zero;
+    __m256i squares_low = zero;  // 32-bit sums of pairs of squares, bytes 0-7 of each half
+    __m256i squares_high = zero;
+    __m256i products_low = zero;
+    __m256i products_high = zero;
     for (std::size_t y = 0; y < 4; ++y) {
       const std::size_t at = first + 4 * k + y * pitch;
-      const __m256i a =
-          _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(test + at)));
-      const __m256i b =
-          _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(ref + at)));
-      sum_a = _mm256_add_epi16(sum_a, a);
-      sum_b = _mm256_add_epi16(sum_b, b);
-      squares = _mm256_add_epi32(
-          squares, _mm256_add_epi32(_mm256_madd_epi16(a, a), _mm256_madd_epi16(b, b)));
-      products = _mm256_add_epi32(products, _mm256_madd_epi16(a, b));
+      const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(test + at));
+      const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ref + at));
+      sum_a = _mm256_add_epi16(sum_a, _mm256_maddubs_epi16(a, byte_ones));
+      sum_b = _mm256_add_epi16(sum_b, _mm256_maddubs_epi16(b, byte_ones));
+      const __m256i a_low = _mm256_unpacklo_epi8(a, zero);
+      const __m256i a_high = _mm256_unpackhi_epi8(a, zero);
+      const __m256i b_low = _mm256_unpacklo_epi8(b, zero);
+      const __m256i b_high = _mm256_unpackhi_epi8(b, zero);
+      squares_low = _mm256_add_epi32(
+          squares_low,
+          _mm256_add_epi32(_mm256_madd_epi16(a_low, a_low), _mm256_madd_epi16(b_low, b_low)));
+      squares_high = _mm256_add_epi32(
+          squares_high,
+          _mm256_add_epi32(_mm256_madd_epi16(a_high, a_high), _mm256_madd_epi16(b_high, b_high)));
+      products_low = _mm256_add_epi32(products_low, _mm256_madd_epi16(a_low, b_low));
+      products_high = _mm256_add_epi32(products_high, _mm256_madd_epi16(a_high, b_high));
     }
-    // Pairs of columns in 32-bit lanes, then pairs of pairs: [s1 0, s1 1, s2 0, s2 1 | s1 2,
-    // s1 3, s2 2, s2 3] and the same of the squares and products.
-    const __m256i sums =
-        _mm256_hadd_epi32(_mm256_madd_epi16(sum_a, ones), _mm256_madd_epi16(sum_b, ones));
-    const __m256i squared = _mm256_hadd_epi32(squares, products);
-    // Each quantity's 4 blocks together.
-    const __m256i order = _mm256_setr_epi32(0, 1, 4, 5, 2, 3, 6, 7);
-    const __m256i by_sum = _mm256_permutevar8x32_epi32(sums, order);
-    const __m256i by_square = _mm256_permutevar8x32_epi32(squared, order);
-    const auto store = [](std::int32_t* const to, const __m128i four) {
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(to), four);
+    const auto store = [](std::int32_t* const to, const __m256i eight) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), eight);
     };
-    store(row.s1 + k, _mm256_castsi256_si128(by_sum));
-    store(row.s2 + k, _mm256_extracti128_si256(by_sum, 1));
-    store(row.ss + k, _mm256_castsi256_si128(by_square));
-    store(row.s12 + k, _mm256_extracti128_si256(by_square, 1));
+    store(row.s1 + k, _mm256_madd_epi16(sum_a, word_ones));
+    store(row.s2 + k, _mm256_madd_epi16(sum_b, word_ones));
+    store(row.ss + k, _mm256_hadd_epi32(squares_low, squares_high));
+    store(row.s12 + k, _mm256_hadd_epi32(products_low, products_high));
   }
   if (k == blocks) return;
   const NarrowRow rest{row.s1 + k, row.s2 + k, row.ss + k, row.s12 + k};
