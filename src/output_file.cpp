@@ -16,7 +16,7 @@ namespace framecmp {
 namespace {
 
 // The temporary files being written, for the signal handler to remove. Written only while
-// the ending signals are blocked.
+// the ending signals are blocked in the one thread that takes them (the workers never do).
 struct TemporarySlot {
   char path[PATH_MAX + 16];
   volatile std::sig_atomic_t set;
@@ -119,14 +119,15 @@ bool ReplacingFile::open(const std::string& path) {
       }
     }
     if (slot_ < 0) return;
+    if (g_open_files++ == 0) install_handlers();
     fd_ = ::mkstemp(pattern.data());
     if (fd_ < 0) {
+      if (--g_open_files == 0) restore_handlers();
       slot_ = -1;
       return;
     }
     std::memcpy(g_temporaries[slot_].path, pattern.c_str(), pattern.size() + 1);
     g_temporaries[slot_].set = 1;
-    if (g_open_files++ == 0) install_handlers();
   });
   if (fd_ < 0) return false;
   temporary_ = pattern;

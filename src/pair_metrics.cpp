@@ -255,7 +255,18 @@ struct Band {
   std::size_t first_byte;  // of the band's first sample
   std::size_t end_byte;    // past its last sample's bytes, within the plane's span
   std::size_t samples;
+  std::ptrdiff_t ssim_band = -1;  // the SSIM band over the same rows, or -1
 };
+
+// The band of `plane` (number p) from sample `first`, `count` samples.
+Band band_of(const std::size_t p, const PlaneLayout& plane, const std::int64_t first,
+             const std::int64_t count, const std::ptrdiff_t ssim_band = -1) {
+  const std::int64_t span_end = plane.offset + plane.span();
+  const std::int64_t first_byte = plane.offset + first * plane.stride;
+  return {p, static_cast<std::size_t>(first_byte),
+          static_cast<std::size_t>(std::min(span_end, first_byte + count * plane.stride)),
+          static_cast<std::size_t>(count), ssim_band};
+}
 
 // The bands of every plane of `geometry`, in plane order: made once a run.
 std::vector<Band> cut_into_bands(const FrameGeometry& geometry) {
@@ -264,14 +275,40 @@ std::vector<Band> cut_into_bands(const FrameGeometry& geometry) {
   for (std::size_t p = 0; p < geometry.plane_count; ++p) {
     const PlaneLayout& plane = geometry.planes[p];
     const std::int64_t samples = std::int64_t{plane.width} * plane.height;
-    const std::int64_t span_end = plane.offset + plane.span();
     for (std::int64_t first = 0; first < samples; first += kBand) {
-      const std::int64_t count = std::min(kBand, samples - first);
-      const std::int64_t first_byte = plane.offset + first * plane.stride;
-      bands.push_back(
-          {p, static_cast<std::size_t>(first_byte),
-           static_cast<std::size_t>(std::min(span_end, first_byte + count * plane.stride)),
-           static_cast<std::size_t>(count)});
+      bands.push_back(band_of(p, plane, first, std::min(kBand, samples - first)));
+    }
+  }
+  return bands;
+}
+
+// With SSIM, the statistics' bands are the SSIM's rows, so that a band's samples are still
+// in the cache when its SSIM reads them: each SSIM band's windows start 4 rows apart, and
+// the plane's last band takes the rows below its windows too. Planes without a window
+// are cut as usual.
+std::vector<Band> bands_beside_ssim(const FrameGeometry& geometry, const SsimMeter& ssim) {
+  std::vector<Band> bands;
+  const std::vector<SsimMeter::Band>& ssim_bands = ssim.bands();
+  for (std::size_t p = 0; p < geometry.plane_count; ++p) {
+    const PlaneLayout& plane = geometry.planes[p];
+    bool covered = false;
+    for (std::size_t j = 0; j < ssim_bands.size(); ++j) {
+      const SsimMeter::Band& band = ssim_bands[j];
+      if (band.plane != p) continue;
+      covered = true;
+      const bool last = band.first_row + band.rows == plane.height / 4 - 1;
+      const std::int64_t first_row = std::int64_t{4} * band.first_row;
+      const std::int64_t end_row = last ? plane.height : first_row + std::int64_t{4} * band.rows;
+      bands.push_back(band_of(p, plane, first_row * plane.width,
+                              (end_row - first_row) * plane.width, static_cast<std::ptrdiff_t>(j)));
+    }
+    if (covered) continue;
+    FrameGeometry alone = geometry;
+    alone.plane_count = 1;
+    alone.planes[0] = plane;
+    for (Band band : cut_into_bands(alone)) {
+      band.plane = p;
+      bands.push_back(band);
     }
   }
   return bands;
@@ -351,8 +388,11 @@ bool SampleLines::publish() {
 // The kernels and the bands of every plane, made once: the threads take the bands in any
 // order, and their integer sums come out the same.
 struct PairStatistics::Plan {
-  Plan(const FrameGeometry& geometry, WorkerPool* const pool)
-      : bands(cut_into_bands(geometry)), band_stats(bands.size()), workers(pool) {
+  // `ssim` may be null.
+  Plan(const FrameGeometry& geometry, WorkerPool* const pool, const SsimMeter* const ssim)
+      : bands(ssim != nullptr ? bands_beside_ssim(geometry, *ssim) : cut_into_bands(geometry)),
+        band_stats(bands.size()),
+        workers(pool) {
     for (std::size_t p = 0; p < geometry.plane_count; ++p)
       kernels[p] = kernels_for(geometry.planes[p]);
   }
@@ -368,8 +408,8 @@ PairStatistics::PairStatistics(const FrameGeometry& geometry, const std::int32_t
     : geometry_(geometry),
       tolerance_(static_cast<std::uint32_t>(tolerance)),
       sink_(sink),
-      plan_(std::make_unique<Plan>(geometry, workers)),
-      ssim_(ssim ? std::make_unique<SsimMeter>(geometry, workers) : nullptr) {}
+      ssim_(ssim ? std::make_unique<SsimMeter>(geometry, workers) : nullptr),
+      plan_(std::make_unique<Plan>(geometry, workers, ssim_.get())) {}
 
 PairStatistics::~PairStatistics() = default;
 
@@ -392,12 +432,19 @@ PairVerdict PairStatistics::measure(const FramePair& pair) {
     measured[p] = !(plane.in_pair_plane && pairs_equal) &&
                   !known_equal(pair.equal_prefix, plane.offset, plane.span());
   }
+  // Planes known to be equal have SSIM 1 without arithmetic; any other equal plane's
+  // windows all come out exactly 1 as well.
+  std::array<bool, 3> known{};
+  for (std::size_t p = 0; p < 3; ++p) known[p] = !measured[p];
   auto measure_band = [&](const std::size_t i) {
     const Band& band = plan.bands[i];
     plan.band_stats[i] = {};
     if (!measured[band.plane]) return;
     plan.kernels[band.plane].stats(test, ref, band.first_byte, band.samples, tolerance_,
                                    plan.band_stats[i]);
+    if (band.ssim_band >= 0) {
+      ssim_->measure_band(static_cast<std::size_t>(band.ssim_band), pair, known);
+    }
   };
   run_tasks(plan.workers, plan.bands.size(), measure_band);
   for (std::size_t i = 0; i < plan.bands.size(); ++i) {
@@ -412,12 +459,7 @@ PairVerdict PairStatistics::measure(const FramePair& pair) {
                             tolerance_);
     }
   }
-  if (ssim_) {
-    // A plane without a squared difference is equal, and its SSIM is 1 without arithmetic.
-    std::array<bool, 3> equal{};
-    for (std::size_t p = 0; p < geometry_.plane_count; ++p) equal[p] = last_.planes[p].sse == 0;
-    last_.ssim = ssim_->measure(pair, equal);
-  }
+  if (ssim_) last_.ssim = ssim_->collect(known);
   return verdict;
 }
 

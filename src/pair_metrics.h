@@ -215,8 +215,8 @@ class PairStatistics final : public PairMetric {
   const FrameGeometry& geometry_;
   std::uint32_t tolerance_;
   MeasureSink& sink_;
-  std::unique_ptr<Plan> plan_;
   std::unique_ptr<SsimMeter> ssim_;  // null without SSIM
+  std::unique_ptr<Plan> plan_;       // made after ssim_, whose bands it follows
   FrameMeasure last_;
   std::optional<ReportFields> first_;
 };

@@ -137,48 +137,52 @@ SsimMeter::SsimMeter(const FrameGeometry& geometry, WorkerPool* const workers)
 }
 
 template <class T>
-void SsimMeter::measure_bands(const FramePair& pair, const std::array<bool, 3>& equal,
-                              std::vector<T>& scratch_rows) {
+void SsimMeter::measure_band_as(const std::size_t i, const FramePair& pair,
+                                std::vector<T>& scratch_rows) {
   const RowKernels<T> kernels = row_kernels<T>();
   const auto c1 = static_cast<T>(constants_.c1);
   const auto c2 = static_cast<T>(constants_.c2);
-  auto measure_band = [&](const std::size_t i) {
-    const Band& band = bands_[i];
-    if (equal[band.plane]) {
-      band_sums_[i] = 0;  // the plane's SSIM is set to 1 afterwards
-      return;
-    }
-    const PlaneLayout& plane = geometry_.planes[band.plane];
-    const auto across = static_cast<std::size_t>(plane.width / 4);
-    const std::size_t pitch = static_cast<std::size_t>(plane.width) * plane.stride;
-    T* const scratch = scratch_rows.data() + i * scratch_per_band_;
-    BlockRowOf<T> above{scratch, scratch + across, scratch + 2 * across, scratch + 3 * across};
-    BlockRowOf<T> below{scratch + 4 * across, scratch + 5 * across, scratch + 6 * across,
-                        scratch + 7 * across};
-    const auto row_start = [&](const std::int32_t block_row) {
-      return static_cast<std::size_t>(plane.offset) +
-             static_cast<std::size_t>(block_row) * 4 * pitch;
-    };
-    const std::uint8_t* const test = pair.test.data();
-    const std::uint8_t* const ref = pair.ref.data();
-    kernels.block_row(plane, test, ref, row_start(band.first_row), pitch, across, above);
-    double sum = 0;
-    for (std::int32_t r = 0; r < band.rows; ++r) {
-      kernels.block_row(plane, test, ref, row_start(band.first_row + r + 1), pitch, across, below);
-      sum += kernels.window_row(above, below, across, c1, c2);
-      std::swap(above, below);
-    }
-    band_sums_[i] = sum;
+  const Band& band = bands_[i];
+  const PlaneLayout& plane = geometry_.planes[band.plane];
+  const auto across = static_cast<std::size_t>(plane.width / 4);
+  const std::size_t pitch = static_cast<std::size_t>(plane.width) * plane.stride;
+  T* const scratch = scratch_rows.data() + i * scratch_per_band_;
+  BlockRowOf<T> above{scratch, scratch + across, scratch + 2 * across, scratch + 3 * across};
+  BlockRowOf<T> below{scratch + 4 * across, scratch + 5 * across, scratch + 6 * across,
+                      scratch + 7 * across};
+  const auto row_start = [&](const std::int32_t block_row) {
+    return static_cast<std::size_t>(plane.offset) + static_cast<std::size_t>(block_row) * 4 * pitch;
   };
-  run_tasks(workers_, bands_.size(), measure_band);
+  const std::uint8_t* const test = pair.test.data();
+  const std::uint8_t* const ref = pair.ref.data();
+  kernels.block_row(plane, test, ref, row_start(band.first_row), pitch, across, above);
+  double sum = 0;
+  for (std::int32_t r = 0; r < band.rows; ++r) {
+    kernels.block_row(plane, test, ref, row_start(band.first_row + r + 1), pitch, across, below);
+    sum += kernels.window_row(above, below, across, c1, c2);
+    std::swap(above, below);
+  }
+  band_sums_[i] = sum;
+}
+
+void SsimMeter::measure_band(const std::size_t i, const FramePair& pair,
+                             const std::array<bool, 3>& equal) {
+  if (equal[bands_[i].plane]) {
+    band_sums_[i] = 0;  // the plane's SSIM is set to 1 when collected
+  } else if (geometry_.depth <= 8) {
+    measure_band_as(i, pair, narrow_);
+  } else {
+    measure_band_as(i, pair, wide_);
+  }
 }
 
 FrameSsim SsimMeter::measure(const FramePair& pair, const std::array<bool, 3>& equal) {
-  if (geometry_.depth <= 8) {
-    measure_bands(pair, equal, narrow_);
-  } else {
-    measure_bands(pair, equal, wide_);
-  }
+  auto measure_one = [&](const std::size_t i) { measure_band(i, pair, equal); };
+  run_tasks(workers_, bands_.size(), measure_one);
+  return collect(equal);
+}
+
+FrameSsim SsimMeter::collect(const std::array<bool, 3>& equal) const {
   FrameSsim ssim;
   for (std::size_t i = 0; i < bands_.size(); ++i) {
     ssim.plane[bands_[i].plane] += band_sums_[i];

@@ -55,16 +55,21 @@ class SsimMeter {
   // which makes every window's value exactly 1.
   FrameSsim measure(const FramePair& pair, const std::array<bool, 3>& equal);
 
- private:
+  // The same in parts, for a caller that shares the bands with work of its own: every band
+  // measured once (any order, any thread; `equal` as above), then collected.
   struct Band {
     std::size_t plane;
     std::int32_t first_row;  // of the band's windows, in block rows
     std::int32_t rows;       // window rows
   };
-  // Each band's sum of window values into band_sums_, the rows held as T.
+  const std::vector<Band>& bands() const { return bands_; }
+  void measure_band(std::size_t i, const FramePair& pair, const std::array<bool, 3>& equal);
+  FrameSsim collect(const std::array<bool, 3>& equal) const;
+
+ private:
+  // Band i's sum of window values into band_sums_[i], the rows held as T.
   template <class T>
-  void measure_bands(const FramePair& pair, const std::array<bool, 3>& equal,
-                     std::vector<T>& scratch_rows);
+  void measure_band_as(std::size_t i, const FramePair& pair, std::vector<T>& scratch_rows);
 
   const FrameGeometry& geometry_;
   WorkerPool* workers_;

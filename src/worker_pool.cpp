@@ -1,5 +1,7 @@
 #include "worker_pool.h"
 
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -8,6 +10,14 @@
 namespace framecmp {
 
 WorkerPool::WorkerPool(const int threads) {
+  // The workers never take the ending signals: the thread that runs the process takes
+  // them, and it holds them off while it names a temporary file for its handler to remove
+  // (a worker would end the process before the file is named). They inherit this mask.
+  sigset_t ending;
+  sigemptyset(&ending);
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&ending, signal_number);
+  sigset_t old;
+  ::pthread_sigmask(SIG_BLOCK, &ending, &old);
   for (int i = 1; i < threads; ++i) {
     try {
       workers_.emplace_back([this] { work(); });
@@ -15,6 +25,7 @@ WorkerPool::WorkerPool(const int threads) {
       break;  // the threads started so far do the work
     }
   }
+  ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
 }
 
 WorkerPool::~WorkerPool() {

@@ -1489,7 +1489,7 @@ TEST_F(Cli, SameOutputForAnyNumberOfThreads) {
   write_bytes(path("l.yuv"), late);
   for (const char* format : {"--pix-fmt=yuv420p", "--pix-fmt=nv12", "--pix-fmt=yuv444p10be"}) {
     const std::vector<std::string> modes[] = {
-        {"--json", "--report=frames", "--tolerance=2", path("t.yuv")},
+        {"--json", "--report=frames", "--tolerance=2", "--ssim", path("t.yuv")},
         {"--tolerance=2", path("w.yuv")},  // the workers search, one thread writes lines
         {path("l.yuv")},                   // the workers decide the equal frames
     };

@@ -10,6 +10,7 @@
 #include <random>
 #include <vector>
 
+#include "pair_metrics.h"
 #include "pixel_format.h"
 #include "sample_kernels.h"
 
@@ -53,6 +54,17 @@ double model_ssim(const FrameGeometry& g, const PlaneLayout& plane,
   }
   return sum / static_cast<double>(across * down);
 }
+
+// Keeps the last frame's measure.
+class Collect final : public MeasureSink {
+ public:
+  bool frame(const FrameMeasure& measure) override {
+    last = measure;
+    return true;
+  }
+  void first_difference(const std::optional<ReportFields>&) override {}
+  FrameMeasure last;
+};
 
 TEST(Ssim, ConstantsOfEachDepth) {
   const struct {
@@ -116,11 +128,17 @@ TEST(Ssim, MeterMatchesThePlainModel) {
         SsimMeter meter(g, workers);
         const FrameSsim got = meter.measure(pair, {});
         const FrameSsim equal = meter.measure({0, {a.data(), size}, {a.data(), size}, 0}, {});
+        // The statistics measure SSIM in their own bands, beside the squared differences.
+        Collect sink;
+        PairStatistics statistics(g, 0, workers, true, sink);
+        statistics.measure(pair);
+        ASSERT_TRUE(statistics.publish());
         for (std::size_t p = 0; p < g.plane_count; ++p) {
           const double expected = model_ssim(g, g.planes[p], a, b);
           ASSERT_EQ(got.has[p], !std::isnan(expected)) << "plane " << p;
           if (!got.has[p]) continue;
           EXPECT_NEAR(got.plane[p], expected, 1e-12) << "plane " << p;
+          EXPECT_EQ(sink.last.ssim.plane[p], got.plane[p]) << "plane " << p;
           EXPECT_EQ(equal.plane[p], 1.0) << "plane " << p;  // the shortcut is no shortcut
         }
       }
