@@ -23,15 +23,22 @@ class StringSink final : public OutputSink {
   std::string text;
 };
 
+// The settings of a run of `format` at width x height between files "t" and "r".
+RunSettings settings_of(const char* const format, const std::int32_t width,
+                        const std::int32_t height) {
+  RunSettings settings;
+  settings.format = *find_pixel_format(format);
+  settings.width = width;
+  settings.height = height;
+  settings.test_path = "t";
+  settings.ref_path = "r";
+  return settings;
+}
+
 // Totals past 2^64: 16-bit gray frames whose every sample differs by 65535 sum to
 // 2^32 * 65535^2 per 2^32 samples; three frames of 2^30 samples with that SSE pass 2^64.
 TEST(MeasureReport, TotalsPast64BitsStayExact) {
-  RunSettings settings;
-  settings.format = *find_pixel_format("gray16le");
-  settings.width = 32768;
-  settings.height = 32768;
-  settings.test_path = "t";
-  settings.ref_path = "r";
+  const RunSettings settings = settings_of("gray16le", 32768, 32768);
   const FrameGeometry g = make_frame_geometry(settings.format, 32768, 32767, 16);
   const std::uint64_t samples = 32768ull * 32767;
   const std::uint64_t frame_sse = samples * 65535 * 65535;  // below 2^62
@@ -68,12 +75,7 @@ TEST(MeasureReport, TotalsPast64BitsStayExact) {
 // The poolings against a model over the frames, through the JSON document and the CSV
 // rows parsed back: both must carry the same numbers.
 TEST(MeasureReport, PoolingsMatchAPerFrameModelInJsonAndCsv) {
-  RunSettings settings;
-  settings.format = *find_pixel_format("yuv420p");
-  settings.width = 64;
-  settings.height = 32;
-  settings.test_path = "t";
-  settings.ref_path = "r";
+  RunSettings settings = settings_of("yuv420p", 64, 32);
   settings.psnr_pooling = true;
   settings.ssim = true;
   const FrameGeometry g = make_frame_geometry(settings.format, 64, 32, 16);
