@@ -36,8 +36,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } else {
     check(!parsed.problem.empty());
   }
-  const bool marker = framecmp::is_y4m_frame_marker(line);
-  check(marker == (line == "FRAME" || line.substr(0, 6) == "FRAME "));
+  // The marker scanner on the first line and its newline: found exactly when the line is
+  // FRAME, alone or before a blank, and the whole fits kMaxY4mMarkerLength bytes.
+  framecmp::Y4mMarkerScanner scanner;
+  auto kind = framecmp::Y4mMarkerScanner::Kind::kMore;
+  for (std::size_t i = 0; i <= line.size() && kind == framecmp::Y4mMarkerScanner::Kind::kMore;
+       ++i) {
+    kind = scanner.feed(i < line.size() ? static_cast<std::uint8_t>(line[i]) : '\n');
+  }
+  check((kind == framecmp::Y4mMarkerScanner::Kind::kFound) ==
+        ((line == "FRAME" || line.substr(0, 6) == "FRAME ") &&
+         line.size() + 1 <= framecmp::kMaxY4mMarkerLength));
 
   // The reader, on the whole stream.
   const int fd = memfd_create("stream", 0);

@@ -302,7 +302,7 @@ ReportRow MeasureTotals::frame_row(const FrameMeasure& measure) const {
     row.psnr[p] =
         psnr(geometry_.depth, plane_samples(geometry_.planes[p]), static_cast<double>(stats.sse));
     row.ssim[p] = measure.ssim.has[p] ? measure.ssim.plane[p] : kNoValue;
-    sse_all += stats.sse;  // a frame's sum fits: each plane's is below 2^32 * 2^32
+    sse_all += stats.sse;  // fits: a frame has under 2^31 samples, each square under 2^32
   }
   row.psnr_all = psnr(geometry_.depth, frame_samples_, static_cast<double>(sse_all));
   row.ssim_all = combined_ssim(geometry_, measure.ssim);
@@ -311,7 +311,12 @@ ReportRow MeasureTotals::frame_row(const FrameMeasure& measure) const {
 }
 
 bool MeasureTotals::frame(const FrameMeasure& measure) {
-  const ReportRow row = frame_row(measure);
+  book(measure);
+  return true;
+}
+
+ReportRow MeasureTotals::book(const FrameMeasure& measure) {
+  ReportRow row = frame_row(measure);
   for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
     PlaneTotals& total = totals_[p];
     const SampleStats& stats = measure.planes[p];
@@ -333,7 +338,7 @@ bool MeasureTotals::frame(const FrameMeasure& measure) {
     highest_frame_ = measure.frame;
   }
   ++frames_;
-  return true;
+  return row;
 }
 
 ReportRow MeasureTotals::total_row() const {
@@ -349,8 +354,7 @@ ReportRow MeasureTotals::total_row() const {
     row.psnr[p] = psnr(geometry_.depth, total.samples, total.sse.value());
     const bool has_ssim = frames_ > 0 && plane.width >= 8 && plane.height >= 8;
     row.ssim[p] = has_ssim ? total.ssim_sum / static_cast<double>(frames_) : kNoValue;
-    sse_all.add(total.sse.low);
-    sse_all.high += total.sse.high;
+    sse_all.add(total.sse);
     samples_all += total.samples;
   }
   row.psnr_all = psnr(geometry_.depth, samples_all, sse_all.value());
@@ -428,12 +432,12 @@ bool TextMeasureReport::write_row(char (&line)[320], int used, const ReportRow& 
 }
 
 bool TextMeasureReport::frame(const FrameMeasure& measure) {
-  MeasureTotals::frame(measure);
+  const ReportRow row = book(measure);
   if (!per_frame_) return true;
   if (!heading_written_ && !write_heading()) return false;
   char line[320];
   const int used = std::snprintf(line, sizeof line, "%5" PRId64, measure.frame);
-  return write_row(line, used, frame_row(measure));
+  return write_row(line, used, row);
 }
 
 bool TextMeasureReport::finish(const bool failed) {
@@ -468,7 +472,7 @@ bool TextMeasureReport::finish(const bool failed) {
 
 JsonMeasureReport::JsonMeasureReport(const FrameGeometry& geometry, const bool per_frame,
                                      const RunSettings& settings, OutputSink& out)
-    : MeasureTotals(geometry, {settings.ssim, settings.psnr_pooling}),
+    : MeasureTotals(geometry, report_columns(settings)),
       per_frame_(per_frame),
       settings_(settings),
       out_(out) {
@@ -508,12 +512,12 @@ bool JsonMeasureReport::flush() {
 }
 
 bool JsonMeasureReport::frame(const FrameMeasure& measure) {
-  MeasureTotals::frame(measure);
+  const ReportRow row = book(measure);
   if (!per_frame_) return !failed_;
   text_ += frames_written_ > 0 ? ",\n    {" : "\n    {";
   ++frames_written_;
   append_member(text_, 6, "frame", static_cast<std::uint64_t>(measure.frame));
-  append_row(text_, 6, geometry_, frame_row(measure), columns_, nullptr);
+  append_row(text_, 6, geometry_, row, columns_, nullptr);
   text_ += "\n    }";
   if (text_.size() >= kJsonBlock) return flush();
   return !failed_;
@@ -604,12 +608,12 @@ bool CsvMeasureReport::write_row(const char* const first_cell, const ReportRow& 
 }
 
 bool CsvMeasureReport::frame(const FrameMeasure& measure) {
-  MeasureTotals::frame(measure);
+  const ReportRow row = book(measure);
   if (!per_frame_) return true;
   if (!header_written_ && !write_header()) return false;
   char index[24];
   std::snprintf(index, sizeof index, "%" PRId64, measure.frame);
-  return write_row(index, frame_row(measure));
+  return write_row(index, row);
 }
 
 bool CsvMeasureReport::finish(const bool failed) {

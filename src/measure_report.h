@@ -26,6 +26,10 @@ struct SseTotal {
     low += value;
     high += low < value ? 1 : 0;
   }
+  void add(const SseTotal& other) {
+    add(other.low);
+    high += other.high;
+  }
   bool fits_64_bits() const { return high == 0; }
   double value() const { return static_cast<double>(high) * 0x1p64 + static_cast<double>(low); }
 };
@@ -57,6 +61,11 @@ struct ReportColumns {
   bool ssim = false;     // SSIM per plane, combined, and its dB
   bool pooling = false;  // PSNR all planes together, and the means over the frames
 };
+
+// The columns that `settings` ask for.
+inline ReportColumns report_columns(const RunSettings& settings) {
+  return {settings.ssim, settings.psnr_pooling};
+}
 
 // The per-frame PSNR that stands for an SSE of 0 in the means over frames: the cap that
 // x264 and av-metrics use, so that one equal frame does not make the mean infinite.
@@ -101,6 +110,9 @@ class MeasureTotals : public MeasureSink {
   PsnrPooling pooling() const;
 
  protected:
+  // Adds a frame pair to the totals; its line's values, made once for the report too.
+  ReportRow book(const FrameMeasure& measure);
+
   const FrameGeometry& geometry_;
   const ReportColumns columns_;
 

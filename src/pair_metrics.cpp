@@ -418,7 +418,7 @@ PairVerdict PairStatistics::measure(const FramePair& pair) {
   last_.frame = pair.index;
   PairVerdict verdict;
   if (pair.equal_prefix >= pair.test.size()) {
-    if (ssim_) last_.ssim = ssim_->measure(pair, {true, true, true});
+    if (ssim_) last_.ssim = ssim_->collect({true, true, true});  // equal: 1 where defined
     return verdict;
   }
   const std::uint8_t* const test = pair.test.data();

@@ -100,7 +100,7 @@ class StatsFile {
     sink_.emplace(file_.fd());
     const std::string_view name = path_;
     if (name.size() >= 4 && name.substr(name.size() - 4) == ".csv") {
-      csv_.emplace(geometry, true, *sink_, ReportColumns{settings.ssim, settings.psnr_pooling});
+      csv_.emplace(geometry, true, *sink_, report_columns(settings));
     } else {
       json_.emplace(geometry, true, settings, *sink_);
     }
@@ -214,7 +214,7 @@ int measure_run(const RunParts& run) {
         outcome.end != RunEnd::kOutputLost && (failed_read(outcome) || report.finish(outcome));
     return finish_run(settings, inputs, outcome, geometry.frame_size, written, image, run.stats);
   }
-  const ReportColumns columns{settings.ssim, settings.psnr_pooling};
+  const ReportColumns columns = report_columns(settings);
   const auto run_text_report = [&](auto& report) {
     const ComparisonOutcome outcome = measure(report);
     watchers.comparison_done();

@@ -255,54 +255,55 @@ bool SequenceSource::begins_with_y4m_magic() const {
 
 SequenceSource::Marker SequenceSource::read_marker() {
   // "FRAME\n" in one small read, the usual case; parameters after a blank byte by byte.
-  constexpr std::string_view kFrame = "FRAME";
+  using Kind = Y4mMarkerScanner::Kind;
+  Y4mMarkerScanner scanner;
   std::array<std::uint8_t, 6> head{};
   const ReadResult got = read_bytes(head.data(), head.size());
-  if (got.failed) return Marker::kFailed;
-  const auto matches = [&](const std::size_t count) {
-    return std::memcmp(head.data(), kFrame.data(), std::min(count, kFrame.size())) == 0;
-  };
-  if (got.bytes < head.size()) {
-    if (got.bytes == 0) return Marker::kEnd;
-    // A marker cut short by the end of the input begins a frame that has no samples.
-    return matches(got.bytes) ? Marker::kCut : Marker::kBad;
+  if (got.failed) return kFailed;
+  for (std::size_t i = 0; i < got.bytes; ++i) {
+    if (const Kind kind = scanner.feed(head[i]); kind != Kind::kMore) return kind;
   }
-  if (!matches(head.size()) || (head[5] != '\n' && head[5] != ' ')) return Marker::kBad;
-  // The parameters say nothing about the samples: only the line's length is checked, so
-  // that no marker costs memory.
-  for (std::size_t length = head.size(); head[5] != '\n';) {
+  if (got.bytes < head.size()) return scanner.end();
+  for (;;) {
     std::uint8_t c = 0;
     const ReadResult byte = read_bytes(&c, 1);
-    if (byte.failed) return Marker::kFailed;
-    if (byte.bytes == 0) return Marker::kCut;
-    if (c == '\n') break;
-    // The line and its newline may take kMaxY4mMarkerLength bytes, no more.
-    if (++length >= kMaxY4mMarkerLength) return Marker::kTooLong;
+    if (byte.failed) return kFailed;
+    if (byte.bytes == 0) return scanner.end();
+    if (const Kind kind = scanner.feed(c); kind != Kind::kMore) return kind;
   }
-  return Marker::kFound;
+}
+
+bool SequenceSource::begin_frame(const Marker marker, ReadResult& result) {
+  using Kind = Y4mMarkerScanner::Kind;
+  if (!marker) {
+    result.failed = true;
+    return false;
+  }
+  switch (*marker) {
+    case Kind::kFound:
+      ++frames_started_;
+      return true;
+    case Kind::kEnd:
+      return false;
+    case Kind::kCut:  // a frame with no samples
+      result.frame_begun = true;
+      return false;
+    case Kind::kBad:
+    case Kind::kTooLong:
+    case Kind::kMore:  // never returned by a scan that ended
+      bad_marker_frame_ = frames_started_;
+      marker_too_long_ = *marker == Kind::kTooLong;
+      result.failed = true;
+      return false;
+  }
+  return false;
 }
 
 ReadResult SequenceSource::read_frame(std::uint8_t* const buffer, const std::size_t size) {
   if (!y4m_) return read_bytes(buffer, size);
   ReadResult result;
   while (result.bytes < size) {
-    if (frame_offset_ == 0) {
-      const Marker marker = read_marker();
-      if (marker == Marker::kEnd) break;
-      if (marker == Marker::kCut) {
-        result.frame_begun = true;
-        break;
-      }
-      if (marker != Marker::kFound) {
-        if (marker != Marker::kFailed) {
-          bad_marker_frame_ = frames_started_;
-          marker_too_long_ = marker == Marker::kTooLong;
-        }
-        result.failed = true;
-        break;
-      }
-      ++frames_started_;
-    }
+    if (frame_offset_ == 0 && !begin_frame(read_marker(), result)) break;
     const std::size_t want = std::min(size - result.bytes, frame_size_ - frame_offset_);
     const ReadResult got = read_bytes(buffer + result.bytes, want);
     result.bytes += got.bytes;
@@ -336,29 +337,17 @@ const std::uint8_t* SequenceSource::view_y4m_frame(const std::size_t size, ReadR
     result.failed = true;
     return marker;
   }
-  // The window holds every byte up to the file's end, so fewer than asked for means that
-  // the input ends after them.
-  const Y4mMarkerScan scan =
-      scan_y4m_marker(marker, ahead.bytes, ahead.bytes < kMaxY4mMarkerLength);
-  switch (scan.kind) {
-    case Y4mMarkerScan::Kind::kFound:
-      break;
-    case Y4mMarkerScan::Kind::kEnd:
-      return marker;
-    case Y4mMarkerScan::Kind::kMore:  // cannot be: the scan had kMaxY4mMarkerLength bytes
-    case Y4mMarkerScan::Kind::kCut:
-      file_.consume(ahead.bytes);
-      result.frame_begun = true;
-      return marker;
-    case Y4mMarkerScan::Kind::kBad:
-    case Y4mMarkerScan::Kind::kTooLong:
-      bad_marker_frame_ = frames_started_;
-      marker_too_long_ = scan.kind == Y4mMarkerScan::Kind::kTooLong;
-      result.failed = true;
-      return marker;
-  }
-  file_.consume(scan.length);
-  ++frames_started_;
+  // The window holds every byte up to the file's end, so a scan still undecided after the
+  // bytes it got has reached the input's end.
+  using Kind = Y4mMarkerScanner::Kind;
+  Y4mMarkerScanner scanner;
+  Kind kind = Kind::kMore;
+  for (std::size_t i = 0; i < ahead.bytes && kind == Kind::kMore; ++i)
+    kind = scanner.feed(marker[i]);
+  if (kind == Kind::kMore) kind = scanner.end();
+  // A cut marker is consumed (the next view finds the end); a bad one stays.
+  if (kind == Kind::kFound || kind == Kind::kCut) file_.consume(scanner.length());
+  if (!begin_frame(kind, result)) return marker;
   const std::uint8_t* const frame = file_.view_frame(size, result);
   if (result.bytes < size) result.frame_begun = true;
   return frame;

@@ -5,12 +5,14 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "worker_pool.h"
+#include "y4m.h"
 
 namespace framecmp {
 
@@ -138,11 +140,16 @@ class SequenceSource final : public FrameSource {
   bool begins_with_y4m_magic() const;
 
  private:
-  enum class Marker : std::uint8_t { kFound, kEnd, kCut, kBad, kTooLong, kFailed };
+  // What was found where a frame marker should begin; nothing when a read failed.
+  using Marker = std::optional<Y4mMarkerScanner::Kind>;
+  static constexpr std::nullopt_t kFailed = std::nullopt;
   ReadResult read_bytes(std::uint8_t* buffer, std::size_t size);
   // Keeps the first bytes handed on, up to head_'s size, for begins_with_y4m_magic().
   void keep_head(const std::uint8_t* bytes, std::size_t size);
   Marker read_marker();
+  // Books `marker`, found where the next frame should begin: true when a frame begins;
+  // otherwise the end, a frame cut short, a bad marker or a failed read, in `result`.
+  bool begin_frame(Marker marker, ReadResult& result);
   const std::uint8_t* view_y4m_frame(std::size_t size, ReadResult& result);
 
   FileSource file_;

@@ -1,9 +1,7 @@
 #include "y4m.h"
 
-#include <algorithm>
 #include <array>
 #include <cstdio>
-#include <cstring>
 #include <limits>
 
 #include "message_text.h"
@@ -103,33 +101,14 @@ Y4mHeaderResult parse_y4m_header(const std::string_view line) {
   return {Y4mHeader{*width, *height, *format}, {}};
 }
 
-bool is_y4m_frame_marker(const std::string_view line) {
+Y4mMarkerScanner::Kind Y4mMarkerScanner::feed(const std::uint8_t byte) {
   constexpr std::string_view kFrame = "FRAME";
-  if (line.substr(0, kFrame.size()) != kFrame) return false;
-  return line.size() == kFrame.size() || line[kFrame.size()] == ' ';
-}
-
-Y4mMarkerScan scan_y4m_marker(const std::uint8_t* const bytes, const std::size_t size,
-                              const bool ended) {
-  using Kind = Y4mMarkerScan::Kind;
-  constexpr std::string_view kFrame = "FRAME";
-  const std::size_t head = std::min(size, kFrame.size());
-  if (std::memcmp(bytes, kFrame.data(), head) != 0) return {Kind::kBad};
-  if (size > kFrame.size() && bytes[kFrame.size()] != '\n' && bytes[kFrame.size()] != ' ') {
-    return {Kind::kBad};
-  }
-  // The parameters say nothing about the samples: only the line's length is checked.
-  const std::size_t searched = std::min(size, kMaxY4mMarkerLength);
-  if (searched > kFrame.size()) {
-    const void* const newline = std::memchr(bytes + kFrame.size(), '\n', searched - kFrame.size());
-    if (newline != nullptr) {
-      return {Kind::kFound,
-              static_cast<std::size_t>(static_cast<const std::uint8_t*>(newline) - bytes) + 1};
-    }
-  }
-  if (size >= kMaxY4mMarkerLength) return {Kind::kTooLong};
-  if (!ended) return {Kind::kMore};
-  return {size == 0 ? Kind::kEnd : Kind::kCut};
+  const std::size_t at = length_++;
+  if (at < kFrame.size()) return byte == kFrame[at] ? Kind::kMore : Kind::kBad;
+  if (byte == '\n') return Kind::kFound;
+  if (at == kFrame.size() && byte != ' ') return Kind::kBad;
+  // The line and its newline may take kMaxY4mMarkerLength bytes, no more.
+  return length_ >= kMaxY4mMarkerLength ? Kind::kTooLong : Kind::kMore;
 }
 
 }  // namespace framecmp

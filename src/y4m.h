@@ -42,27 +42,29 @@ struct Y4mHeaderResult {
 // colour space (none means 420jpeg); F, I, A, X and unknown tags are ignored.
 Y4mHeaderResult parse_y4m_header(std::string_view line);
 
-// True when `line` (without its newline) is a valid frame marker: "FRAME", optionally
-// followed by a blank and parameters.
-bool is_y4m_frame_marker(std::string_view line);
-
-// What the bytes where a frame marker should begin are.
-struct Y4mMarkerScan {
+// Decides a frame marker ("FRAME", optionally a blank and parameters, then a newline) a
+// byte at a time, keeping only a count: the parameters say nothing about the samples, so
+// no marker costs memory, and the read path and the mapped path decide alike.
+class Y4mMarkerScanner {
+ public:
   enum class Kind : std::uint8_t {
-    kFound,    // a whole marker of `length` bytes, newline included
-    kMore,     // the beginning of a marker: more bytes are needed to decide
-    kEnd,      // no bytes, and the input ends: no frame begins
+    kMore,     // undecided: the bytes so far begin a marker
+    kFound,    // a whole marker: the byte fed was its newline
+    kEnd,      // no byte, and the input ends: no frame begins
     kCut,      // the beginning of a marker, cut short by the input's end
     kBad,      // not "FRAME" followed by a newline or a blank
     kTooLong,  // no newline within kMaxY4mMarkerLength bytes
   };
-  Kind kind = Kind::kMore;
-  std::size_t length = 0;  // for kFound
-};
+  // Takes the marker's next byte. Only while the answer is kMore.
+  Kind feed(std::uint8_t byte);
+  // The answer when the input ends while it is still kMore.
+  Kind end() const { return length_ == 0 ? Kind::kEnd : Kind::kCut; }
+  // Bytes fed so far: the marker's length, newline included, once kFound.
+  std::size_t length() const { return length_; }
 
-// Scans the `size` bytes at `bytes` for the frame marker they begin with; `ended` when the
-// input ends after them. Decides as early as the bytes allow.
-Y4mMarkerScan scan_y4m_marker(const std::uint8_t* bytes, std::size_t size, bool ended);
+ private:
+  std::size_t length_ = 0;
+};
 
 // The pixel format of a C tag's value ("420jpeg", "422p10", "mono"), or nothing.
 std::optional<PixelFormat> y4m_colour_space(std::string_view value);

@@ -73,11 +73,36 @@ TEST(Y4mHeader, EveryColourSpace) {
             "an unknown colour space (C420\\x00!)");
 }
 
-TEST(Y4mHeader, FrameMarkers) {
-  for (const char* good : {"FRAME", "FRAME Ixyz", "FRAME "}) EXPECT_TRUE(is_y4m_frame_marker(good));
-  for (const char* bad : {"", "FRAM", "FRAMES", "frame", " FRAME", "FRAMX"}) {
-    EXPECT_FALSE(is_y4m_frame_marker(bad)) << bad;
+// What a scan of `bytes` decides, the input ending after them.
+Y4mMarkerScanner::Kind scan(const std::string& bytes) {
+  Y4mMarkerScanner scanner;
+  for (const char c : bytes) {
+    const Y4mMarkerScanner::Kind kind = scanner.feed(static_cast<std::uint8_t>(c));
+    if (kind != Y4mMarkerScanner::Kind::kMore) return kind;
   }
+  return scanner.end();
+}
+
+TEST(Y4mHeader, FrameMarkers) {
+  using Kind = Y4mMarkerScanner::Kind;
+  for (const char* good : {"FRAME", "FRAME Ixyz", "FRAME "}) {
+    EXPECT_EQ(scan(std::string(good) + "\n"), Kind::kFound) << good;
+  }
+  for (const char* bad : {"", "FRAM", "FRAMES", "frame", " FRAME", "FRAMX"}) {
+    EXPECT_NE(scan(std::string(bad) + "\n"), Kind::kFound) << bad;
+  }
+  const struct {
+    std::string bytes;
+    Kind kind;
+  } cases[] = {
+      {"", Kind::kEnd},
+      {"FRA", Kind::kCut},
+      {"FRAME Ixx", Kind::kCut},
+      {"FRAMX", Kind::kBad},
+      {"FRAME " + std::string(4089, 'x') + "\n", Kind::kFound},  // 4096 bytes, newline included
+      {"FRAME " + std::string(4090, 'x') + "\n", Kind::kTooLong},
+  };
+  for (const auto& c : cases) EXPECT_EQ(scan(c.bytes), c.kind) << c.bytes.substr(0, 12);
 }
 
 }  // namespace
