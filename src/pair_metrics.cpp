@@ -20,7 +20,16 @@ namespace framecmp {
 struct SampleLines::WalkState {
   std::int64_t mismatches;  // lines produced over the run
   char* out;                // the report writer's cursor
+  std::size_t from;         // the plane's byte where the walk begins: no sample before it
+                            // differs beyond the tolerance
 };
+
+namespace {
+
+// A plane's start for a walk that has nothing to walk.
+constexpr std::size_t kNothingBeyond = SIZE_MAX;
+
+}  // namespace
 
 // Everything a plane walk needs besides the plane.
 struct SampleLines::Walk {
@@ -102,7 +111,7 @@ bool walk_plane(const FrameWalk& walk, const PlaneLayout& plane, WalkState& stat
   // Decided once per plane, so that the common case formats without a width test per line.
   const bool minimum_width = fits_minimum_width(walk.geometry, plane, frame);
   bool stopped = false;
-  for (std::size_t at = search(begin); at != end;) {
+  for (std::size_t at = search(state.from); at != end;) {
     const std::size_t offset = at - begin;
     if (!kTolerant && Kind::kOddBytesAreOther && offset % Kind::kStride != 0) {
       at = search(at + 1);  // the other component's byte
@@ -188,22 +197,24 @@ bool pair_plane_equal(const FrameGeometry& geometry, const std::uint8_t* test,
 
 // Reports the differing samples of one frame pair, plane by plane, until `cap` lines were
 // written over the run or the report fails; the caller hands the frame's lines on. `equal_prefix`
-// leading bytes of the frames are known to be equal already, and planes whose `walked` is
-// false hold no sample beyond the tolerance. Returns the number of samples reported.
+// leading bytes of the frames are known to be equal already; plane p's walk begins at byte
+// from[p] (no sample before it is beyond the tolerance), none at kNothingBeyond. Returns
+// the number of samples reported.
 std::int64_t walk_frame(const FrameWalk& walk, const std::array<PlaneWalker, 3>& walkers,
-                        const std::array<bool, 3>& walked, const std::size_t equal_prefix,
+                        const std::array<std::size_t, 3>& from, const std::size_t equal_prefix,
                         std::int64_t& mismatches, ReportWriter& report) {
   const FrameGeometry& geometry = walk.geometry;
-  WalkState state{mismatches, report.cursor()};
+  WalkState state{mismatches, report.cursor(), 0};
   // U and V of a pair plane are walked one after the other over the same bytes; one
   // comparison of those bytes spares both walks in the common equal case.
   const bool pairs_equal = pair_plane_equal(geometry, walk.test, walk.ref, equal_prefix);
   for (std::size_t p = 0; p < geometry.plane_count; ++p) {
     const PlaneLayout& plane = geometry.planes[p];
-    if (!walked[p] || (plane.in_pair_plane && pairs_equal) ||
+    if (from[p] == kNothingBeyond || (plane.in_pair_plane && pairs_equal) ||
         known_equal(equal_prefix, plane.offset, plane.span())) {
       continue;
     }
+    state.from = from[p];
     if (walkers[p](walk, plane, state, report)) break;
   }
   report.advance(state.out);
@@ -324,17 +335,20 @@ struct SampleLines::Search {
       kernels[p] = kernels_for(geometry.planes[p]);
   }
 
-  // Which planes of the pair hold a sample beyond `tolerance`.
-  std::array<bool, 3> planes_beyond(const FramePair& pair, const std::uint32_t tolerance) {
+  // Where each plane's walk begins: the first band with a sample beyond `tolerance`, or
+  // kNothingBeyond.
+  std::array<std::size_t, 3> walk_starts(const FramePair& pair, const std::uint32_t tolerance) {
     auto search_band = [&](const std::size_t i) {
       const Band& band = bands[i];
       beyond[i] = kernels[band.plane].find(pair.test.data(), pair.ref.data(), band.first_byte,
                                            band.end_byte, tolerance) != band.end_byte;
     };
     workers.run(bands.size(), search_band);
-    std::array<bool, 3> planes{};
-    for (std::size_t i = 0; i < bands.size(); ++i) planes[bands[i].plane] |= beyond[i] != 0;
-    return planes;
+    std::array<std::size_t, 3> starts{kNothingBeyond, kNothingBeyond, kNothingBeyond};
+    for (std::size_t i = bands.size(); i-- > 0;) {
+      if (beyond[i] != 0) starts[bands[i].plane] = bands[i].first_byte;
+    }
+    return starts;
   }
 
   std::array<PlaneKernels, 3> kernels{};
@@ -364,18 +378,21 @@ PairVerdict SampleLines::measure(const FramePair& pair) {
   last_found_ = 0;
   const std::size_t frame_size = pair.test.size();
   if (pair.equal_prefix == frame_size) return {};
-  std::array<bool, 3> walked{true, true, true};
-  if (search_) walked = search_->planes_beyond(pair, tolerance_);
+  std::array<std::size_t, 3> from{};
+  for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
+    from[p] = static_cast<std::size_t>(geometry_.planes[p].offset);
+  }
+  if (search_) from = search_->walk_starts(pair, tolerance_);
   const FrameWalk walk{geometry_, pair.index, cap_, tolerance_, pair.test.data(), pair.ref.data()};
-  last_found_ = walk_frame(walk, walkers_, walked, pair.equal_prefix, lines_, report_);
+  last_found_ = walk_frame(walk, walkers_, from, pair.equal_prefix, lines_, report_);
   PairVerdict verdict;
   verdict.beyond = last_found_;
   // The bytes before equal_prefix are equal; a difference is found at once after it.
-  const std::size_t from = pair.equal_prefix;
+  const std::size_t equal = pair.equal_prefix;
   verdict.bytes_differ =
       last_found_ > 0 ||
       (tolerance_ > 0 &&
-       std::memcmp(pair.test.data() + from, pair.ref.data() + from, frame_size - from) != 0);
+       std::memcmp(pair.test.data() + equal, pair.ref.data() + equal, frame_size - equal) != 0);
   verdict.limit_reached = lines_ >= cap_;
   return verdict;
 }

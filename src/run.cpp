@@ -98,8 +98,7 @@ class StatsFile {
     path_ = settings.stats_file;
     if (!file_.open(path_)) return refuse();
     sink_.emplace(file_.fd());
-    const std::string_view name = path_;
-    if (name.size() >= 4 && name.substr(name.size() - 4) == ".csv") {
+    if (std::string_view(path_).ends_with(".csv")) {
       csv_.emplace(geometry, true, *sink_, report_columns(settings));
     } else {
       json_.emplace(geometry, true, settings, *sink_);
