@@ -244,6 +244,14 @@ PlaneKernels kernels_for(const PlaneLayout& plane) {
                                                 : kernels_of<TwoBytesBig>();
 }
 
+// The kernels of every plane of `geometry`.
+std::array<PlaneKernels, 3> kernels_of_planes(const FrameGeometry& geometry) {
+  std::array<PlaneKernels, 3> kernels{};
+  for (std::size_t p = 0; p < geometry.plane_count; ++p)
+    kernels[p] = kernels_for(geometry.planes[p]);
+  return kernels;
+}
+
 // The first sample of `plane` beyond the tolerance, which must exist.
 ReportFields locate_first(const FrameGeometry& geometry, const PlaneLayout& plane,
                           const PlaneKernels& kernels, const std::int64_t frame,
@@ -330,10 +338,10 @@ std::vector<Band> bands_beside_ssim(const FrameGeometry& geometry, const SsimMet
 // The search, on every worker, for the planes that hold a sample beyond the tolerance.
 struct SampleLines::Search {
   Search(const FrameGeometry& geometry, WorkerPool& pool)
-      : bands(cut_into_bands(geometry)), beyond(bands.size()), workers(pool) {
-    for (std::size_t p = 0; p < geometry.plane_count; ++p)
-      kernels[p] = kernels_for(geometry.planes[p]);
-  }
+      : kernels(kernels_of_planes(geometry)),
+        bands(cut_into_bands(geometry)),
+        beyond(bands.size()),
+        workers(pool) {}
 
   // Where each plane's walk begins: the first band with a sample beyond `tolerance`, or
   // kNothingBeyond.
@@ -407,12 +415,10 @@ bool SampleLines::publish() {
 struct PairStatistics::Plan {
   // `ssim` may be null.
   Plan(const FrameGeometry& geometry, WorkerPool* const pool, const SsimMeter* const ssim)
-      : bands(ssim != nullptr ? bands_beside_ssim(geometry, *ssim) : cut_into_bands(geometry)),
+      : kernels(kernels_of_planes(geometry)),
+        bands(ssim != nullptr ? bands_beside_ssim(geometry, *ssim) : cut_into_bands(geometry)),
         band_stats(bands.size()),
-        workers(pool) {
-    for (std::size_t p = 0; p < geometry.plane_count; ++p)
-      kernels[p] = kernels_for(geometry.planes[p]);
-  }
+        workers(pool) {}
 
   std::array<PlaneKernels, 3> kernels{};
   std::vector<Band> bands;
