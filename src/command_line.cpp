@@ -109,6 +109,8 @@ enum class OptionId : std::uint8_t {
   kDiffImage,
   kDiffFrame,
   kThreads,
+  kDump,
+  kDiffScale,
   kProgress,
   kNoProgress,
   kHelp,
@@ -141,6 +143,8 @@ constexpr std::array<OptionInfo, static_cast<std::size_t>(OptionId::kCount)> kOp
     {"diff-image", OptionId::kDiffImage, true},
     {"diff-frame", OptionId::kDiffFrame, true},
     {"threads", OptionId::kThreads, true},
+    {"dump", OptionId::kDump, true},
+    {"diff-scale", OptionId::kDiffScale, true},
     {"progress", OptionId::kProgress, false},
     {"no-progress", OptionId::kNoProgress, false},
     {"help", OptionId::kHelp, false},
@@ -251,6 +255,45 @@ std::string apply_number(const char* const name, const char* const text, const s
   return {};
 }
 
+// The block dump and the picture's scale.
+std::string apply_debug_options(const OptionValues& given, RunSettings& settings) {
+  if (const char* const dump = given[OptionId::kDump]; dump != nullptr) {
+    const std::string_view text = dump;
+    const std::size_t colon = text.find(':');
+    const auto frame = parse_strict_decimal(text.substr(0, colon), 0, kInt32Max);
+    const auto block = colon == std::string_view::npos
+                           ? std::nullopt
+                           : parse_strict_decimal(text.substr(colon + 1), 0, kInt32Max);
+    if (!frame || !block) {
+      return format_message(
+          "\nInvalid --dump \"%s\": must be FRAME:BLOCK, two numbers (7:120)!\n\n",
+          printable(dump).c_str());
+    }
+    if (settings.json || settings.csv) {
+      return format_message("\nOption \"--dump\" prints text: it cannot go with --%s!\n\n",
+                            settings.json ? "json" : "csv");
+    }
+    settings.dump_frame = *frame;
+    settings.dump_block = *block;
+  }
+  if (const char* const scale = given[OptionId::kDiffScale]; scale != nullptr) {
+    if (settings.diff_image == nullptr) {
+      return "\nOption \"--diff-scale\" needs --diff-image=FILE.png!\n\n";
+    }
+    if (std::string_view(scale) == "auto") {
+      settings.diff_scale = DiffScale::kAuto;
+    } else if (const auto limit = parse_strict_decimal(scale, 1, 65535); limit) {
+      settings.diff_scale = DiffScale::kLimit;
+      settings.diff_scale_limit = *limit;
+    } else {
+      return format_message(
+          "\nInvalid --diff-scale \"%s\": must be auto or a number from 1 to 65535!\n\n",
+          printable(scale).c_str());
+    }
+  }
+  return {};
+}
+
 // The measures of the run: report, tolerance, alignment, exit code, JSON.
 std::string apply_measure_options(const OptionValues& given, RunSettings& settings) {
   if (const char* const report = given[OptionId::kReport]; report != nullptr) {
@@ -261,9 +304,12 @@ std::string apply_measure_options(const OptionValues& given, RunSettings& settin
       settings.report = ReportKind::kFrames;
     } else if (kind == "summary") {
       settings.report = ReportKind::kSummary;
+    } else if (kind == "blocks") {
+      settings.report = ReportKind::kBlocks;
     } else {
-      return format_message("\nInvalid --report \"%s\": must be samples, frames or summary!\n\n",
-                            printable(report).c_str());
+      return format_message(
+          "\nInvalid --report \"%s\": must be samples, blocks, frames or summary!\n\n",
+          printable(report).c_str());
     }
   }
   const char* const skip = given[OptionId::kSkip];
@@ -323,7 +369,7 @@ std::string apply_measure_options(const OptionValues& given, RunSettings& settin
     return "\nOption \"--diff-frame\" needs --diff-image=FILE.png!\n\n";
   }
   if (settings.json && settings.report == ReportKind::kSamples) {
-    return "\nOption \"--json\" needs --report=frames or --report=summary!\n\n";
+    return "\nOption \"--json\" needs --report=blocks, --report=frames or --report=summary!\n\n";
   }
   if (settings.csv && settings.json) {
     return "\nOptions \"--csv\" and \"--json\" cannot go together!\n\n";
@@ -331,12 +377,13 @@ std::string apply_measure_options(const OptionValues& given, RunSettings& settin
   for (const auto& [wanted, name] :
        {std::pair{settings.csv, "csv"}, std::pair{settings.ssim, "ssim"},
         std::pair{settings.psnr_pooling, "psnr-pooling"}}) {
-    if (wanted && settings.report == ReportKind::kSamples) {
+    if (wanted &&
+        (settings.report == ReportKind::kSamples || settings.report == ReportKind::kBlocks)) {
       return format_message("\nOption \"--%s\" needs --report=frames or --report=summary!\n\n",
                             name);
     }
   }
-  return {};
+  return apply_debug_options(given, settings);
 }
 
 // Checks the option values into `settings`; an empty string when all are good.
@@ -409,7 +456,7 @@ std::string apply_positionals(const std::vector<const char*>& args, const Option
                           printable(args[1]).c_str());
   }
   if (next < count) {
-    if (settings.report != ReportKind::kSamples) {
+    if (settings.report != ReportKind::kSamples && settings.report != ReportKind::kBlocks) {
       return format_message(
           "\nMAX_COUNT \"%s\" limits sample lines: it cannot go with --report=%s!\n\n",
           printable(args[count - 1]).c_str(),

@@ -27,9 +27,17 @@ enum class ProgressChoice : std::uint8_t {
   kOff,   // --no-progress
 };
 
+// How the difference picture scales a difference to the strength of its colour.
+enum class DiffScale : std::uint8_t {
+  kDepth,  // against the largest difference of the bit depth (the default)
+  kAuto,   // against the largest difference of the drawn frame: a heat map
+  kLimit,  // up to diff_scale_limit dimly, anything larger at full strength
+};
+
 // What the run prints on standard output.
 enum class ReportKind : std::uint8_t {
   kSamples,  // a line per differing sample
+  kBlocks,   // a line per damaged block, in coding order
   kFrames,   // a line per frame pair with each plane's statistics, then the totals
   kSummary,  // the totals only
 };
@@ -67,6 +75,10 @@ struct RunSettings {
   const char* diff_image = nullptr;  // PNG of a frame pair's differences, when set
   std::int32_t diff_frame = -1;      // the test file's index of that frame; -1: first bad
   std::int32_t threads = 0;          // threads for the statistics; 0: the default
+  std::int32_t dump_frame = -1;      // --dump: the test file's frame index; -1: no dump
+  std::int64_t dump_block = -1;      // --dump: the block's index in raster order
+  DiffScale diff_scale = DiffScale::kDepth;
+  std::int32_t diff_scale_limit = 0;  // --diff-scale=N: differences up to N are drawn dimly
   ProgressChoice progress = ProgressChoice::kAuto;
 };
 

@@ -470,6 +470,61 @@ bool TextMeasureReport::finish(const bool failed) {
   return write(mean);
 }
 
+void append_json_integer_member(std::string& text, const int indent, const char* const key,
+                                const std::uint64_t value) {
+  append_member(text, indent, key, value);
+}
+
+void append_json_head(std::string& text, const RunSettings& s) {
+  text += "{";
+  append_json_member(text, 2, "test", json_string(s.test_path));
+  append_json_member(text, 2, "ref", json_string(s.ref_path));
+  append_member(text, 2, "width", static_cast<std::uint64_t>(s.width));
+  append_member(text, 2, "height", static_cast<std::uint64_t>(s.height));
+  append_json_member(text, 2, "pix_fmt", json_string(s.format.name));
+  append_member(text, 2, "bit_depth", s.format.depth);
+  append_member(text, 2, "block", static_cast<std::uint64_t>(s.block_size));
+  append_member(text, 2, "tolerance", static_cast<std::uint64_t>(s.tolerance));
+  append_member(text, 2, "skip_test", static_cast<std::uint64_t>(s.skip_test));
+  append_member(text, 2, "skip_ref", static_cast<std::uint64_t>(s.skip_ref));
+  append_key(text, 2, "frames_limit");
+  if (s.frames_limit > 0) {
+    append_integer(text, static_cast<std::uint64_t>(s.frames_limit));
+  } else {
+    text += "null";
+  }
+}
+
+void append_json_verdict(std::string& text, const ComparisonOutcome& outcome) {
+  append_key(text, 2, "verdict");
+  text += '"';
+  text += verdict_name(verdict_of(outcome));
+  text += '"';
+  append_key(text, 2, "ending");
+  text += '"';
+  text += ending_name(outcome.end);
+  text += '"';
+  append_member(text, 2, "frames_compared", static_cast<std::uint64_t>(outcome.frames_compared));
+}
+
+void append_json_first_difference(std::string& text, const std::optional<ReportFields>& first) {
+  append_key(text, 2, "first_difference");
+  if (const std::optional<ReportFields>& f = first; f) {
+    text += "{";
+    char letter_text[4];
+    append_member(text, 4, "frame", static_cast<std::uint64_t>(f->frame));
+    append_json_member(text, 4, "plane", letter_json(f->plane_letter, letter_text));
+    append_member(text, 4, "row", static_cast<std::uint64_t>(f->position.row));
+    append_member(text, 4, "column", static_cast<std::uint64_t>(f->position.column));
+    append_member(text, 4, "block", static_cast<std::uint64_t>(f->position.block));
+    append_member(text, 4, "test", f->test_sample);
+    append_member(text, 4, "ref", f->ref_sample);
+    text += "\n  }";
+  } else {
+    text += "null";
+  }
+}
+
 JsonMeasureReport::JsonMeasureReport(const FrameGeometry& geometry, const bool per_frame,
                                      const RunSettings& settings, OutputSink& out)
     : MeasureTotals(geometry, report_columns(settings)),
@@ -481,24 +536,7 @@ JsonMeasureReport::JsonMeasureReport(const FrameGeometry& geometry, const bool p
 }
 
 void JsonMeasureReport::begin() {
-  const RunSettings& s = settings_;
-  text_ += "{";
-  append_json_member(text_, 2, "test", json_string(s.test_path));
-  append_json_member(text_, 2, "ref", json_string(s.ref_path));
-  append_member(text_, 2, "width", static_cast<std::uint64_t>(s.width));
-  append_member(text_, 2, "height", static_cast<std::uint64_t>(s.height));
-  append_json_member(text_, 2, "pix_fmt", json_string(s.format.name));
-  append_member(text_, 2, "bit_depth", s.format.depth);
-  append_member(text_, 2, "block", static_cast<std::uint64_t>(s.block_size));
-  append_member(text_, 2, "tolerance", static_cast<std::uint64_t>(s.tolerance));
-  append_member(text_, 2, "skip_test", static_cast<std::uint64_t>(s.skip_test));
-  append_member(text_, 2, "skip_ref", static_cast<std::uint64_t>(s.skip_ref));
-  append_key(text_, 2, "frames_limit");
-  if (s.frames_limit > 0) {
-    append_integer(text_, static_cast<std::uint64_t>(s.frames_limit));
-  } else {
-    text_ += "null";
-  }
+  append_json_head(text_, settings_);
   if (per_frame_) {
     append_key(text_, 2, "frames");
     text_ += "[";
@@ -525,33 +563,11 @@ bool JsonMeasureReport::frame(const FrameMeasure& measure) {
 
 bool JsonMeasureReport::finish(const ComparisonOutcome& outcome) {
   if (per_frame_) text_ += frames_written_ > 0 ? "\n  ]" : "]";
-  append_key(text_, 2, "verdict");
-  text_ += '"';
-  text_ += verdict_name(verdict_of(outcome));
-  text_ += '"';
-  append_key(text_, 2, "ending");
-  text_ += '"';
-  text_ += ending_name(outcome.end);
-  text_ += '"';
-  append_member(text_, 2, "frames_compared", static_cast<std::uint64_t>(outcome.frames_compared));
+  append_json_verdict(text_, outcome);
   const PsnrPooling means = pooling();
   append_row(text_, 2, geometry_, total_row(), columns_, columns_.pooling ? &means : nullptr);
   if (columns_.pooling) append_pooling(text_, means);
-  append_key(text_, 2, "first_difference");
-  if (const std::optional<ReportFields>& f = first(); f) {
-    text_ += "{";
-    char letter_text[4];
-    append_member(text_, 4, "frame", static_cast<std::uint64_t>(f->frame));
-    append_json_member(text_, 4, "plane", letter_json(f->plane_letter, letter_text));
-    append_member(text_, 4, "row", static_cast<std::uint64_t>(f->position.row));
-    append_member(text_, 4, "column", static_cast<std::uint64_t>(f->position.column));
-    append_member(text_, 4, "block", static_cast<std::uint64_t>(f->position.block));
-    append_member(text_, 4, "test", f->test_sample);
-    append_member(text_, 4, "ref", f->ref_sample);
-    text_ += "\n  }";
-  } else {
-    text_ += "null";
-  }
+  append_json_first_difference(text_, first());
   text_ += "\n}\n";
   return flush();
 }

@@ -179,6 +179,22 @@ class CsvMeasureReport final : public MeasureTotals {
   bool failed_ = false;
 };
 
+// The opening of every JSON document: "{" and the run's settings, a member a line
+// (indent 2), without a trailing comma.
+void append_json_head(std::string& text, const RunSettings& settings);
+
+// The members "verdict", "ending" and "frames_compared" of a run that ended with `outcome`.
+void append_json_verdict(std::string& text, const ComparisonOutcome& outcome);
+
+// The member "first_difference": the frame, plane, position, block and samples of `first`,
+// or null.
+void append_json_first_difference(std::string& text, const std::optional<ReportFields>& first);
+
+// Appends `value` as a JSON member named `key` at `indent` blanks, after a comma when the
+// text so far needs one.
+void append_json_integer_member(std::string& text, int indent, const char* key,
+                                std::uint64_t value);
+
 // The JSON document: the run's settings, then (with per_frame) the frames element by
 // element as they are compared, then the verdict and the totals. Written through a
 // buffer of bounded size, so that memory stays the same however many frames there are.

@@ -267,6 +267,21 @@ ReportFields locate_first(const FrameGeometry& geometry, const PlaneLayout& plan
   return {frame, plane.letter, sample_position(geometry, plane, sample), value(test), value(ref)};
 }
 
+// The first sample of `pair` beyond the tolerance, plane by plane in raster order, if any.
+std::optional<ReportFields> first_beyond(const FrameGeometry& geometry, const FramePair& pair,
+                                         const std::uint32_t tolerance) {
+  for (std::size_t p = 0; p < geometry.plane_count; ++p) {
+    const PlaneLayout& plane = geometry.planes[p];
+    const PlaneKernels kernels = kernels_for(plane);
+    const auto begin = static_cast<std::size_t>(plane.offset);
+    const std::size_t end = begin + static_cast<std::size_t>(plane.span());
+    if (kernels.find(pair.test.data(), pair.ref.data(), begin, end, tolerance) == end) continue;
+    return locate_first(geometry, plane, kernels, pair.index, pair.test.data(), pair.ref.data(),
+                        tolerance);
+  }
+  return std::nullopt;
+}
+
 // A plane's run of samples that one thread takes at a time; the threads take the bands in
 // any order.
 struct Band {
@@ -402,6 +417,11 @@ PairVerdict SampleLines::measure(const FramePair& pair) {
       (tolerance_ > 0 &&
        std::memcmp(pair.test.data() + equal, pair.ref.data() + equal, frame_size - equal) != 0);
   verdict.limit_reached = lines_ >= cap_;
+  // Where the run's first difference lies, for the verdict: looked up once.
+  if (last_found_ > 0 && !first_named_) {
+    verdict.first = first_beyond(geometry_, pair, tolerance_);
+    first_named_ = true;
+  }
   return verdict;
 }
 
@@ -480,6 +500,7 @@ PairVerdict PairStatistics::measure(const FramePair& pair) {
     if (stats.beyond > 0 && !first_) {
       first_ = locate_first(geometry_, geometry_.planes[p], plan.kernels[p], pair.index, test, ref,
                             tolerance_);
+      verdict.first = first_;
     }
   }
   if (ssim_) last_.ssim = ssim_->collect(known);

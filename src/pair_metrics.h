@@ -73,6 +73,10 @@ struct PairVerdict {
   std::int64_t beyond = 0;     // samples beyond the tolerance
   bool bytes_differ = false;   // some byte differs, beyond the tolerance or within it
   bool limit_reached = false;  // the report's line limit is reached: nothing more is read
+  std::int64_t blocks = 0;     // damaged blocks reported (the blocks report)
+  // The pair's first difference, as the report orders them; set by a metric at least for
+  // the first pair with a sample beyond the tolerance.
+  std::optional<ReportFields> first{};
 };
 
 // One job done on every frame pair of a run: the run loop hands each pair to one metric,
@@ -128,6 +132,7 @@ class SampleLines final : public PairMetric {
   ReportWriter& report_;
   std::int64_t lines_ = 0;       // lines written over the run, <= cap_
   std::int64_t last_found_ = 0;  // lines of the last pair
+  bool first_named_ = false;     // the run's first difference was handed on
 };
 
 // The statistics of one frame pair, plane by plane (Y, U, V; only Y for grey).

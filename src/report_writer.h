@@ -50,6 +50,14 @@ class ReportWriter {
     return cursor();
   }
 
+  // The same for a writer whose entries are up to `longest` bytes long (at most the
+  // buffer's size): the cursor keeps room for one of them.
+  char* advance(char* end, const std::size_t longest) {
+    used_ = static_cast<std::size_t>(end - buffer_.data());
+    if (used_ + longest > buffer_.size()) flush();
+    return cursor();
+  }
+
   // Hands the buffered lines to the sink. Returns false once any write has failed.
   bool flush();
   // Drops the buffered lines: they are no result.

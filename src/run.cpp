@@ -17,6 +17,7 @@
 #include <string_view>
 #include <utility>
 
+#include "block_damage.h"
 #include "command_line.h"
 #include "diff_image.h"
 #include "frame_geometry.h"
@@ -378,6 +379,51 @@ int sample_lines_run(const RunParts& run, const std::span<char> report_buffer) {
                     run.watchers.image, run.stats);
 }
 
+// The damaged blocks of a run, as lines or as a JSON document, then its closing messages.
+int block_lines_run(const RunParts& run, const std::span<char> report_buffer) {
+  const RunSettings& settings = run.settings;
+  ReportWriter report(run.sink, report_buffer);
+  const CompareOptions options = compare_options(settings, run.watchers.observer(), run.workers);
+  std::string json;
+  if (settings.json) {
+    append_json_head(json, settings);
+    json += ",\n  \"frames\": [";
+  }
+  // The document's head goes out before its first block, as the report's own bytes.
+  bool written = json.empty() || run.sink.write(json.data(), json.size());
+  BlockLines lines(run.geometry, options.max_count, options.tolerance, options.workers, report,
+                   settings.json ? BlockFormat::kJson : BlockFormat::kText);
+  ComparisonOutcome outcome;
+  if (!written) {
+    outcome.end = RunEnd::kOutputLost;
+  } else if (run.stats == nullptr) {
+    outcome = run_pairs(run.reader, options, lines);
+  } else {
+    PairStatistics statistics(run.geometry, options.tolerance, options.workers, false,
+                              run.stats->sink());
+    MetricPair both(lines, statistics);
+    outcome = run_pairs(run.reader, options, both);
+    statistics.finish();
+  }
+  run.watchers.comparison_done();
+  written = written && report.flush();
+  const bool failed = outcome.end == RunEnd::kTestReadFailed ||
+                      outcome.end == RunEnd::kRefReadFailed || outcome.end == RunEnd::kOutputLost;
+  // A failed run gets no end of its document.
+  if (written && settings.json && !failed) {
+    json = lines.frames_written() > 0 ? "\n  ]" : "]";
+    append_json_verdict(json, outcome);
+    append_json_integer_member(json, 2, "damaged_blocks",
+                               static_cast<std::uint64_t>(outcome.damaged_blocks));
+    append_json_integer_member(json, 2, "differing", static_cast<std::uint64_t>(outcome.mismatches));
+    append_json_first_difference(json, outcome.first);
+    json += "\n}\n";
+    written = run.sink.write(json.data(), json.size());
+  }
+  return finish_run(settings, run.inputs, outcome, run.geometry.frame_size, written,
+                    run.watchers.image, run.stats);
+}
+
 }  // namespace
 
 void hint_at_y4m_arguments(const int argc, const char* const* const argv) {
@@ -404,7 +450,9 @@ int run_command_line(RunSettings settings, const StandardDescriptors& closed, co
   const int trouble = settings.exit_code ? kStatusTrouble : 1;
   // Statistics and JSON always write: with standard output closed nothing could ever be
   // written, and an endless input would be read forever.
-  if (settings.report != ReportKind::kSamples && closed.output_closed) {
+  const bool always_writes = settings.report == ReportKind::kFrames ||
+                             settings.report == ReportKind::kSummary || settings.json;
+  if (always_writes && closed.output_closed) {
     std::fputs("\nCannot write to standard output!\n\n", stderr);
     return trouble;
   }
@@ -480,6 +528,9 @@ int run_command_line(RunSettings settings, const StandardDescriptors& closed, co
   if (settings.stats_file != nullptr && !stats.emplace().open(settings, geometry)) return trouble;
   const RunParts parts{settings, inputs,   geometry, reader,
                        sink,     watchers, workers,  stats ? &*stats : nullptr};
+  if (settings.report == ReportKind::kBlocks) {
+    return block_lines_run(parts, {report_buffer.get(), kReportBufferSize});
+  }
   if (settings.report != ReportKind::kSamples) return measure_run(parts);
   const int status = sample_lines_run(parts, {report_buffer.get(), kReportBufferSize});
   if (!settings.modern) {

@@ -53,6 +53,8 @@ void book_end(const PairReader& reader, ComparisonOutcome& outcome) {
 // Books frame pair `index` by what the metric found in it.
 void count_frame(ComparisonOutcome& outcome, const std::int64_t index, const PairVerdict& verdict) {
   outcome.mismatches += verdict.beyond;
+  outcome.damaged_blocks += verdict.blocks;
+  if (!outcome.first && verdict.first) outcome.first = verdict.first;
   if (verdict.beyond > 0) {
     if (outcome.differing_frames == 0) outcome.first_bad_frame = index;
     ++outcome.differing_frames;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "frame_geometry.h"
 #include "pair_metrics.h"
@@ -56,6 +57,8 @@ struct ComparisonOutcome {
   std::int64_t frames_compared = 0;   // whole frame pairs walked
   std::int64_t differing_frames = 0;  // frame pairs with a sample beyond the tolerance
   std::int64_t first_bad_frame = -1;  // test file's index of the first of them, or -1
+  std::optional<ReportFields> first{};  // the first difference, as the report orders them
+  std::int64_t damaged_blocks = 0;    // blocks reported damaged (the blocks report)
   bool within_tolerance = false;      // some frame pair differed, but only within it
   bool test_partial = false;          // the test sequence ends in a partial frame
   bool ref_partial = false;           // the reference does

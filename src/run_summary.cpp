@@ -36,13 +36,21 @@ void write_summary(std::FILE* const err, const RunSettings& settings,
 // The modern form's verdict on a run in which samples differed: one block.
 void write_verdict(std::FILE* const err, const RunSettings& settings,
                    const ComparisonOutcome& outcome) {
-  std::fprintf(err,
-               "\nFiles \"%s\" and \"%s\" differ: %" PRId64 " sample%s in %" PRId64 " of %" PRId64
-               " frame%s, the first in frame %" PRId64 ".\n",
-               settings.test_path, settings.ref_path, outcome.mismatches,
-               outcome.mismatches == 1 ? "" : "s", outcome.differing_frames,
-               outcome.frames_compared, outcome.frames_compared == 1 ? "" : "s",
-               outcome.first_bad_frame);
+  std::fprintf(err, "\nFiles \"%s\" and \"%s\" differ: %" PRId64 " sample%s", settings.test_path,
+               settings.ref_path, outcome.mismatches, outcome.mismatches == 1 ? "" : "s");
+  if (settings.report == ReportKind::kBlocks) {
+    std::fprintf(err, " (%" PRId64 " block%s)", outcome.damaged_blocks,
+                 outcome.damaged_blocks == 1 ? "" : "s");
+  }
+  std::fprintf(err, " in %" PRId64 " of %" PRId64 " frame%s, the first in frame %" PRId64,
+               outcome.differing_frames, outcome.frames_compared,
+               outcome.frames_compared == 1 ? "" : "s", outcome.first_bad_frame);
+  // Where, so that a decoder's developer can go straight to the first damage.
+  if (const std::optional<ReportFields>& first = outcome.first; first) {
+    std::fprintf(err, ", plane %c at (%d, %d), block %" PRId64, first->plane_letter,
+                 first->position.row, first->position.column, first->position.block);
+  }
+  std::fputs(".\n", err);
   if (outcome.end == RunEnd::kTestShorter || outcome.end == RunEnd::kRefShorter) {
     const bool test_shorter = outcome.end == RunEnd::kTestShorter;
     std::fprintf(err, "File \"%s\" ended first, after %" PRId64 " frames.\n",
@@ -52,8 +60,8 @@ void write_verdict(std::FILE* const err, const RunSettings& settings,
     std::fputs("Their partial last frames differ too.\n", err);
   }
   if (outcome.end == RunEnd::kLimitReached) {
-    std::fprintf(err, "Output stopped at MAX_COUNT = %d lines: later samples were not compared.\n",
-                 settings.max_count);
+    std::fprintf(err, "Output stopped at MAX_COUNT = %d lines: later %s were not compared.\n",
+                 settings.max_count, settings.report == ReportKind::kBlocks ? "blocks" : "samples");
   }
   std::fputs("\n", err);
 }

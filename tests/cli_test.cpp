@@ -582,7 +582,7 @@ TEST_F(Cli, ModernFormCasesAsData) {
       {{"--", "1920", "1080", "@t1080", "@zero1080"},
        "FRM=   0 COMP=Y POS=(1079,1919) MB=  8159  ==>  test=  1 != ref=  0\n"
        "FRM=   0 COMP=U POS=( 539, 959) MB=  8159  ==>  test=  2 != ref=  0\n",
-       differ("@t1080", "@zero1080", "2 samples in 1 of 1 frame, the first in frame 0"),
+       differ("@t1080", "@zero1080", "2 samples in 1 of 1 frame, the first in frame 0, plane Y at (1079, 1919), block 8159"),
        0},
       {{"--size=1920x1080", "@zero1080", "@zero1080"},
        "",
@@ -591,21 +591,21 @@ TEST_F(Cli, ModernFormCasesAsData) {
       {{"--pix-fmt=yuv420p10le", "--size=4x2", "@t10le", "@zero10"},
        "FRM=   0 COMP=Y POS=(   0,   0) MB=     0  ==>  test=65535 != ref=   0\n"
        "FRM=   0 COMP=Y POS=(   1,   3) MB=     0  ==>  test=1023 != ref=   0\n",
-       differ("@t10le", "@zero10", "2 samples in 1 of 1 frame, the first in frame 0"),
+       differ("@t10le", "@zero10", "2 samples in 1 of 1 frame, the first in frame 0, plane Y at (0, 0), block 0"),
        0},
       {{"--pix-fmt=yuv420p10be", "--size=4x2", "@t10be", "@zero10", "1"},
        "FRM=   0 COMP=Y POS=(   0,   0) MB=     0  ==>  test=65535 != ref=   0\n",
-       differ("@t10be", "@zero10", "1 sample in 1 of 1 frame, the first in frame 0",
+       differ("@t10be", "@zero10", "1 sample in 1 of 1 frame, the first in frame 0, plane Y at (0, 0), block 0",
               "Output stopped at MAX_COUNT = 1 lines: later samples were not compared.\n"),
        0},
       {{"--pix-fmt=yuv422p", "--block=64", "130", "4", "@t422", "@zero422"},
        "FRM=   0 COMP=Y POS=(   0, 129) MB=     2  ==>  test=  9 != ref=  0\n"
        "FRM=   0 COMP=U POS=(   0,  64) MB=     2  ==>  test=  8 != ref=  0\n",
-       differ("@t422", "@zero422", "2 samples in 1 of 1 frame, the first in frame 0"),
+       differ("@t422", "@zero422", "2 samples in 1 of 1 frame, the first in frame 0, plane Y at (0, 129), block 2"),
        0},
       {{"--size=17x9", "@t17", "@zero17"},
        "FRM=   0 COMP=V POS=(   4,   8) MB=     1  ==>  test=  5 != ref=  0\n",
-       differ("@t17", "@zero17", "1 sample in 1 of 1 frame, the first in frame 0"),
+       differ("@t17", "@zero17", "1 sample in 1 of 1 frame, the first in frame 0, plane V at (4, 8), block 1"),
        0},
       {{"--size=17x9", "@tail17", "@tail17b"},
        "",
@@ -639,7 +639,7 @@ TEST_F(Cli, ModernFormCasesAsData) {
        0},
       {{"--exit-code", "--tolerance=4", "--size=17x9", "@t17", "@zero17"},
        "FRM=   0 COMP=V POS=(   4,   8) MB=     1  ==>  test=  5 != ref=  0\n",
-       differ("@t17", "@zero17", "1 sample in 1 of 1 frame, the first in frame 0"),
+       differ("@t17", "@zero17", "1 sample in 1 of 1 frame, the first in frame 0, plane V at (4, 8), block 1"),
        1},
       {{"--exit-code", "--size=17x9", "@tail17", "@zero17"},
        "",
@@ -665,7 +665,7 @@ TEST_F(Cli, ModernFormCasesAsData) {
        0},
       {{"--skip=1", "--size=17x9", "@t17x2", "@zero17x2"},
        "FRM=   1 COMP=V POS=(   4,   8) MB=     1  ==>  test=  5 != ref=  0\n",
-       differ("@t17x2", "@zero17x2", "1 sample in 1 of 1 frame, the first in frame 1"),
+       differ("@t17x2", "@zero17x2", "1 sample in 1 of 1 frame, the first in frame 1, plane V at (4, 8), block 1"),
        0},
       {{"--skip=5", "--exit-code", "--size=17x9", "@t17x2", "@zero17x2"},
        "",
@@ -677,7 +677,7 @@ TEST_F(Cli, ModernFormCasesAsData) {
        1},
       {{"--json", "--size=17x9", "@t17", "@zero17"},
        "",
-       "\nOption \"--json\" needs --report=frames or --report=summary!\n\n",
+       "\nOption \"--json\" needs --report=blocks, --report=frames or --report=summary!\n\n",
        1},
       {{"--ssim", "--size=17x9", "@t17", "@zero17"},
        "",
@@ -693,7 +693,7 @@ TEST_F(Cli, ModernFormCasesAsData) {
        "mean                       100.00                      100.00                       "
        "50.68     58.01  6:1:1 93.84  min 58.01 (frame 0)  max 58.01 (frame 0)\n",
        "\nFiles \"@t17\" and \"@zero17\" differ: 1 sample in 1 of 1 frame, the first in frame "
-       "0.\n\n",
+       "0, plane V at (4, 8), block 1.\n\n",
        0},
       {{"--report=frames", "--csv", "--ssim", "--size=17x9", "@t17", "@zero17"},
        "frame,y_differing,y_max,y_sse,y_psnr,u_differing,u_max,u_sse,u_psnr,v_differing,v_max,"
@@ -701,7 +701,7 @@ TEST_F(Cli, ModernFormCasesAsData) {
        "0,0,0,0,inf,0,0,0,inf,1,5,25,50.683528659712167,58.007466257941843,1,,,,\r\n"
        "total,0,0,0,inf,0,0,0,inf,1,5,25,50.683528659712167,58.007466257941843,1,,,,\r\n",
        "\nFiles \"@t17\" and \"@zero17\" differ: 1 sample in 1 of 1 frame, the first in frame "
-       "0.\n\n",
+       "0, plane V at (4, 8), block 1.\n\n",
        0},
       {{"--csv", "--json", "--report=frames", "--size=17x9", "@t17", "@zero17"},
        "",
@@ -720,12 +720,12 @@ TEST_F(Cli, ModernFormCasesAsData) {
        "    0             0     0     inf             0     0     inf             1     5   50.68\n"
        "total             0     0     inf             0     0     inf             1     5   "
        "50.68\n",
-       differ("@t17", "@zero17", "1 sample in 1 of 1 frame, the first in frame 0"),
+       differ("@t17", "@zero17", "1 sample in 1 of 1 frame, the first in frame 0, plane V at (4, 8), block 1"),
        0},
       // The difference picture: written after the report, or said why not.
       {{"--diff-image=/nonexistent/d.png", "--exit-code", "--size=17x9", "@t17", "@zero17"},
        "FRM=   0 COMP=V POS=(   4,   8) MB=     1  ==>  test=  5 != ref=  0\n",
-       differ("@t17", "@zero17", "1 sample in 1 of 1 frame, the first in frame 0") +
+       differ("@t17", "@zero17", "1 sample in 1 of 1 frame, the first in frame 0, plane V at (4, 8), block 1") +
            "\nCannot write image \"/nonexistent/d.png\"!\n\n",
        2},
       {{"--diff-image=@d.png", "--report=summary", "--size=17x9", "@zero17", "@zero17"},
@@ -1247,7 +1247,7 @@ TEST_F(Cli, DiffImageFollowsLinksAndWritesIntoNonFiles) {
   ASSERT_EQ(symlink(target.c_str(), path("link.png").c_str()), 0);
   ASSERT_EQ(symlink(zero.c_str(), path("input-link.png").c_str()), 0);
   const std::string differ_err = "\nFiles \"" + t17 + "\" and \"" + zero +
-                                 "\" differ: 1 sample in 1 of 1 frame, the first in frame 0.\n\n";
+                                 "\" differ: 1 sample in 1 of 1 frame, the first in frame 0, plane V at (4, 8), block 1.\n\n";
   for (const char* image : {"link.png", "/dev/null"}) {
     const std::string where = image[0] == '/' ? image : path(image);
     const Result got = run({"--report=summary", "--diff-image=" + where, "--size=17x9", t17, zero});

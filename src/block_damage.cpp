@@ -1,0 +1,363 @@
+#include "block_damage.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <limits>
+#include <type_traits>
+
+#include "sample_kernels.h"
+
+namespace framecmp {
+namespace {
+
+namespace baseline {
+#include "block_columns.inc"
+}  // namespace baseline
+
+#if defined(FRAMECMP_X86_SIMD)
+FRAMECMP_BEGIN_AVX2
+namespace avx2 {
+#include "block_columns.inc"
+}  // namespace avx2
+FRAMECMP_END_AVX2
+#endif
+
+// Scratch of one group of block rows: the column accumulators of every task in it.
+constexpr std::size_t kGroupScratchBytes = std::size_t{2} << 20;
+
+// "%*d" of a non-negative value into `out`; returns the end.
+char* put_number(char* out, const std::uint64_t value, const int width) {
+  char digits[24];
+  const auto [end, error] = std::to_chars(digits, digits + sizeof digits, value);
+  (void)error;  // 24 digits hold any 64-bit value
+  const auto length = static_cast<int>(end - digits);
+  for (int i = length; i < width; ++i) *out++ = ' ';
+  std::memcpy(out, digits, static_cast<std::size_t>(length));
+  return out + length;
+}
+
+char* put_text(char* out, const std::string_view text) {
+  std::memcpy(out, text.data(), text.size());
+  return out + text.size();
+}
+
+// Where block row `row` of `plane` lies: its first sample row and its end.
+struct RowSpan {
+  std::int32_t first;
+  std::int32_t end;
+};
+
+RowSpan block_row_span(const PlaneLayout& plane, const std::int32_t row) {
+  const std::int32_t rows = std::int32_t{1} << plane.block_shift_y;
+  const std::int64_t first = std::int64_t{row} * rows;
+  if (first >= plane.height) return {plane.height, plane.height};
+  return {static_cast<std::int32_t>(first),
+          static_cast<std::int32_t>(std::min<std::int64_t>(first + rows, plane.height))};
+}
+
+// Byte of sample (row, column) of `plane` inside a frame.
+std::size_t byte_of(const PlaneLayout& plane, const std::int64_t row, const std::int64_t column) {
+  return static_cast<std::size_t>(plane.offset +
+                                  (row * plane.width + column) * std::int64_t{plane.stride});
+}
+
+// The first sample beyond the tolerance of the block part [x0, x1) x [y0, y1) of `plane`
+// in z-scan order; precondition: there is one.
+void find_first(const PlaneLayout& plane, const std::vector<std::uint32_t>& units,
+                const std::uint8_t* test, const std::uint8_t* ref, const std::uint32_t tolerance,
+                const std::int32_t x0, const std::int32_t x1, const std::int32_t y0,
+                const std::int32_t y1, PlaneDamage& damage) {
+  for (const std::uint32_t unit : units) {
+    const std::int32_t uy = y0 + 4 * static_cast<std::int32_t>(unit >> 16);
+    const std::int32_t ux = x0 + 4 * static_cast<std::int32_t>(unit & 0xFFFF);
+    if (uy >= y1 || ux >= x1) continue;
+    for (std::int32_t y = uy; y < std::min(uy + 4, y1); ++y) {
+      for (std::int32_t x = ux; x < std::min(ux + 4, x1); ++x) {
+        const std::size_t at = byte_of(plane, y, x);
+        const std::uint32_t a = load_sample(test + at, plane.bytes_per_sample, plane.byte_order);
+        const std::uint32_t b = load_sample(ref + at, plane.bytes_per_sample, plane.byte_order);
+        if (absolute_difference(a, b) > tolerance) {
+          damage.first_row = y;
+          damage.first_column = x;
+          return;
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
+
+std::vector<std::uint32_t> z_scan_units(const std::int32_t units_across,
+                                        const std::int32_t units_down) {
+  const auto morton = [](const std::uint32_t row, const std::uint32_t column) {
+    std::uint32_t code = 0;
+    for (int bit = 0; bit < 8; ++bit) {
+      code |= ((column >> bit) & 1u) << (2 * bit);
+      code |= ((row >> bit) & 1u) << (2 * bit + 1);
+    }
+    return code;
+  };
+  std::vector<std::uint32_t> units;
+  for (std::int32_t row = 0; row < units_down; ++row) {
+    for (std::int32_t column = 0; column < units_across; ++column) {
+      units.push_back(static_cast<std::uint32_t>(row) << 16 | static_cast<std::uint32_t>(column));
+    }
+  }
+  std::sort(units.begin(), units.end(), [&](const std::uint32_t x, const std::uint32_t y) {
+    return morton(x >> 16, x & 0xFFFF) < morton(y >> 16, y & 0xFFFF);
+  });
+  return units;
+}
+
+ColumnKernel column_kernel_for(const PlaneLayout& plane) {
+#if defined(FRAMECMP_X86_SIMD)
+  if (active_kernel_level() == KernelLevel::kAvx2) return avx2::column_kernel(plane);
+#endif
+  return baseline::column_kernel(plane);
+}
+
+std::size_t format_block_line(char* const out, const DamagedBlock& block,
+                              const FrameGeometry& geometry) {
+  char* at = put_text(out, "FRM=");
+  at = put_number(at, static_cast<std::uint64_t>(block.frame), 4);
+  at = put_text(at, " MB=");
+  at = put_number(at, static_cast<std::uint64_t>(block.block), 6);
+  at = put_text(at, " POS=(");
+  at = put_number(at, static_cast<std::uint64_t>(block.row), 4);
+  *at++ = ',';
+  at = put_number(at, static_cast<std::uint64_t>(block.column), 4);
+  *at++ = ')';
+  for (std::size_t p = 0; p < geometry.plane_count; ++p) {
+    *at++ = ' ';
+    *at++ = geometry.planes[p].letter;
+    *at++ = '=';
+    at = put_number(at, block.planes[p].beyond, 5);
+  }
+  at = put_text(at, " MAX=");
+  at = put_number(at, block.max_abs(), 5);
+  const std::size_t p = block.first_plane();
+  at = put_text(at, " FIRST=");
+  *at++ = geometry.planes[p].letter;
+  *at++ = '(';
+  at = put_number(at, static_cast<std::uint64_t>(block.planes[p].first_row), 4);
+  *at++ = ',';
+  at = put_number(at, static_cast<std::uint64_t>(block.planes[p].first_column), 4);
+  at = put_text(at, ")\n");
+  return static_cast<std::size_t>(at - out);
+}
+
+std::size_t format_block_json(char* const out, const DamagedBlock& block,
+                              const FrameGeometry& geometry) {
+  char* at = put_text(out, "        {\"block\": ");
+  at = put_number(at, static_cast<std::uint64_t>(block.block), 0);
+  at = put_text(at, ", \"row\": ");
+  at = put_number(at, static_cast<std::uint64_t>(block.row), 0);
+  at = put_text(at, ", \"column\": ");
+  at = put_number(at, static_cast<std::uint64_t>(block.column), 0);
+  for (std::size_t p = 0; p < geometry.plane_count; ++p) {
+    at = put_text(at, ", \"");
+    *at++ = static_cast<char>(geometry.planes[p].letter - 'A' + 'a');
+    at = put_text(at, "\": ");
+    at = put_number(at, block.planes[p].beyond, 0);
+  }
+  at = put_text(at, ", \"max_abs_diff\": ");
+  at = put_number(at, block.max_abs(), 0);
+  const std::size_t p = block.first_plane();
+  at = put_text(at, ", \"first\": {\"plane\": \"");
+  *at++ = geometry.planes[p].letter;
+  at = put_text(at, "\", \"row\": ");
+  at = put_number(at, static_cast<std::uint64_t>(block.planes[p].first_row), 0);
+  at = put_text(at, ", \"column\": ");
+  at = put_number(at, static_cast<std::uint64_t>(block.planes[p].first_column), 0);
+  at = put_text(at, "}}");
+  return static_cast<std::size_t>(at - out);
+}
+
+// Block rows are measured a group at a time: each task of a group is one plane of one
+// block row, with column accumulators of its own, and leaves its plane's damage of every
+// block of the row in the group's records.
+struct BlockLines::Plan {
+  Plan(const FrameGeometry& geometry, WorkerPool* const pool) : workers(pool) {
+    block_rows = static_cast<std::int32_t>((std::int64_t{geometry.height} + geometry.block_size -
+                                            1) / geometry.block_size);
+    for (std::size_t p = 0; p < geometry.plane_count; ++p) {
+      const PlaneLayout& plane = geometry.planes[p];
+      kernels[p] = column_kernel_for(plane);
+      const std::int32_t across = ((std::int32_t{1} << plane.block_shift_x) + 3) / 4;
+      const std::int32_t down = ((std::int32_t{1} << plane.block_shift_y) + 3) / 4;
+      units[p] = z_scan_units(across, down);
+    }
+    slot_size = 2 * static_cast<std::size_t>(geometry.planes[0].width);
+    const std::size_t per_row = slot_size * sizeof(std::uint16_t) * geometry.plane_count;
+    group_rows = static_cast<std::int32_t>(
+        std::clamp<std::size_t>(kGroupScratchBytes / per_row, 1, static_cast<std::size_t>(block_rows)));
+    const auto slots = static_cast<std::size_t>(group_rows) * geometry.plane_count;
+    scratch.resize(slots * slot_size);
+    records.resize(static_cast<std::size_t>(group_rows) *
+                   static_cast<std::size_t>(geometry.blocks_per_row) * 3);
+  }
+
+  // Plane p of block row `row` into the records of group row `slot_row`.
+  void measure_row(const FrameGeometry& geometry, const FramePair& pair, std::uint32_t tolerance,
+                   std::size_t p, std::int32_t row, std::size_t slot_row);
+
+  WorkerPool* workers;
+  std::int32_t block_rows = 0;
+  std::int32_t group_rows = 0;  // block rows a group holds
+  std::array<ColumnKernel, 3> kernels{};
+  std::array<std::vector<std::uint32_t>, 3> units;  // each plane's z-scan order
+  std::size_t slot_size = 0;                        // accumulators of a task: max, then count
+  std::vector<std::uint16_t> scratch;
+  std::vector<PlaneDamage> records;  // [group row][block][plane]
+};
+
+void BlockLines::Plan::measure_row(const FrameGeometry& geometry, const FramePair& pair,
+                                   const std::uint32_t tolerance, const std::size_t p,
+                                   const std::int32_t row, const std::size_t slot_row) {
+  const PlaneLayout& plane = geometry.planes[p];
+  const auto blocks = static_cast<std::size_t>(geometry.blocks_per_row);
+  PlaneDamage* const out = &records[slot_row * blocks * 3];
+  for (std::size_t b = 0; b < blocks; ++b) out[b * 3 + p] = {};
+  const RowSpan rows = block_row_span(plane, row);
+  if (rows.first == rows.end) return;
+  const std::uint8_t* const test = pair.test.data();
+  const std::uint8_t* const ref = pair.ref.data();
+  const std::size_t first = byte_of(plane, rows.first, 0);
+  const std::size_t end = byte_of(plane, rows.end - 1, plane.width - 1) + plane.bytes_per_sample;
+  // Most block rows of a decoder's output are equal: one comparison decides them.
+  if (end <= pair.equal_prefix || std::memcmp(test + first, ref + first, end - first) == 0) return;
+  std::uint16_t* const max = &scratch[(slot_row * geometry.plane_count + p) * slot_size];
+  std::uint16_t* const count = max + plane.width;
+  std::fill(max, max + 2 * static_cast<std::size_t>(plane.width), std::uint16_t{0});
+  const std::size_t row_bytes =
+      static_cast<std::size_t>(plane.width - 1) * plane.stride + plane.bytes_per_sample;
+  for (std::int32_t y = rows.first; y < rows.end; ++y) {
+    const std::size_t at = byte_of(plane, y, 0);
+    if (std::memcmp(test + at, ref + at, row_bytes) == 0) continue;
+    kernels[p](test + at, ref + at, static_cast<std::size_t>(plane.width), tolerance, max, count);
+  }
+  const std::int32_t block_width = std::int32_t{1} << plane.block_shift_x;
+  for (std::size_t b = 0; b < blocks; ++b) {
+    const std::int64_t x0 = static_cast<std::int64_t>(b) * block_width;
+    if (x0 >= plane.width) break;
+    const auto x1 = static_cast<std::int32_t>(std::min<std::int64_t>(x0 + block_width, plane.width));
+    PlaneDamage& damage = out[b * 3 + p];
+    for (auto x = static_cast<std::int32_t>(x0); x < x1; ++x) {
+      damage.beyond += count[x];
+      damage.max_abs = std::max<std::uint32_t>(damage.max_abs, max[x]);
+    }
+    if (damage.beyond > 0) {
+      find_first(plane, units[p], test, ref, tolerance, static_cast<std::int32_t>(x0), x1,
+                 rows.first, rows.end, damage);
+    }
+  }
+}
+
+BlockLines::BlockLines(const FrameGeometry& geometry, const std::int64_t max_count,
+                       const std::int32_t tolerance, WorkerPool* const workers,
+                       ReportWriter& report, const BlockFormat format)
+    : geometry_(geometry),
+      plan_(std::make_unique<Plan>(geometry, workers)),
+      cap_(max_count == 0 ? std::numeric_limits<std::int64_t>::max() : max_count),
+      tolerance_(static_cast<std::uint32_t>(tolerance)),
+      report_(report),
+      format_(format) {}
+
+BlockLines::~BlockLines() = default;
+
+void BlockLines::open_frame(const std::int64_t frame) {
+  if (format_ != BlockFormat::kJson || frame_open_) return;
+  char* at = report_.cursor();
+  at = put_text(at, frames_written_ > 0 ? ",\n    {\"frame\": " : "\n    {\"frame\": ");
+  at = put_number(at, static_cast<std::uint64_t>(frame), 0);
+  at = put_text(at, ", \"blocks\": [");
+  report_.advance(at, kMaxBlockEntryLength);
+  frame_open_ = true;
+  ++frames_written_;
+}
+
+bool BlockLines::write_group(const std::int64_t frame, const std::int32_t first_row,
+                             const std::int32_t rows, PairVerdict& verdict) {
+  const Plan& plan = *plan_;
+  const auto blocks = static_cast<std::size_t>(geometry_.blocks_per_row);
+  for (std::int32_t r = 0; r < rows; ++r) {
+    const PlaneDamage* const records = &plan.records[static_cast<std::size_t>(r) * blocks * 3];
+    for (std::size_t b = 0; b < blocks; ++b) {
+      const PlaneDamage* const damage = &records[b * 3];
+      if (damage[0].beyond == 0 && damage[1].beyond == 0 && damage[2].beyond == 0) continue;
+      if (entries_ >= cap_) return false;
+      DamagedBlock block;
+      block.frame = frame;
+      block.block = std::int64_t{first_row + r} * geometry_.blocks_per_row +
+                    static_cast<std::int64_t>(b);
+      block.row = (first_row + r) * geometry_.block_size;
+      block.column = static_cast<std::int32_t>(b) * geometry_.block_size;
+      std::copy(damage, damage + 3, block.planes.begin());
+      if (!verdict.first) {
+        const std::size_t p = block.first_plane();
+        const PlaneLayout& plane = geometry_.planes[p];
+        const std::int32_t y = block.planes[p].first_row;
+        const std::int32_t x = block.planes[p].first_column;
+        const FramePair& pair = *pair_;
+        const std::size_t at = byte_of(plane, y, x);
+        verdict.first = ReportFields{
+            frame, plane.letter, {y, x, block.block},
+            load_sample(pair.test.data() + at, plane.bytes_per_sample, plane.byte_order),
+            load_sample(pair.ref.data() + at, plane.bytes_per_sample, plane.byte_order)};
+      }
+      open_frame(frame);
+      char* out = report_.cursor();
+      if (format_ == BlockFormat::kJson) {
+        out = put_text(out, wrote_ ? ",\n" : "\n");
+        out += format_block_json(out, block, geometry_);
+      } else {
+        out += format_block_line(out, block, geometry_);
+      }
+      report_.advance(out, kMaxBlockEntryLength);
+      wrote_ = true;
+      ++entries_;
+      ++verdict.blocks;
+      for (std::size_t p = 0; p < geometry_.plane_count; ++p) verdict.beyond += damage[p].beyond;
+    }
+  }
+  return true;
+}
+
+PairVerdict BlockLines::measure(const FramePair& pair) {
+  PairVerdict verdict;
+  wrote_ = false;
+  frame_open_ = false;
+  if (pair.equal_prefix >= pair.test.size()) return verdict;
+  pair_ = &pair;
+  Plan& plan = *plan_;
+  const std::size_t planes = geometry_.plane_count;
+  for (std::int32_t first_row = 0; first_row < plan.block_rows; first_row += plan.group_rows) {
+    const std::int32_t rows = std::min(plan.group_rows, plan.block_rows - first_row);
+    auto task = [&](const std::size_t i) {
+      plan.measure_row(geometry_, pair, tolerance_, i % planes,
+                       first_row + static_cast<std::int32_t>(i / planes), i / planes);
+    };
+    run_tasks(plan.workers, static_cast<std::size_t>(rows) * planes, task);
+    if (!write_group(pair.index, first_row, rows, verdict)) break;
+  }
+  if (format_ == BlockFormat::kJson && frame_open_) {
+    char* at = put_text(report_.cursor(), "\n    ]}");
+    report_.advance(at, kMaxBlockEntryLength);
+  }
+  const std::size_t equal = pair.equal_prefix;
+  verdict.bytes_differ = verdict.beyond > 0 || std::memcmp(pair.test.data() + equal,
+                                                           pair.ref.data() + equal,
+                                                           pair.test.size() - equal) != 0;
+  pair_ = nullptr;
+  verdict.limit_reached = entries_ >= cap_;
+  return verdict;
+}
+
+bool BlockLines::publish() {
+  if (wrote_) report_.flush();
+  return !report_.failed();
+}
+
+}  // namespace framecmp
