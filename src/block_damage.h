@@ -52,7 +52,7 @@ struct DamagedBlock {
 };
 
 // Longest block line or JSON element, with what comes before it: every field at its widest.
-inline constexpr std::size_t kMaxBlockEntryLength = 320;
+inline constexpr std::size_t kMaxBlockEntryLength = 200;
 
 // Formats `block` as the line
 //   "FRM=%4d MB=%6d POS=(%4d,%4d) Y=%5d U=%5d V=%5d MAX=%5d FIRST=%c(%4d,%4d)\n"
@@ -105,10 +105,14 @@ class BlockLines final : public PairMetric {
   std::int64_t frames_written() const { return frames_written_; }
 
  private:
-  struct Plan;  // the groups of block rows, their scratch and their records
-  // Writes the damaged blocks of the group's records; false when the limit stopped it.
-  bool write_group(std::int64_t frame, std::int32_t first_row, std::int32_t rows,
+  struct Plan;  // the groups of block rows, their scratch, records and texts
+  // Copies the texts of the group's rows, in order, up to the limit; false when the limit
+  // stopped it.
+  bool write_group(const FramePair& pair, std::int32_t first_row, std::int32_t rows,
                    PairVerdict& verdict);
+  // Sets verdict.first from block `b` of block row `row`, the run's first damaged block.
+  void name_first(const FramePair& pair, std::int32_t row, std::size_t b,
+                  PairVerdict& verdict) const;
   void open_frame(std::int64_t frame);
 
   const FrameGeometry& geometry_;
@@ -121,7 +125,6 @@ class BlockLines final : public PairMetric {
   std::int64_t frames_written_ = 0;
   bool frame_open_ = false;  // JSON: this pair's frame element is open
   bool wrote_ = false;       // this pair wrote an entry
-  const FramePair* pair_ = nullptr;  // the pair being measured
 };
 
 }  // namespace framecmp

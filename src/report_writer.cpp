@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "descriptor_io.h"
 
@@ -22,6 +23,18 @@ bool FdSink::write(const char* data, std::size_t size) {
     }
   }
   return true;
+}
+
+void ReportWriter::write(const char* data, std::size_t size) {
+  while (size > 0) {
+    const std::size_t room = buffer_.size() - used_;
+    const std::size_t part = size < room ? size : room;
+    std::memcpy(buffer_.data() + used_, data, part);
+    used_ += part;
+    data += part;
+    size -= part;
+    if (used_ == buffer_.size()) flush();
+  }
 }
 
 bool ReportWriter::flush() {

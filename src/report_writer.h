@@ -58,6 +58,9 @@ class ReportWriter {
     return cursor();
   }
 
+  // Takes `size` bytes of finished lines, in as many blocks as they need.
+  void write(const char* data, std::size_t size);
+
   // Hands the buffered lines to the sink. Returns false once any write has failed.
   bool flush();
   // Drops the buffered lines: they are no result.
