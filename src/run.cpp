@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
@@ -17,7 +18,9 @@
 #include <string_view>
 #include <utility>
 
+#include "alignment.h"
 #include "block_damage.h"
+#include "block_dump.h"
 #include "command_line.h"
 #include "diff_image.h"
 #include "frame_geometry.h"
@@ -127,24 +130,6 @@ class StatsFile {
   std::optional<JsonMeasureReport> json_;
 };
 
-// Ends a run whose comparison has finished: failures first, then the closing messages.
-// `report_written` tells whether everything for standard output got there; `image`, when
-// set, holds the difference picture to write last.
-int finish_run(const RunSettings& settings, const Inputs& inputs, const ComparisonOutcome& outcome,
-               const std::int64_t frame_size, const bool report_written,
-               const DiffImageTaker* image, StatsFile* const stats = nullptr) {
-  bool failed = report_read_failure(settings, inputs, outcome.end);
-  if (!report_written) {
-    std::fputs("\nCannot write to standard output!\n\n", stderr);
-    failed = true;
-  }
-  // A failed run leaves whatever was at the stats file's path as it was.
-  if (!failed && stats != nullptr && !stats->finish(outcome)) failed = true;
-  if (!failed) write_run_end(stderr, settings, outcome, frame_size);
-  if (!failed && image != nullptr && !finish_diff_image(settings, *image)) failed = true;
-  return exit_status(settings, outcome, failed);
-}
-
 CompareOptions compare_options(const RunSettings& settings, FrameObserver* observer,
                                WorkerPool& workers) {
   CompareOptions options;
@@ -158,14 +143,36 @@ CompareOptions compare_options(const RunSettings& settings, FrameObserver* obser
   return options;
 }
 
+// Hands every frame pair to each of a few observers.
+class ObserverFanOut final : public FrameObserver {
+ public:
+  // Null observers are left out.
+  void add(FrameObserver* const observer) {
+    if (observer != nullptr) observers_[count_++] = observer;
+  }
+  // The one observer there is, this fan-out for several, or null.
+  FrameObserver* single() { return count_ == 0 ? nullptr : count_ == 1 ? observers_[0] : this; }
+  void frame(const std::int64_t index, const std::uint8_t* test, const std::uint8_t* ref,
+             const bool differs) override {
+    for (std::size_t i = 0; i < count_; ++i) observers_[i]->frame(index, test, ref, differs);
+  }
+
+ private:
+  std::array<FrameObserver*, 3> observers_{};
+  std::size_t count_ = 0;
+};
+
 // What watches the frames of a run: the difference picture and the progress line, either
 // of them absent.
 struct Watchers {
   DiffImageTaker* image = nullptr;
-  ProgressLine* progress = nullptr;  // hands every frame on to the picture
+  ProgressLine* progress = nullptr;  // hands every frame on to the others
+  FrameObserver* others = nullptr;   // the picture, the dump and the alignment probe
+  BlockDump* dump = nullptr;
+  AlignmentProbe* probe = nullptr;
 
   FrameObserver* observer() const {
-    return progress != nullptr ? static_cast<FrameObserver*>(progress) : image;
+    return progress != nullptr ? static_cast<FrameObserver*>(progress) : others;
   }
   // The progress line goes before anything else reaches the terminal.
   void comparison_done() const {
@@ -185,6 +192,53 @@ struct RunParts {
   StatsFile* stats;  // null without --stats-file
 };
 
+// After the verdict on a run in which every compared frame differs: the frame offset at
+// which the sequences match or come much closer, if there is one.
+void write_shift_hint(const RunSettings& settings, const ComparisonOutcome& outcome,
+                      const AlignmentProbe* const probe) {
+  if (probe == nullptr || outcome.frames_compared < 2 ||
+      outcome.differing_frames != outcome.frames_compared) {
+    return;
+  }
+  if (const std::optional<Shift> shift = probe->best_shift(); shift) {
+    std::fprintf(stderr, "\n%s\n\n",
+                 shift_hint(*shift, settings.skip_test, settings.skip_ref).c_str());
+  }
+}
+
+// Ends a run whose comparison has finished: failures first, then the closing messages.
+// `report_written` tells whether everything for standard output got there; `run` (null
+// for a run that failed before its comparison) holds the stats file, the block dump, the
+// alignment probe and the difference picture to write last.
+int finish_run(const RunSettings& settings, const Inputs& inputs, const ComparisonOutcome& outcome,
+               const std::int64_t frame_size, bool report_written, const RunParts* run = nullptr) {
+  bool failed = report_read_failure(settings, inputs, outcome.end);
+  const Watchers* const watchers = run != nullptr ? &run->watchers : nullptr;
+  // The dump follows the report on standard output.
+  const BlockDump* const dump = watchers != nullptr ? watchers->dump : nullptr;
+  if (!failed && report_written && dump != nullptr && dump->taken()) {
+    const std::string text = dump->text();
+    report_written = run->sink.write(text.data(), text.size());
+  }
+  if (!report_written) {
+    std::fputs("\nCannot write to standard output!\n\n", stderr);
+    failed = true;
+  }
+  // A failed run leaves whatever was at the stats file's path as it was.
+  StatsFile* const stats = run != nullptr ? run->stats : nullptr;
+  if (!failed && stats != nullptr && !stats->finish(outcome)) failed = true;
+  if (failed) return exit_status(settings, outcome, failed);
+  write_run_end(stderr, settings, outcome, frame_size);
+  write_shift_hint(settings, outcome, watchers != nullptr ? watchers->probe : nullptr);
+  if (dump != nullptr && !dump->taken()) {
+    std::fprintf(stderr, "\nNo dump: frame %d was not compared.\n\n", settings.dump_frame);
+    failed = true;
+  }
+  const DiffImageTaker* const image = watchers != nullptr ? watchers->image : nullptr;
+  if (image != nullptr && !finish_diff_image(settings, *image)) failed = true;
+  return exit_status(settings, outcome, failed);
+}
+
 // The run of --report=frames or summary, text or JSON.
 int measure_run(const RunParts& run) {
   const RunSettings& settings = run.settings;
@@ -193,7 +247,6 @@ int measure_run(const RunParts& run) {
   PairReader& reader = run.reader;
   OutputSink& sink = run.sink;
   const Watchers& watchers = run.watchers;
-  DiffImageTaker* const image = watchers.image;
   const CompareOptions options = compare_options(settings, watchers.observer(), run.workers);
   const bool per_frame = settings.report == ReportKind::kFrames;
   const auto failed_read = [](const ComparisonOutcome& outcome) {
@@ -212,14 +265,14 @@ int measure_run(const RunParts& run) {
     // A failed run gets no end of its document (and a short one writes nothing at all).
     const bool written =
         outcome.end != RunEnd::kOutputLost && (failed_read(outcome) || report.finish(outcome));
-    return finish_run(settings, inputs, outcome, geometry.frame_size, written, image, run.stats);
+    return finish_run(settings, inputs, outcome, geometry.frame_size, written, &run);
   }
   const ReportColumns columns = report_columns(settings);
   const auto run_text_report = [&](auto& report) {
     const ComparisonOutcome outcome = measure(report);
     watchers.comparison_done();
     const bool written = report.finish(failed_read(outcome)) && outcome.end != RunEnd::kOutputLost;
-    return finish_run(settings, inputs, outcome, geometry.frame_size, written, image, run.stats);
+    return finish_run(settings, inputs, outcome, geometry.frame_size, written, &run);
   };
   if (settings.csv) {
     CsvMeasureReport report(geometry, per_frame, sink, columns);
@@ -375,8 +428,7 @@ int sample_lines_run(const RunParts& run, const std::span<char> report_buffer) {
   // Everything for standard output goes out before anything reaches standard error, so
   // that a terminal shows the two streams in order.
   const bool written = report.flush();
-  return finish_run(run.settings, run.inputs, outcome, run.geometry.frame_size, written,
-                    run.watchers.image, run.stats);
+  return finish_run(run.settings, run.inputs, outcome, run.geometry.frame_size, written, &run);
 }
 
 // The damaged blocks of a run, as lines or as a JSON document, then its closing messages.
@@ -415,13 +467,13 @@ int block_lines_run(const RunParts& run, const std::span<char> report_buffer) {
     append_json_verdict(json, outcome);
     append_json_integer_member(json, 2, "damaged_blocks",
                                static_cast<std::uint64_t>(outcome.damaged_blocks));
-    append_json_integer_member(json, 2, "differing", static_cast<std::uint64_t>(outcome.mismatches));
+    append_json_integer_member(json, 2, "differing",
+                               static_cast<std::uint64_t>(outcome.mismatches));
     append_json_first_difference(json, outcome.first);
     json += "\n}\n";
     written = run.sink.write(json.data(), json.size());
   }
-  return finish_run(settings, run.inputs, outcome, run.geometry.frame_size, written,
-                    run.watchers.image, run.stats);
+  return finish_run(settings, run.inputs, outcome, run.geometry.frame_size, written, &run);
 }
 
 }  // namespace
@@ -479,6 +531,14 @@ int run_command_line(RunSettings settings, const StandardDescriptors& closed, co
 
   const FrameGeometry geometry =
       make_frame_geometry(settings.format, settings.width, settings.height, settings.block_size);
+  if (settings.dump_frame >= 0 && settings.dump_block >= block_count(geometry)) {
+    std::fprintf(stderr,
+                 "\nBlock %" PRId64 " does not exist: a %dx%d frame in %dx%d blocks has %" PRId64
+                 " of them (0 to %" PRId64 ")!\n\n",
+                 settings.dump_block, geometry.width, geometry.height, geometry.block_size,
+                 geometry.block_size, block_count(geometry), block_count(geometry) - 1);
+    return trouble;
+  }
   const auto frame_size = static_cast<std::size_t>(geometry.frame_size);
   FrameBuffers buffers(frame_size);
   const std::unique_ptr<char[]> report_buffer(new (std::nothrow) char[kReportBufferSize]);
@@ -504,22 +564,35 @@ int run_command_line(RunSettings settings, const StandardDescriptors& closed, co
   // Frames skipped for alignment are read into the buffers and dropped where no seek can
   // pass them; a failed read there is a read failure like any other.
   if (!test->skip_frames(settings.skip_test, frame_size, buffers.test.data())) {
-    return finish_run(settings, inputs, {RunEnd::kTestReadFailed}, geometry.frame_size, true,
-                      nullptr);
+    return finish_run(settings, inputs, {RunEnd::kTestReadFailed}, geometry.frame_size, true);
   }
   if (!ref->skip_frames(settings.skip_ref, frame_size, buffers.ref.data())) {
-    return finish_run(settings, inputs, {RunEnd::kRefReadFailed}, geometry.frame_size, true,
-                      nullptr);
+    return finish_run(settings, inputs, {RunEnd::kRefReadFailed}, geometry.frame_size, true);
   }
   DiffImageTaker* const image = taker ? &*taker : nullptr;
+  std::optional<BlockDump> dump;
+  if (settings.dump_frame >= 0) {
+    dump.emplace(geometry, settings.dump_frame, settings.dump_block,
+                 static_cast<std::uint32_t>(settings.tolerance));
+  }
+  // Only the modern form's verdict is followed by the alignment hint.
+  std::optional<AlignmentProbe> probe;
+  if (settings.modern) probe.emplace(geometry);
+  ObserverFanOut others;
+  for (FrameObserver* const observer :
+       {static_cast<FrameObserver*>(image), dump ? static_cast<FrameObserver*>(&*dump) : nullptr,
+        probe ? static_cast<FrameObserver*>(&*probe) : nullptr}) {
+    others.add(observer);
+  }
   std::optional<ProgressLine> progress;
   if (wants_progress(settings)) {
     progress.emplace(STDERR_FILENO,
                      expected_pairs(settings, test_file->get(), ref_file->get(), *test, *ref,
                                     geometry.frame_size),
-                     2 * geometry.frame_size, image);
+                     2 * geometry.frame_size, others.single());
   }
-  const Watchers watchers{image, progress ? &*progress : nullptr};
+  const Watchers watchers{image, progress ? &*progress : nullptr, others.single(),
+                          dump ? &*dump : nullptr, probe ? &*probe : nullptr};
   FdSink sink(closed.output_closed ? -1 : STDOUT_FILENO);
   PairReader reader(*test, *ref, buffers, frame_size, settings.skip_test);
   WorkerPool workers(settings.threads > 0 ? settings.threads : default_thread_count());

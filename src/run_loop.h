@@ -52,19 +52,19 @@ struct CompareOptions {
 // What the comparison hands back to the run control.
 struct ComparisonOutcome {
   RunEnd end = RunEnd::kBothEnded;
-  std::int64_t mismatches = 0;        // samples found beyond the tolerance (each a report
-                                      // line when sample lines are written)
-  std::int64_t frames_compared = 0;   // whole frame pairs walked
-  std::int64_t differing_frames = 0;  // frame pairs with a sample beyond the tolerance
-  std::int64_t first_bad_frame = -1;  // test file's index of the first of them, or -1
+  std::int64_t mismatches = 0;          // samples found beyond the tolerance (each a report
+                                        // line when sample lines are written)
+  std::int64_t frames_compared = 0;     // whole frame pairs walked
+  std::int64_t differing_frames = 0;    // frame pairs with a sample beyond the tolerance
+  std::int64_t first_bad_frame = -1;    // test file's index of the first of them, or -1
   std::optional<ReportFields> first{};  // the first difference, as the report orders them
-  std::int64_t damaged_blocks = 0;    // blocks reported damaged (the blocks report)
-  bool within_tolerance = false;      // some frame pair differed, but only within it
-  bool test_partial = false;          // the test sequence ends in a partial frame
-  bool ref_partial = false;           // the reference does
-  std::size_t test_tail = 0;          // bytes of that partial frame (a YUV4MPEG2 frame's
-                                      // samples, 0 when only its marker was read), else 0
-  std::size_t ref_tail = 0;           // the same for the reference
+  std::int64_t damaged_blocks = 0;      // blocks reported damaged (the blocks report)
+  bool within_tolerance = false;        // some frame pair differed, but only within it
+  bool test_partial = false;            // the test sequence ends in a partial frame
+  bool ref_partial = false;             // the reference does
+  std::size_t test_tail = 0;            // bytes of that partial frame (a YUV4MPEG2 frame's
+                                        // samples, 0 when only its marker was read), else 0
+  std::size_t ref_tail = 0;             // the same for the reference
 };
 
 // Hands every whole frame pair of `reader` to `metric`, then to options.observer, in
