@@ -63,6 +63,9 @@ double AlignmentProbe::mean_difference(const std::int32_t shift) const {
 std::optional<Shift> AlignmentProbe::best_shift() const {
   if (pairs_ < 2) return std::nullopt;
   const double unshifted = mean_difference(0);
+  // Frames whose samples agree where the probe looks differ elsewhere: no offset explains
+  // that.
+  if (unshifted <= 0) return std::nullopt;
   std::optional<Shift> best;
   double best_difference = 0;
   // Nearer offsets first, so that of two as good the nearer one is named.

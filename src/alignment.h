@@ -32,7 +32,8 @@ class AlignmentProbe final : public FrameObserver {
              bool differs) override;
   // The offset from -kMostShift to kMostShift (not 0) at which the sampled frames are
   // equal, or else whose mean difference is at most a quarter of the unshifted one; none
-  // when no offset is that much better or fewer than two pairs were sampled.
+  // when no offset is that much better, the unshifted samples are equal, or fewer than
+  // two pairs were sampled.
   std::optional<Shift> best_shift() const;
 
  private:

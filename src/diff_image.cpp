@@ -59,7 +59,8 @@ std::vector<PanelPlace> panel_places(const FrameGeometry& geometry, std::int64_t
 }
 
 void sample_colour(const std::uint32_t test, const std::uint32_t ref, const int depth,
-                   const std::uint32_t tolerance, const bool block_edge, std::uint8_t* rgb) {
+                   const std::uint32_t tolerance, const bool block_edge, std::uint8_t* rgb,
+                   const ColourScale scale) {
   const std::uint32_t max = (std::uint32_t{1} << depth) - 1;
   const std::uint32_t d = test > ref ? test - ref : ref - test;
   if (d <= tolerance) {
@@ -69,8 +70,14 @@ void sample_colour(const std::uint32_t test, const std::uint32_t ref, const int 
     rgb[1] = block_edge ? static_cast<std::uint8_t>(std::min(255, grey + 48)) : grey;
     return;
   }
-  const std::uint32_t scaled = std::min(d, max);
-  const auto level = static_cast<std::uint8_t>(80 + (175 * scaled + max - 1) / max);
+  std::uint8_t level = 0;
+  if (scale.dim_up_to > 0) {
+    level = d <= scale.dim_up_to ? 80 : 255;
+  } else {
+    const std::uint32_t top = scale.top > 0 ? scale.top : max;
+    const std::uint32_t scaled = std::min(d, top);
+    level = static_cast<std::uint8_t>(80 + (175 * std::uint64_t{scaled} + top - 1) / top);
+  }
   rgb[0] = test > ref ? level : 0;
   rgb[1] = 0;
   rgb[2] = test > ref ? 0 : level;
@@ -80,7 +87,7 @@ void DiffImageTaker::frame(const std::int64_t index, const std::uint8_t* test,
                            const std::uint8_t* ref, const bool differs) {
   if (drawn_) return;
   if (wanted_frame_ >= 0 ? index != wanted_frame_ : !differs) return;
-  draw_difference(geometry_, test, ref, tolerance_, image_);
+  draw_difference(geometry_, test, ref, tolerance_, image_, options_);
   drawn_ = true;
 }
 
@@ -99,10 +106,71 @@ std::optional<RgbImage> make_difference_image(const FrameGeometry& geometry) {
   return image;
 }
 
+namespace {
+
+// The largest difference beyond the tolerance in any plane of a frame pair; 0 when none.
+std::uint32_t largest_difference(const FrameGeometry& geometry, const std::uint8_t* test,
+                                 const std::uint8_t* ref, const std::uint32_t tolerance) {
+  std::uint32_t largest = 0;
+  for (std::size_t p = 0; p < geometry.plane_count; ++p) {
+    const PlaneLayout& plane = geometry.planes[p];
+    const std::int64_t samples = std::int64_t{plane.width} * plane.height;
+    for (std::int64_t index = 0; index < samples; ++index) {
+      const std::uint32_t a = sample_at(plane, test, index);
+      const std::uint32_t b = sample_at(plane, ref, index);
+      const std::uint32_t d = a > b ? a - b : b - a;
+      if (d > tolerance) largest = std::max(largest, d);
+    }
+  }
+  return largest;
+}
+
+// Rings block `block` of every panel in yellow, just outside the block's samples.
+void outline_block(const FrameGeometry& geometry, const std::vector<PanelPlace>& places,
+                   const std::int64_t block, RgbImage& image) {
+  const std::int64_t block_row = block / geometry.blocks_per_row;
+  const std::int64_t block_column = block % geometry.blocks_per_row;
+  for (std::size_t p = 0; p < geometry.plane_count; ++p) {
+    const PlaneLayout& plane = geometry.planes[p];
+    const std::int64_t h = std::int64_t{1} << plane.block_shift_y;
+    const std::int64_t w = std::int64_t{1} << plane.block_shift_x;
+    // At the panel's edges the ring runs over the block's own edge samples instead.
+    const std::int64_t top = std::max<std::int64_t>(block_row * h - 1, 0);
+    const std::int64_t left = std::max<std::int64_t>(block_column * w - 1, 0);
+    const std::int64_t bottom = std::min<std::int64_t>(block_row * h + h, plane.height - 1);
+    const std::int64_t right = std::min<std::int64_t>(block_column * w + w, plane.width - 1);
+    if (top > bottom || left > right) continue;  // no sample of the block in this plane
+    const auto paint = [&](const std::int64_t row, const std::int64_t column) {
+      std::uint8_t* const rgb = &image.pixels[static_cast<std::size_t>(
+          ((places[p].y + row) * image.width + places[p].x + column) * 3)];
+      rgb[0] = 255;
+      rgb[1] = 255;
+      rgb[2] = 0;
+    };
+    for (std::int64_t column = left; column <= right; ++column) {
+      paint(top, column);
+      paint(bottom, column);
+    }
+    for (std::int64_t row = top; row <= bottom; ++row) {
+      paint(row, left);
+      paint(row, right);
+    }
+  }
+}
+
+}  // namespace
+
 void draw_difference(const FrameGeometry& geometry, const std::uint8_t* test,
-                     const std::uint8_t* ref, const std::uint32_t tolerance, RgbImage& image) {
+                     const std::uint8_t* ref, const std::uint32_t tolerance, RgbImage& image,
+                     const DrawOptions& options) {
   const std::vector<PanelPlace> places = panel_places(geometry, image.width, image.height);
   std::fill(image.pixels.begin(), image.pixels.end(), std::uint8_t{0});
+  ColourScale scale;
+  if (options.scale == DiffScale::kAuto) {
+    scale.top = largest_difference(geometry, test, ref, tolerance);
+  } else if (options.scale == DiffScale::kLimit) {
+    scale.dim_up_to = options.scale_limit;
+  }
   for (std::size_t p = 0; p < geometry.plane_count; ++p) {
     const PlaneLayout& plane = geometry.planes[p];
     draw_label(image, places[p], plane.letter);
@@ -116,10 +184,11 @@ void draw_difference(const FrameGeometry& geometry, const std::uint8_t* test,
         const std::int64_t index = row * plane.width + column;
         const bool edge = row % block_h == 0 || column % block_w == 0;
         sample_colour(sample_at(plane, test, index), sample_at(plane, ref, index), geometry.depth,
-                      tolerance, edge, out);
+                      tolerance, edge, out, scale);
       }
     }
   }
+  if (options.outline_block >= 0) outline_block(geometry, places, options.outline_block, image);
 }
 
 namespace {

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "command_line.h"
 #include "frame_geometry.h"
 #include "output_file.h"
 #include "run_loop.h"
@@ -37,12 +38,26 @@ inline constexpr std::int64_t kPanelGap = 4;     // pixels between panels
 std::vector<PanelPlace> panel_places(const FrameGeometry& geometry, std::int64_t& width,
                                      std::int64_t& height);
 
+// How a difference's strength is scaled: from 80 for the smallest up to 255 at `top` (0:
+// the largest sample of the depth); or, with `dim_up_to` > 0, 80 for a difference up to
+// it and 255 for any larger one.
+struct ColourScale {
+  std::uint32_t top = 0;
+  std::uint32_t dim_up_to = 0;
+};
+
+// What a picture shows beyond the differences: their scale, and a block outlined.
+struct DrawOptions {
+  DiffScale scale = DiffScale::kDepth;
+  std::uint32_t scale_limit = 0;  // kLimit: differences up to it are drawn dimly
+  std::int64_t outline_block = -1;  // a block (raster index) ringed in yellow in every panel
+};
+
 // Colour of a sample pair: for an equal pair (|test - ref| <= tolerance) the reference
 // sample scaled to 8 bits at 40% (dim grey), tinted green on a block edge; otherwise red
-// (test above ref) or blue (below) from 80 for the smallest difference up to 255 for the
-// largest one of the depth.
+// (test above ref) or blue (below) with a strength from `scale`.
 void sample_colour(std::uint32_t test, std::uint32_t ref, int depth, std::uint32_t tolerance,
-                   bool block_edge, std::uint8_t* rgb);
+                   bool block_edge, std::uint8_t* rgb, ColourScale scale = {});
 
 // The longest side a PNG can have, in pixels.
 inline constexpr std::int64_t kMaxPngSide = 0x7FFFFFFF;
@@ -52,9 +67,11 @@ inline constexpr std::int64_t kMaxPngSide = 0x7FFFFFFF;
 std::optional<RgbImage> make_difference_image(const FrameGeometry& geometry);
 
 // Draws the picture of one frame pair (`test` and `ref`, each a whole frame of `geometry`)
-// into `image`, which make_difference_image made for that geometry.
+// into `image`, which make_difference_image made for that geometry. With DiffScale::kAuto
+// the strength is scaled to the frame's largest difference beyond the tolerance.
 void draw_difference(const FrameGeometry& geometry, const std::uint8_t* test,
-                     const std::uint8_t* ref, std::uint32_t tolerance, RgbImage& image);
+                     const std::uint8_t* ref, std::uint32_t tolerance, RgbImage& image,
+                     const DrawOptions& options = {});
 
 // Draws the picture of the first frame pair that differs beyond the tolerance, or of the
 // frame with the test file's index `wanted_frame` (>= 0), as the walk hands them over,
@@ -63,10 +80,11 @@ class DiffImageTaker final : public FrameObserver {
  public:
   // `image` is make_difference_image's for `geometry`.
   DiffImageTaker(const FrameGeometry& geometry, std::uint32_t tolerance, std::int64_t wanted_frame,
-                 RgbImage image)
+                 RgbImage image, const DrawOptions& options = {})
       : geometry_(geometry),
         tolerance_(tolerance),
         wanted_frame_(wanted_frame),
+        options_(options),
         image_(std::move(image)) {}
   void frame(std::int64_t index, const std::uint8_t* test, const std::uint8_t* ref,
              bool differs) override;
@@ -77,6 +95,7 @@ class DiffImageTaker final : public FrameObserver {
   const FrameGeometry& geometry_;
   std::uint32_t tolerance_;
   std::int64_t wanted_frame_;  // -1: the first that differs
+  DrawOptions options_;
   bool drawn_ = false;
   RgbImage image_;
 };

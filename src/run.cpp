@@ -383,8 +383,12 @@ bool take_picture_memory(const RunSettings& settings, const FrameGeometry& geome
     std::fputs("\nMemory exceeded!\n\n", stderr);
     return false;
   }
+  DrawOptions options;
+  options.scale = settings.diff_scale;
+  options.scale_limit = static_cast<std::uint32_t>(settings.diff_scale_limit);
+  if (settings.dump_frame >= 0) options.outline_block = settings.dump_block;
   taker.emplace(geometry, static_cast<std::uint32_t>(settings.tolerance), settings.diff_frame,
-                std::move(*picture));
+                std::move(*picture), options);
   return true;
 }
 

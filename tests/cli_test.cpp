@@ -564,6 +564,9 @@ TEST_F(Cli, ModernFormCasesAsData) {
       // Two frames of 17x9: frame 0 differs from t17's, frame 1 is t17's.
       {"t17x2", 486, {{242, 9}, {485, 5}}},
       {"zero17x2", 486, {}},
+      // Three frames whose first sample counts up, and the same sequence a frame ahead.
+      {"a3", 729, {{0, 1}, {243, 2}, {486, 3}}},
+      {"a3s", 729, {{0, 2}, {243, 3}, {486, 4}}},
   };
   for (const FileContents& file : files) {
     std::string bytes(file.size, '\0');
@@ -582,7 +585,9 @@ TEST_F(Cli, ModernFormCasesAsData) {
       {{"--", "1920", "1080", "@t1080", "@zero1080"},
        "FRM=   0 COMP=Y POS=(1079,1919) MB=  8159  ==>  test=  1 != ref=  0\n"
        "FRM=   0 COMP=U POS=( 539, 959) MB=  8159  ==>  test=  2 != ref=  0\n",
-       differ("@t1080", "@zero1080", "2 samples in 1 of 1 frame, the first in frame 0, plane Y at (1079, 1919), block 8159"),
+       differ(
+           "@t1080", "@zero1080",
+           "2 samples in 1 of 1 frame, the first in frame 0, plane Y at (1079, 1919), block 8159"),
        0},
       {{"--size=1920x1080", "@zero1080", "@zero1080"},
        "",
@@ -591,21 +596,25 @@ TEST_F(Cli, ModernFormCasesAsData) {
       {{"--pix-fmt=yuv420p10le", "--size=4x2", "@t10le", "@zero10"},
        "FRM=   0 COMP=Y POS=(   0,   0) MB=     0  ==>  test=65535 != ref=   0\n"
        "FRM=   0 COMP=Y POS=(   1,   3) MB=     0  ==>  test=1023 != ref=   0\n",
-       differ("@t10le", "@zero10", "2 samples in 1 of 1 frame, the first in frame 0, plane Y at (0, 0), block 0"),
+       differ("@t10le", "@zero10",
+              "2 samples in 1 of 1 frame, the first in frame 0, plane Y at (0, 0), block 0"),
        0},
       {{"--pix-fmt=yuv420p10be", "--size=4x2", "@t10be", "@zero10", "1"},
        "FRM=   0 COMP=Y POS=(   0,   0) MB=     0  ==>  test=65535 != ref=   0\n",
-       differ("@t10be", "@zero10", "1 sample in 1 of 1 frame, the first in frame 0, plane Y at (0, 0), block 0",
+       differ("@t10be", "@zero10",
+              "1 sample in 1 of 1 frame, the first in frame 0, plane Y at (0, 0), block 0",
               "Output stopped at MAX_COUNT = 1 lines: later samples were not compared.\n"),
        0},
       {{"--pix-fmt=yuv422p", "--block=64", "130", "4", "@t422", "@zero422"},
        "FRM=   0 COMP=Y POS=(   0, 129) MB=     2  ==>  test=  9 != ref=  0\n"
        "FRM=   0 COMP=U POS=(   0,  64) MB=     2  ==>  test=  8 != ref=  0\n",
-       differ("@t422", "@zero422", "2 samples in 1 of 1 frame, the first in frame 0, plane Y at (0, 129), block 2"),
+       differ("@t422", "@zero422",
+              "2 samples in 1 of 1 frame, the first in frame 0, plane Y at (0, 129), block 2"),
        0},
       {{"--size=17x9", "@t17", "@zero17"},
        "FRM=   0 COMP=V POS=(   4,   8) MB=     1  ==>  test=  5 != ref=  0\n",
-       differ("@t17", "@zero17", "1 sample in 1 of 1 frame, the first in frame 0, plane V at (4, 8), block 1"),
+       differ("@t17", "@zero17",
+              "1 sample in 1 of 1 frame, the first in frame 0, plane V at (4, 8), block 1"),
        0},
       {{"--size=17x9", "@tail17", "@tail17b"},
        "",
@@ -639,7 +648,8 @@ TEST_F(Cli, ModernFormCasesAsData) {
        0},
       {{"--exit-code", "--tolerance=4", "--size=17x9", "@t17", "@zero17"},
        "FRM=   0 COMP=V POS=(   4,   8) MB=     1  ==>  test=  5 != ref=  0\n",
-       differ("@t17", "@zero17", "1 sample in 1 of 1 frame, the first in frame 0, plane V at (4, 8), block 1"),
+       differ("@t17", "@zero17",
+              "1 sample in 1 of 1 frame, the first in frame 0, plane V at (4, 8), block 1"),
        1},
       {{"--exit-code", "--size=17x9", "@tail17", "@zero17"},
        "",
@@ -665,7 +675,8 @@ TEST_F(Cli, ModernFormCasesAsData) {
        0},
       {{"--skip=1", "--size=17x9", "@t17x2", "@zero17x2"},
        "FRM=   1 COMP=V POS=(   4,   8) MB=     1  ==>  test=  5 != ref=  0\n",
-       differ("@t17x2", "@zero17x2", "1 sample in 1 of 1 frame, the first in frame 1, plane V at (4, 8), block 1"),
+       differ("@t17x2", "@zero17x2",
+              "1 sample in 1 of 1 frame, the first in frame 1, plane V at (4, 8), block 1"),
        0},
       {{"--skip=5", "--exit-code", "--size=17x9", "@t17x2", "@zero17x2"},
        "",
@@ -720,12 +731,14 @@ TEST_F(Cli, ModernFormCasesAsData) {
        "    0             0     0     inf             0     0     inf             1     5   50.68\n"
        "total             0     0     inf             0     0     inf             1     5   "
        "50.68\n",
-       differ("@t17", "@zero17", "1 sample in 1 of 1 frame, the first in frame 0, plane V at (4, 8), block 1"),
+       differ("@t17", "@zero17",
+              "1 sample in 1 of 1 frame, the first in frame 0, plane V at (4, 8), block 1"),
        0},
       // The difference picture: written after the report, or said why not.
       {{"--diff-image=/nonexistent/d.png", "--exit-code", "--size=17x9", "@t17", "@zero17"},
        "FRM=   0 COMP=V POS=(   4,   8) MB=     1  ==>  test=  5 != ref=  0\n",
-       differ("@t17", "@zero17", "1 sample in 1 of 1 frame, the first in frame 0, plane V at (4, 8), block 1") +
+       differ("@t17", "@zero17",
+              "1 sample in 1 of 1 frame, the first in frame 0, plane V at (4, 8), block 1") +
            "\nCannot write image \"/nonexistent/d.png\"!\n\n",
        2},
       {{"--diff-image=@d.png", "--report=summary", "--size=17x9", "@zero17", "@zero17"},
@@ -745,6 +758,79 @@ TEST_F(Cli, ModernFormCasesAsData) {
        "",
        "\nOption \"--diff-frame\" needs --diff-image=FILE.png!\n\n",
        1},
+      // Damaged blocks: the line, the JSON document, the dump of a block.
+      {{"--report=blocks", "--block=8", "--size=17x9", "@t17", "@zero17"},
+       "FRM=   0 MB=     5 POS=(   8,  16) Y=    0 U=    0 V=    1 MAX=    5 FIRST=V(   4,   8)\n",
+       differ(
+           "@t17", "@zero17",
+           "1 sample (1 block) in 1 of 1 frame, the first in frame 0, plane V at (4, 8), block 5"),
+       0},
+      {{"--report=blocks", "--json", "--block=8", "--size=17x9", "@t17", "@zero17"},
+       "{\n  \"test\": \"@t17\",\n  \"ref\": \"@zero17\",\n  \"width\": 17,\n  \"height\": 9,\n"
+       "  \"pix_fmt\": \"yuv420p\",\n  \"bit_depth\": 8,\n  \"block\": 8,\n  \"tolerance\": 0,\n"
+       "  \"skip_test\": 0,\n  \"skip_ref\": 0,\n  \"frames_limit\": null,\n  \"frames\": [\n"
+       "    {\"frame\": 0, \"blocks\": [\n"
+       "        {\"block\": 5, \"row\": 8, \"column\": 16, \"y\": 0, \"u\": 0, \"v\": 1, "
+       "\"max_abs_diff\": 5, \"first\": {\"plane\": \"V\", \"row\": 4, \"column\": 8}}\n"
+       "    ]}\n  ],\n  \"verdict\": \"differ\",\n  \"ending\": \"together\",\n"
+       "  \"frames_compared\": 1,\n  \"damaged_blocks\": 1,\n  \"differing\": 1,\n"
+       "  \"first_difference\": {\n    \"frame\": 0,\n    \"plane\": \"V\",\n    \"row\": 4,\n"
+       "    \"column\": 8,\n    \"block\": 5,\n    \"test\": 5,\n    \"ref\": 0\n  }\n}\n",
+       differ(
+           "@t17", "@zero17",
+           "1 sample (1 block) in 1 of 1 frame, the first in frame 0, plane V at (4, 8), block 5"),
+       0},
+      {{"--dump=0:5", "--block=8", "--exit-code", "--size=17x9", "@t17", "@zero17"},
+       "FRM=   0 COMP=V POS=(   4,   8) MB=     5  ==>  test=  5 != ref=  0\n"
+       "\nFrame 0, block 5: test | reference; * differs beyond the tolerance, ~ within it\n"
+       "\nY rows 8-8, columns 16-16\n      16  |  16\n   8   0  |   0\n"
+       "\nU rows 4-4, columns 8-8\n       8  |   8\n   4   0  |   0\n"
+       "\nV rows 4-4, columns 8-8\n       8  |   8\n   4   5* |   0*\n",
+       differ("@t17", "@zero17",
+              "1 sample in 1 of 1 frame, the first in frame 0, plane V at (4, 8), block 5"),
+       1},
+      {{"--dump=1:0", "--exit-code", "--size=17x9", "@zero17", "@zero17"},
+       "",
+       "\nFiles \"@zero17\" and \"@zero17\" are identical (1 frames)!\n\n"
+       "\nNo dump: frame 1 was not compared.\n\n",
+       2},
+      {{"--dump=0:2", "--size=17x9", "@zero17", "@zero17"},
+       "",
+       "\nBlock 2 does not exist: a 17x9 frame in 16x16 blocks has 2 of them (0 to 1)!\n\n",
+       1},
+      {{"--dump=0", "--size=17x9", "@zero17", "@zero17"},
+       "",
+       "\nInvalid --dump \"0\": must be FRAME:BLOCK, two numbers (7:120)!\n\n",
+       1},
+      {{"--dump=0:0", "--json", "--report=blocks", "--size=17x9", "@zero17", "@zero17"},
+       "",
+       "\nOption \"--dump\" prints text: it cannot go with --json!\n\n",
+       1},
+      {{"--diff-scale=auto", "--size=17x9", "@zero17", "@zero17"},
+       "",
+       "\nOption \"--diff-scale\" needs --diff-image=FILE.png!\n\n",
+       1},
+      {{"--diff-image=@d.png", "--diff-scale=0", "--size=17x9", "@zero17", "@zero17"},
+       "",
+       "\nInvalid --diff-scale \"0\": must be auto or a number from 1 to 65535!\n\n",
+       1},
+      // A sequence a frame ahead of its reference is named as such; one whose frames
+      // differ where no offset helps is not.
+      {{"--report=summary", "--size=17x9", "@a3s", "@a3"},
+       "frame   Y differing   max    PSNR   U differing   max    PSNR   V differing   max    PSNR\n"
+       "total             3     1   69.98             0     0     inf             0     0     "
+       "inf\n",
+       differ("@a3s", "@a3",
+              "3 samples in 3 of 3 frames, the first in frame 0, plane Y at (0, 0), block 0") +
+           "\nThe test matches the reference shifted by -1 frame: try --skip-ref=1.\n\n",
+       0},
+      {{"--report=summary", "--size=17x9", "@t17x2", "@zero17x2"},
+       "frame   Y differing   max    PSNR   U differing   max    PSNR   V differing   max    PSNR\n"
+       "total             0     0     inf             0     0     inf             2     9   "
+       "47.42\n",
+       differ("@t17x2", "@zero17x2",
+              "2 samples in 2 of 2 frames, the first in frame 0, plane V at (4, 8), block 1"),
+       0},
   };
   for (const auto& c : cases) expect_case(c.args, c.out, c.err, c.status);
   const Result help = run({"--help"});
@@ -1246,8 +1332,9 @@ TEST_F(Cli, DiffImageFollowsLinksAndWritesIntoNonFiles) {
   const std::string target = write_bytes(path("target.png"), "old");
   ASSERT_EQ(symlink(target.c_str(), path("link.png").c_str()), 0);
   ASSERT_EQ(symlink(zero.c_str(), path("input-link.png").c_str()), 0);
-  const std::string differ_err = "\nFiles \"" + t17 + "\" and \"" + zero +
-                                 "\" differ: 1 sample in 1 of 1 frame, the first in frame 0, plane V at (4, 8), block 1.\n\n";
+  const std::string differ_err =
+      "\nFiles \"" + t17 + "\" and \"" + zero +
+      "\" differ: 1 sample in 1 of 1 frame, the first in frame 0, plane V at (4, 8), block 1.\n\n";
   for (const char* image : {"link.png", "/dev/null"}) {
     const std::string where = image[0] == '/' ? image : path(image);
     const Result got = run({"--report=summary", "--diff-image=" + where, "--size=17x9", t17, zero});
