@@ -103,6 +103,39 @@ TEST(DiffImage, PanelsShowEqualSamplesGreyAndDifferencesInColour) {
   }
 }
 
+// The scales of --diff-scale on the same two differences (1 and 100), and the ring of a
+// dumped block, closed on the block's own samples at the panel's edge.
+TEST(DiffImage, ScalesAndTheRingOfABlock) {
+  const FrameGeometry g = make_frame_geometry(*find_pixel_format("gray"), 8, 8, 4);
+  std::vector<std::uint8_t> ref(static_cast<std::size_t>(g.frame_size), 100);
+  std::vector<std::uint8_t> test = ref;
+  put(test, g.planes[0], 1, 1, 101);
+  put(test, g.planes[0], 1, 2, 0);
+  const struct {
+    DiffScale scale;
+    std::uint32_t limit;
+    int small, large;  // strengths of the two differences
+  } cases[] = {{DiffScale::kDepth, 0, 81, 80 + (175 * 100 + 254) / 255},
+               {DiffScale::kAuto, 0, 82, 255},
+               {DiffScale::kLimit, 1, 80, 255},
+               {DiffScale::kLimit, 100, 80, 80}};
+  RgbImage image = *make_difference_image(g);
+  const auto pixel = [&](const std::int64_t row, const std::int64_t column) {
+    const auto i = static_cast<std::size_t>(((kLabelHeight + row) * image.width + column) * 3);
+    return std::array<int, 3>{image.pixels[i], image.pixels[i + 1], image.pixels[i + 2]};
+  };
+  for (const auto& c : cases) {
+    draw_difference(g, test.data(), ref.data(), 0, image, {c.scale, c.limit, 3});
+    EXPECT_EQ(pixel(1, 1), (std::array<int, 3>{c.small, 0, 0}));
+    EXPECT_EQ(pixel(1, 2), (std::array<int, 3>{0, 0, c.large}));
+    for (const auto& [row, column] : {std::pair{3, 3}, {3, 7}, {7, 3}, {7, 7}, {5, 3}}) {
+      EXPECT_EQ(pixel(row, column), (std::array<int, 3>{255, 255, 0})) << row << "," << column;
+    }
+    EXPECT_NE(pixel(5, 5), (std::array<int, 3>{255, 255, 0}));
+    EXPECT_NE(pixel(2, 3), (std::array<int, 3>{255, 255, 0}));
+  }
+}
+
 TEST(DiffImage, UnwritablePathLeavesNothingBehind) {
   const FrameGeometry g = make_frame_geometry(16, 16);
   const std::vector<std::uint8_t> frame(static_cast<std::size_t>(g.frame_size));
