@@ -108,6 +108,7 @@ for ((round = 1; round <= rounds; round++)); do
   record cat_x "$(seconds /dev/null cat "$work/a1080.yuv" "$work/x1080.yuv")"
   record sum_x "$(seconds /dev/null "$framecmp" "${summary[@]}" "$work/a1080.yuv" "$work/x1080.yuv")"
   record sum_same "$(seconds /dev/null "$framecmp" "${summary[@]}" "$work/a1080.yuv" "$work/b1080.yuv")"
+  record blocks_x "$(seconds /dev/null "$framecmp" --report=blocks --size=1920x1080 "$work/a1080.yuv" "$work/x1080.yuv")"
   record cat_x10 "$(seconds /dev/null cat "$work/a10.yuv" "$work/x10.yuv")"
   record sum_x10 "$(seconds /dev/null "$framecmp" "${summary[@]}" --pix-fmt=yuv420p10le "$work/a10.yuv" "$work/x10.yuv")"
   record cat_n "$(seconds /dev/null cat "$work/a1080.yuv" "$work/n1080.yuv")"
@@ -159,6 +160,7 @@ printf '%-60s %10.4f\n' \
   "cat of a 1920x1080 pair that differs everywhere" "${med[cat_x]}" \
   "framecmp --report=summary, every sample differs" "${med[sum_x]}" \
   "framecmp --report=summary, identical pair" "${med[sum_same]}" \
+  "framecmp --report=blocks, every sample differs (8160 lines a frame)" "${med[blocks_x]}" \
   "cat of a 10-bit pair that differs everywhere" "${med[cat_x10]}" \
   "framecmp --report=summary, 10-bit, every sample differs" "${med[sum_x10]}" \
   "cat of a pair off by one everywhere" "${med[cat_n]}" \
@@ -201,6 +203,7 @@ row "3840x2160 10-bit summary: --threads=1 / --threads=2" "$(ratio uhd_t1 uhd_t2
 row "Y4M 1920x1080, identical: framecmp / cat" "$(ratio fc_y4m cat_y4m)" "<= 1.25" le
 row "--report=summary --ssim, off by one: framecmp / cat" "$(ratio ssim_n cat_n)" "<= 1.5" le
 row "--psnr-pooling / without, --report=summary, off by one" "$(ratio pool_n plain_n)" "<= 1.05" le
+row "--report=blocks / --report=summary, every sample differs" "$(ratio blocks_x sum_x)" "<= 1.3" le
 if [[ $have_ffmpeg == yes ]]; then
   row "ffmpeg psnr / framecmp --report=summary" "$(ratio ffmpeg_x sum_x)" ">= 5" ge
   row "ffmpeg psnr / framecmp --report=summary, 10-bit" "$(ratio ffmpeg_x10 sum_x10)" ">= 6" ge
