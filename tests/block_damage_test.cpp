@@ -27,8 +27,9 @@ using Bytes = std::vector<std::uint8_t>;
 
 std::uint32_t plain_sample(const PixelFormat& format, const Bytes& frame, const std::size_t at) {
   if (format.bytes_per_sample == 1) return frame[at];
-  return format.byte_order == ByteOrder::kLittle ? frame[at] | frame[at + 1] << 8
-                                                 : frame[at] << 8 | frame[at + 1];
+  const std::uint32_t first = frame[at];
+  const std::uint32_t second = frame[at + 1];
+  return format.byte_order == ByteOrder::kLittle ? first | second << 8 : first << 8 | second;
 }
 
 // The quadtree's order of 4x4 unit (row, column): bits interleaved, the row's above.
