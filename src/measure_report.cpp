@@ -242,6 +242,8 @@ const char* ending_name(const RunEnd end) {
       return "ref_shorter";
     case RunEnd::kFramesLimit:
       return "frames_limit";
+    case RunEnd::kLimitReached:  // MAX_COUNT block entries were written (--report=blocks)
+      return "max_count";
     default:
       return "together";
   }
