@@ -162,8 +162,8 @@ class ObserverFanOut final : public FrameObserver {
   std::size_t count_ = 0;
 };
 
-// What watches the frames of a run: the difference picture and the progress line, either
-// of them absent.
+// What watches the frames of a run: the progress line, the difference picture, the block
+// dump and the alignment probe, any of them absent.
 struct Watchers {
   DiffImageTaker* image = nullptr;
   ProgressLine* progress = nullptr;  // hands every frame on to the others
