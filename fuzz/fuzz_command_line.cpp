@@ -44,7 +44,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto argc = static_cast<int>(pieces.size());
 
   const framecmp::CommandLine result = framecmp::parse_command_line(argc, argv.data());
-  const bool modern = argc > 1 && (framecmp::is_option(argv[1]) || pieces[1] == "--");
+  // The modern form: an option anywhere before the first "--", or "--" first.
+  bool modern = argc > 1 && pieces[1] == "--";
+  for (int i = 1; i < argc && pieces[static_cast<std::size_t>(i)] != "--"; ++i) {
+    modern = modern || framecmp::is_option(argv[i]);
+  }
   if (result.action == framecmp::CommandAction::kShowHelp ||
       result.action == framecmp::CommandAction::kShowVersion) {
     check(modern && !result.message.empty() && result.message.back() == '\n');

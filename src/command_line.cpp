@@ -171,7 +171,7 @@ std::string help_text() {
          "YUV4MPEG2 files, recognised by their first bytes \"YUV4MPEG2 \", whose headers\n"
          "give the size and the format.\n"
          "\n"
-         "Options (before the positional arguments; -- ends them):\n"
+         "Options (before, between or after the positional arguments; -- ends them):\n"
          "  --size=WxH       frame size instead of WIDTH HEIGHT      --size=1920x1080\n"
          "  --pix-fmt=NAME   sample layout (default yuv420p): yuv420p, yuv422p, yuv444p,\n"
          "                   gray, nv12, nv21, yuvj420p/422p/444p, and yuv420p, yuv422p,\n"
@@ -479,16 +479,19 @@ std::string apply_positionals(const std::vector<const char*>& args, const Option
 
 CommandLine parse_modern(const int argc, const char* const* const argv) {
   OptionValues given;
-  int at = 1;
-  bool options_ended = false;  // by "--": what follows is positional whatever it looks like
-  for (; at < argc; ++at) {
+  // Options may stand before, between or after the positional arguments, as GNU tools
+  // take them; "--" ends the options, and what follows is positional whatever it looks like.
+  std::vector<const char*> positionals;
+  for (int at = 1; at < argc; ++at) {
     const std::string_view argument = argv[at];
     if (argument == "--") {
-      options_ended = true;
-      ++at;
+      positionals.insert(positionals.end(), argv + at + 1, argv + argc);
       break;
     }
-    if (!is_option(argument)) break;
+    if (!is_option(argument)) {
+      positionals.push_back(argv[at]);
+      continue;
+    }
     const std::size_t equals = argument.find('=');
     const std::string_view name = argument.substr(2, equals - std::min(equals, std::size_t{2}));
     const OptionInfo* const option = find_option(name);
@@ -528,15 +531,6 @@ CommandLine parse_modern(const int argc, const char* const* const argv) {
                     path ? value : printable(value).c_str());
     }
     slot = value;
-  }
-  std::vector<const char*> positionals(argv + at, argv + argc);
-  if (!options_ended) {
-    for (const char* const argument : positionals) {
-      if (is_option(argument)) {
-        return refuse("\nOption \"%s\" comes after the positional arguments: options go first!\n\n",
-                      printable(argument).c_str());
-      }
-    }
   }
   RunSettings settings;
   settings.modern = true;
@@ -606,9 +600,14 @@ bool is_option(const std::string_view argument) {
 }
 
 bool is_modern_form(const int argc, const char* const* const argv) {
-  // The modern form only when the first argument asks for it, so that every classic
-  // command line, whatever its later arguments hold, keeps its meaning.
-  return argc > 1 && (is_option(argv[1]) || std::string_view(argv[1]) == "--");
+  // Any option before a "--" selects it, wherever it stands, or a "--" first. A classic
+  // command line holds no option (a MAX_COUNT that looks like one never meant a number),
+  // so every one of them keeps its meaning.
+  if (argc > 1 && std::string_view(argv[1]) == "--") return true;
+  for (int at = 1; at < argc && std::string_view(argv[at]) != "--"; ++at) {
+    if (is_option(argv[at])) return true;
+  }
+  return false;
 }
 
 CommandLine parse_command_line(const int argc, const char* const* const argv) {

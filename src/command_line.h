@@ -114,8 +114,9 @@ std::string check_frame_size(const RunSettings& settings);
 // True when `argument` is an option of the modern form: "--" followed by a letter.
 bool is_option(std::string_view argument);
 
-// True when the command line is in the modern form: its first argument is an option or
-// "--". Every other command line is the classic form.
+// True when the command line is in the modern form: an argument before the first "--"
+// is an option, or the first argument is "--". Every other command line is the classic
+// form.
 bool is_modern_form(int argc, const char* const* argv);
 
 // Converts and checks `argc` arguments of `argv` (argument 0 is the program path, possibly

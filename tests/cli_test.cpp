@@ -633,9 +633,15 @@ TEST_F(Cli, ModernFormCasesAsData) {
        0},
       {{"--version"}, "framecmp " FRAMECMP_VERSION "\n", "", 0},
       {{"--size=17x9", "@missing", "@zero17"}, "", "\nCannot open file \"@missing\"!\n\n", 1},
-      {{"--size=17x9", "-", "@zero17", "--frames=1"},
+      // Options after the files, and between them.
+      {{"@t17", "--report=blocks", "@zero17", "--size", "17x9", "--block=8"},
+       "FRM=   0 MB=     5 POS=(   8,  16) Y=    0 U=    0 V=    1 MAX=    5 FIRST=V(   4,   8)\n",
+       differ("@t17", "@zero17",
+              "1 sample (1 block) in 1 of 1 frame, the first in frame 0, plane V at (4, 8), block 5"),
+       0},
+      {{"--size=17x9", "@zero17", "--", "--report=x"},
        "",
-       "\nOption \"--frames=1\" comes after the positional arguments: options go first!\n\n",
+       "\nCannot open file \"--report=x\"!\n\n",
        1},
       // --exit-code: 0 same, 1 different, 2 trouble; --tolerance decides what differs.
       {{"--exit-code", "--size=17x9", "@zero17", "@zero17"},
