@@ -550,6 +550,14 @@ CommandLine parse_modern(const int argc, const char* const* const argv) {
 
 }  // namespace
 
+std::vector<std::string> option_names() {
+  std::vector<std::string> names;
+  for (const OptionInfo& option : kOptions) {
+    names.push_back("--" + std::string(option.name) + (option.takes_value ? "=" : ""));
+  }
+  return names;
+}
+
 std::int32_t parse_decimal(const char* text) {
   while (is_space(*text)) ++text;
   const bool negative = *text == '-';

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "frame_geometry.h"
 #include "pixel_format.h"
@@ -118,6 +119,10 @@ bool is_option(std::string_view argument);
 // is an option, or the first argument is "--". Every other command line is the classic
 // form.
 bool is_modern_form(int argc, const char* const* argv);
+
+// Every option of the modern form as a shell completes it: "--name=" for one that takes
+// a value, "--name" for a flag, in the order of --help.
+std::vector<std::string> option_names();
 
 // Converts and checks `argc` arguments of `argv` (argument 0 is the program path, possibly
 // absent when argc == 0). Without options: count, conversions, dimensions, limit, as the

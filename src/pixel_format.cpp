@@ -74,6 +74,20 @@ std::optional<PixelFormat> find_pixel_format(const std::string_view name) {
   return std::nullopt;
 }
 
+std::vector<std::string> pixel_format_names() {
+  std::vector<std::string> names;
+  for (const BaseFormat& base : kBaseFormats) names.emplace_back(base.name);
+  for (const BaseFormat& base : kBaseFormats) {
+    if (!base.takes_depth) continue;
+    for (const std::string_view depth : kDepths) {
+      for (const char* const order : {"le", "be"}) {
+        names.push_back(std::string(base.name) + std::string(depth) + order);
+      }
+    }
+  }
+  return names;
+}
+
 std::string describe_pixel_formats() {
   std::string text;
   for (const BaseFormat& base : kBaseFormats) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 #include <string_view>
 
 namespace framecmp {
@@ -48,6 +49,9 @@ inline constexpr std::string_view kDefaultPixelFormat = "yuv420p";
 
 // The format called `name` (exact, lower case), or nothing when no format has that name.
 std::optional<PixelFormat> find_pixel_format(std::string_view name);
+
+// Every name find_pixel_format accepts, the 8-bit ones first (for shell completion).
+std::vector<std::string> pixel_format_names();
 
 // Every accepted name in words, for a message that refuses an unknown one.
 std::string describe_pixel_formats();
