@@ -90,9 +90,9 @@ void BlockDump::write_band(std::string& out, const Part& part, const char letter
   for (std::int32_t column = first; column < end; column += 4) {
     const std::string label = std::to_string(column);
     const std::int64_t value_end = std::int64_t{column - first} * cell + value_width;
-    const std::int64_t start = std::max<std::int64_t>(
-        value_end - static_cast<std::int64_t>(label.size()),
-        numbers.empty() ? 0 : static_cast<std::int64_t>(numbers.size()) + 1);
+    const std::int64_t start =
+        std::max<std::int64_t>(value_end - static_cast<std::int64_t>(label.size()),
+                               numbers.empty() ? 0 : static_cast<std::int64_t>(numbers.size()) + 1);
     numbers.resize(static_cast<std::size_t>(start), ' ');
     numbers += label;
   }

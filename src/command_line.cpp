@@ -106,6 +106,7 @@ enum class OptionId : std::uint8_t {
   kPsnrPooling,
   kCsv,
   kStatsFile,
+  kRefMd5,
   kDiffImage,
   kDiffFrame,
   kThreads,
@@ -140,6 +141,7 @@ constexpr std::array<OptionInfo, static_cast<std::size_t>(OptionId::kCount)> kOp
     {"psnr-pooling", OptionId::kPsnrPooling, false},
     {"csv", OptionId::kCsv, false},
     {"stats-file", OptionId::kStatsFile, true},
+    {"ref-md5", OptionId::kRefMd5, true},
     {"diff-image", OptionId::kDiffImage, true},
     {"diff-frame", OptionId::kDiffFrame, true},
     {"threads", OptionId::kThreads, true},
@@ -179,7 +181,8 @@ std::string help_text() {
          "                                                           --pix-fmt=yuv420p10le\n"
          "  --block=N        block size numbered by MB=, a power of two from 4 to 256\n"
          "                   (default 16)                            --block=64\n"
-         "  --report=KIND    samples (a line per sample, default), blocks (a line per\n"
+         "  --report=KIND    samples (a line per sample, default), md5 (the MD5 of every\n"
+         "                   test frame and of all: TEST alone), blocks (a line per\n"
          "                   damaged block: its differing samples per plane, largest\n"
          "                   difference, first difference in z-scan order), frames\n"
          "                   (differing samples, largest difference and PSNR per plane\n"
@@ -197,6 +200,8 @@ std::string help_text() {
          "  --psnr-pooling   PSNR of all planes together, and the means over the frames:\n"
          "                   per plane, 6:1:1, lowest, highest       --psnr-pooling\n"
          "  --csv            results as CSV (frames or summary)      --csv\n"
+         "  --ref-md5=FILE   compare the test's frames with a list of MD5 hashes (one a\n"
+         "                   frame, or one of all) instead of REF    --ref-md5=dec.md5\n"
          "  --stats-file=F   also the per-frame statistics into F, whatever the report:\n"
          "                   CSV when F ends in .csv, else JSON      --stats-file=s.json\n"
          "  --diff-image=F   PNG of the first frame that differs     --diff-image=d.png\n"
@@ -263,6 +268,35 @@ std::string apply_number(const char* const name, const char* const text, const s
   return {};
 }
 
+// The frame hashes: --report=md5 reads the test alone, --ref-md5 compares it with a hash
+// list; neither has samples to measure or show.
+std::string apply_hash_options(const OptionValues& given, RunSettings& settings) {
+  settings.ref_md5 = given[OptionId::kRefMd5];
+  if (settings.ref_md5 != nullptr && settings.ref_md5[0] == '\0') {
+    return "\nInvalid --ref-md5 \"\": must name a file of MD5 hashes!\n\n";
+  }
+  const bool md5_report = settings.report == ReportKind::kMd5;
+  if (settings.ref_md5 != nullptr && given[OptionId::kReport] != nullptr) {
+    return format_message(
+        "\nOptions \"--ref-md5\" and \"--report=%s\" cannot go together: the frames' hashes "
+        "are compared!\n\n",
+        printable(given[OptionId::kReport]).c_str());
+  }
+  if (!md5_report && settings.ref_md5 == nullptr) return {};
+  const char* const mode = md5_report ? "--report=md5" : "--ref-md5";
+  for (const OptionId id :
+       {OptionId::kTolerance, OptionId::kJson, OptionId::kCsv, OptionId::kSsim,
+        OptionId::kPsnrPooling, OptionId::kStatsFile, OptionId::kDiffImage, OptionId::kDump}) {
+    if (given[id] == nullptr) continue;
+    return format_message("\nOption \"--%s\" cannot go with %s: it measures samples!\n\n",
+                          kOptions[static_cast<std::size_t>(id)].name.data(), mode);
+  }
+  if (md5_report && given[OptionId::kSkipRef] != nullptr) {
+    return "\nOption \"--skip-ref\" cannot go with --report=md5: it reads the test alone!\n\n";
+  }
+  return {};
+}
+
 // The block dump and the picture's scale.
 std::string apply_debug_options(const OptionValues& given, RunSettings& settings) {
   if (const char* const dump = given[OptionId::kDump]; dump != nullptr) {
@@ -314,9 +348,11 @@ std::string apply_measure_options(const OptionValues& given, RunSettings& settin
       settings.report = ReportKind::kSummary;
     } else if (kind == "blocks") {
       settings.report = ReportKind::kBlocks;
+    } else if (kind == "md5") {
+      settings.report = ReportKind::kMd5;
     } else {
       return format_message(
-          "\nInvalid --report \"%s\": must be samples, blocks, frames or summary!\n\n",
+          "\nInvalid --report \"%s\": must be samples, blocks, frames, summary or md5!\n\n",
           printable(report).c_str());
     }
   }
@@ -376,7 +412,9 @@ std::string apply_measure_options(const OptionValues& given, RunSettings& settin
   if (given[OptionId::kDiffFrame] != nullptr && settings.diff_image == nullptr) {
     return "\nOption \"--diff-frame\" needs --diff-image=FILE.png!\n\n";
   }
-  if (settings.json && settings.report == ReportKind::kSamples) {
+  if (std::string refusal = apply_hash_options(given, settings); !refusal.empty()) return refusal;
+  if (settings.json &&
+      (settings.report == ReportKind::kSamples || settings.report == ReportKind::kMd5)) {
     return "\nOption \"--json\" needs --report=blocks, --report=frames or --report=summary!\n\n";
   }
   if (settings.csv && settings.json) {
@@ -421,11 +459,48 @@ std::string apply_options(const OptionValues& given, RunSettings& settings) {
   return apply_measure_options(given, settings);
 }
 
+// Reads the positional arguments of a hash run (TEST, or WIDTH HEIGHT TEST) into
+// `settings`; an empty string when they are good.
+std::string apply_hash_positionals(const std::vector<const char*>& args, const OptionValues& given,
+                                   RunSettings& settings) {
+  const bool sized = args.size() == 3;
+  if (sized) {
+    const char* const names[] = {"width", "height"};
+    std::int32_t* const targets[] = {&settings.width, &settings.height};
+    for (std::size_t i = 0; i < 2; ++i) {
+      const auto value = parse_strict_decimal(args[i], 1, kInt32Max);
+      if (!value) {
+        return format_message("\nInvalid %s \"%s\": must be a positive number up to %d!\n\n",
+                              names[i], printable(args[i]).c_str(), kInt32Max);
+      }
+      *targets[i] = *value;
+    }
+  }
+  const char* const size = given[OptionId::kSize];
+  if (sized && size != nullptr) {
+    return format_message("\nThe frame size is given twice: --size=%s and %s %s!\n\n",
+                          printable(size).c_str(), printable(args[0]).c_str(),
+                          printable(args[1]).c_str());
+  }
+  settings.test_path = args.back();
+  settings.ref_path = settings.ref_md5;
+  settings.size_given = sized || size != nullptr;
+  settings.format_given = given[OptionId::kPixFmt] != nullptr;
+  return {};
+}
+
 // Reads the positional arguments (2 to 5 of them) into `settings`; an empty string when
 // they are good.
 std::string apply_positionals(const std::vector<const char*>& args, const OptionValues& given,
                               RunSettings& settings) {
   const std::size_t count = args.size();
+  const bool hashes = settings.report == ReportKind::kMd5 || settings.ref_md5 != nullptr;
+  if (hashes && count != 1 && count != 3) {
+    return format_message(
+        "\nExpected TEST or WIDTH HEIGHT TEST after the options with %s, not %zu argument%s!\n\n",
+        settings.ref_md5 != nullptr ? "--ref-md5" : "--report=md5", count, count == 1 ? "" : "s");
+  }
+  if (hashes) return apply_hash_positionals(args, given, settings);
   if (count < 2 || count > 5) {
     return format_message(
         "\nExpected TEST REF [MAX_COUNT] or WIDTH HEIGHT TEST REF [MAX_COUNT] after the "

@@ -39,12 +39,14 @@ enum class DiffScale : std::uint8_t {
 enum class ReportKind : std::uint8_t {
   kSamples,  // a line per differing sample
   kBlocks,   // a line per damaged block, in coding order
+  kMd5,      // the MD5 of every test frame and of all of them: no reference
   kFrames,   // a line per frame pair with each plane's statistics, then the totals
   kSummary,  // the totals only
 };
 
 // A checked command line, ready for the run.
-// Invariants: when size_given, width, height > 0 and the frame size of the format at that
+// Invariants: ref_path is null with --report=md5, which reads the test alone; when
+// size_given, width, height > 0 and the frame size of the format at that
 // size is at most kMaxFrameSize; block_size is an accepted block size; max_count >= 0 (0: no
 // limit); both paths point into the argument vector. The classic form always has yuv420p in 16x16
 // macroblocks.
@@ -69,6 +71,7 @@ struct RunSettings {
   bool psnr_pooling = false;         // PSNR all and the means over the frames (frames or summary)
   bool csv = false;                  // results as CSV (frames or summary)
   const char* stats_file = nullptr;  // also the per-frame statistics into this file, or none
+  const char* ref_md5 = nullptr;     // a hash list in place of the reference (ref_path = it)
   // The modern form may leave the size (and the format) to YUV4MPEG2 headers; the run
   // then checks them against what was given.
   bool size_given = true;

@@ -49,7 +49,7 @@ struct ColourScale {
 // What a picture shows beyond the differences: their scale, and a block outlined.
 struct DrawOptions {
   DiffScale scale = DiffScale::kDepth;
-  std::uint32_t scale_limit = 0;  // kLimit: differences up to it are drawn dimly
+  std::uint32_t scale_limit = 0;    // kLimit: differences up to it are drawn dimly
   std::int64_t outline_block = -1;  // a block (raster index) ringed in yellow in every panel
 };
 

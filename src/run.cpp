@@ -24,6 +24,7 @@
 #include "command_line.h"
 #include "diff_image.h"
 #include "frame_geometry.h"
+#include "frame_hash.h"
 #include "measure_report.h"
 #include "progress.h"
 #include "report_writer.h"
@@ -291,14 +292,14 @@ bool open_input(const char* path, const bool standard_input_free,
   return false;
 }
 
-// Looks for YUV4MPEG2 headers in both sequences (the modern form) and settles the frame
-// size and format from them and the command line; false (after saying why) when they
-// cannot be settled.
-bool settle_inputs(RunSettings& settings, SequenceSource& test, SequenceSource& ref) {
+// Looks for YUV4MPEG2 headers in both sequences (the modern form; `ref` null for a run of
+// the test alone) and settles the frame size and format from them and the command line;
+// false (after saying why) when they cannot be settled.
+bool settle_inputs(RunSettings& settings, SequenceSource& test, SequenceSource* const ref) {
   std::optional<Y4mHeader> headers[2];
-  SequenceSource* const sources[] = {&test, &ref};
+  SequenceSource* const sources[] = {&test, ref};
   const char* const paths[] = {settings.test_path, settings.ref_path};
-  for (int i = 0; i < 2; ++i) {
+  for (int i = 0; i < (ref != nullptr ? 2 : 1); ++i) {
     const SequenceSource::Detection detection = sources[i]->detect();
     if (detection.read_failed) {
       std::fprintf(stderr, "\nCannot read file \"%s\"!\n\n", paths[i]);
@@ -480,6 +481,166 @@ int block_lines_run(const RunParts& run, const std::span<char> report_buffer) {
   return finish_run(settings, run.inputs, outcome, run.geometry.frame_size, written, &run);
 }
 
+// The next whole frame of `source` (in place, or read into `buffer`); null at the end of
+// the input, with `result` telling how it ended.
+const std::uint8_t* next_frame(SequenceSource& source, std::uint8_t* const buffer,
+                               const std::size_t size, ReadResult& result) {
+  const std::uint8_t* frame = source.view_frame(size, result);
+  if (frame == nullptr) {
+    result = source.read_frame(buffer, size);
+    frame = buffer;
+  }
+  return result.bytes == size && !result.failed ? frame : nullptr;
+}
+
+// The verdict of a comparison of frame hashes, in the run's words.
+void write_hash_verdict(const RunSettings& settings, const ComparisonOutcome& outcome,
+                        const bool whole_stream) {
+  if (outcome.mismatches == 0) {
+    write_run_end(stderr, settings, outcome, 0);
+    return;
+  }
+  if (whole_stream) {
+    std::fprintf(stderr,
+                 "\nFiles \"%s\" and \"%s\" differ: the MD5 of all %" PRId64 " frames differs.\n",
+                 settings.test_path, settings.ref_path, outcome.frames_compared);
+  } else {
+    std::fprintf(stderr,
+                 "\nFiles \"%s\" and \"%s\" differ: %" PRId64 " of %" PRId64
+                 " frames, the first in frame %" PRId64 ".\n",
+                 settings.test_path, settings.ref_path, outcome.differing_frames,
+                 outcome.frames_compared, outcome.first_bad_frame);
+  }
+  if (outcome.end == RunEnd::kTestShorter || outcome.end == RunEnd::kRefShorter) {
+    std::fprintf(stderr, "File \"%s\" ended first, after %" PRId64 " frames.\n",
+                 outcome.end == RunEnd::kTestShorter ? settings.test_path : settings.ref_path,
+                 outcome.frames_compared);
+  }
+  std::fputs("\n", stderr);
+}
+
+// The run of --report=md5 (every test frame's MD5, then all frames') or --ref-md5 (the
+// test's frames against a hash list): the test is read once, the list a line at a time.
+int hash_run(RunSettings settings, const StandardDescriptors& closed) {
+  const int trouble = settings.exit_code ? kStatusTrouble : 1;
+  if (closed.output_closed) {
+    std::fputs("\nCannot write to standard output!\n\n", stderr);
+    return trouble;
+  }
+  std::optional<FileDescriptor> test_file;
+  if (!open_input(settings.test_path, !closed.input_closed, test_file)) return trouble;
+  SequenceSource test(test_file->get());
+  if (!settle_inputs(settings, test, nullptr)) return trouble;
+  HashList list;
+  if (settings.ref_md5 != nullptr && !list.open(settings.ref_md5)) {
+    std::fprintf(stderr, "\nFile \"%s\" is no MD5 list: %s!\n\n", settings.ref_md5,
+                 list.problem().c_str());
+    return trouble;
+  }
+  const FrameGeometry geometry =
+      make_frame_geometry(settings.format, settings.width, settings.height, settings.block_size);
+  const auto frame_size = static_cast<std::size_t>(geometry.frame_size);
+  FrameBuffer buffer(frame_size);
+  Md5 frame_hash;
+  Md5 all_hash;
+  if (buffer.data() == nullptr || !frame_hash.ok() || !all_hash.ok()) {
+    std::fputs("\nMemory exceeded!\n\n", stderr);
+    return trouble;
+  }
+  test.set_frame_size(frame_size);
+  const Inputs inputs{test, test};
+  if (!test.skip_frames(settings.skip_test, frame_size, buffer.data())) {
+    return finish_run(settings, inputs, {RunEnd::kTestReadFailed}, geometry.frame_size, true);
+  }
+  const bool per_frame = settings.ref_md5 != nullptr && !list.whole_stream();
+  Md5Digest listed{};
+  for (std::int32_t i = 0; per_frame && i < settings.skip_ref; ++i) {
+    if (list.next(listed) != HashList::Next::kHash) break;
+  }
+  FdSink sink(STDOUT_FILENO);
+  ComparisonOutcome outcome;
+  std::string line;
+  ReadResult read;
+  bool written = true;
+  for (;;) {
+    if (settings.frames_limit > 0 && outcome.frames_compared >= settings.frames_limit) {
+      outcome.end = RunEnd::kFramesLimit;
+      break;
+    }
+    const std::uint8_t* const frame = next_frame(test, buffer.data(), frame_size, read);
+    // Each whole frame takes the list's next hash; at the test's end, a hash left over
+    // makes the test the shorter one, as a reference's frame would.
+    const HashList::Next entry =
+        per_frame && !read.failed ? list.next(listed) : HashList::Next::kEnd;
+    if (entry == HashList::Next::kBad) {
+      std::fprintf(stderr, "\nFile \"%s\" is no MD5 list: %s!\n\n", settings.ref_md5,
+                   list.problem().c_str());
+      return trouble;
+    }
+    if (frame == nullptr || test.view_lost()) {
+      if (read.failed || test.view_lost()) {
+        return finish_run(settings, inputs, {RunEnd::kTestReadFailed}, geometry.frame_size, true);
+      }
+      outcome.end = entry == HashList::Next::kHash ? RunEnd::kTestShorter : RunEnd::kBothEnded;
+      outcome.test_partial = read.bytes > 0 || read.frame_begun;
+      outcome.test_tail = outcome.test_partial ? read.bytes : 0;
+      break;
+    }
+    if (per_frame && entry == HashList::Next::kEnd) {
+      outcome.end = RunEnd::kRefShorter;
+      break;
+    }
+    frame_hash.reset();
+    frame_hash.update(frame, frame_size);
+    const Md5Digest digest = frame_hash.finish();
+    all_hash.update(frame, frame_size);
+    const std::int64_t index = settings.skip_test + outcome.frames_compared;
+    ++outcome.frames_compared;
+    line.clear();
+    if (settings.report == ReportKind::kMd5) {
+      line = md5_hex(digest) + "  " + std::to_string(index) + "\n";
+    } else if (per_frame && digest != listed) {
+      char head[32];
+      std::snprintf(head, sizeof head, "FRM=%4" PRId64 " MD5 test=", index);
+      line = head + md5_hex(digest) + " != ref=" + md5_hex(listed) + "\n";
+      if (outcome.differing_frames++ == 0) outcome.first_bad_frame = index;
+      ++outcome.mismatches;
+    }
+    if (!line.empty() && !sink.write(line.data(), line.size())) {
+      written = false;
+      outcome.end = RunEnd::kOutputLost;
+      break;
+    }
+  }
+  const Md5Digest all = all_hash.finish();
+  if (written && settings.report == ReportKind::kMd5) {
+    line = md5_hex(all) + "  all\n";
+    written = sink.write(line.data(), line.size());
+  }
+  if (written && settings.ref_md5 != nullptr && list.whole_stream()) {
+    list.next(listed);
+    const bool same = all == listed;
+    line = "MD5 test=" + md5_hex(all) + (same ? " == ref=" : " != ref=") + md5_hex(listed) + "\n";
+    written = sink.write(line.data(), line.size());
+    if (!same) {
+      outcome.mismatches = outcome.differing_frames = 1;
+      outcome.first_bad_frame = settings.skip_test;
+    }
+  }
+  if (!written) {
+    std::fputs("\nCannot write to standard output!\n\n", stderr);
+    return trouble;
+  }
+  if (settings.ref_md5 != nullptr) write_hash_verdict(settings, outcome, list.whole_stream());
+  if (outcome.test_partial) {
+    std::fprintf(stderr,
+                 "\nFile \"%s\" ends in a partial frame of %zu bytes (a frame is %" PRId64
+                 " bytes): are the size and the pixel format right?\n\n",
+                 settings.test_path, outcome.test_tail, geometry.frame_size);
+  }
+  return exit_status(settings, outcome, false);
+}
+
 }  // namespace
 
 void hint_at_y4m_arguments(const int argc, const char* const* const argv) {
@@ -503,6 +664,9 @@ void hint_at_y4m_arguments(const int argc, const char* const* const argv) {
 
 int run_command_line(RunSettings settings, const StandardDescriptors& closed, const int argc,
                      const char* const* const argv) {
+  if (settings.report == ReportKind::kMd5 || settings.ref_md5 != nullptr) {
+    return hash_run(settings, closed);
+  }
   const int trouble = settings.exit_code ? kStatusTrouble : 1;
   // Statistics and JSON always write: with standard output closed nothing could ever be
   // written, and an endless input would be read forever.
@@ -530,7 +694,7 @@ int run_command_line(RunSettings settings, const StandardDescriptors& closed, co
     if (output_would_overwrite_input(settings, *test_file, *ref_file)) return trouble;
     test.emplace(test_file->get());
     ref.emplace(ref_file->get());
-    if (!settle_inputs(settings, *test, *ref)) return trouble;
+    if (!settle_inputs(settings, *test, &*ref)) return trouble;
   }
 
   const FrameGeometry geometry =

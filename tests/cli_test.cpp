@@ -636,8 +636,9 @@ TEST_F(Cli, ModernFormCasesAsData) {
       // Options after the files, and between them.
       {{"@t17", "--report=blocks", "@zero17", "--size", "17x9", "--block=8"},
        "FRM=   0 MB=     5 POS=(   8,  16) Y=    0 U=    0 V=    1 MAX=    5 FIRST=V(   4,   8)\n",
-       differ("@t17", "@zero17",
-              "1 sample (1 block) in 1 of 1 frame, the first in frame 0, plane V at (4, 8), block 5"),
+       differ(
+           "@t17", "@zero17",
+           "1 sample (1 block) in 1 of 1 frame, the first in frame 0, plane V at (4, 8), block 5"),
        0},
       {{"--size=17x9", "@zero17", "--", "--report=x"},
        "",
@@ -849,6 +850,57 @@ std::string write_bytes(const std::string& file, const std::string& bytes) {
   std::ofstream(file, std::ios::binary)
       .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   return file;
+}
+
+// Frame hashes against RFC 1321's test vectors: eight 10-byte gray frames "1234567890",
+// whose bytes together are the suite's 80-digit string; and hash lists as suites ship
+// them (libvpx's per-frame .md5, md5sum's whole-stream line, framecmp's own output).
+TEST_F(Cli, FrameHashesAgainstTestVectorsAndLists) {
+  std::string digits;
+  for (int i = 0; i < 8; ++i) digits += "1234567890";
+  const std::string test = write_bytes(path("t.yuv"), digits);
+  const std::string one = "e807f1fcf82d132f9bb018ca6738a19f";  // MD5("1234567890")
+  const std::string all = "57edf4a22be3c955ac49da2e2107b67a";  // MD5 of the 80 digits
+  std::string listing;
+  for (int i = 0; i < 8; ++i) listing += one + "  " + std::to_string(i) + "\n";
+  expect(run({"--report=md5", "--pix-fmt=gray", "--size=10x1", test}), listing + all + "  all\n",
+         "", 0);
+  // Its own output is a per-frame list: the "all" line names no frame.
+  const std::string own = write_bytes(path("own.md5"), listing + all + "  all\n");
+  expect(run({"--ref-md5=" + own, "--exit-code", "--pix-fmt=gray", "--size=10x1", test}), "",
+         "\nFiles \"" + test + "\" and \"" + own + "\" are identical (8 frames)!\n\n", 0);
+  // libvpx's format, frame 3 wrong, one frame short.
+  std::string vpx;
+  for (int i = 1; i <= 7; ++i) {
+    vpx += (i == 4 ? std::string(32, 'A') : one) + "  vp90-2-00-quantizer-00.webm-352x288-000" +
+           std::to_string(i) + ".i420\n";
+  }
+  const std::string vpx_list = write_bytes(path("vpx.md5"), vpx);
+  expect(run({"--ref-md5", vpx_list, "--exit-code", "--pix-fmt=gray", "10", "1", test}),
+         "FRM=   3 MD5 test=" + one + " != ref=" + std::string(32, 'a') + "\n",
+         "\nFiles \"" + test + "\" and \"" + vpx_list +
+             "\" differ: 1 of 7 frames, the first in frame 3.\nFile \"" + vpx_list +
+             "\" ended first, after 7 frames.\n\n",
+         1);
+  const std::string whole = write_bytes(path("whole.md5"), all + "  t.yuv\n");
+  expect(run({"--ref-md5=" + whole, "--pix-fmt=gray", "--size=10x1", test}),
+         "MD5 test=" + all + " == ref=" + all + "\n",
+         "\nFiles \"" + test + "\" and \"" + whole + "\" are identical (8 frames)!\n\n", 0);
+  expect(
+      run({"--ref-md5=" + whole, "--exit-code", "--frames=7", "--pix-fmt=gray", "--size=10x1",
+           test}),
+      "MD5 test=689de1e396ad9c089ae2b9aaffd6faf7 != ref=" + all + "\n",
+      "\nFiles \"" + test + "\" and \"" + whole + "\" differ: the MD5 of all 7 frames differs.\n\n",
+      1);
+  const std::string bad = write_bytes(path("bad.md5"), one + "\n\n" + one.substr(1) + "\n");
+  expect(run({"--ref-md5=" + bad, "--exit-code", "--pix-fmt=gray", "--size=10x1", test}), "",
+         "\nFile \"" + bad +
+             "\" is no MD5 list: line 3 does not start with an MD5 of 32 hexadecimal digits!\n\n",
+         2);
+  expect(run({"--report=md5", "--size=10x1", test, test}), "",
+         "\nExpected TEST or WIDTH HEIGHT TEST after the options with --report=md5, not 2 "
+         "arguments!\n\n",
+         1);
 }
 
 // The JSON document, parsed back: every key, the statistics, the verdict, and a path that
