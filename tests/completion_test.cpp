@@ -54,7 +54,7 @@ TEST(Completion, OffersWhatTheCommandLineKnows) {
   EXPECT_EQ(complete({"framecmp", "--pix-fmt", "=", ""}), sorted(pixel_format_names()));
   EXPECT_EQ(complete({"framecmp", "--pix-fmt", ""}), sorted(pixel_format_names()));
   EXPECT_EQ(complete({"framecmp", "--report="}),
-            sorted({"samples", "blocks", "frames", "summary"}, "--report="));
+            sorted({"samples", "blocks", "frames", "summary", "md5"}, "--report="));
   EXPECT_EQ(complete({"framecmp", "--diff-scale", "a"}), sorted({"auto"}));
   EXPECT_EQ(complete({"framecmp", "--rep"}), sorted({"--report="}));
   EXPECT_EQ(complete({"framecmp", "--size", ""}), std::vector<std::string>{});
