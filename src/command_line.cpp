@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "frame_geometry.h"
@@ -93,6 +94,9 @@ CommandLine parse_classic(const int argc, const char* const* const argv) {
 enum class OptionId : std::uint8_t {
   kSize,
   kPixFmt,
+  kTestSize,
+  kTestPixFmt,
+  kRefPixFmt,
   kBlock,
   kReport,
   kTolerance,
@@ -128,6 +132,9 @@ struct OptionInfo {
 constexpr std::array<OptionInfo, static_cast<std::size_t>(OptionId::kCount)> kOptions{{
     {"size", OptionId::kSize, true},
     {"pix-fmt", OptionId::kPixFmt, true},
+    {"test-size", OptionId::kTestSize, true},
+    {"test-pix-fmt", OptionId::kTestPixFmt, true},
+    {"ref-pix-fmt", OptionId::kRefPixFmt, true},
     {"block", OptionId::kBlock, true},
     {"report", OptionId::kReport, true},
     {"tolerance", OptionId::kTolerance, true},
@@ -179,6 +186,10 @@ std::string help_text() {
          "                   gray, nv12, nv21, yuvj420p/422p/444p, and yuv420p, yuv422p,\n"
          "                   yuv444p or gray with 9, 10, 12, 14 or 16 and le or be\n"
          "                                                           --pix-fmt=yuv420p10le\n"
+         "  --test-size=WxH  the test's frames are WxH, padded beyond the reference's\n"
+         "                   size: its top-left region is compared   --test-size=1920x1088\n"
+         "  --test-pix-fmt=NAME, --ref-pix-fmt=NAME  one file's own layout (default\n"
+         "                   --pix-fmt): nv12 against yuv420p, be against le\n"
          "  --block=N        block size numbered by MB=, a power of two from 4 to 256\n"
          "                   (default 16)                            --block=64\n"
          "  --report=KIND    samples (a line per sample, default), md5 (the MD5 of every\n"
@@ -286,7 +297,8 @@ std::string apply_hash_options(const OptionValues& given, RunSettings& settings)
   const char* const mode = md5_report ? "--report=md5" : "--ref-md5";
   for (const OptionId id :
        {OptionId::kTolerance, OptionId::kJson, OptionId::kCsv, OptionId::kSsim,
-        OptionId::kPsnrPooling, OptionId::kStatsFile, OptionId::kDiffImage, OptionId::kDump}) {
+        OptionId::kPsnrPooling, OptionId::kStatsFile, OptionId::kDiffImage, OptionId::kDump,
+        OptionId::kTestSize, OptionId::kTestPixFmt, OptionId::kRefPixFmt}) {
     if (given[id] == nullptr) continue;
     return format_message("\nOption \"--%s\" cannot go with %s: it measures samples!\n\n",
                           kOptions[static_cast<std::size_t>(id)].name.data(), mode);
@@ -455,6 +467,24 @@ std::string apply_options(const OptionValues& given, RunSettings& settings) {
     return format_message(
         "\nInvalid --size \"%s\": must be WIDTHxHEIGHT, two positive numbers (1920x1080)!\n\n",
         printable(size).c_str());
+  }
+  const char* const test_size = given[OptionId::kTestSize];
+  if (test_size != nullptr && !parse_size(test_size, settings.test_width, settings.test_height)) {
+    return format_message(
+        "\nInvalid --test-size \"%s\": must be WIDTHxHEIGHT, two positive numbers "
+        "(1920x1088)!\n\n",
+        printable(test_size).c_str());
+  }
+  for (const auto& [id, target] : {std::pair{OptionId::kTestPixFmt, &settings.test_format},
+                                   std::pair{OptionId::kRefPixFmt, &settings.ref_format}}) {
+    const char* const name = given[id];
+    if (name == nullptr) continue;
+    *target = find_pixel_format(name);
+    if (!*target) {
+      return format_message(
+          "\nUnknown pixel format \"%s\" (--%s): known are %s!\n\n", printable(name).c_str(),
+          kOptions[static_cast<std::size_t>(id)].name.data(), describe_pixel_formats().c_str());
+    }
   }
   return apply_measure_options(given, settings);
 }

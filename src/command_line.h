@@ -72,6 +72,12 @@ struct RunSettings {
   bool csv = false;                  // results as CSV (frames or summary)
   const char* stats_file = nullptr;  // also the per-frame statistics into this file, or none
   const char* ref_md5 = nullptr;     // a hash list in place of the reference (ref_path = it)
+  // How each file stores its frames when that differs from the run's size and format:
+  // padded test frames (--test-size; 0: the run's size), other layouts or byte orders.
+  std::int32_t test_width = 0;
+  std::int32_t test_height = 0;
+  std::optional<PixelFormat> test_format;
+  std::optional<PixelFormat> ref_format;
   // The modern form may leave the size (and the format) to YUV4MPEG2 headers; the run
   // then checks them against what was given.
   bool size_given = true;

@@ -23,6 +23,7 @@
 #include "block_dump.h"
 #include "command_line.h"
 #include "diff_image.h"
+#include "frame_convert.h"
 #include "frame_geometry.h"
 #include "frame_hash.h"
 #include "measure_report.h"
@@ -191,6 +192,10 @@ struct RunParts {
   const Watchers& watchers;
   WorkerPool& workers;
   StatsFile* stats;  // null without --stats-file
+  // The files stored otherwise than compared, whose partial frames are named in their own
+  // bytes; null for a file read as compared.
+  const ConvertingSource* test_converted = nullptr;
+  const ConvertingSource* ref_converted = nullptr;
 };
 
 // After the verdict on a run in which every compared frame differs: the frame offset at
@@ -205,6 +210,21 @@ void write_shift_hint(const RunSettings& settings, const ComparisonOutcome& outc
     std::fprintf(stderr, "\n%s\n\n",
                  shift_hint(*shift, settings.skip_test, settings.skip_ref).c_str());
   }
+}
+
+// `outcome` with the partial frames of files stored otherwise than compared counted in
+// their own bytes and frame sizes.
+ComparisonOutcome stored_tails(ComparisonOutcome outcome, const RunParts* const run) {
+  if (run == nullptr) return outcome;
+  if (run->test_converted != nullptr && outcome.test_partial) {
+    outcome.test_tail = run->test_converted->stored_tail();
+    outcome.test_frame_size = run->test_converted->stored_frame_size();
+  }
+  if (run->ref_converted != nullptr && outcome.ref_partial) {
+    outcome.ref_tail = run->ref_converted->stored_tail();
+    outcome.ref_frame_size = run->ref_converted->stored_frame_size();
+  }
+  return outcome;
 }
 
 // Ends a run whose comparison has finished: failures first, then the closing messages.
@@ -229,7 +249,7 @@ int finish_run(const RunSettings& settings, const Inputs& inputs, const Comparis
   StatsFile* const stats = run != nullptr ? run->stats : nullptr;
   if (!failed && stats != nullptr && !stats->finish(outcome)) failed = true;
   if (failed) return exit_status(settings, outcome, failed);
-  write_run_end(stderr, settings, outcome, frame_size);
+  write_run_end(stderr, settings, stored_tails(outcome, run), frame_size);
   write_shift_hint(settings, outcome, watchers != nullptr ? watchers->probe : nullptr);
   if (dump != nullptr && !dump->taken()) {
     std::fprintf(stderr, "\nNo dump: frame %d was not compared.\n\n", settings.dump_frame);
@@ -281,6 +301,62 @@ int measure_run(const RunParts& run) {
   }
   TextMeasureReport report(geometry, per_frame, sink, columns);
   return run_text_report(report);
+}
+
+// How the two files store their frames, and the layout in which they are compared.
+struct Storage {
+  PixelFormat test;
+  PixelFormat ref;
+  std::int32_t test_width = 0;
+  std::int32_t test_height = 0;
+  PixelFormat compared;
+  bool convert_test = false;
+  bool convert_ref = false;
+};
+
+// Settles `storage` from the run's size and format and the files' own (--test-size,
+// --test-pix-fmt, --ref-pix-fmt); the refusal, or "" when the files can be compared.
+std::string settle_storage(const RunSettings& settings, Storage& storage) {
+  storage.test = settings.test_format.value_or(settings.format);
+  storage.ref = settings.ref_format.value_or(settings.format);
+  storage.test_width = settings.test_width > 0 ? settings.test_width : settings.width;
+  storage.test_height = settings.test_height > 0 ? settings.test_height : settings.height;
+  storage.compared = settings.format;
+  char text[400];
+  if (!comparable_formats(storage.test, storage.ref)) {
+    std::snprintf(text, sizeof text,
+                  "\nFormats \"%s\" (test) and \"%s\" (reference) cannot be compared: their "
+                  "planes, subsampling or bit depth differ!\n\n",
+                  storage.test.name.c_str(), storage.ref.name.c_str());
+    return text;
+  }
+  if (storage.test_width < settings.width || storage.test_height < settings.height) {
+    std::snprintf(text, sizeof text,
+                  "\nInvalid --test-size \"%dx%d\": the test's frames must hold the reference's "
+                  "%dx%d!\n\n",
+                  storage.test_width, storage.test_height, settings.width, settings.height);
+    return text;
+  }
+  if (frame_size_of(storage.test, storage.test_width, storage.test_height) > kMaxFrameSize) {
+    RunSettings padded = settings;
+    padded.format = storage.test;
+    padded.width = storage.test_width;
+    padded.height = storage.test_height;
+    return check_frame_size(padded);
+  }
+  const auto same_layout = [](const PixelFormat& a, const PixelFormat& b) {
+    return a.interleaved_chroma == b.interleaved_chroma && a.v_first == b.v_first &&
+           (a.bytes_per_sample == 1 || a.byte_order == b.byte_order);
+  };
+  const bool padded =
+      storage.test_width != settings.width || storage.test_height != settings.height;
+  if (!padded && same_layout(storage.test, storage.ref)) return {};
+  // Anything to convert is converted into the planar layout, in which no two planes
+  // share bytes.
+  storage.compared = planar_equivalent(storage.ref);
+  storage.convert_test = padded || !same_layout(storage.test, storage.compared);
+  storage.convert_ref = !same_layout(storage.ref, storage.compared);
+  return {};
 }
 
 // Opens one sequence; false (after saying so) when it cannot be opened.
@@ -697,8 +773,17 @@ int run_command_line(RunSettings settings, const StandardDescriptors& closed, co
     if (!settle_inputs(settings, *test, &*ref)) return trouble;
   }
 
+  Storage storage;
+  if (std::string problem = settle_storage(settings, storage); !problem.empty()) {
+    std::fputs(problem.c_str(), stderr);
+    return trouble;
+  }
   const FrameGeometry geometry =
-      make_frame_geometry(settings.format, settings.width, settings.height, settings.block_size);
+      make_frame_geometry(storage.compared, settings.width, settings.height, settings.block_size);
+  const FrameGeometry test_stored = make_frame_geometry(storage.test, storage.test_width,
+                                                        storage.test_height, settings.block_size);
+  const FrameGeometry ref_stored =
+      make_frame_geometry(storage.ref, settings.width, settings.height, settings.block_size);
   if (settings.dump_frame >= 0 && settings.dump_block >= block_count(geometry)) {
     std::fprintf(stderr,
                  "\nBlock %" PRId64 " does not exist: a %dx%d frame in %dx%d blocks has %" PRId64
@@ -725,16 +810,27 @@ int run_command_line(RunSettings settings, const StandardDescriptors& closed, co
     test.emplace(test_file->get());
     ref.emplace(ref_file->get());
   }
-  test->set_frame_size(frame_size);
-  ref->set_frame_size(frame_size);
+  test->set_frame_size(static_cast<std::size_t>(test_stored.frame_size));
+  ref->set_frame_size(static_cast<std::size_t>(ref_stored.frame_size));
   const Inputs inputs{*test, *ref};
+  // A file stored otherwise than compared is converted frame by frame as it passes.
+  std::optional<ConvertingSource> test_converted;
+  std::optional<ConvertingSource> ref_converted;
+  if (storage.convert_test) test_converted.emplace(*test, test_stored, geometry);
+  if (storage.convert_ref) ref_converted.emplace(*ref, ref_stored, geometry);
+  if ((test_converted && !test_converted->ok()) || (ref_converted && !ref_converted->ok())) {
+    std::fputs("\nMemory exceeded!\n\n", stderr);
+    return trouble;
+  }
+  FrameSource& test_source = test_converted ? static_cast<FrameSource&>(*test_converted) : *test;
+  FrameSource& ref_source = ref_converted ? static_cast<FrameSource&>(*ref_converted) : *ref;
 
   // Frames skipped for alignment are read into the buffers and dropped where no seek can
   // pass them; a failed read there is a read failure like any other.
-  if (!test->skip_frames(settings.skip_test, frame_size, buffers.test.data())) {
+  if (!test_source.skip_frames(settings.skip_test, frame_size, buffers.test.data())) {
     return finish_run(settings, inputs, {RunEnd::kTestReadFailed}, geometry.frame_size, true);
   }
-  if (!ref->skip_frames(settings.skip_ref, frame_size, buffers.ref.data())) {
+  if (!ref_source.skip_frames(settings.skip_ref, frame_size, buffers.ref.data())) {
     return finish_run(settings, inputs, {RunEnd::kRefReadFailed}, geometry.frame_size, true);
   }
   DiffImageTaker* const image = taker ? &*taker : nullptr;
@@ -762,13 +858,21 @@ int run_command_line(RunSettings settings, const StandardDescriptors& closed, co
   const Watchers watchers{image, progress ? &*progress : nullptr, others.single(),
                           dump ? &*dump : nullptr, probe ? &*probe : nullptr};
   FdSink sink(closed.output_closed ? -1 : STDOUT_FILENO);
-  PairReader reader(*test, *ref, buffers, frame_size, settings.skip_test);
+  PairReader reader(test_source, ref_source, buffers, frame_size, settings.skip_test);
   WorkerPool workers(settings.threads > 0 ? settings.threads : default_thread_count());
   reader.share_search(workers);
   std::optional<StatsFile> stats;
   if (settings.stats_file != nullptr && !stats.emplace().open(settings, geometry)) return trouble;
-  const RunParts parts{settings, inputs,   geometry, reader,
-                       sink,     watchers, workers,  stats ? &*stats : nullptr};
+  const RunParts parts{settings,
+                       inputs,
+                       geometry,
+                       reader,
+                       sink,
+                       watchers,
+                       workers,
+                       stats ? &*stats : nullptr,
+                       test_converted ? &*test_converted : nullptr,
+                       ref_converted ? &*ref_converted : nullptr};
   if (settings.report == ReportKind::kBlocks) {
     return block_lines_run(parts, {report_buffer.get(), kReportBufferSize});
   }

@@ -65,6 +65,8 @@ struct ComparisonOutcome {
   std::size_t test_tail = 0;            // bytes of that partial frame (a YUV4MPEG2 frame's
                                         // samples, 0 when only its marker was read), else 0
   std::size_t ref_tail = 0;             // the same for the reference
+  std::int64_t test_frame_size = 0;     // the frame size its tail is part of; 0: the run's
+  std::int64_t ref_frame_size = 0;      // (a file stored otherwise counts in its own bytes)
 };
 
 // Hands every whole frame pair of `reader` to `metric`, then to options.observer, in

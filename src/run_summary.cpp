@@ -72,14 +72,17 @@ void write_partial_frame_notes(std::FILE* const err, const RunSettings& settings
     const char* path;
     bool partial;
     std::size_t tail;
-  } sequences[] = {{settings.test_path, outcome.test_partial, outcome.test_tail},
-                   {settings.ref_path, outcome.ref_partial, outcome.ref_tail}};
+    std::int64_t frame_size;
+  } sequences[] = {
+      {settings.test_path, outcome.test_partial, outcome.test_tail, outcome.test_frame_size},
+      {settings.ref_path, outcome.ref_partial, outcome.ref_tail, outcome.ref_frame_size}};
   for (const auto& sequence : sequences) {
     if (!sequence.partial) continue;
     std::fprintf(err,
                  "\nFile \"%s\" ends in a partial frame of %zu bytes (a frame is %" PRId64
                  " bytes): are the size and the pixel format right?\n\n",
-                 sequence.path, sequence.tail, frame_size);
+                 sequence.path, sequence.tail,
+                 sequence.frame_size > 0 ? sequence.frame_size : frame_size);
   }
 }
 

@@ -1779,4 +1779,101 @@ TEST_F(Cli, Nv12ReportsLikeThePlanarEquivalent) {
   EXPECT_NE(planar.out.find("FRM=   0 COMP=V POS=(   1,   2) MB=     0"), std::string::npos);
 }
 
+// A pair whose files store their frames otherwise (NV12 or NV21 against planar, big- against
+// little-endian, test frames padded on the right and below, with a partial last frame)
+// gives the report of its planar twin, every report kind.
+TEST_F(Cli, MixedAndPaddedInputsReportLikeTheirTwins) {
+  std::string ref(4 * 36, '\0');  // four 6x4 yuv420p frames
+  for (std::size_t i = 0; i < ref.size(); ++i) ref[i] = static_cast<char>(i * 7 + i / 36);
+  std::string test = ref;
+  for (const std::size_t at : std::vector<std::size_t>{5, 25, 29, 31, 35, 60, 71, 100}) {
+    test[at] = static_cast<char>(test[at] ^ 0x21);
+  }
+  const auto write = [&](const std::string& name, const std::string& bytes) {
+    std::ofstream(path(name), std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return path(name);
+  };
+  const auto frames = [](const std::string& bytes, const auto& convert) {
+    std::string out;
+    for (std::size_t at = 0; at < bytes.size(); at += 36) out += convert(bytes.substr(at, 36));
+    return out;
+  };
+  const auto nv21 = [](const std::string& frame) {
+    std::string one = yuv_to_nv12(frame);
+    for (std::size_t i = 24; i < 36; i += 2) std::swap(one[i], one[i + 1]);
+    return one;
+  };
+  // 9x7 frames: each plane's rows padded with 0x55 on the right, then rows of 0x55 below.
+  const auto padded = [](const std::string& frame) {
+    std::string out;
+    const auto plane = [&](std::size_t at, std::size_t w, std::size_t h, std::size_t pw,
+                           std::size_t ph) {
+      for (std::size_t r = 0; r < ph; ++r) {
+        out += r < h ? frame.substr(at + r * w, w) + std::string(pw - w, '\x55')
+                     : std::string(pw, '\x55');
+      }
+    };
+    plane(0, 6, 4, 9, 7);
+    plane(24, 3, 2, 5, 4);
+    plane(30, 3, 2, 5, 4);
+    return out;
+  };
+  // Every byte a 16-bit word (yuv420p10le), and its big-endian twin.
+  const auto words = [](const std::string& frame, bool big) {
+    std::string out;
+    for (const char c : frame) {
+      const char high = static_cast<char>(c & 3);
+      out += big ? std::string{high, c} : std::string{c, high};
+    }
+    return out;
+  };
+  const std::string t = write("t.yuv", test);
+  const std::string r = write("r.yuv", ref);
+  const std::string t_nv12 = write("t.nv12", frames(test, yuv_to_nv12) + "\x01\x02");
+  const std::string r_nv21 = write("r.nv21", frames(ref, nv21));
+  const std::string t_pad = write("t.pad", frames(test, padded));
+  const std::string t_le =
+      write("t.le", frames(test, [&](const std::string& f) { return words(f, false); }));
+  const std::string r_le =
+      write("r.le", frames(ref, [&](const std::string& f) { return words(f, false); }));
+  const std::string t_be =
+      write("t.be", frames(test, [&](const std::string& f) { return words(f, true); }));
+  const struct {
+    std::vector<std::string> twin, mixed;
+  } cases[] = {
+      {{"--size=6x4", t, r},
+       {"--test-pix-fmt=nv12", "--ref-pix-fmt=nv21", "--size=6x4", t_nv12, r_nv21}},
+      {{"--size=6x4", t, r}, {"--test-size=9x7", "--size=6x4", t_pad, r}},
+      {{"--pix-fmt=yuv420p10le", "--size=6x4", t_le, r_le},
+       {"--test-pix-fmt=yuv420p10be", "--pix-fmt=yuv420p10le", "--size=6x4", t_be, r_le}},
+  };
+  for (const auto& c : cases) {
+    for (const std::vector<std::string>& report :
+         {std::vector<std::string>{}, {"--report=blocks"}, {"--report=frames", "--ssim"}}) {
+      std::vector<std::string> twin = c.twin;
+      std::vector<std::string> mixed = c.mixed;
+      twin.insert(twin.begin(), report.begin(), report.end());
+      mixed.insert(mixed.begin(), report.begin(), report.end());
+      const Result expected = run(twin);
+      const Result got = run(mixed);
+      SCOPED_TRACE(mixed[report.size()]);
+      EXPECT_EQ(got.out, expected.out);
+      EXPECT_EQ(got.status, expected.status);
+      EXPECT_NE(expected.out, "");
+    }
+  }
+  // The test's partial last frame is named in its own bytes and frame size.
+  const Result tail = run({"--test-pix-fmt=nv12", "--size=6x4", t_nv12, r});
+  EXPECT_NE(tail.err.find("ends in a partial frame of 2 bytes (a frame is 36 bytes)"),
+            std::string::npos)
+      << tail.err;
+  expect(run({"--test-size=5x7", "--size=6x4", t_pad, r}), "",
+         "\nInvalid --test-size \"5x7\": the test's frames must hold the reference's 6x4!\n\n", 1);
+  expect(run({"--test-pix-fmt=yuv422p", "--size=6x4", t, r}), "",
+         "\nFormats \"yuv422p\" (test) and \"yuv420p\" (reference) cannot be compared: their "
+         "planes, subsampling or bit depth differ!\n\n",
+         1);
+}
+
 }  // namespace

@@ -1,0 +1,93 @@
+#include "frame_convert.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace framecmp {
+
+PixelFormat planar_equivalent(const PixelFormat& format) {
+  PixelFormat planar = format;
+  planar.interleaved_chroma = false;
+  planar.v_first = false;
+  planar.byte_order = ByteOrder::kLittle;
+  if (format.interleaved_chroma) planar.name = "yuv420p";
+  if (format.bytes_per_sample == 2 && planar.name.size() > 2) {
+    planar.name.replace(planar.name.size() - 2, 2, "le");
+  }
+  return planar;
+}
+
+bool comparable_formats(const PixelFormat& a, const PixelFormat& b) {
+  return a.plane_count == b.plane_count && a.chroma_shift_x == b.chroma_shift_x &&
+         a.chroma_shift_y == b.chroma_shift_y && a.depth == b.depth &&
+         a.bytes_per_sample == b.bytes_per_sample;
+}
+
+ConvertingSource::ConvertingSource(FrameSource& inner, const FrameGeometry& stored,
+                                   const FrameGeometry& compared)
+    : inner_(inner),
+      stored_(stored),
+      compared_(compared),
+      frame_(static_cast<std::size_t>(compared.frame_size)),
+      stored_buffer_(static_cast<std::size_t>(stored.frame_size)) {}
+
+void ConvertingSource::convert(const std::uint8_t* const stored) {
+  std::uint8_t* const out = frame_.data();
+  for (std::size_t p = 0; p < compared_.plane_count; ++p) {
+    const PlaneLayout& from = stored_.planes[p];
+    const PlaneLayout& to = compared_.planes[p];
+    for (std::int64_t row = 0; row < to.height; ++row) {
+      const std::uint8_t* const source = stored + from.offset + row * from.width * from.stride;
+      std::uint8_t* const target = out + to.offset + row * to.width * to.stride;
+      const auto width = static_cast<std::size_t>(to.width);
+      if (from.stride == to.stride && from.byte_order == to.byte_order) {
+        std::memcpy(target, source, width * to.stride);  // a padded frame's rows
+      } else if (from.bytes_per_sample == 1) {
+        for (std::size_t x = 0; x < width; ++x) target[x] = source[2 * x];  // one of U,V
+      } else {
+        for (std::size_t x = 0; x < width; ++x) {  // big-endian words to little-endian
+          target[2 * x] = source[2 * x + 1];
+          target[2 * x + 1] = source[2 * x];
+        }
+      }
+    }
+  }
+}
+
+const std::uint8_t* ConvertingSource::view_frame(const std::size_t size, ReadResult& result) {
+  const auto stored_size = static_cast<std::size_t>(stored_.frame_size);
+  ReadResult got;
+  const std::uint8_t* stored = inner_.view_frame(stored_size, got);
+  if (stored == nullptr) {
+    got = inner_.read_frame(stored_buffer_.data(), stored_size);
+    stored = stored_buffer_.data();
+  }
+  result = got;
+  stored_tail_ = 0;
+  if (got.bytes == stored_size) {
+    convert(stored);
+    result.bytes = size;
+    return frame_.data();
+  }
+  // A frame cut short is no frame to convert: it stays partial, with as many bytes as
+  // the compared frame can show, so that the shorter sequence is still the shorter; its
+  // stored bytes stand in for them, so that two tails are equal only when they are.
+  stored_tail_ = got.bytes;
+  result.bytes = std::min(got.bytes, size - 1);
+  std::memcpy(frame_.data(), stored, result.bytes);
+  return frame_.data();
+}
+
+ReadResult ConvertingSource::read_frame(std::uint8_t* const buffer, const std::size_t size) {
+  ReadResult result;
+  const std::uint8_t* const frame = view_frame(size, result);
+  std::memcpy(buffer, frame, result.bytes);
+  return result;
+}
+
+bool ConvertingSource::skip_frames(const std::int64_t count, std::size_t, std::uint8_t*) {
+  return inner_.skip_frames(count, static_cast<std::size_t>(stored_.frame_size),
+                            stored_buffer_.data());
+}
+
+}  // namespace framecmp
