@@ -53,6 +53,7 @@ TEST(Completion, OffersWhatTheCommandLineKnows) {
   // Readline splits "--pix-fmt=" at the "=", or the value is the next word.
   EXPECT_EQ(complete({"framecmp", "--pix-fmt", "=", ""}), sorted(pixel_format_names()));
   EXPECT_EQ(complete({"framecmp", "--pix-fmt", ""}), sorted(pixel_format_names()));
+  EXPECT_EQ(complete({"framecmp", "--test-pix-fmt", "nv"}), sorted({"nv12", "nv21"}));
   EXPECT_EQ(complete({"framecmp", "--report="}),
             sorted({"samples", "blocks", "frames", "summary", "md5"}, "--report="));
   EXPECT_EQ(complete({"framecmp", "--diff-scale", "a"}), sorted({"auto"}));
