@@ -27,6 +27,7 @@ cp "$work/a10.yuv" "$work/b10.yuv"
 "$make_sequence" "$work/a1080.y4m" 1920 1080 "$frames" --y4m
 cp "$work/a1080.y4m" "$work/b1080.y4m"
 "$make_sequence" "$work/x1080.yuv" 1920 1080 "$frames" --invert
+"$make_sequence" "$work/a1080.nv12" 1920 1080 "$frames" --nv12
 "$make_sequence" "$work/n1080.yuv" 1920 1080 "$frames" --nudge
 "$make_sequence" "$work/x10.yuv" 1920 1080 "$frames" --depth 10 --invert
 "$make_sequence" "$work/d1.yuv" 1920 1088 2
@@ -108,6 +109,8 @@ for ((round = 1; round <= rounds; round++)); do
   record cat_x "$(seconds /dev/null cat "$work/a1080.yuv" "$work/x1080.yuv")"
   record sum_x "$(seconds /dev/null "$framecmp" "${summary[@]}" "$work/a1080.yuv" "$work/x1080.yuv")"
   record sum_same "$(seconds /dev/null "$framecmp" "${summary[@]}" "$work/a1080.yuv" "$work/b1080.yuv")"
+  record cat_mixed "$(seconds /dev/null cat "$work/a1080.nv12" "$work/b1080.yuv")"
+  record fc_mixed "$(seconds /dev/null "$framecmp" --test-pix-fmt=nv12 --size=1920x1080 "$work/a1080.nv12" "$work/b1080.yuv")"
   record blocks_x "$(seconds /dev/null "$framecmp" --report=blocks --size=1920x1080 "$work/a1080.yuv" "$work/x1080.yuv")"
   record cat_x10 "$(seconds /dev/null cat "$work/a10.yuv" "$work/x10.yuv")"
   record sum_x10 "$(seconds /dev/null "$framecmp" "${summary[@]}" --pix-fmt=yuv420p10le "$work/a10.yuv" "$work/x10.yuv")"
@@ -161,6 +164,8 @@ printf '%-60s %10.4f\n' \
   "framecmp --report=summary, every sample differs" "${med[sum_x]}" \
   "framecmp --report=summary, identical pair" "${med[sum_same]}" \
   "framecmp --report=blocks, every sample differs (8160 lines a frame)" "${med[blocks_x]}" \
+  "cat of an identical nv12 and yuv420p pair" "${med[cat_mixed]}" \
+  "framecmp --test-pix-fmt=nv12, identical nv12 and yuv420p pair" "${med[fc_mixed]}" \
   "cat of a 10-bit pair that differs everywhere" "${med[cat_x10]}" \
   "framecmp --report=summary, 10-bit, every sample differs" "${med[sum_x10]}" \
   "cat of a pair off by one everywhere" "${med[cat_n]}" \
@@ -204,6 +209,7 @@ row "Y4M 1920x1080, identical: framecmp / cat" "$(ratio fc_y4m cat_y4m)" "<= 1.2
 row "--report=summary --ssim, off by one: framecmp / cat" "$(ratio ssim_n cat_n)" "<= 1.5" le
 row "--psnr-pooling / without, --report=summary, off by one" "$(ratio pool_n plain_n)" "<= 1.05" le
 row "--report=blocks / --report=summary, every sample differs" "$(ratio blocks_x sum_x)" "<= 1.3" le
+row "nv12 against yuv420p, identical: framecmp / cat" "$(ratio fc_mixed cat_mixed)" "<= 1.3" le
 if [[ $have_ffmpeg == yes ]]; then
   row "ffmpeg psnr / framecmp --report=summary" "$(ratio ffmpeg_x sum_x)" ">= 5" ge
   row "ffmpeg psnr / framecmp --report=summary, 10-bit" "$(ratio ffmpeg_x10 sum_x10)" ">= 6" ge

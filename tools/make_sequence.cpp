@@ -1,7 +1,7 @@
 // Writes a synthetic raw planar 4:2:0 sequence for examples and benchmarks.
 //
 //   make_sequence OUTPUT WIDTH HEIGHT FRAMES [--seed N] [--invert] [--tail BYTES]
-//                 [--depth BITS] [--nudge] [--y4m] [--poke FRAME:OFFSET:VALUE]...
+//                 [--depth BITS] [--nudge] [--y4m] [--nv12] [--poke FRAME:OFFSET:VALUE]...
 //
 // Samples follow a smooth pattern shifted by the seed and the frame index, so that two
 // runs with the same arguments write the same bytes. --invert turns every sample v into
@@ -9,8 +9,10 @@
 // lowest bit of every sample (off by exactly one everywhere), --tail appends a
 // partial frame of that many bytes, --depth 9..16 writes two-byte little-endian samples of
 // that depth (yuv420p10le and the like), --y4m writes a YUV4MPEG2 stream (a header, then
-// a FRAME line before each frame) and --poke sets one byte (OFFSET counts from the start
-// of the frame).
+// a FRAME line before each frame), --nv12 writes the same 8-bit frames with U and V
+// interleaved (NV12), and --poke sets one byte (OFFSET counts from the start of the frame,
+// before any interleaving).
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -67,6 +69,7 @@ int main(int argc, char** argv) {
   bool invert = false;
   bool nudge = false;
   bool y4m = false;
+  bool nv12 = false;
   std::vector<Poke> pokes;
   for (int i = 5; i < argc; ++i) {
     const std::string option = argv[i];
@@ -76,6 +79,8 @@ int main(int argc, char** argv) {
       nudge = true;
     } else if (option == "--y4m") {
       y4m = true;
+    } else if (option == "--nv12") {
+      nv12 = true;
     } else if (option == "--depth" && i + 1 < argc) {
       depth = std::atoi(argv[++i]);
       if (depth < 8 || depth > 16) return fail("--depth wants 8 to 16");
@@ -102,7 +107,9 @@ int main(int argc, char** argv) {
     const char* const colour = depth == 8 ? "420jpeg" : depth == 10 ? "420p10" : "420p16";
     std::fprintf(out, "YUV4MPEG2 W%ld H%ld F25:1 Ip A1:1 C%s\n", width, height, colour);
   }
+  if (nv12 && depth > 8) return fail("--nv12 is 8-bit");
   std::vector<std::uint8_t> frame(frame_size);
+  std::vector<std::uint8_t> paired(frame_size);
   for (long index = 0; index <= frames; ++index) {
     fill_frame(frame, width, height, index, seed, depth, invert, nudge);
     for (const Poke& poke : pokes) {
@@ -114,7 +121,18 @@ int main(int argc, char** argv) {
     // The last pass writes only the partial tail frame, if any.
     const std::size_t size = index < frames ? frame_size : static_cast<std::size_t>(tail);
     if (y4m && size > 0) std::fputs("FRAME\n", out);
-    if (std::fwrite(frame.data(), 1, size, out) != size) return fail("write failed");
+    const std::uint8_t* bytes = frame.data();
+    if (nv12) {
+      const auto luma = static_cast<std::size_t>(width * height);
+      const std::size_t quarter = luma / 4;
+      std::copy(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(luma), paired.begin());
+      for (std::size_t i = 0; i < quarter; ++i) {
+        paired[luma + 2 * i] = frame[luma + i];
+        paired[luma + 2 * i + 1] = frame[luma + quarter + i];
+      }
+      bytes = paired.data();
+    }
+    if (std::fwrite(bytes, 1, size, out) != size) return fail("write failed");
   }
   if (std::fclose(out) != 0) return fail("write failed");
   return 0;
