@@ -488,23 +488,25 @@ bool output_would_overwrite_input(const RunSettings& settings, const FileDescrip
   return false;
 }
 
+// Hands every pair to a metric that writes lines; with --stats-file the statistics follow
+// it, while the lines decide the run (MAX_COUNT, a lost output).
+ComparisonOutcome run_lines(const RunParts& run, const CompareOptions& options, PairMetric& lines) {
+  if (run.stats == nullptr) return run_pairs(run.reader, options, lines);
+  PairStatistics statistics(run.geometry, options.tolerance, options.workers, false,
+                            run.stats->sink());
+  MetricPair both(lines, statistics);
+  const ComparisonOutcome outcome = run_pairs(run.reader, options, both);
+  statistics.finish();
+  return outcome;
+}
+
 // The sample lines of a run, then its closing messages.
 int sample_lines_run(const RunParts& run, const std::span<char> report_buffer) {
   ReportWriter report(run.sink, report_buffer);
   const CompareOptions options =
       compare_options(run.settings, run.watchers.observer(), run.workers);
-  ComparisonOutcome outcome;
-  if (run.stats == nullptr) {
-    outcome = compare_sequences(run.geometry, options, run.reader, report);
-  } else {
-    // The lines decide the run (MAX_COUNT, a lost output); the statistics follow them.
-    SampleLines lines(run.geometry, options.max_count, options.tolerance, options.workers, report);
-    PairStatistics statistics(run.geometry, options.tolerance, options.workers, false,
-                              run.stats->sink());
-    MetricPair both(lines, statistics);
-    outcome = run_pairs(run.reader, options, both);
-    statistics.finish();
-  }
+  SampleLines lines(run.geometry, options.max_count, options.tolerance, options.workers, report);
+  const ComparisonOutcome outcome = run_lines(run, options, lines);
   run.watchers.comparison_done();
   // Everything for standard output goes out before anything reaches standard error, so
   // that a terminal shows the two streams in order.
@@ -527,16 +529,10 @@ int block_lines_run(const RunParts& run, const std::span<char> report_buffer) {
   BlockLines lines(run.geometry, options.max_count, options.tolerance, options.workers, report,
                    settings.json ? BlockFormat::kJson : BlockFormat::kText);
   ComparisonOutcome outcome;
-  if (!written) {
-    outcome.end = RunEnd::kOutputLost;
-  } else if (run.stats == nullptr) {
-    outcome = run_pairs(run.reader, options, lines);
+  if (written) {
+    outcome = run_lines(run, options, lines);
   } else {
-    PairStatistics statistics(run.geometry, options.tolerance, options.workers, false,
-                              run.stats->sink());
-    MetricPair both(lines, statistics);
-    outcome = run_pairs(run.reader, options, both);
-    statistics.finish();
+    outcome.end = RunEnd::kOutputLost;
   }
   run.watchers.comparison_done();
   written = written && report.flush();
