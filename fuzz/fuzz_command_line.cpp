@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The modern form: an option anywhere before the first "--", or "--" first.
   bool modern = argc > 1 && pieces[1] == "--";
   for (int i = 1; i < argc && pieces[static_cast<std::size_t>(i)] != "--"; ++i) {
-    modern = modern || framecmp::is_option(argv[i]);
+    modern = modern || framecmp::is_option(pieces[static_cast<std::size_t>(i)]);
   }
   if (result.action == framecmp::CommandAction::kShowHelp ||
       result.action == framecmp::CommandAction::kShowVersion) {

@@ -54,18 +54,22 @@ char* put_text(char* out, const std::string_view text) {
   return out + text.size();
 }
 
-// Where block row `row` of `plane` lies: its first sample row and its end.
-struct RowSpan {
+// Where block `index` (of a block row or column of the whole frame) lies along one axis of
+// a plane that starts at `origin` of the whole frame and is `length` samples long: the
+// block's first sample (negative when it begins before the plane) and the part of it
+// inside the plane, [first, end), all in the plane's own samples.
+struct Span {
+  std::int64_t start;
   std::int32_t first;
   std::int32_t end;
 };
 
-RowSpan block_row_span(const PlaneLayout& plane, const std::int32_t row) {
-  const std::int32_t rows = std::int32_t{1} << plane.block_shift_y;
-  const std::int64_t first = std::int64_t{row} * rows;
-  if (first >= plane.height) return {plane.height, plane.height};
-  return {static_cast<std::int32_t>(first),
-          static_cast<std::int32_t>(std::min<std::int64_t>(first + rows, plane.height))};
+Span block_span(const std::int64_t index, const int shift, const std::int32_t origin,
+                const std::int32_t length) {
+  const std::int64_t start = (index << shift) - origin;
+  const std::int64_t first = std::clamp<std::int64_t>(start, 0, length);
+  const std::int64_t end = std::clamp<std::int64_t>(start + (std::int64_t{1} << shift), 0, length);
+  return {start, static_cast<std::int32_t>(first), static_cast<std::int32_t>(end)};
 }
 
 // Byte of sample (row, column) of `plane` inside a frame.
@@ -74,24 +78,25 @@ std::size_t byte_of(const PlaneLayout& plane, const std::int64_t row, const std:
                                   (row * plane.width + column) * std::int64_t{plane.stride});
 }
 
-// The first sample beyond the tolerance of the block part [x0, x1) x [y0, y1) of `plane`
-// in z-scan order; precondition: there is one.
+// The first sample beyond the tolerance of a block's part of `plane` ([columns.first,
+// columns.end) x [rows.first, rows.end)), in z-scan order from the block's own first
+// sample; stored in the whole frame's coordinates. Precondition: there is one.
 void find_first(const PlaneLayout& plane, const std::vector<std::uint32_t>& units,
                 const std::uint8_t* test, const std::uint8_t* ref, const std::uint32_t tolerance,
-                const std::int32_t x0, const std::int32_t x1, const std::int32_t y0,
-                const std::int32_t y1, PlaneDamage& damage) {
+                const Span& columns, const Span& rows, PlaneDamage& damage) {
   for (const std::uint32_t unit : units) {
-    const std::int32_t uy = y0 + 4 * static_cast<std::int32_t>(unit >> 16);
-    const std::int32_t ux = x0 + 4 * static_cast<std::int32_t>(unit & 0xFFFF);
-    if (uy >= y1 || ux >= x1) continue;
-    for (std::int32_t y = uy; y < std::min(uy + 4, y1); ++y) {
-      for (std::int32_t x = ux; x < std::min(ux + 4, x1); ++x) {
+    const std::int64_t uy = rows.start + 4 * std::int64_t{unit >> 16};
+    const std::int64_t ux = columns.start + 4 * std::int64_t{unit & 0xFFFF};
+    for (std::int64_t y = std::max<std::int64_t>(uy, rows.first);
+         y < std::min<std::int64_t>(uy + 4, rows.end); ++y) {
+      for (std::int64_t x = std::max<std::int64_t>(ux, columns.first);
+           x < std::min<std::int64_t>(ux + 4, columns.end); ++x) {
         const std::size_t at = byte_of(plane, y, x);
         const std::uint32_t a = load_sample(test + at, plane.bytes_per_sample, plane.byte_order);
         const std::uint32_t b = load_sample(ref + at, plane.bytes_per_sample, plane.byte_order);
         if (absolute_difference(a, b) > tolerance) {
-          damage.first_row = y;
-          damage.first_column = x;
+          damage.first_row = static_cast<std::int32_t>(y + plane.origin_row);
+          damage.first_column = static_cast<std::int32_t>(x + plane.origin_column);
           return;
         }
       }
@@ -194,9 +199,17 @@ std::size_t format_block_json(char* const out, const DamagedBlock& block,
 struct BlockLines::Plan {
   Plan(const FrameGeometry& geometry, WorkerPool* const pool, const BlockFormat text_format)
       : workers(pool), format(text_format) {
-    block_rows = static_cast<std::int32_t>(
-        (std::int64_t{geometry.height} + geometry.block_size - 1) / geometry.block_size);
-    blocks = static_cast<std::size_t>(geometry.blocks_per_row);
+    // The blocks of the whole frame that hold samples of the planes (all of them, but
+    // for a window of the frame).
+    const PlaneLayout& luma = geometry.planes[0];
+    first_block_row = luma.origin_row / geometry.block_size;
+    first_block_column = luma.origin_column / geometry.block_size;
+    block_rows = static_cast<std::int32_t>((std::int64_t{luma.origin_row} + luma.height - 1) /
+                                               geometry.block_size -
+                                           first_block_row + 1);
+    blocks = static_cast<std::size_t>((std::int64_t{luma.origin_column} + luma.width - 1) /
+                                          geometry.block_size -
+                                      first_block_column + 1);
     for (std::size_t p = 0; p < geometry.plane_count; ++p) {
       const PlaneLayout& plane = geometry.planes[p];
       kernels[p] = column_kernel_for(plane);
@@ -234,9 +247,11 @@ struct BlockLines::Plan {
 
   WorkerPool* workers;
   BlockFormat format;
-  std::int32_t block_rows = 0;
-  std::int32_t group_rows = 0;  // block rows a group holds
-  std::size_t blocks = 0;       // blocks per row
+  std::int32_t first_block_row = 0;     // of the whole frame
+  std::int32_t first_block_column = 0;  // of the whole frame
+  std::int32_t block_rows = 0;          // from first_block_row on
+  std::int32_t group_rows = 0;          // block rows a group holds
+  std::size_t blocks = 0;               // blocks a row, from first_block_column on
   std::array<ColumnKernel, 3> kernels{};
   std::array<std::vector<std::uint32_t>, 3> units;  // each plane's z-scan order
   std::size_t slot_size = 0;  // accumulators of a task: max, then count, plane by plane
@@ -254,7 +269,8 @@ void BlockLines::Plan::measure_plane(const FrameGeometry& geometry, const FrameP
   const PlaneLayout& plane = geometry.planes[p];
   PlaneDamage* const out = &records[slot * blocks * 3];
   for (std::size_t b = 0; b < blocks; ++b) out[b * 3 + p] = {};
-  const RowSpan rows = block_row_span(plane, row);
+  const Span rows =
+      block_span(first_block_row + row, plane.block_shift_y, plane.origin_row, plane.height);
   if (rows.first == rows.end) return;
   const std::uint8_t* const test = pair.test.data();
   const std::uint8_t* const ref = pair.ref.data();
@@ -272,25 +288,19 @@ void BlockLines::Plan::measure_plane(const FrameGeometry& geometry, const FrameP
     if (std::memcmp(test + at, ref + at, row_bytes) == 0) continue;
     kernels[p](test + at, ref + at, static_cast<std::size_t>(plane.width), tolerance, max, count);
   }
-  const std::int32_t block_width = std::int32_t{1} << plane.block_shift_x;
   for (std::size_t b = 0; b < blocks; ++b) {
-    const std::int64_t x0 = static_cast<std::int64_t>(b) * block_width;
-    if (x0 >= plane.width) break;
-    const auto x1 =
-        static_cast<std::int32_t>(std::min<std::int64_t>(x0 + block_width, plane.width));
+    const Span columns = block_span(first_block_column + static_cast<std::int64_t>(b),
+                                    plane.block_shift_x, plane.origin_column, plane.width);
     std::uint32_t beyond = 0;
     std::uint16_t largest = 0;
-    for (auto x = static_cast<std::int32_t>(x0); x < x1; ++x) {
+    for (std::int32_t x = columns.first; x < columns.end; ++x) {
       beyond += count[x];
       largest = std::max(largest, max[x]);
     }
     PlaneDamage& damage = out[b * 3 + p];
     damage.beyond = beyond;
     damage.max_abs = largest;
-    if (beyond > 0) {
-      find_first(plane, units[p], test, ref, tolerance, static_cast<std::int32_t>(x0), x1,
-                 rows.first, rows.end, damage);
-    }
+    if (beyond > 0) find_first(plane, units[p], test, ref, tolerance, columns, rows, damage);
   }
 }
 
@@ -313,9 +323,11 @@ void BlockLines::Plan::measure_row(const FrameGeometry& geometry, const FramePai
     if (beyond == 0) continue;
     DamagedBlock block;
     block.frame = pair.index;
-    block.block = std::int64_t{row} * geometry.blocks_per_row + static_cast<std::int64_t>(b);
-    block.row = row * geometry.block_size;
-    block.column = static_cast<std::int32_t>(b) * geometry.block_size;
+    const std::int64_t block_row = std::int64_t{first_block_row} + row;
+    const std::int64_t block_column = first_block_column + static_cast<std::int64_t>(b);
+    block.block = block_row * geometry.blocks_per_row + block_column;
+    block.row = static_cast<std::int32_t>(block_row * geometry.block_size);
+    block.column = static_cast<std::int32_t>(block_column * geometry.block_size);
     std::copy(planes, planes + 3, block.planes.begin());
     // JSON elements all begin with a comma; the first of a frame is copied without it.
     if (format == BlockFormat::kJson) {
@@ -364,9 +376,9 @@ void BlockLines::name_first(const FramePair& pair, const std::int32_t row, const
   std::copy(planes, planes + 3, block.planes.begin());
   const std::size_t p = block.first_plane();
   const PlaneLayout& plane = geometry_.planes[p];
-  const std::int32_t y = block.planes[p].first_row;
+  const std::int32_t y = block.planes[p].first_row;  // in the whole frame
   const std::int32_t x = block.planes[p].first_column;
-  const std::size_t at = byte_of(plane, y, x);
+  const std::size_t at = byte_of(plane, y - plane.origin_row, x - plane.origin_column);
   verdict.first =
       ReportFields{pair.index,
                    plane.letter,

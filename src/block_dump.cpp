@@ -25,9 +25,7 @@ void append_padded(std::string& out, const std::int64_t value, const int width) 
 }  // namespace
 
 std::int64_t block_count(const FrameGeometry& geometry) {
-  const std::int64_t rows =
-      (std::int64_t{geometry.height} + geometry.block_size - 1) / geometry.block_size;
-  return rows * geometry.blocks_per_row;
+  return geometry.block_rows * geometry.blocks_per_row;
 }
 
 BlockDump::BlockDump(const FrameGeometry& geometry, const std::int64_t frame,
@@ -38,21 +36,30 @@ BlockDump::BlockDump(const FrameGeometry& geometry, const std::int64_t frame,
   for (std::size_t p = 0; p < geometry.plane_count; ++p) {
     const PlaneLayout& plane = geometry.planes[p];
     Part& part = parts_[p];
-    const std::int64_t rows = std::int64_t{1} << plane.block_shift_y;
-    const std::int64_t columns = std::int64_t{1} << plane.block_shift_x;
-    // A block at the right or bottom edge may have no samples at all in a subsampled
-    // plane's last column or row; then its part is empty.
-    part.row0 = static_cast<std::int32_t>(std::min<std::int64_t>(block_row * rows, plane.height));
-    part.row1 = static_cast<std::int32_t>(std::min<std::int64_t>(part.row0 + rows, plane.height));
-    part.column0 =
-        static_cast<std::int32_t>(std::min<std::int64_t>(block_column * columns, plane.width));
-    part.column1 =
-        static_cast<std::int32_t>(std::min<std::int64_t>(part.column0 + columns, plane.width));
+    // The block's samples in the plane, in the whole frame's coordinates: a block at the
+    // right or bottom edge, or one beyond a --crop window, may have none in a plane.
+    const auto clip = [](const std::int64_t start, const int shift, const std::int32_t origin,
+                         const std::int32_t length, std::int32_t& first, std::int32_t& end) {
+      const std::int64_t low = std::int64_t{origin};
+      const std::int64_t high = low + length;
+      first = static_cast<std::int32_t>(std::clamp<std::int64_t>(start << shift, low, high));
+      end = static_cast<std::int32_t>(std::clamp<std::int64_t>((start + 1) << shift, low, high));
+    };
+    clip(block_row, plane.block_shift_y, plane.origin_row, plane.height, part.row0, part.row1);
+    clip(block_column, plane.block_shift_x, plane.origin_column, plane.width, part.column0,
+         part.column1);
     const auto samples = static_cast<std::size_t>(part.row1 - part.row0) *
                          static_cast<std::size_t>(part.column1 - part.column0);
     part.test.resize(samples);
     part.ref.resize(samples);
   }
+}
+
+bool BlockDump::has_samples() const {
+  for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
+    if (!parts_[p].test.empty()) return true;
+  }
+  return false;
 }
 
 void BlockDump::frame(const std::int64_t index, const std::uint8_t* test, const std::uint8_t* ref,
@@ -64,8 +71,10 @@ void BlockDump::frame(const std::int64_t index, const std::uint8_t* test, const 
     std::size_t i = 0;
     for (std::int32_t row = part.row0; row < part.row1; ++row) {
       for (std::int32_t column = part.column0; column < part.column1; ++column, ++i) {
-        const auto at = static_cast<std::size_t>(
-            plane.offset + (std::int64_t{row} * plane.width + column) * plane.stride);
+        const std::int64_t y = row - plane.origin_row;  // in the plane's own samples
+        const std::int64_t x = column - plane.origin_column;
+        const auto at =
+            static_cast<std::size_t>(plane.offset + (y * plane.width + x) * plane.stride);
         part.test[i] = static_cast<std::uint16_t>(
             load_sample(test + at, plane.bytes_per_sample, plane.byte_order));
         part.ref[i] = static_cast<std::uint16_t>(

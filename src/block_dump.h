@@ -14,7 +14,7 @@
 
 namespace framecmp {
 
-// Blocks of a frame of `geometry`: blocks_per_row times the block rows.
+// Blocks of the whole frame of `geometry`: blocks_per_row times block_rows.
 std::int64_t block_count(const FrameGeometry& geometry);
 
 // Columns a band of the dump shows at most: wider blocks are cut into bands.
@@ -29,6 +29,8 @@ class BlockDump final : public FrameObserver {
   void frame(std::int64_t index, const std::uint8_t* test, const std::uint8_t* ref,
              bool differs) override;
   bool taken() const { return taken_; }
+  // False for a block that lies wholly outside the planes (beyond a --crop window).
+  bool has_samples() const;
   // The dump: a title line, then for every plane and band of columns a heading, a line of
   // column numbers and a line per row: the row's number, the test's samples, "|", the
   // reference's. "*" follows a sample that differs beyond the tolerance, "~" one that
@@ -36,7 +38,8 @@ class BlockDump final : public FrameObserver {
   std::string text() const;
 
  private:
-  // The block's part of one plane: rows [row0, row1), columns [column0, column1).
+  // The block's part of one plane: rows [row0, row1), columns [column0, column1), in the
+  // whole frame's coordinates of the plane.
   struct Part {
     std::int32_t row0 = 0, row1 = 0, column0 = 0, column1 = 0;
     std::vector<std::uint16_t> test;  // row by row

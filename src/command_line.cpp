@@ -97,6 +97,7 @@ enum class OptionId : std::uint8_t {
   kTestSize,
   kTestPixFmt,
   kRefPixFmt,
+  kCrop,
   kBlock,
   kReport,
   kTolerance,
@@ -135,6 +136,7 @@ constexpr std::array<OptionInfo, static_cast<std::size_t>(OptionId::kCount)> kOp
     {"test-size", OptionId::kTestSize, true},
     {"test-pix-fmt", OptionId::kTestPixFmt, true},
     {"ref-pix-fmt", OptionId::kRefPixFmt, true},
+    {"crop", OptionId::kCrop, true},
     {"block", OptionId::kBlock, true},
     {"report", OptionId::kReport, true},
     {"tolerance", OptionId::kTolerance, true},
@@ -188,6 +190,8 @@ std::string help_text() {
          "                                                           --pix-fmt=yuv420p10le\n"
          "  --test-size=WxH  the test's frames are WxH, padded beyond the reference's\n"
          "                   size: its top-left region is compared   --test-size=1920x1088\n"
+         "  --crop=WxH+X+Y   compare only that window of both frames, positions and\n"
+         "                   blocks still the whole frame's          --crop=640x360+0+0\n"
          "  --test-pix-fmt=NAME, --ref-pix-fmt=NAME  one file's own layout (default\n"
          "                   --pix-fmt): nv12 against yuv420p, be against le\n"
          "  --block=N        block size numbered by MB=, a power of two from 4 to 256\n"
@@ -298,7 +302,7 @@ std::string apply_hash_options(const OptionValues& given, RunSettings& settings)
   for (const OptionId id :
        {OptionId::kTolerance, OptionId::kJson, OptionId::kCsv, OptionId::kSsim,
         OptionId::kPsnrPooling, OptionId::kStatsFile, OptionId::kDiffImage, OptionId::kDump,
-        OptionId::kTestSize, OptionId::kTestPixFmt, OptionId::kRefPixFmt}) {
+        OptionId::kTestSize, OptionId::kTestPixFmt, OptionId::kRefPixFmt, OptionId::kCrop}) {
     if (given[id] == nullptr) continue;
     return format_message("\nOption \"--%s\" cannot go with %s: it measures samples!\n\n",
                           kOptions[static_cast<std::size_t>(id)].name.data(), mode);
@@ -474,6 +478,27 @@ std::string apply_options(const OptionValues& given, RunSettings& settings) {
         "\nInvalid --test-size \"%s\": must be WIDTHxHEIGHT, two positive numbers "
         "(1920x1088)!\n\n",
         printable(test_size).c_str());
+  }
+  if (const char* const crop = given[OptionId::kCrop]; crop != nullptr) {
+    const std::string_view text = crop;
+    const std::size_t plus = text.find('+');
+    const std::size_t second = plus == std::string_view::npos ? plus : text.find('+', plus + 1);
+    const auto x =
+        second == std::string_view::npos
+            ? std::nullopt
+            : parse_strict_decimal(text.substr(plus + 1, second - plus - 1), 0, kInt32Max);
+    const auto y = second == std::string_view::npos
+                       ? std::nullopt
+                       : parse_strict_decimal(text.substr(second + 1), 0, kInt32Max);
+    if (!x || !y || !parse_size(text.substr(0, plus), settings.crop_width, settings.crop_height)) {
+      settings.crop_width = 0;
+      return format_message(
+          "\nInvalid --crop \"%s\": must be WxH+X+Y, a size and an offset "
+          "(1280x720+320+180)!\n\n",
+          printable(crop).c_str());
+    }
+    settings.crop_x = *x;
+    settings.crop_y = *y;
   }
   for (const auto& [id, target] : {std::pair{OptionId::kTestPixFmt, &settings.test_format},
                                    std::pair{OptionId::kRefPixFmt, &settings.ref_format}}) {

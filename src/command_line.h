@@ -78,6 +78,11 @@ struct RunSettings {
   std::int32_t test_height = 0;
   std::optional<PixelFormat> test_format;
   std::optional<PixelFormat> ref_format;
+  // --crop: the window compared, in luma samples of the whole frame; crop_width 0: none.
+  std::int32_t crop_width = 0;
+  std::int32_t crop_height = 0;
+  std::int32_t crop_x = 0;
+  std::int32_t crop_y = 0;
   // The modern form may leave the size (and the format) to YUV4MPEG2 headers; the run
   // then checks them against what was given.
   bool size_given = true;

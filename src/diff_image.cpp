@@ -135,10 +135,12 @@ void outline_block(const FrameGeometry& geometry, const std::vector<PanelPlace>&
     const std::int64_t h = std::int64_t{1} << plane.block_shift_y;
     const std::int64_t w = std::int64_t{1} << plane.block_shift_x;
     // At the panel's edges the ring runs over the block's own edge samples instead.
-    const std::int64_t top = std::max<std::int64_t>(block_row * h - 1, 0);
-    const std::int64_t left = std::max<std::int64_t>(block_column * w - 1, 0);
-    const std::int64_t bottom = std::min<std::int64_t>(block_row * h + h, plane.height - 1);
-    const std::int64_t right = std::min<std::int64_t>(block_column * w + w, plane.width - 1);
+    const std::int64_t first_row = block_row * h - plane.origin_row;  // in the panel
+    const std::int64_t first_column = block_column * w - plane.origin_column;
+    const std::int64_t top = std::max<std::int64_t>(first_row - 1, 0);
+    const std::int64_t left = std::max<std::int64_t>(first_column - 1, 0);
+    const std::int64_t bottom = std::min<std::int64_t>(first_row + h, plane.height - 1);
+    const std::int64_t right = std::min<std::int64_t>(first_column + w, plane.width - 1);
     if (top > bottom || left > right) continue;  // no sample of the block in this plane
     const auto paint = [&](const std::int64_t row, const std::int64_t column) {
       std::uint8_t* const rgb = &image.pixels[static_cast<std::size_t>(
@@ -182,7 +184,8 @@ void draw_difference(const FrameGeometry& geometry, const std::uint8_t* test,
           ((places[p].y + row) * image.width + places[p].x) * 3)];
       for (std::int64_t column = 0; column < plane.width; ++column, out += 3) {
         const std::int64_t index = row * plane.width + column;
-        const bool edge = row % block_h == 0 || column % block_w == 0;
+        const bool edge = (row + plane.origin_row) % block_h == 0 ||
+                          (column + plane.origin_column) % block_w == 0;
         sample_colour(sample_at(plane, test, index), sample_at(plane, ref, index), geometry.depth,
                       tolerance, edge, out, scale);
       }

@@ -37,7 +37,10 @@ void ConvertingSource::convert(const std::uint8_t* const stored) {
     const PlaneLayout& from = stored_.planes[p];
     const PlaneLayout& to = compared_.planes[p];
     for (std::int64_t row = 0; row < to.height; ++row) {
-      const std::uint8_t* const source = stored + from.offset + row * from.width * from.stride;
+      // A window of the stored frame (--crop) starts at the compared plane's origin.
+      const std::uint8_t* const source =
+          stored + from.offset +
+          ((row + to.origin_row) * from.width + to.origin_column) * from.stride;
       std::uint8_t* const target = out + to.offset + row * to.width * to.stride;
       const auto width = static_cast<std::size_t>(to.width);
       if (from.stride == to.stride && from.byte_order == to.byte_order) {

@@ -44,6 +44,7 @@ FrameGeometry make_frame_geometry(const PixelFormat& format, const std::int32_t 
   geometry.height = height;
   geometry.block_size = block_size;
   geometry.blocks_per_row = (std::int64_t{width} + block_size - 1) / block_size;
+  geometry.block_rows = (std::int64_t{height} + block_size - 1) / block_size;
   geometry.frame_size = frame_size_of(format, width, height);
   geometry.depth = format.depth;
   geometry.plane_count = format.plane_count;
@@ -90,9 +91,26 @@ FrameGeometry make_frame_geometry(const std::int32_t width, const std::int32_t h
 
 SamplePosition sample_position(const FrameGeometry& geometry, const PlaneLayout& plane,
                                const std::int64_t sample) {
-  const auto row = static_cast<std::int32_t>(sample / plane.width);
-  const auto column = static_cast<std::int32_t>(sample % plane.width);
+  const auto row = static_cast<std::int32_t>(sample / plane.width + plane.origin_row);
+  const auto column = static_cast<std::int32_t>(sample % plane.width + plane.origin_column);
   return {row, column, block_of(geometry, plane, row, column)};
+}
+
+FrameGeometry make_window_geometry(const PixelFormat& format, const std::int32_t frame_width,
+                                   const std::int32_t frame_height, const std::int32_t block_size,
+                                   const std::int32_t x, const std::int32_t y,
+                                   const std::int32_t width, const std::int32_t height) {
+  FrameGeometry geometry = make_frame_geometry(format, width, height, block_size);
+  const FrameGeometry whole = make_frame_geometry(format, frame_width, frame_height, block_size);
+  geometry.blocks_per_row = whole.blocks_per_row;
+  geometry.block_rows = whole.block_rows;
+  for (std::size_t p = 0; p < geometry.plane_count; ++p) {
+    PlaneLayout& plane = geometry.planes[p];
+    const bool chroma = p > 0;
+    plane.origin_row = chroma ? y >> format.chroma_shift_y : y;
+    plane.origin_column = chroma ? x >> format.chroma_shift_x : x;
+  }
+  return geometry;
 }
 
 }  // namespace framecmp

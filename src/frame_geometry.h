@@ -37,6 +37,10 @@ struct PlaneLayout {
   std::uint8_t block_shift_x = 4;  // column >> block_shift_x is the block column
   std::uint8_t block_shift_y = 4;  // row >> block_shift_y is the block row
   bool in_pair_plane = false;      // U or V of nv12/nv21: bytes shared with the other
+  // Where the plane's first sample lies in the whole frame, in the plane's samples: not 0
+  // only for a window of a frame (--crop), whose reports give whole-frame positions.
+  std::int32_t origin_row = 0;
+  std::int32_t origin_column = 0;
 
   // Bytes from the first byte of the first sample to the end of the last sample.
   std::int64_t span() const {
@@ -51,7 +55,8 @@ struct FrameGeometry {
   std::int32_t width = 0;           // luma samples per row
   std::int32_t height = 0;          // luma rows
   std::int32_t block_size = 0;      // luma samples per block side, a power of two
-  std::int64_t blocks_per_row = 0;  // ceil(width / block_size)
+  std::int64_t blocks_per_row = 0;  // ceil(width / block_size), of the whole frame
+  std::int64_t block_rows = 0;      // ceil(height / block_size), of the whole frame
   std::int64_t frame_size = 0;      // bytes per frame, every plane included
   std::uint8_t depth = 8;           // bits per sample
   std::uint8_t plane_count = 0;
@@ -87,17 +92,29 @@ bool is_accepted_block_size(std::int32_t value);
 FrameGeometry make_frame_geometry(const PixelFormat& format, std::int32_t width,
                                   std::int32_t height, std::int32_t block_size);
 
+// The geometry of the window of `width` x `height` luma samples at column `x`, row `y` of
+// a `frame_width` x `frame_height` frame: planes of the window's size whose origins place
+// them in the frame, blocks numbered as in the whole frame. Precondition: the window lies
+// inside the frame, x, y, width and height are multiples of the chroma subsampling, and
+// make_frame_geometry's for the window's size holds.
+FrameGeometry make_window_geometry(const PixelFormat& format, std::int32_t frame_width,
+                                   std::int32_t frame_height, std::int32_t block_size,
+                                   std::int32_t x, std::int32_t y, std::int32_t width,
+                                   std::int32_t height);
+
 // The classic geometry: planar 8-bit 4:2:0 in 16x16 macroblocks.
 FrameGeometry make_frame_geometry(std::int32_t width, std::int32_t height);
 
-// Index of the block holding the sample at `row`, `column` (0-based) of `plane`.
+// Index of the block holding the sample at `row`, `column` (0-based, in the whole frame's
+// coordinates of the plane) of `plane`.
 inline std::int64_t block_of(const FrameGeometry& geometry, const PlaneLayout& plane,
                              const std::int32_t row, const std::int32_t column) {
   return std::int64_t{row >> plane.block_shift_y} * geometry.blocks_per_row +
          (column >> plane.block_shift_x);
 }
 
-// Row, column and block of the sample with index `sample` (0-based, row by row) of `plane`.
+// Row, column (in the whole frame's coordinates of the plane) and block of the sample with
+// index `sample` (0-based, row by row) of `plane`.
 // Precondition: 0 <= sample < plane.width * plane.height.
 SamplePosition sample_position(const FrameGeometry& geometry, const PlaneLayout& plane,
                                std::int64_t sample);

@@ -52,6 +52,9 @@ using PlaneWalker = SampleLines::PlaneWalker;
 struct PlaneGrid {
   std::int64_t width;           // samples per row
   std::int64_t blocks_per_row;  // of the frame
+  std::int64_t origin_row;      // of the plane's first sample in the whole frame
+  std::int64_t origin_column;
+  std::int64_t column_end;  // past the plane's last column, in the whole frame
   int block_shift_x;
   int block_shift_y;
   char letter;
@@ -59,21 +62,24 @@ struct PlaneGrid {
   PlaneGrid(const FrameGeometry& geometry, const PlaneLayout& plane)
       : width(plane.width),
         blocks_per_row(geometry.blocks_per_row),
+        origin_row(plane.origin_row),
+        origin_column(plane.origin_column),
+        column_end(std::int64_t{plane.origin_column} + plane.width),
         block_shift_x(plane.block_shift_x),
         block_shift_y(plane.block_shift_y),
         letter(plane.letter) {}
 };
 
-// Moves `position` from sample `from` to sample `to` (to > from) of a plane; the common
-// step within a row needs no division.
+// Moves `position` (in the whole frame) from sample `from` to sample `to` (to > from) of a
+// plane; the common step within a row needs no division.
 void advance_position(SamplePosition& position, const std::int64_t from, const std::int64_t to,
                       const PlaneGrid& grid) {
   const std::int64_t column = position.column + (to - from);
-  if (column < grid.width) {
+  if (column < grid.column_end) {
     position.column = static_cast<std::int32_t>(column);
   } else {
-    position.row = static_cast<std::int32_t>(to / grid.width);
-    position.column = static_cast<std::int32_t>(to % grid.width);
+    position.row = static_cast<std::int32_t>(to / grid.width + grid.origin_row);
+    position.column = static_cast<std::int32_t>(to % grid.width + grid.origin_column);
   }
   position.block = std::int64_t{position.row >> grid.block_shift_y} * grid.blocks_per_row +
                    (position.column >> grid.block_shift_x);
@@ -106,7 +112,9 @@ bool walk_plane(const FrameWalk& walk, const PlaneLayout& plane, WalkState& stat
   };
   std::int64_t mismatches = state.mismatches;
   char* out = state.out;
-  SamplePosition position;  // of sample `last`
+  SamplePosition position;  // of sample `last`, in the whole frame
+  position.row = static_cast<std::int32_t>(grid.origin_row);
+  position.column = static_cast<std::int32_t>(grid.origin_column);
   std::int64_t last = 0;
   // Decided once per plane, so that the common case formats without a width test per line.
   const bool minimum_width = fits_minimum_width(walk.geometry, plane, frame);

@@ -58,8 +58,11 @@ std::size_t format_report_line(char* const out, const ReportFields& fields,
 
 bool fits_minimum_width(const FrameGeometry& geometry, const PlaneLayout& plane,
                         const std::int64_t frame) {
-  return frame < 10000 && plane.height <= 10000 && plane.width <= 10000 &&
-         block_of(geometry, plane, plane.height - 1, plane.width - 1) < 1000000;
+  const std::int64_t last_row = std::int64_t{plane.origin_row} + plane.height - 1;
+  const std::int64_t last_column = std::int64_t{plane.origin_column} + plane.width - 1;
+  return frame < 10000 && last_row < 10000 && last_column < 10000 &&
+         block_of(geometry, plane, static_cast<std::int32_t>(last_row),
+                  static_cast<std::int32_t>(last_column)) < 1000000;
 }
 
 }  // namespace framecmp

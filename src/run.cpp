@@ -344,18 +344,41 @@ std::string settle_storage(const RunSettings& settings, Storage& storage) {
     padded.height = storage.test_height;
     return check_frame_size(padded);
   }
+  const bool cropped = settings.crop_width > 0;
+  if (cropped) {
+    const std::string window =
+        std::to_string(settings.crop_width) + "x" + std::to_string(settings.crop_height) + "+" +
+        std::to_string(settings.crop_x) + "+" + std::to_string(settings.crop_y);
+    const PixelFormat& format = storage.ref;
+    const char* problem = nullptr;
+    if (std::int64_t{settings.crop_x} + settings.crop_width > settings.width ||
+        std::int64_t{settings.crop_y} + settings.crop_height > settings.height) {
+      problem = "the window leaves the frame";
+    } else if (format.plane_count > 1 && format.chroma_shift_x > 0 &&
+               (settings.crop_x % 2 != 0 || settings.crop_width % 2 != 0)) {
+      problem = "the chroma is halved across, so X and W must be even";
+    } else if (format.plane_count > 1 && format.chroma_shift_y > 0 &&
+               (settings.crop_y % 2 != 0 || settings.crop_height % 2 != 0)) {
+      problem = "the chroma is halved down, so Y and H must be even";
+    }
+    if (problem != nullptr) {
+      std::snprintf(text, sizeof text, "\nInvalid --crop \"%s\" of a %dx%d %s frame: %s!\n\n",
+                    window.c_str(), settings.width, settings.height, format.name.c_str(), problem);
+      return text;
+    }
+  }
   const auto same_layout = [](const PixelFormat& a, const PixelFormat& b) {
     return a.interleaved_chroma == b.interleaved_chroma && a.v_first == b.v_first &&
            (a.bytes_per_sample == 1 || a.byte_order == b.byte_order);
   };
   const bool padded =
       storage.test_width != settings.width || storage.test_height != settings.height;
-  if (!padded && same_layout(storage.test, storage.ref)) return {};
+  if (!padded && !cropped && same_layout(storage.test, storage.ref)) return {};
   // Anything to convert is converted into the planar layout, in which no two planes
-  // share bytes.
+  // share bytes; a window is cut from both files.
   storage.compared = planar_equivalent(storage.ref);
-  storage.convert_test = padded || !same_layout(storage.test, storage.compared);
-  storage.convert_ref = !same_layout(storage.ref, storage.compared);
+  storage.convert_test = cropped || padded || !same_layout(storage.test, storage.compared);
+  storage.convert_ref = cropped || !same_layout(storage.ref, storage.compared);
   return {};
 }
 
@@ -775,7 +798,12 @@ int run_command_line(RunSettings settings, const StandardDescriptors& closed, co
     return trouble;
   }
   const FrameGeometry geometry =
-      make_frame_geometry(storage.compared, settings.width, settings.height, settings.block_size);
+      settings.crop_width > 0
+          ? make_window_geometry(storage.compared, settings.width, settings.height,
+                                 settings.block_size, settings.crop_x, settings.crop_y,
+                                 settings.crop_width, settings.crop_height)
+          : make_frame_geometry(storage.compared, settings.width, settings.height,
+                                settings.block_size);
   const FrameGeometry test_stored = make_frame_geometry(storage.test, storage.test_width,
                                                         storage.test_height, settings.block_size);
   const FrameGeometry ref_stored =
@@ -834,6 +862,11 @@ int run_command_line(RunSettings settings, const StandardDescriptors& closed, co
   if (settings.dump_frame >= 0) {
     dump.emplace(geometry, settings.dump_frame, settings.dump_block,
                  static_cast<std::uint32_t>(settings.tolerance));
+    if (!dump->has_samples()) {
+      std::fprintf(stderr, "\nBlock %" PRId64 " lies outside the --crop window!\n\n",
+                   settings.dump_block);
+      return trouble;
+    }
   }
   // Only the modern form's verdict is followed by the alignment hint.
   std::optional<AlignmentProbe> probe;

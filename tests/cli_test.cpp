@@ -23,6 +23,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -1777,6 +1778,72 @@ TEST_F(Cli, Nv12ReportsLikeThePlanarEquivalent) {
   }
   EXPECT_EQ(std::count(planar.out.begin(), planar.out.end(), '\n'), 7);
   EXPECT_NE(planar.out.find("FRM=   0 COMP=V POS=(   1,   2) MB=     0"), std::string::npos);
+}
+
+// --crop on a 24x16 yuv420p pair: the sample lines are the whole frame's lines inside
+// the window (whole-frame positions and blocks), the blocks those of the whole frame that
+// lie inside it, and the statistics those of the window cut into files of its own.
+TEST_F(Cli, CropWindowReportsLikeTheWholeFrame) {
+  std::string ref(3 * 576, '\0');
+  std::string test = ref;
+  for (std::size_t i = 0; i < ref.size(); ++i) {
+    ref[i] = static_cast<char>(i * 13 + i / 7);
+    test[i] = static_cast<char>(i % 5 == 0 ? ref[i] ^ 3 : ref[i]);
+  }
+  const std::string t = path("wt.yuv");
+  const std::string r = path("wr.yuv");
+  std::ofstream(t, std::ios::binary).write(test.data(), static_cast<std::streamsize>(test.size()));
+  std::ofstream(r, std::ios::binary).write(ref.data(), static_cast<std::streamsize>(ref.size()));
+  // The window 16x8 at column 8, row 8 of luma; 8x4 at 4, 4 of each chroma plane.
+  const auto inside = [](const std::string& line) {
+    const char plane = line[14];
+    const int row = std::stoi(line.substr(21, 4));
+    const int column = std::stoi(line.substr(26, 4));
+    const int scale = plane == 'Y' ? 1 : 2;
+    return row >= 8 / scale && row < 16 / scale && column >= 8 / scale && column < 24 / scale;
+  };
+  const Result whole = run({"--block=8", "--size=24x16", t, r});
+  std::string expected;
+  std::istringstream lines(whole.out);
+  for (std::string line; std::getline(lines, line);) {
+    if (inside(line)) expected += line + "\n";
+  }
+  const Result window = run({"--block=8", "--crop=16x8+8+8", "--size=24x16", t, r});
+  EXPECT_EQ(window.out, expected);
+  EXPECT_NE(expected, "");
+  // Blocks 4 and 5 (rows 8-15, columns 8-23) lie wholly inside.
+  std::string blocks;
+  std::istringstream block_lines(run({"--report=blocks", "--block=8", "--size=24x16", t, r}).out);
+  for (std::string line; std::getline(block_lines, line);) {
+    if (line.find(" MB=     4 ") != std::string::npos ||
+        line.find(" MB=     5 ") != std::string::npos) {
+      blocks += line + "\n";
+    }
+  }
+  EXPECT_EQ(run({"--report=blocks", "--block=8", "--crop=16x8+8+8", "--size=24x16", t, r}).out,
+            blocks);
+  const auto cut = [](const std::string& bytes) {
+    std::string out;
+    for (std::size_t frame = 0; frame < bytes.size(); frame += 576) {
+      for (std::size_t row = 8; row < 16; ++row) out += bytes.substr(frame + row * 24 + 8, 16);
+      for (const std::size_t plane : {384u, 480u}) {
+        for (std::size_t row = 4; row < 8; ++row) {
+          out += bytes.substr(frame + plane + row * 12 + 4, 8);
+        }
+      }
+    }
+    return out;
+  };
+  const std::string ct = path("ct.yuv");
+  const std::string cr = path("cr.yuv");
+  std::ofstream(ct, std::ios::binary).write(cut(test).data(), 3 * 192);
+  std::ofstream(cr, std::ios::binary).write(cut(ref).data(), 3 * 192);
+  EXPECT_EQ(run({"--report=frames", "--ssim", "--crop=16x8+8+8", "--size=24x16", t, r}).out,
+            run({"--report=frames", "--ssim", "--size=16x8", ct, cr}).out);
+  expect(run({"--crop=15x8+8+8", "--size=24x16", t, r}), "",
+         "\nInvalid --crop \"15x8+8+8\" of a 24x16 yuv420p frame: the chroma is halved across, "
+         "so X and W must be even!\n\n",
+         1);
 }
 
 // A pair whose files store their frames otherwise (NV12 or NV21 against planar, big- against
