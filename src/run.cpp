@@ -435,19 +435,20 @@ bool wants_progress(const RunSettings& settings) {
   return ::isatty(STDERR_FILENO) != 0 && quiet_meanwhile;
 }
 
-// Frame pairs a run will compare, when both inputs are raw regular files; -1 otherwise.
+// Frame pairs a run will compare, when both inputs are raw regular files (of frames of
+// the sizes they are stored in); -1 otherwise.
 std::int64_t expected_pairs(const RunSettings& settings, const int test_fd, const int ref_fd,
                             const SequenceSource& test, const SequenceSource& ref,
-                            const std::int64_t frame_size) {
+                            const std::int64_t test_frame_size, const std::int64_t ref_frame_size) {
   if (test.is_y4m() || ref.is_y4m()) return -1;
-  const auto frames_left = [&](const int fd) -> std::int64_t {
+  const auto frames_left = [&](const int fd, const std::int64_t frame_size) -> std::int64_t {
     struct stat status {};
     const off_t at = ::lseek(fd, 0, SEEK_CUR);
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || at < 0) return -1;
     return std::max<std::int64_t>(0, (status.st_size - at) / frame_size);
   };
-  const std::int64_t test_frames = frames_left(test_fd);
-  const std::int64_t ref_frames = frames_left(ref_fd);
+  const std::int64_t test_frames = frames_left(test_fd, test_frame_size);
+  const std::int64_t ref_frames = frames_left(ref_fd, ref_frame_size);
   if (test_frames < 0 || ref_frames < 0) return -1;
   std::int64_t pairs = std::min(test_frames, ref_frames);
   if (settings.frames_limit > 0) pairs = std::min<std::int64_t>(pairs, settings.frames_limit);
@@ -881,7 +882,7 @@ int run_command_line(RunSettings settings, const StandardDescriptors& closed, co
   if (wants_progress(settings)) {
     progress.emplace(STDERR_FILENO,
                      expected_pairs(settings, test_file->get(), ref_file->get(), *test, *ref,
-                                    geometry.frame_size),
+                                    test_stored.frame_size, ref_stored.frame_size),
                      2 * geometry.frame_size, others.single());
   }
   const Watchers watchers{image, progress ? &*progress : nullptr, others.single(),
