@@ -591,9 +591,9 @@ const std::uint8_t* next_frame(SequenceSource& source, std::uint8_t* const buffe
 
 // The verdict of a comparison of frame hashes, in the run's words.
 void write_hash_verdict(const RunSettings& settings, const ComparisonOutcome& outcome,
-                        const bool whole_stream) {
+                        const bool whole_stream, const std::int64_t frame_size) {
   if (outcome.mismatches == 0) {
-    write_run_end(stderr, settings, outcome, 0);
+    write_run_end(stderr, settings, outcome, frame_size);  // its partial-frame note included
     return;
   }
   if (whole_stream) {
@@ -727,8 +727,12 @@ int hash_run(RunSettings settings, const StandardDescriptors& closed) {
     std::fputs("\nCannot write to standard output!\n\n", stderr);
     return trouble;
   }
-  if (settings.ref_md5 != nullptr) write_hash_verdict(settings, outcome, list.whole_stream());
-  if (outcome.test_partial) {
+  // The summary of an equal run names a partial last frame itself.
+  const bool noted = settings.ref_md5 != nullptr && outcome.mismatches == 0;
+  if (settings.ref_md5 != nullptr) {
+    write_hash_verdict(settings, outcome, list.whole_stream(), geometry.frame_size);
+  }
+  if (outcome.test_partial && !noted) {
     std::fprintf(stderr,
                  "\nFile \"%s\" ends in a partial frame of %zu bytes (a frame is %" PRId64
                  " bytes): are the size and the pixel format right?\n\n",

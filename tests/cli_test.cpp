@@ -893,6 +893,14 @@ TEST_F(Cli, FrameHashesAgainstTestVectorsAndLists) {
       "MD5 test=689de1e396ad9c089ae2b9aaffd6faf7 != ref=" + all + "\n",
       "\nFiles \"" + test + "\" and \"" + whole + "\" differ: the MD5 of all 7 frames differs.\n\n",
       1);
+  // A partial last frame is named once, after the summary.
+  const std::string tail = write_bytes(path("tail.yuv"), digits + "123");
+  expect(run({"--ref-md5=" + own, "--pix-fmt=gray", "--size=10x1", tail}), "",
+         "\nFiles \"" + tail + "\" and \"" + own + "\" are identical (8 frames)!\n\n" +
+             "\nFile \"" + tail +
+             "\" ends in a partial frame of 3 bytes (a frame is 10 bytes): are the size and the "
+             "pixel format right?\n\n",
+         0);
   const std::string bad = write_bytes(path("bad.md5"), one + "\n\n" + one.substr(1) + "\n");
   expect(run({"--ref-md5=" + bad, "--exit-code", "--pix-fmt=gray", "--size=10x1", test}), "",
          "\nFile \"" + bad +
