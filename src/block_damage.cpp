@@ -153,7 +153,7 @@ std::size_t format_block_line(char* const out, const DamagedBlock& block,
     at = put_number(at, block.planes[p].beyond, 5);
   }
   at = put_text(at, " MAX=");
-  at = put_number(at, block.max_abs(), 5);
+  at = put_number(at, value_difference(geometry, block.max_abs()), 5);
   const std::size_t p = block.first_plane();
   at = put_text(at, " FIRST=");
   *at++ = geometry.planes[p].letter;
@@ -180,7 +180,7 @@ std::size_t format_block_json(char* const out, const DamagedBlock& block,
     at = put_number(at, block.planes[p].beyond, 0);
   }
   at = put_text(at, ", \"max_abs_diff\": ");
-  at = put_number(at, block.max_abs(), 0);
+  at = put_number(at, value_difference(geometry, block.max_abs()), 0);
   const std::size_t p = block.first_plane();
   at = put_text(at, ", \"first\": {\"plane\": \"");
   *at++ = geometry.planes[p].letter;
@@ -348,7 +348,7 @@ BlockLines::BlockLines(const FrameGeometry& geometry, const std::int64_t max_cou
     : geometry_(geometry),
       plan_(std::make_unique<Plan>(geometry, workers, format)),
       cap_(max_count == 0 ? std::numeric_limits<std::int64_t>::max() : max_count),
-      tolerance_(static_cast<std::uint32_t>(tolerance)),
+      tolerance_(stored_tolerance(geometry, tolerance)),
       report_(report),
       format_(format) {}
 

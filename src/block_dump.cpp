@@ -87,7 +87,7 @@ void BlockDump::frame(const std::int64_t index, const std::uint8_t* test, const 
 
 void BlockDump::write_band(std::string& out, const Part& part, const char letter,
                            const std::int32_t first, const std::int32_t end) const {
-  const int value_width = std::max(3, digits((std::int64_t{1} << geometry_.depth) - 1));
+  const int value_width = std::max(3, digits((std::int64_t{1} << value_depth(geometry_)) - 1));
   const int cell = value_width + 1;  // the value, then its mark
   const int label_width = std::max(4, digits(part.row1 - 1));
   char text[64];
@@ -123,7 +123,7 @@ void BlockDump::write_band(std::string& out, const Part& part, const char letter
         const std::uint32_t b = part.ref[i];
         const std::uint32_t d = a > b ? a - b : b - a;
         const char mark = d > tolerance_ ? '*' : d > 0 ? '~' : ' ';
-        append_padded(out, test_side ? a : b, value_width);
+        append_padded(out, sample_value(geometry_, test_side ? a : b), value_width);
         out += mark;
       }
     }
@@ -139,6 +139,13 @@ std::string BlockDump::text() const {
                 ": test | reference; * differs beyond the tolerance, ~ within it\n",
                 frame_, block_);
   std::string out = title;
+  if (geometry_.value_shift > 0) {
+    std::snprintf(title, sizeof title,
+                  "Values are the high %d bits of each word; equal values marked * differ in "
+                  "their low bits.\n",
+                  value_depth(geometry_));
+    out += title;
+  }
   for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
     const Part& part = parts_[p];
     if (part.row0 == part.row1 || part.column0 == part.column1) continue;

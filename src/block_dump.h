@@ -21,7 +21,9 @@ std::int64_t block_count(const FrameGeometry& geometry);
 inline constexpr std::int32_t kDumpBandColumns = 16;
 
 // Takes block `block` (0-based, raster order, < block_count) of the test file's frame
-// `frame` from the pair that passes, then writes it. Memory is taken once.
+// `frame` from the pair that passes, then writes it (values, as sample_value gives them).
+// `tolerance` is a difference between stored samples (stored_tolerance). Memory is taken
+// once.
 class BlockDump final : public FrameObserver {
  public:
   BlockDump(const FrameGeometry& geometry, std::int64_t frame, std::int64_t block,

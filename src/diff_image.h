@@ -78,7 +78,8 @@ void draw_difference(const FrameGeometry& geometry, const std::uint8_t* test,
 // into a picture whose memory was taken before the run.
 class DiffImageTaker final : public FrameObserver {
  public:
-  // `image` is make_difference_image's for `geometry`.
+  // `image` is make_difference_image's for `geometry`; `tolerance` and the options'
+  // scale_limit are differences between stored samples (stored_tolerance).
   DiffImageTaker(const FrameGeometry& geometry, std::uint32_t tolerance, std::int64_t wanted_frame,
                  RgbImage image, const DrawOptions& options = {})
       : geometry_(geometry),

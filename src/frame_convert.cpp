@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 namespace framecmp {
 
@@ -10,7 +11,12 @@ PixelFormat planar_equivalent(const PixelFormat& format) {
   planar.interleaved_chroma = false;
   planar.v_first = false;
   planar.byte_order = ByteOrder::kLittle;
-  if (format.interleaved_chroma) planar.name = "yuv420p";
+  if (format.interleaved_chroma) {
+    planar.name = format.chroma_shift_y > 0   ? "yuv420p"
+                  : format.chroma_shift_x > 0 ? "yuv422p"
+                                              : "yuv444p";
+    if (format.bytes_per_sample == 2) planar.name += std::to_string(format.depth) + "be";
+  }
   if (format.bytes_per_sample == 2 && planar.name.size() > 2) {
     planar.name.replace(planar.name.size() - 2, 2, "le");
   }
@@ -31,8 +37,28 @@ ConvertingSource::ConvertingSource(FrameSource& inner, const FrameGeometry& stor
       frame_(static_cast<std::size_t>(compared.frame_size)),
       stored_buffer_(static_cast<std::size_t>(stored.frame_size)) {}
 
+namespace {
+
+// Copies `count` two-byte samples `stride` bytes apart from `source`, stored in `order`,
+// to consecutive little-endian words at `target`, shifted up by `shift` bits (a 10-bit
+// sample into the high bits of a p010 word). A sample too large for its depth, which no
+// valid file holds, saturates rather than wrapping to a small word.
+template <ByteOrder kOrder>
+void copy_words(const std::uint8_t* source, const std::size_t stride, std::uint8_t* target,
+                const std::size_t count, const int shift) {
+  for (std::size_t x = 0; x < count; ++x, source += stride, target += 2) {
+    const std::uint32_t word =
+        std::min<std::uint32_t>(load_two_bytes<kOrder>(source) << shift, 0xFFFF);
+    target[0] = static_cast<std::uint8_t>(word);
+    target[1] = static_cast<std::uint8_t>(word >> 8);
+  }
+}
+
+}  // namespace
+
 void ConvertingSource::convert(const std::uint8_t* const stored) {
   std::uint8_t* const out = frame_.data();
+  const int shift = compared_.value_shift - stored_.value_shift;
   for (std::size_t p = 0; p < compared_.plane_count; ++p) {
     const PlaneLayout& from = stored_.planes[p];
     const PlaneLayout& to = compared_.planes[p];
@@ -43,15 +69,14 @@ void ConvertingSource::convert(const std::uint8_t* const stored) {
           ((row + to.origin_row) * from.width + to.origin_column) * from.stride;
       std::uint8_t* const target = out + to.offset + row * to.width * to.stride;
       const auto width = static_cast<std::size_t>(to.width);
-      if (from.stride == to.stride && from.byte_order == to.byte_order) {
+      if (from.stride == to.stride && from.byte_order == to.byte_order && shift == 0) {
         std::memcpy(target, source, width * to.stride);  // a padded frame's rows
       } else if (from.bytes_per_sample == 1) {
         for (std::size_t x = 0; x < width; ++x) target[x] = source[2 * x];  // one of U,V
+      } else if (from.byte_order == ByteOrder::kLittle) {
+        copy_words<ByteOrder::kLittle>(source, from.stride, target, width, shift);
       } else {
-        for (std::size_t x = 0; x < width; ++x) {  // big-endian words to little-endian
-          target[2 * x] = source[2 * x + 1];
-          target[2 * x + 1] = source[2 * x];
-        }
+        copy_words<ByteOrder::kBig>(source, from.stride, target, width, shift);
       }
     }
   }

@@ -46,7 +46,9 @@ FrameGeometry make_frame_geometry(const PixelFormat& format, const std::int32_t 
   geometry.blocks_per_row = (std::int64_t{width} + block_size - 1) / block_size;
   geometry.block_rows = (std::int64_t{height} + block_size - 1) / block_size;
   geometry.frame_size = frame_size_of(format, width, height);
-  geometry.depth = format.depth;
+  // A sample spans its value's bits and those below them (all 16 of a p010 word).
+  geometry.depth = static_cast<std::uint8_t>(format.depth + format.value_shift);
+  geometry.value_shift = format.value_shift;
   geometry.plane_count = format.plane_count;
   const auto block_shift =
       static_cast<std::uint8_t>(std::countr_zero(static_cast<std::uint32_t>(block_size)));
@@ -72,10 +74,10 @@ FrameGeometry make_frame_geometry(const PixelFormat& format, const std::int32_t 
   if (format.interleaved_chroma) {
     // One plane of pairs: each of U and V starts at its own byte and steps over the other.
     for (PlaneLayout& plane : {std::ref(geometry.planes[1]), std::ref(geometry.planes[2])}) {
-      plane.stride = 2;
+      plane.stride = static_cast<std::uint8_t>(2 * bytes);
       plane.in_pair_plane = true;
     }
-    geometry.planes[format.v_first ? 1 : 2].offset += 1;
+    geometry.planes[format.v_first ? 1 : 2].offset += bytes;
     geometry.pair_plane_offset = luma_bytes;
     geometry.pair_plane_size = 2 * chroma_bytes;
   } else {

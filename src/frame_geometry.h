@@ -3,6 +3,7 @@
 #ifndef FRAMECMP_FRAME_GEOMETRY_H_
 #define FRAMECMP_FRAME_GEOMETRY_H_
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <limits>
@@ -58,12 +59,48 @@ struct FrameGeometry {
   std::int64_t blocks_per_row = 0;  // ceil(width / block_size), of the whole frame
   std::int64_t block_rows = 0;      // ceil(height / block_size), of the whole frame
   std::int64_t frame_size = 0;      // bytes per frame, every plane included
-  std::uint8_t depth = 8;           // bits per sample
+  std::uint8_t depth = 8;           // bits a sample spans, value_shift included
+  std::uint8_t value_shift = 0;     // low bits below the value: value = sample >> value_shift
   std::uint8_t plane_count = 0;
   std::array<PlaneLayout, 3> planes{};
   std::int64_t pair_plane_offset = 0;  // where the U,V pairs start (nv12, nv21)
   std::int64_t pair_plane_size = 0;    // bytes of U,V pairs; 0 for planar formats
 };
+
+// The printed value of `sample` (a whole stored word of a p010 file): its value bits.
+inline std::uint32_t sample_value(const FrameGeometry& geometry, const std::uint32_t sample) {
+  return sample >> geometry.value_shift;
+}
+
+// The bits of `sample` below its value; not 0 only for a p010 word with stray low bits.
+inline std::uint32_t stray_bits(const FrameGeometry& geometry, const std::uint32_t sample) {
+  return sample & ((std::uint32_t{1} << geometry.value_shift) - 1);
+}
+
+// Bits of a sample's value (10 for p010, whose samples span 16).
+inline int value_depth(const FrameGeometry& geometry) {
+  return geometry.depth - geometry.value_shift;
+}
+
+// A difference between two stored samples in values, rounded up, so that it exceeds a
+// tolerance of N values exactly when the stored difference exceeds stored_tolerance(N).
+inline std::uint32_t value_difference(const FrameGeometry& geometry,
+                                      const std::uint32_t difference) {
+  return (difference + (std::uint32_t{1} << geometry.value_shift) - 1) >> geometry.value_shift;
+}
+
+// A tolerance of `tolerance` values (>= 0) as a difference between stored samples.
+inline std::uint32_t stored_tolerance(const FrameGeometry& geometry, const std::int32_t tolerance) {
+  const std::uint64_t stored = static_cast<std::uint64_t>(tolerance) << geometry.value_shift;
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(stored, std::uint64_t{UINT32_MAX}));
+}
+
+// The largest stored sample of the value depth, as PSNR and SSIM scale them: 2^depth - 1,
+// or 1023 << 6 for p010.
+inline double sample_peak(const FrameGeometry& geometry) {
+  return static_cast<double>(((std::uint32_t{1} << value_depth(geometry)) - 1)
+                             << geometry.value_shift);
+}
 
 // Where one sample lies inside its plane; all 0-based.
 struct SamplePosition {

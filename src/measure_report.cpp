@@ -251,9 +251,8 @@ const char* ending_name(const RunEnd end) {
 
 }  // namespace
 
-double psnr(const int depth, const std::uint64_t samples, const double sse) {
+double psnr(const double max, const std::uint64_t samples, const double sse) {
   if (sse == 0) return std::numeric_limits<double>::infinity();
-  const double max = static_cast<double>((std::uint32_t{1} << depth) - 1);
   return 10.0 * std::log10(max * max * static_cast<double>(samples) / sse);
 }
 
@@ -261,14 +260,14 @@ double combined_ssim(const FrameGeometry& geometry, const FrameSsim& ssim) {
   std::uint64_t samples = 0;
   for (std::size_t p = 0; p < geometry.plane_count; ++p)
     samples += plane_samples(geometry.planes[p]);
+  // Weighed by the counts and divided once: weights of 4/6 and 1/6 would sum to a hair
+  // under 1, and equal frames would get a finite dB.
   double all = 0;
   for (std::size_t p = 0; p < geometry.plane_count; ++p) {
     if (!ssim.has[p]) return std::numeric_limits<double>::quiet_NaN();
-    const double weight =
-        static_cast<double>(plane_samples(geometry.planes[p])) / static_cast<double>(samples);
-    all += weight * ssim.plane[p];
+    all += static_cast<double>(plane_samples(geometry.planes[p])) * ssim.plane[p];
   }
-  return all;
+  return all / static_cast<double>(samples);
 }
 
 double ssim_db(const double ssim) {
@@ -299,14 +298,14 @@ ReportRow MeasureTotals::frame_row(const FrameMeasure& measure) const {
   for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
     const SampleStats& stats = measure.planes[p];
     row.beyond[p] = stats.beyond;
-    row.max_abs[p] = stats.max_abs;
+    row.max_abs[p] = value_difference(geometry_, stats.max_abs);
     row.sse[p].add(stats.sse);
-    row.psnr[p] =
-        psnr(geometry_.depth, plane_samples(geometry_.planes[p]), static_cast<double>(stats.sse));
+    row.psnr[p] = psnr(sample_peak(geometry_), plane_samples(geometry_.planes[p]),
+                       static_cast<double>(stats.sse));
     row.ssim[p] = measure.ssim.has[p] ? measure.ssim.plane[p] : kNoValue;
     sse_all += stats.sse;  // fits: a frame has under 2^31 samples, each square under 2^32
   }
-  row.psnr_all = psnr(geometry_.depth, frame_samples_, static_cast<double>(sse_all));
+  row.psnr_all = psnr(sample_peak(geometry_), frame_samples_, static_cast<double>(sse_all));
   row.ssim_all = combined_ssim(geometry_, measure.ssim);
   row.ssim_db = std::isnan(row.ssim_all) ? kNoValue : ssim_db(row.ssim_all);
   return row;
@@ -351,15 +350,15 @@ ReportRow MeasureTotals::total_row() const {
     const PlaneTotals& total = totals_[p];
     const PlaneLayout& plane = geometry_.planes[p];
     row.beyond[p] = total.beyond;
-    row.max_abs[p] = total.max_abs;
+    row.max_abs[p] = value_difference(geometry_, total.max_abs);
     row.sse[p] = total.sse;
-    row.psnr[p] = psnr(geometry_.depth, total.samples, total.sse.value());
+    row.psnr[p] = psnr(sample_peak(geometry_), total.samples, total.sse.value());
     const bool has_ssim = frames_ > 0 && plane.width >= 8 && plane.height >= 8;
     row.ssim[p] = has_ssim ? total.ssim_sum / static_cast<double>(frames_) : kNoValue;
     sse_all.add(total.sse);
     samples_all += total.samples;
   }
-  row.psnr_all = psnr(geometry_.depth, samples_all, sse_all.value());
+  row.psnr_all = psnr(sample_peak(geometry_), samples_all, sse_all.value());
   row.ssim_all = frames_ > 0 ? ssim_all_sum_ / static_cast<double>(frames_) : kNoValue;
   row.ssim_db = std::isnan(row.ssim_all) ? kNoValue : ssim_db(row.ssim_all);
   return row;

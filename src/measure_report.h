@@ -34,13 +34,14 @@ struct SseTotal {
   double value() const { return static_cast<double>(high) * 0x1p64 + static_cast<double>(low); }
 };
 
-// PSNR in dB of `samples` samples of `depth` bits whose squared differences sum to `sse`:
-// 10 * log10(MAX^2 * N / SSE) with MAX = 2^depth - 1, in double and in that order of
-// operations; +infinity when sse is 0.
-double psnr(int depth, std::uint64_t samples, double sse);
+// PSNR in dB of `samples` samples whose squared differences sum to `sse`:
+// 10 * log10(MAX^2 * N / SSE) with MAX the largest sample (sample_peak: 2^depth - 1), in
+// double and in that order of operations; +infinity when sse is 0.
+double psnr(double max, std::uint64_t samples, double sse);
 
-// A frame's combined SSIM: Σ (plane samples / frame samples) × plane SSIM, in double (4/6,
-// 1/6, 1/6 for 4:2:0), as FFmpeg's ssim filter weighs it; NaN when a plane has no SSIM.
+// A frame's combined SSIM: Σ (plane samples × plane SSIM) / frame samples, in double (the
+// planes weighed 4/6, 1/6, 1/6 for 4:2:0, as FFmpeg's ssim filter weighs them), exactly 1
+// when every plane's is; NaN when a plane has no SSIM.
 double combined_ssim(const FrameGeometry& geometry, const FrameSsim& ssim);
 
 // SSIM in dB: 10 * log10(1 / (1 - ssim)); +infinity when ssim is 1.

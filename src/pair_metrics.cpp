@@ -160,6 +160,75 @@ bool walk_plane(const FrameWalk& walk, const PlaneLayout& plane, WalkState& stat
   return stopped;
 }
 
+// Writes over the newline ending the line before `end` the note naming the stray low bits
+// of a word whose value lies in its high bits (p010), "  low bits: test 0x01, ref 0x3f",
+// each side only when it has any, and returns the new end. At most 34 bytes are added.
+char* append_stray_note(char* end, const std::uint32_t test_bits, const std::uint32_t ref_bits) {
+  constexpr char kHex[] = "0123456789abcdef";
+  const auto put = [&](const char* text) {
+    for (; *text != '\0'; ++text) *end++ = *text;
+  };
+  const auto put_bits = [&](const std::uint32_t bits) {
+    put(" 0x");
+    *end++ = kHex[(bits >> 4) & 0xF];
+    *end++ = kHex[bits & 0xF];
+  };
+  --end;
+  put("  low bits:");
+  if (test_bits != 0) {
+    put(" test");
+    put_bits(test_bits);
+  }
+  if (test_bits != 0 && ref_bits != 0) *end++ = ',';
+  if (ref_bits != 0) {
+    put(" ref");
+    put_bits(ref_bits);
+  }
+  *end++ = '\n';
+  return end;
+}
+
+// The walk of a plane of two-byte little-endian words whose values lie in their high bits
+// (p010 as compared): the lines give the values, and a word whose bits below its value
+// are not all 0 is named in a note after the line (a decoder that leaves stray bits
+// there is at fault even when the value is right). Rarely long; formatted field by field.
+template <bool kTolerant>
+bool walk_high_bit_plane(const FrameWalk& walk, const PlaneLayout& plane, WalkState& state,
+                         ReportWriter& report) {
+  using Kind = TwoBytesLittle;
+  const FrameGeometry& geometry = walk.geometry;
+  const auto begin = static_cast<std::size_t>(plane.offset);
+  const auto end = begin + static_cast<std::size_t>(plane.span());
+  const int width = sample_field_width(value_depth(geometry));
+  const auto search = [&](const std::size_t from) {
+    if constexpr (kTolerant) {
+      return find_beyond_tolerance<Kind>(walk.test, walk.ref, from, end, walk.tolerance);
+    } else {
+      return find_difference(walk.test, walk.ref, from, end);
+    }
+  };
+  for (std::size_t at = search(state.from); at != end;) {
+    if (state.mismatches >= walk.cap) return true;
+    if (state.out > report.room_end()) {
+      state.out = report.advance(state.out);
+      if (report.failed()) return true;
+    }
+    const auto sample = static_cast<std::int64_t>((at - begin) / Kind::kStride);
+    const std::size_t first = begin + static_cast<std::size_t>(sample) * Kind::kStride;
+    const std::uint32_t a = Kind::load(walk.test + first);
+    const std::uint32_t b = Kind::load(walk.ref + first);
+    const ReportFields fields{walk.frame, plane.letter, sample_position(geometry, plane, sample),
+                              sample_value(geometry, a), sample_value(geometry, b)};
+    state.out += format_report_line(state.out, fields, width);
+    if (stray_bits(geometry, a) != 0 || stray_bits(geometry, b) != 0) {
+      state.out = append_stray_note(state.out, stray_bits(geometry, a), stray_bits(geometry, b));
+    }
+    ++state.mismatches;
+    at = search(first + Kind::kStride);
+  }
+  return false;
+}
+
 template <class Kind, bool kTolerant>
 PlaneWalker walker_of_width(const int sample_width) {
   switch (sample_width) {
@@ -173,7 +242,9 @@ PlaneWalker walker_of_width(const int sample_width) {
 }
 
 template <bool kTolerant>
-PlaneWalker walker_for(const PlaneLayout& plane, const int depth) {
+PlaneWalker walker_for(const FrameGeometry& geometry, const PlaneLayout& plane) {
+  if (geometry.value_shift > 0) return walk_high_bit_plane<kTolerant>;
+  const int depth = geometry.depth;
   if (plane.bytes_per_sample == 1) {
     return plane.stride == 1 ? walk_plane<OneByte, 3, kTolerant>
                              : walk_plane<PairByte, 3, kTolerant>;
@@ -184,8 +255,9 @@ PlaneWalker walker_for(const PlaneLayout& plane, const int depth) {
 }
 
 // The walk compiled for `plane`'s sample layout: chosen once per run, outside every loop.
-PlaneWalker walker_for(const PlaneLayout& plane, const int depth, const bool tolerant) {
-  return tolerant ? walker_for<true>(plane, depth) : walker_for<false>(plane, depth);
+PlaneWalker walker_for(const FrameGeometry& geometry, const PlaneLayout& plane,
+                       const bool tolerant) {
+  return tolerant ? walker_for<true>(geometry, plane) : walker_for<false>(geometry, plane);
 }
 
 // True when `size` bytes at `offset` lie inside the equal prefix of a frame pair.
@@ -270,7 +342,7 @@ ReportFields locate_first(const FrameGeometry& geometry, const PlaneLayout& plan
       kernels.find(test, ref, begin, begin + static_cast<std::size_t>(plane.span()), tolerance);
   const auto sample = static_cast<std::int64_t>((at - begin) / plane.stride);
   const auto value = [&](const std::uint8_t* p) {
-    return load_sample(p + at, plane.bytes_per_sample, plane.byte_order);
+    return sample_value(geometry, load_sample(p + at, plane.bytes_per_sample, plane.byte_order));
   };
   return {frame, plane.letter, sample_position(geometry, plane, sample), value(test), value(ref)};
 }
@@ -393,10 +465,10 @@ SampleLines::SampleLines(const FrameGeometry& geometry, const std::int64_t max_c
                          ReportWriter& report)
     : geometry_(geometry),
       cap_(max_count == 0 ? std::numeric_limits<std::int64_t>::max() : max_count),
-      tolerance_(static_cast<std::uint32_t>(tolerance)),
+      tolerance_(stored_tolerance(geometry, tolerance)),
       report_(report) {
   for (std::size_t p = 0; p < geometry.plane_count; ++p) {
-    walkers_[p] = walker_for(geometry.planes[p], geometry.depth, tolerance > 0);
+    walkers_[p] = walker_for(geometry, geometry.planes[p], tolerance > 0);
   }
   if (tolerance > 0 && workers != nullptr && workers->threads() > 1) {
     search_ = std::make_unique<Search>(geometry, *workers);
@@ -457,7 +529,7 @@ struct PairStatistics::Plan {
 PairStatistics::PairStatistics(const FrameGeometry& geometry, const std::int32_t tolerance,
                                WorkerPool* const workers, const bool ssim, MeasureSink& sink)
     : geometry_(geometry),
-      tolerance_(static_cast<std::uint32_t>(tolerance)),
+      tolerance_(stored_tolerance(geometry, tolerance)),
       sink_(sink),
       ssim_(ssim ? std::make_unique<SsimMeter>(geometry, workers) : nullptr),
       plan_(std::make_unique<Plan>(geometry, workers, ssim_.get())) {}

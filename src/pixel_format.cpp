@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstddef>
+#include <utility>
 
 namespace framecmp {
 namespace {
@@ -60,9 +61,28 @@ std::optional<PixelFormat> with_depth(PixelFormat format, std::string_view suffi
   return std::nullopt;
 }
 
+// The formats of hardware decoders that keep their value in the high bits of 16-bit words,
+// U and V interleaved after Y: "p" + chroma ("0" 4:2:0, "2" 4:2:2, "4" 4:4:4) + depth.
+constexpr std::array<std::string_view, 3> kHighBitChroma{"0", "2", "4"};
+constexpr std::array<std::string_view, 3> kHighBitDepths{"10", "12", "16"};
+
+// p010le and its family; nothing when `name` is none of them.
+std::optional<PixelFormat> high_bit_format(const std::string_view name) {
+  if (name.size() != 6 || name[0] != 'p') return std::nullopt;
+  const char chroma = name[1];
+  if (chroma != '0' && chroma != '2' && chroma != '4') return std::nullopt;
+  const BaseFormat& base = kBaseFormats[chroma == '0' ? 7 : chroma == '2' ? 2 : 4];
+  std::optional<PixelFormat> format = with_depth(from_base(base, name), name.substr(2));
+  if (!format || format->depth < 10 || format->depth == 14) return std::nullopt;
+  format->interleaved_chroma = true;
+  format->value_shift = static_cast<std::uint8_t>(16 - format->depth);
+  return format;
+}
+
 }  // namespace
 
 std::optional<PixelFormat> find_pixel_format(const std::string_view name) {
+  if (auto format = high_bit_format(name)) return format;
   for (const BaseFormat& base : kBaseFormats) {
     if (name == base.name) return from_base(base, name);
     if (base.takes_depth && name.substr(0, base.name.size()) == base.name) {
@@ -85,6 +105,15 @@ std::vector<std::string> pixel_format_names() {
       }
     }
   }
+  for (const std::string_view chroma : kHighBitChroma) {
+    for (const std::string_view depth : kHighBitDepths) {
+      for (const char* const order : {"le", "be"}) {
+        std::string name(1, 'p');
+        name.append(chroma).append(depth).append(order);
+        names.push_back(std::move(name));
+      }
+    }
+  }
   return names;
 }
 
@@ -96,7 +125,8 @@ std::string describe_pixel_formats() {
   }
   text +=
       "and yuv420p, yuv422p, yuv444p or gray followed by 9, 10, 12, 14 or 16 and le or be "
-      "(yuv420p10le, gray16be)";
+      "(yuv420p10le, gray16be), and p0, p2 or p4 (4:2:0, 4:2:2, 4:4:4) followed by 10, 12 or "
+      "16 and le or be (p010le)";
   return text;
 }
 

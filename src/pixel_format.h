@@ -15,8 +15,10 @@ enum class ByteOrder : std::uint8_t { kLittle, kBig };
 
 // How one frame's samples are laid out in a file.
 // Invariants: plane_count is 1 (Y only) or 3 (Y, U, V); the chroma shifts are 0 or 1;
-// bytes_per_sample is 1 for depth 8 and 2 for depths 9 to 16; interleaved_chroma only with
-// 8-bit 4:2:0, where U and V share one plane of pairs.
+// bytes_per_sample is 1 for depth 8 and 2 for depths 9 to 16; interleaved_chroma with 8-bit
+// 4:2:0 (nv12, nv21) and with the two-byte formats whose value lies in the high bits of
+// each word (p010le and its family), where U and V share one plane of pairs;
+// depth + value_shift <= 16.
 struct PixelFormat {
   std::string name;                 // as accepted by find_pixel_format, e.g. "yuv420p10le"
   std::uint8_t plane_count = 3;     // 1: Y only; 3: Y, U, V
@@ -27,6 +29,9 @@ struct PixelFormat {
   ByteOrder byte_order = ByteOrder::kLittle;  // of two-byte samples
   bool interleaved_chroma = false;            // one plane of U,V pairs after Y (nv12, nv21)
   bool v_first = false;                       // each pair holds V before U (nv21)
+  // Low bits of each two-byte word below the value (6 for p010le, whose 10 bits are the
+  // high bits of the word): the sample's value is word >> value_shift. 0 for the others.
+  std::uint8_t value_shift = 0;
 };
 
 // The value of the two-byte sample whose first byte is at `p`, in byte order kOrder.

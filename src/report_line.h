@@ -16,8 +16,8 @@
 namespace framecmp {
 
 // Longest report line, newline included: every field at its widest (64-bit frame index and
-// block, 32-bit row and column, 16-bit samples).
-inline constexpr std::size_t kMaxReportLineLength = 128;
+// block, 32-bit row and column, 16-bit samples) and the note of a p010 word's low bits.
+inline constexpr std::size_t kMaxReportLineLength = 192;
 
 // The minimum widths of the numeric fields; a wider number widens its field, as printf.
 inline constexpr int kFrameFieldWidth = 4;

@@ -373,12 +373,27 @@ std::string settle_storage(const RunSettings& settings, Storage& storage) {
   };
   const bool padded =
       storage.test_width != settings.width || storage.test_height != settings.height;
-  if (!padded && !cropped && same_layout(storage.test, storage.ref)) return {};
+  // Words in pairs (p010) are always taken apart: the comparison walks two-byte samples
+  // in planes of their own only.
+  const auto word_pairs = [](const PixelFormat& f) {
+    return f.interleaved_chroma && f.bytes_per_sample == 2;
+  };
+  const bool high_bits = storage.test.value_shift != storage.ref.value_shift;
+  if (!padded && !cropped && !high_bits && !word_pairs(storage.test) &&
+      same_layout(storage.test, storage.ref)) {
+    return {};
+  }
   // Anything to convert is converted into the planar layout, in which no two planes
-  // share bytes; a window is cut from both files.
+  // share bytes; a window is cut from both files. A 10-bit file compared with a p010 one
+  // is raised into the high bits, so that the p010 words are compared whole.
   storage.compared = planar_equivalent(storage.ref);
-  storage.convert_test = cropped || padded || !same_layout(storage.test, storage.compared);
-  storage.convert_ref = cropped || !same_layout(storage.ref, storage.compared);
+  storage.compared.value_shift = std::max(storage.test.value_shift, storage.ref.value_shift);
+  const auto needs_conversion = [&](const PixelFormat& f) {
+    return word_pairs(f) || f.value_shift != storage.compared.value_shift ||
+           !same_layout(f, storage.compared);
+  };
+  storage.convert_test = cropped || padded || needs_conversion(storage.test);
+  storage.convert_ref = cropped || needs_conversion(storage.ref);
   return {};
 }
 
@@ -486,9 +501,9 @@ bool take_picture_memory(const RunSettings& settings, const FrameGeometry& geome
   }
   DrawOptions options;
   options.scale = settings.diff_scale;
-  options.scale_limit = static_cast<std::uint32_t>(settings.diff_scale_limit);
+  options.scale_limit = stored_tolerance(geometry, settings.diff_scale_limit);
   if (settings.dump_frame >= 0) options.outline_block = settings.dump_block;
-  taker.emplace(geometry, static_cast<std::uint32_t>(settings.tolerance), settings.diff_frame,
+  taker.emplace(geometry, stored_tolerance(geometry, settings.tolerance), settings.diff_frame,
                 std::move(*picture), options);
   return true;
 }
@@ -866,7 +881,7 @@ int run_command_line(RunSettings settings, const StandardDescriptors& closed, co
   std::optional<BlockDump> dump;
   if (settings.dump_frame >= 0) {
     dump.emplace(geometry, settings.dump_frame, settings.dump_block,
-                 static_cast<std::uint32_t>(settings.tolerance));
+                 stored_tolerance(geometry, settings.tolerance));
     if (!dump->has_samples()) {
       std::fprintf(stderr, "\nBlock %" PRId64 " lies outside the --crop window!\n\n",
                    settings.dump_block);

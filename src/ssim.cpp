@@ -166,8 +166,20 @@ SsimConstants ssim_constants(const int depth) {
           static_cast<std::int64_t>(std::floor(0.0009 * max * max * 64 * 63 + 0.5))};
 }
 
+namespace {
+
+// The constants of the geometry's value depth, scaled with the samples when these hold
+// their value in high bits (p010: by 4^6), so that such words give their values' SSIM.
+SsimConstants stored_constants(const FrameGeometry& geometry) {
+  const SsimConstants values = ssim_constants(value_depth(geometry));
+  const int scale = 2 * geometry.value_shift;
+  return {values.c1 << scale, values.c2 << scale};
+}
+
+}  // namespace
+
 SsimMeter::SsimMeter(const FrameGeometry& geometry, WorkerPool* const workers)
-    : geometry_(geometry), workers_(workers), constants_(ssim_constants(geometry.depth)) {
+    : geometry_(geometry), workers_(workers), constants_(stored_constants(geometry)) {
   std::size_t widest = 0;
   for (std::size_t p = 0; p < geometry.plane_count; ++p) {
     const PlaneLayout& plane = geometry.planes[p];

@@ -1903,6 +1903,29 @@ TEST_F(Cli, MixedAndPaddedInputsReportLikeTheirTwins) {
     }
     return out;
   };
+  // The words in the high bits of a p010 frame, U and V in pairs; `low` is or-ed into the
+  // first word.
+  const auto p010 = [&](const std::string& frame, bool big, std::uint16_t low = 0) {
+    const std::string planar = words(frame, false);
+    std::vector<std::uint16_t> values;
+    for (std::size_t i = 0; i < 36; ++i) {
+      values.push_back(static_cast<std::uint16_t>(
+          (static_cast<unsigned char>(planar[2 * i]) | (planar[2 * i + 1] & 3) << 8) << 6));
+    }
+    values[0] = static_cast<std::uint16_t>(values[0] | low);
+    std::vector<std::uint16_t> order(values.begin(), values.begin() + 24);
+    for (std::size_t i = 0; i < 6; ++i) {
+      order.push_back(values[24 + i]);
+      order.push_back(values[30 + i]);
+    }
+    std::string out;
+    for (const std::uint16_t v : order) {
+      const auto high = static_cast<char>(v >> 8);
+      const auto low_byte = static_cast<char>(v & 0xFF);
+      out += big ? std::string{high, low_byte} : std::string{low_byte, high};
+    }
+    return out;
+  };
   const std::string t = write("t.yuv", test);
   const std::string r = write("r.yuv", ref);
   const std::string t_nv12 = write("t.nv12", frames(test, yuv_to_nv12) + "\x01\x02");
@@ -1914,9 +1937,17 @@ TEST_F(Cli, MixedAndPaddedInputsReportLikeTheirTwins) {
       write("r.le", frames(ref, [&](const std::string& f) { return words(f, false); }));
   const std::string t_be =
       write("t.be", frames(test, [&](const std::string& f) { return words(f, true); }));
+  const std::string t_p010 =
+      write("t.p010", frames(test, [&](const std::string& f) { return p010(f, false); }));
+  const std::string r_p010be =
+      write("r.p010be", frames(ref, [&](const std::string& f) { return p010(f, true); }));
   const struct {
     std::vector<std::string> twin, mixed;
   } cases[] = {
+      {{"--pix-fmt=yuv420p10le", "--size=6x4", t_le, r_le},
+       {"--test-pix-fmt=p010le", "--pix-fmt=yuv420p10le", "--size=6x4", t_p010, r_le}},
+      {{"--pix-fmt=yuv420p10le", "--size=6x4", t_le, r_le},
+       {"--pix-fmt=p010le", "--ref-pix-fmt=p010be", "--size=6x4", t_p010, r_p010be}},
       {{"--size=6x4", t, r},
        {"--test-pix-fmt=nv12", "--ref-pix-fmt=nv21", "--size=6x4", t_nv12, r_nv21}},
       {{"--size=6x4", t, r}, {"--test-size=9x7", "--size=6x4", t_pad, r}},
@@ -1945,6 +1976,19 @@ TEST_F(Cli, MixedAndPaddedInputsReportLikeTheirTwins) {
       << tail.err;
   expect(run({"--test-size=5x7", "--size=6x4", t_pad, r}), "",
          "\nInvalid --test-size \"5x7\": the test's frames must hold the reference's 6x4!\n\n", 1);
+  // A stray low bit in a p010 word differs, is named, and lies within any tolerance.
+  const std::string r_stray =
+      write("r.stray", frames(ref, [&](const std::string& f) { return p010(f, false, 0x21); }));
+  const std::string stray_line =
+      "FRM=   0 COMP=Y POS=(   0,   0) MB=     0  ==>  test=   0 != ref=   0  low bits: ref "
+      "0x21\n";
+  const std::vector<std::string> stray{"--pix-fmt=yuv420p10le", "--ref-pix-fmt=p010le",
+                                       "--size=6x4", r_le, r_stray};
+  EXPECT_EQ(run(stray).out.substr(0, stray_line.size()), stray_line);
+  std::vector<std::string> within = stray;
+  within.insert(within.begin(), "--tolerance=1");
+  EXPECT_EQ(run(within).err,
+            "\nFiles \"" + r_le + "\" and \"" + r_stray + "\" match within 1 (4 frames)!\n\n");
   expect(run({"--test-pix-fmt=yuv422p", "--size=6x4", t, r}), "",
          "\nFormats \"yuv422p\" (test) and \"yuv420p\" (reference) cannot be compared: their "
          "planes, subsampling or bit depth differ!\n\n",

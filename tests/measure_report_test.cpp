@@ -170,6 +170,21 @@ TEST(MeasureReport, PoolingsMatchAPerFrameModelInJsonAndCsv) {
 }
 
 // One rule for the verdict, the JSON name and the exit status of --exit-code.
+// Equal planes give a combined SSIM of exactly 1 (and so an infinite dB) at every
+// subsampling, however the planes' shares round.
+TEST(MeasureReport, EqualPlanesCombineToOne) {
+  for (const char* format : {"yuv420p", "yuv422p", "yuv444p", "gray"}) {
+    for (const std::int32_t side : {8, 352, 1919}) {
+      FrameSsim ssim;
+      ssim.plane = {1, 1, 1};
+      ssim.has = {true, true, true};
+      const FrameGeometry geometry =
+          make_frame_geometry(*find_pixel_format(format), side, side / 2 + 8, 16);
+      EXPECT_EQ(combined_ssim(geometry, ssim), 1.0) << format << " " << side;
+    }
+  }
+}
+
 TEST(RunSummary, OneVerdictForEveryOutcome) {
   const struct {
     RunEnd end;
