@@ -151,6 +151,7 @@ inline PlainRunResult plain_run(const PlainRun& run, FrameSource& test, FrameSou
   const auto frame_size = static_cast<std::size_t>(plain_frame_size(run));
   const std::vector<PlainPlane> planes = plain_planes(run);
   const int digits = run.format.depth <= 9 ? 3 : run.format.depth <= 13 ? 4 : 5;
+  const int shift = run.format.value_shift;  // p010 as compared: values in the high bits
   const std::int64_t blocks_per_row = (run.width + run.block - 1) / run.block;
   std::vector<std::uint8_t> a(frame_size), b(frame_size);
   PlainRunResult result;
@@ -196,7 +197,8 @@ inline PlainRunResult plain_run(const PlainRun& run, FrameSource& test, FrameSou
           stats[p].sse += std::uint64_t{d} * d;
           stats[p].max_abs = std::max(stats[p].max_abs, d);
           any_difference = any_difference || d > 0;
-          if (d <= run.tolerance) continue;
+          // Words whose value lies in the high bits: the tolerance counts values.
+          if (d <= std::uint64_t{run.tolerance} << shift) continue;
           ++stats[p].beyond;
           const std::int64_t block =
               row * plane.sub_y / run.block * blocks_per_row + column * plane.sub_x / run.block;
@@ -205,16 +207,34 @@ inline PlainRunResult plain_run(const PlainRun& run, FrameSource& test, FrameSou
                 frame,
                 plane.letter,
                 {static_cast<std::int32_t>(row), static_cast<std::int32_t>(column), block},
-                x,
-                y};
+                x >> shift,
+                y >> shift};
           }
           if (out == nullptr || reached()) continue;
           char line[200];
-          const int length =
-              std::snprintf(line, sizeof line,
-                            "FRM=%4" PRId64 " COMP=%c POS=(%4" PRId64 ",%4" PRId64 ") MB=%6" PRId64
-                            "  ==>  test=%*u != ref=%*u\n",
-                            frame, plane.letter, row, column, block, digits, x, digits, y);
+          int length = std::snprintf(line, sizeof line,
+                                     "FRM=%4" PRId64 " COMP=%c POS=(%4" PRId64 ",%4" PRId64
+                                     ") MB=%6" PRId64 "  ==>  test=%*u != ref=%*u\n",
+                                     frame, plane.letter, row, column, block, digits, x >> shift,
+                                     digits, y >> shift);
+          const std::uint32_t low = (1u << shift) - 1;
+          if ((x & low) != 0 || (y & low) != 0) {
+            std::string note = "  low bits:";
+            char hex[16];
+            if ((x & low) != 0) {
+              std::snprintf(hex, sizeof hex, " test 0x%02x", x & low);
+              note += hex;
+            }
+            if ((x & low) != 0 && (y & low) != 0) note += ',';
+            if ((y & low) != 0) {
+              std::snprintf(hex, sizeof hex, " ref 0x%02x", y & low);
+              note += hex;
+            }
+            length +=
+                std::snprintf(line + length - 1, sizeof line - static_cast<std::size_t>(length),
+                              "%s\n", note.c_str()) -
+                1;
+          }
           out->write(line, static_cast<std::size_t>(length));
           ++outcome.mismatches;
           ++beyond_in_frame;
