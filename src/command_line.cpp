@@ -119,6 +119,7 @@ enum class OptionId : std::uint8_t {
   kDiffScale,
   kProgress,
   kNoProgress,
+  kMmap,
   kHelp,
   kVersion,
   kCount  // not an option: the number of them
@@ -158,6 +159,7 @@ constexpr std::array<OptionInfo, static_cast<std::size_t>(OptionId::kCount)> kOp
     {"diff-scale", OptionId::kDiffScale, true},
     {"progress", OptionId::kProgress, false},
     {"no-progress", OptionId::kNoProgress, false},
+    {"mmap", OptionId::kMmap, false},
     {"help", OptionId::kHelp, false},
     {"version", OptionId::kVersion, false},
 }};
@@ -233,6 +235,8 @@ std::string help_text() {
          "  --progress       a progress line on standard error (shown by default when it\n"
          "                   is a terminal and the report waits)     --progress\n"
          "  --no-progress    never the progress line                 --no-progress\n"
+         "  --mmap           map regular files instead of reading them: no frame\n"
+         "                   buffers, for frames too large to hold twice --mmap\n"
          "  --help           this text and exit                      --help\n"
          "  --version        the version and exit                    --version\n"
          "\n"
@@ -414,6 +418,7 @@ std::string apply_measure_options(const OptionValues& given, RunSettings& settin
   settings.exit_code = given[OptionId::kExitCode] != nullptr;
   settings.json = given[OptionId::kJson] != nullptr;
   settings.ssim = given[OptionId::kSsim] != nullptr;
+  settings.map_files = given[OptionId::kMmap] != nullptr;
   settings.psnr_pooling = given[OptionId::kPsnrPooling] != nullptr;
   settings.csv = given[OptionId::kCsv] != nullptr;
   settings.diff_image = given[OptionId::kDiffImage];

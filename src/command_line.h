@@ -95,6 +95,7 @@ struct RunSettings {
   DiffScale diff_scale = DiffScale::kDepth;
   std::int32_t diff_scale_limit = 0;  // --diff-scale=N: differences up to N are drawn dimly
   ProgressChoice progress = ProgressChoice::kAuto;
+  bool map_files = false;  // --mmap: regular files mapped, not read into frame buffers
 };
 
 // What the command line asks for.

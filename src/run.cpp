@@ -397,6 +397,13 @@ std::string settle_storage(const RunSettings& settings, Storage& storage) {
   return {};
 }
 
+// Lets both sequences be mapped when --mmap asks for it, before anything is read.
+void allow_mapping(const RunSettings& settings, SequenceSource& test, SequenceSource& ref) {
+  if (!settings.map_files) return;
+  test.allow_mapping();
+  ref.allow_mapping();
+}
+
 // Opens one sequence; false (after saying so) when it cannot be opened.
 bool open_input(const char* path, const bool standard_input_free,
                 std::optional<FileDescriptor>& file) {
@@ -641,6 +648,7 @@ int hash_run(RunSettings settings, const StandardDescriptors& closed) {
   std::optional<FileDescriptor> test_file;
   if (!open_input(settings.test_path, !closed.input_closed, test_file)) return trouble;
   SequenceSource test(test_file->get());
+  if (settings.map_files) test.allow_mapping();
   if (!settle_inputs(settings, test, nullptr)) return trouble;
   HashList list;
   if (settings.ref_md5 != nullptr && !list.open(settings.ref_md5)) {
@@ -809,6 +817,7 @@ int run_command_line(RunSettings settings, const StandardDescriptors& closed, co
     if (output_would_overwrite_input(settings, *test_file, *ref_file)) return trouble;
     test.emplace(test_file->get());
     ref.emplace(ref_file->get());
+    allow_mapping(settings, *test, *ref);
     if (!settle_inputs(settings, *test, &*ref)) return trouble;
   }
 
@@ -853,9 +862,11 @@ int run_command_line(RunSettings settings, const StandardDescriptors& closed, co
     if (!open_both()) return trouble;
     test.emplace(test_file->get());
     ref.emplace(ref_file->get());
+    allow_mapping(settings, *test, *ref);
   }
   test->set_frame_size(static_cast<std::size_t>(test_stored.frame_size));
   ref->set_frame_size(static_cast<std::size_t>(ref_stored.frame_size));
+
   const Inputs inputs{*test, *ref};
   // A file stored otherwise than compared is converted frame by frame as it passes.
   std::optional<ConvertingSource> test_converted;

@@ -82,6 +82,7 @@ FileSource::~FileSource() {
 }
 
 bool FileSource::start_mapping() {
+  if (!mapping_allowed_) return false;
   struct stat status {};
   const off_t at = ::lseek(fd_, 0, SEEK_CUR);
   // A regular file of size 0 may still have contents (/proc), and some cannot be mapped

@@ -60,10 +60,14 @@ class FileSource final : public FrameSource {
   ReadResult read_frame(std::uint8_t* buffer, std::size_t size) override;
   // Seeks where the descriptor allows it (a regular file); reads and drops otherwise.
   bool skip_frames(std::int64_t count, std::size_t frame_size, std::uint8_t* scratch) override;
-  // A regular file is mapped read-only, from where the descriptor stands to its size at
-  // the first call (a file that grows is read that far), a window of at least
-  // kMapWindow bytes at a time; anything else gives nullptr. Once mapping has begun, only
-  // views may be asked for.
+  // Lets view_frame map a regular file (--mmap). Reading is the default: a read into a
+  // buffer that stays in cache costs less than the page faults and TLB misses of a
+  // mapping walked once, but needs a buffer of a frame.
+  void allow_mapping() { mapping_allowed_ = true; }
+  // With allow_mapping(), a regular file is mapped read-only, from where the descriptor
+  // stands to its size at the first call (a file that grows is read that far), a window
+  // of at least kMapWindow bytes at a time; anything else gives nullptr. Once mapping has
+  // begun, only views may be asked for.
   const std::uint8_t* view_frame(std::size_t size, ReadResult& result) override;
   // True once an access to the mapping faulted (the file shrank): the zero page that took
   // the missing one's place was compared instead.
@@ -78,6 +82,7 @@ class FileSource final : public FrameSource {
   bool map_window(std::uint64_t from, std::uint64_t needed);
 
   int fd_;  // open for reading; read front to back, seeked only to skip frames
+  bool mapping_allowed_ = false;
   enum class Mapping : std::uint8_t { kUnknown, kMapped, kNot } mapping_ = Mapping::kUnknown;
   std::uint64_t position_ = 0;      // file offset of the next byte handed out
   std::uint64_t end_ = 0;           // the file's size when mapping began
@@ -119,6 +124,8 @@ class SequenceSource final : public FrameSource {
 
   // The frame size, needed to find the frame markers of a YUV4MPEG2 stream.
   void set_frame_size(std::size_t frame_size) { frame_size_ = frame_size; }
+  // Lets a regular file be mapped rather than read (FileSource::allow_mapping).
+  void allow_mapping() { file_.allow_mapping(); }
 
   ReadResult read_frame(std::uint8_t* buffer, std::size_t size) override;
   bool skip_frames(std::int64_t count, std::size_t frame_size, std::uint8_t* scratch) override;

@@ -1614,7 +1614,7 @@ TEST_F(Cli, FileThatShrinksWhileMappedCannotBeRead) {
       }
       close(fd);
     });
-    const Result got = run({"--exit-code", report, "--size=64x64", test, fifo});
+    const Result got = run({"--mmap", "--exit-code", report, "--size=64x64", test, fifo});
     writer.join();
     EXPECT_EQ(got.err, "\nCannot read file \"" + test + "\"!\n\n") << report;
     EXPECT_EQ(got.status, 2) << report;
