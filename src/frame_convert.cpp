@@ -35,7 +35,16 @@ ConvertingSource::ConvertingSource(FrameSource& inner, const FrameGeometry& stor
       stored_(stored),
       compared_(compared),
       frame_(static_cast<std::size_t>(compared.frame_size)),
-      stored_buffer_(static_cast<std::size_t>(stored.frame_size)) {}
+      stored_buffer_(static_cast<std::size_t>(stored.frame_size)) {
+  const PlaneLayout& from = stored.planes[0];
+  const PlaneLayout& to = compared.planes[0];
+  const bool same_luma = from.offset == 0 && to.offset == 0 && from.width == to.width &&
+                         from.height == to.height && from.stride == to.stride &&
+                         (from.bytes_per_sample == 1 || from.byte_order == to.byte_order) &&
+                         to.origin_row == 0 && to.origin_column == 0 &&
+                         stored.value_shift == compared.value_shift;
+  if (same_luma && compared.plane_count > 1) direct_bytes_ = static_cast<std::size_t>(to.span());
+}
 
 namespace {
 
@@ -56,12 +65,16 @@ void copy_words(const std::uint8_t* source, const std::size_t stride, std::uint8
 
 }  // namespace
 
-void ConvertingSource::convert(const std::uint8_t* const stored) {
+void ConvertingSource::convert(const std::uint8_t* const stored, const std::size_t first_plane) {
   std::uint8_t* const out = frame_.data();
   const int shift = compared_.value_shift - stored_.value_shift;
-  for (std::size_t p = 0; p < compared_.plane_count; ++p) {
+  for (std::size_t p = first_plane; p < compared_.plane_count; ++p) {
     const PlaneLayout& from = stored_.planes[p];
     const PlaneLayout& to = compared_.planes[p];
+    if (p == 1 && from.in_pair_plane && from.bytes_per_sample == 1) {
+      split_pairs(stored, out);  // U and V at once, the pairs read once
+      break;
+    }
     for (std::int64_t row = 0; row < to.height; ++row) {
       // A window of the stored frame (--crop) starts at the compared plane's origin.
       const std::uint8_t* const source =
@@ -82,10 +95,60 @@ void ConvertingSource::convert(const std::uint8_t* const stored) {
   }
 }
 
+void ConvertingSource::split_pairs(const std::uint8_t* const stored,
+                                   std::uint8_t* const out) const {
+  const PlaneLayout& from_u = stored_.planes[1];
+  const PlaneLayout& to_u = compared_.planes[1];
+  const PlaneLayout& to_v = compared_.planes[2];
+  // V's byte of each pair, relative to U's: after it (nv12) or before it (nv21).
+  const std::int64_t v_after_u = stored_.planes[2].offset - from_u.offset;
+  const auto width = static_cast<std::size_t>(to_u.width);
+  for (std::int64_t row = 0; row < to_u.height; ++row) {
+    const std::uint8_t* const u =
+        stored + from_u.offset + ((row + to_u.origin_row) * from_u.width + to_u.origin_column) * 2;
+    const std::uint8_t* const v = u + v_after_u;
+    std::uint8_t* const u_out = out + to_u.offset + row * to_u.width;
+    std::uint8_t* const v_out = out + to_v.offset + row * to_v.width;
+    for (std::size_t x = 0; x < width; ++x) {
+      u_out[x] = u[2 * x];
+      v_out[x] = v[2 * x];
+    }
+  }
+}
+
+const std::uint8_t* ConvertingSource::read_split(const std::size_t size, ReadResult& result) {
+  const auto stored_size = static_cast<std::size_t>(stored_.frame_size);
+  std::uint8_t* const frame = frame_.data();
+  const ReadResult head = inner_.read_frame(frame, direct_bytes_);
+  result = head;
+  if (head.bytes == direct_bytes_) {
+    const ReadResult rest =
+        inner_.read_frame(stored_buffer_.data() + direct_bytes_, stored_size - direct_bytes_);
+    result = rest;
+    result.bytes += direct_bytes_;
+    if (result.bytes == stored_size) {
+      stored_tail_ = 0;
+      convert(stored_buffer_.data(), 1);
+      result.bytes = size;
+      return frame;
+    }
+  }
+  // Cut short: the bytes stand as they were stored (see view_frame), the head in place.
+  stored_tail_ = result.bytes;
+  const std::size_t shown = std::min(result.bytes, size - 1);
+  if (shown > direct_bytes_) {
+    std::memcpy(frame + direct_bytes_, stored_buffer_.data() + direct_bytes_,
+                shown - direct_bytes_);
+  }
+  result.bytes = shown;
+  return frame;
+}
+
 const std::uint8_t* ConvertingSource::view_frame(const std::size_t size, ReadResult& result) {
   const auto stored_size = static_cast<std::size_t>(stored_.frame_size);
   ReadResult got;
   const std::uint8_t* stored = inner_.view_frame(stored_size, got);
+  if (stored == nullptr && direct_bytes_ > 0) return read_split(size, result);
   if (stored == nullptr) {
     got = inner_.read_frame(stored_buffer_.data(), stored_size);
     stored = stored_buffer_.data();
@@ -93,7 +156,7 @@ const std::uint8_t* ConvertingSource::view_frame(const std::size_t size, ReadRes
   result = got;
   stored_tail_ = 0;
   if (got.bytes == stored_size) {
-    convert(stored);
+    convert(stored, 0);
     result.bytes = size;
     return frame_.data();
   }

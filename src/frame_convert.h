@@ -43,7 +43,13 @@ class ConvertingSource final : public FrameSource {
   std::int64_t stored_frame_size() const { return stored_.frame_size; }
 
  private:
-  void convert(const std::uint8_t* stored);
+  // Converts planes first_plane.. of the stored frame at `stored` into frame_.
+  void convert(const std::uint8_t* stored, std::size_t first_plane);
+  // U and V of one-byte pairs (nv12, nv21) into their planes.
+  void split_pairs(const std::uint8_t* stored, std::uint8_t* out) const;
+  // Reads a stored frame whose first direct_bytes_ go straight into the compared frame
+  // and the rest into the stored buffer; `size` as in view_frame.
+  const std::uint8_t* read_split(std::size_t size, ReadResult& result);
 
   FrameSource& inner_;
   const FrameGeometry& stored_;
@@ -51,6 +57,9 @@ class ConvertingSource final : public FrameSource {
   FrameBuffer frame_;          // the compared frame handed out
   FrameBuffer stored_buffer_;  // the stored frame, when the inner source reads
   std::size_t stored_tail_ = 0;
+  // Bytes at the start of a stored frame that are the compared frame's own, at the same
+  // places (the luma of nv12 or p010 against planar, uncut): read in place, not copied.
+  std::size_t direct_bytes_ = 0;
 };
 
 }  // namespace framecmp
