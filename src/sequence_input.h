@@ -260,6 +260,9 @@ class PairReader {
   std::vector<std::uint8_t> piece_equal_;  // one a kReadPiece piece, set by the workers
   // Compares two whole frames in place, every piece on any worker; the equal prefix.
   std::size_t shared_equal_prefix(const std::uint8_t* test, const std::uint8_t* ref);
+  // Reads a frame of `source` into `buffer` a piece at a time until it is whole or the
+  // input ends, adding what each read brought to `total`.
+  void read_whole(FrameSource& source, std::uint8_t* buffer, ReadResult& total) const;
 };
 
 // An open sequence's descriptor, closed at the end of the run unless it is standard input,
