@@ -15,9 +15,8 @@ PixelFormat planar_equivalent(const PixelFormat& format) {
     planar.name = format.chroma_shift_y > 0   ? "yuv420p"
                   : format.chroma_shift_x > 0 ? "yuv422p"
                                               : "yuv444p";
-    if (format.bytes_per_sample == 2) planar.name += std::to_string(format.depth) + "be";
-  }
-  if (format.bytes_per_sample == 2 && planar.name.size() > 2) {
+    if (format.bytes_per_sample == 2) planar.name += std::to_string(format.depth) + "le";
+  } else if (format.bytes_per_sample == 2) {
     planar.name.replace(planar.name.size() - 2, 2, "le");
   }
   return planar;
