@@ -419,15 +419,25 @@ std::size_t PairReader::shared_equal_prefix(const std::uint8_t* const test,
                   static_cast<std::size_t>(first_unequal - piece_equal_.begin()) * kReadPiece);
 }
 
+namespace {
+
+// Reads `piece` bytes of `source` into `buffer` at `at`, adding what came to `total`;
+// true when the piece came whole.
+bool read_piece(FrameSource& source, std::uint8_t* const buffer, const std::size_t at,
+                const std::size_t piece, ReadResult& total) {
+  const ReadResult got = source.read_frame(buffer + at, piece);
+  total.bytes += got.bytes;
+  total.failed = got.failed;
+  total.frame_begun = total.frame_begun || got.frame_begun;
+  return got.bytes == piece;
+}
+
+}  // namespace
+
 void PairReader::read_whole(FrameSource& source, std::uint8_t* const buffer,
                             ReadResult& total) const {
   for (std::size_t at = 0; at < frame_size_; at += kReadPiece) {
-    const std::size_t piece = std::min(kReadPiece, frame_size_ - at);
-    const ReadResult got = source.read_frame(buffer + at, piece);
-    total.bytes += got.bytes;
-    total.failed = got.failed;
-    total.frame_begun = total.frame_begun || got.frame_begun;
-    if (got.bytes != piece) return;
+    if (!read_piece(source, buffer, at, std::min(kReadPiece, frame_size_ - at), total)) return;
   }
 }
 
@@ -461,17 +471,8 @@ bool PairReader::next(FramePair& pair) {
   }
   for (std::size_t at = 0; at < frame_size_; at += kReadPiece) {
     const std::size_t piece = std::min(kReadPiece, frame_size_ - at);
-    const auto read_piece = [&](FrameSource& source, std::uint8_t* buffer, ReadResult& total,
-                                bool& still_open) {
-      if (!still_open) return;
-      const ReadResult got = source.read_frame(buffer + at, piece);
-      total.bytes += got.bytes;
-      total.failed = got.failed;
-      total.frame_begun = total.frame_begun || got.frame_begun;
-      still_open = got.bytes == piece;
-    };
-    read_piece(test_, test_buffer, read.test, open[0]);
-    read_piece(ref_, ref_buffer, read.ref, open[1]);
+    if (open[0]) open[0] = read_piece(test_, test_buffer, at, piece, read.test);
+    if (open[1]) open[1] = read_piece(ref_, ref_buffer, at, piece, read.ref);
     // Pieces that both frames hold whole, compared while they are in the cache.
     equal_so_far = equal_so_far && read.test.bytes >= at + piece && read.ref.bytes >= at + piece &&
                    std::memcmp(read.test_data + at, read.ref_data + at, piece) == 0;
