@@ -383,8 +383,10 @@ void BlockLines::name_first(const FramePair& pair, const std::int32_t row, const
       ReportFields{pair.index,
                    plane.letter,
                    {y, x, block_of(geometry_, plane, y, x)},
-                   load_sample(pair.test.data() + at, plane.bytes_per_sample, plane.byte_order),
-                   load_sample(pair.ref.data() + at, plane.bytes_per_sample, plane.byte_order)};
+                   sample_value(geometry_, load_sample(pair.test.data() + at,
+                                                       plane.bytes_per_sample, plane.byte_order)),
+                   sample_value(geometry_, load_sample(pair.ref.data() + at,
+                                                       plane.bytes_per_sample, plane.byte_order))};
 }
 
 bool BlockLines::write_group(const FramePair& pair, const std::int32_t first_row,

@@ -392,6 +392,7 @@ std::string apply_measure_options(const OptionValues& given, RunSettings& settin
       apply_number("tolerance", given[OptionId::kTolerance], 0, 65535, settings.tolerance);
   if (problem.empty()) problem = apply_number("skip", skip, 0, kInt32Max, settings.skip_test);
   if (problem.empty()) problem = apply_number("skip", skip, 0, kInt32Max, settings.skip_ref);
+  settings.skip_both = skip != nullptr && settings.skip_ref > 0;
   if (problem.empty()) {
     problem =
         apply_number("skip-test", given[OptionId::kSkipTest], 0, kInt32Max, settings.skip_test);

@@ -64,6 +64,7 @@ struct RunSettings {
   std::int32_t tolerance = 0;        // pairs differ only when |test - ref| > tolerance
   std::int32_t skip_test = 0;        // frames of the test sequence skipped before comparing
   std::int32_t skip_ref = 0;         // frames of the reference skipped before comparing
+  bool skip_both = false;            // the skips came from --skip
   std::int32_t frames_limit = 0;     // frame pairs compared at most; 0: no limit
   bool exit_code = false;            // 0 same, 1 different, 2 failure
   bool json = false;                 // results as one JSON document (frames or summary)

@@ -12,6 +12,14 @@ int hex_value(const char c) {
   return -1;
 }
 
+bool starts_with_md5(const std::string& line) {
+  if (line.size() < 32) return false;
+  for (std::size_t i = 0; i < 32; ++i) {
+    if (hex_value(line[i]) < 0) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 Md5::Md5() : context_(EVP_MD_CTX_new()) {
@@ -78,26 +86,47 @@ HashList::Next HashList::next(Md5Digest& digest) {
   return read_hash(digest);
 }
 
+bool HashList::read_line() {
+  line_.clear();
+  int c = 0;
+  while ((c = std::fgetc(file_)) != EOF && c != '\n') {
+    // Past the digits the line must stay within the longest hash line; a line that cannot
+    // be one is refused where it stands, so that an endless one takes no memory.
+    if (line_.size() == kMaxHashLine || (line_.size() == 32 && !starts_with_md5(line_))) {
+      ++line_number_;
+      problem_ = line_.size() == kMaxHashLine
+                     ? "line " + std::to_string(line_number_) + " is longer than " +
+                           std::to_string(kMaxHashLine) + " bytes"
+                     : not_a_hash_line();
+      return false;
+    }
+    line_ += static_cast<char>(c);
+  }
+  if (c == EOF && std::ferror(file_) != 0) {
+    problem_ = "it cannot be read";
+    return false;
+  }
+  ended_ = c == EOF && line_.empty();
+  if (!ended_) ++line_number_;
+  return true;
+}
+
+std::string HashList::not_a_hash_line() const {
+  return "line " + std::to_string(line_number_) +
+         " does not start with an MD5 of 32 hexadecimal digits";
+}
+
 HashList::Next HashList::read_hash(Md5Digest& digest) {
   for (;;) {
-    line_.clear();
-    int c = 0;
-    while ((c = std::fgetc(file_)) != EOF && c != '\n') line_ += static_cast<char>(c);
-    if (c == EOF && std::ferror(file_) != 0) {
-      problem_ = "it cannot be read";
-      return Next::kBad;
-    }
-    if (c == EOF && line_.empty()) return Next::kEnd;
-    ++line_number_;
+    if (!read_line()) return Next::kBad;
+    if (ended_) return Next::kEnd;
     if (!line_.empty() && line_.back() == '\r') line_.pop_back();
     if (line_.empty()) continue;
-    bool hex = line_.size() >= 32;
-    for (std::size_t i = 0; hex && i < 32; ++i) hex = hex_value(line_[i]) >= 0;
+    bool hex = starts_with_md5(line_);
     // 32 digits and no 33rd: a longer run of digits is some other hash.
     if (hex && line_.size() > 32 && hex_value(line_[32]) >= 0) hex = false;
     if (!hex) {
-      problem_ = "line " + std::to_string(line_number_) +
-                 " does not start with an MD5 of 32 hexadecimal digits";
+      problem_ = not_a_hash_line();
       return Next::kBad;
     }
     // framecmp's own --report=md5 ends with the hash of all frames: not a frame's.

@@ -43,6 +43,10 @@ std::string md5_hex(const Md5Digest& digest);
 // (the last line of framecmp's own --report=md5) names no frame and is passed over.
 class HashList {
  public:
+  // The longest line a list may hold: the digits, the blanks after them (two in md5sum's
+  // output) and a name of up to 4096 bytes, with a carriage return.
+  static constexpr std::size_t kMaxHashLine = 32 + 8 + 4096 + 1;
+
   HashList() = default;
   HashList(const HashList&) = delete;
   HashList& operator=(const HashList&) = delete;
@@ -59,6 +63,10 @@ class HashList {
 
  private:
   Next read_hash(Md5Digest& digest);
+  // Reads the next line into line_ (ended_ at the end of the list); false with problem()
+  // for a read that failed or a line that cannot be a hash line.
+  bool read_line();
+  std::string not_a_hash_line() const;
 
   std::FILE* file_ = nullptr;
   std::string line_;                  // the line being read; its capacity is kept
@@ -66,6 +74,7 @@ class HashList {
   std::array<Md5Digest, 2> ahead_{};  // hashes read to tell the kind, not yet handed out
   int ahead_count_ = 0;
   int ahead_at_ = 0;
+  bool ended_ = false;
   bool whole_stream_ = false;
   std::string problem_;
 };

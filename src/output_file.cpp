@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -75,15 +76,35 @@ void restore_handlers() {
   ::sigaction(SIGXFSZ, &g_previous_size, nullptr);
 }
 
-// Where a regular file at `path` really is: a link's target, so that the link stays.
-std::string replaced_file(const std::string& path) {
-  struct stat link {};
-  if (::lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return path;
-  char* const target = ::realpath(path.c_str(), nullptr);
-  if (target == nullptr) return path;
-  std::string resolved = target;
-  std::free(target);
-  return resolved;
+// Where `path` leads once every symbolic link on its last component is followed, even to
+// a file that does not exist yet (a dangling link is written through, not replaced). A
+// loop of links stops after as many hops as the kernel allows.
+std::string link_target(std::string path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat link {};
+    if (::lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return path;
+    char target[PATH_MAX];
+    const ssize_t length = ::readlink(path.c_str(), target, sizeof target - 1);
+    if (length <= 0) return path;
+    const std::string next(target, static_cast<std::size_t>(length));
+    const std::size_t slash = path.rfind('/');
+    path = next.front() == '/' || slash == std::string::npos ? next
+                                                             : path.substr(0, slash + 1) + next;
+  }
+  return path;
+}
+
+// `path` with its folder resolved (links, "." and ".."), for comparing two names of files
+// that may not exist yet; the path as it stands where the folder cannot be resolved.
+std::string resolved_path(const std::string& path) {
+  const std::string target = link_target(path);
+  const std::size_t slash = target.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+  char* const real = ::realpath(folder.c_str(), nullptr);
+  if (real == nullptr) return target;
+  std::string resolved = real;
+  std::free(real);
+  return resolved + "/" + target.substr(slash == std::string::npos ? 0 : slash + 1);
 }
 
 }  // namespace
@@ -97,6 +118,24 @@ bool is_input_file(const char* const output_path, const char* const input_path,
          output.st_dev == input.st_dev && output.st_ino == input.st_ino;
 }
 
+bool same_output_file(const char* const a, const char* const b) {
+  if (std::strcmp(a, b) == 0) return true;
+  struct stat first {};
+  struct stat second {};
+  if (::stat(a, &first) == 0 && ::stat(b, &second) == 0) {
+    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+  }
+  return resolved_path(a) == resolved_path(b);
+}
+
+int output_problem(const std::string& path) {
+  struct stat status {};
+  const std::string target = link_target(path);
+  if (::stat(target.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return 0;
+  // Replacing a file takes only the folder's permission; the file's own must allow it too.
+  return ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) == 0 ? 0 : errno;
+}
+
 ReplacingFile::~ReplacingFile() {
   discard();
 }
@@ -108,7 +147,12 @@ bool ReplacingFile::open(const std::string& path) {
     fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
     return fd_ >= 0;
   }
-  target_ = replaced_file(path);
+  target_ = link_target(path);
+  if (error_ = output_problem(target_); error_ != 0) return false;
+  replaced_ = ::stat(target_.c_str(), &status) == 0 ? std::optional<Owner>(Owner{
+                                                          status.st_mode & 07777, status.st_uid,
+                                                          status.st_gid})
+                                                    : std::nullopt;
   std::string pattern = target_ + ".XXXXXX";
   if (pattern.size() >= sizeof g_temporaries[0].path) return false;
   with_signals_blocked([&] {
@@ -139,10 +183,17 @@ bool ReplacingFile::commit() {
   const bool closed = ::close(fd_) == 0;
   fd_ = -1;
   if (temporary_.empty()) return closed;
-  // mkstemp makes the file private; the output gets the mode any new file would have.
+  // mkstemp makes the file private: a new output gets the mode any new file would have, a
+  // replaced one keeps its own, and its owner and group where the process may give them.
   const mode_t mask = ::umask(0);
   ::umask(mask);
-  if (!closed || ::chmod(temporary_.c_str(), 0666 & ~mask) != 0 ||
+  mode_t mode = 0666 & ~mask;
+  if (replaced_) {
+    mode = replaced_->mode;
+    // Without its owner back, a set-user or set-group bit would change hands: dropped.
+    if (::chown(temporary_.c_str(), replaced_->uid, replaced_->gid) != 0) mode &= 01777;
+  }
+  if (!closed || ::chmod(temporary_.c_str(), mode) != 0 ||
       std::rename(temporary_.c_str(), target_.c_str()) != 0) {
     discard();
     return false;

@@ -1,5 +1,6 @@
 #include "progress.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cinttypes>
@@ -67,6 +68,13 @@ void ProgressLine::erase() {
   if (!shown_) return;
   write_all(fd_, "\r\x1b[K", 4);
   shown_ = false;
+}
+
+bool same_terminal(const int a, const int b) {
+  struct stat first {};
+  struct stat second {};
+  return ::isatty(a) != 0 && ::isatty(b) != 0 && ::fstat(a, &first) == 0 &&
+         ::fstat(b, &second) == 0 && first.st_rdev == second.st_rdev;
 }
 
 }  // namespace framecmp

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "report_writer.h"
 #include "run_loop.h"
 
 namespace framecmp {
@@ -33,6 +34,26 @@ class ProgressLine final : public FrameObserver {
   std::int64_t frames_ = 0;
   bool shown_ = false;
 };
+
+// Standard output on its way to the terminal that shows the progress line: the line is
+// erased before every write, so that report lines never run into it. `progress` may be
+// null; both must outlive the sink.
+class ProgressErasingSink final : public OutputSink {
+ public:
+  ProgressErasingSink(OutputSink& sink, ProgressLine* progress)
+      : sink_(sink), progress_(progress) {}
+  bool write(const char* data, std::size_t size) override {
+    if (progress_ != nullptr) progress_->erase();
+    return sink_.write(data, size);
+  }
+
+ private:
+  OutputSink& sink_;
+  ProgressLine* progress_;
+};
+
+// True when descriptors `a` and `b` are the same terminal.
+bool same_terminal(int a, int b);
 
 }  // namespace framecmp
 

@@ -9,6 +9,7 @@
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <optional>
@@ -27,6 +28,7 @@
 #include "frame_geometry.h"
 #include "frame_hash.h"
 #include "measure_report.h"
+#include "output_file.h"
 #include "progress.h"
 #include "report_writer.h"
 #include "run_geometry.h"
@@ -121,7 +123,12 @@ class StatsFile {
 
  private:
   bool refuse() const {
-    std::fprintf(stderr, "\nCannot write stats file \"%s\"!\n\n", path_);
+    if (file_.error() != 0) {
+      std::fprintf(stderr, "\nCannot write stats file \"%s\": %s!\n\n", path_,
+                   std::strerror(file_.error()));
+    } else {
+      std::fprintf(stderr, "\nCannot write stats file \"%s\"!\n\n", path_);
+    }
     return false;
   }
 
@@ -515,8 +522,8 @@ bool take_picture_memory(const RunSettings& settings, const FrameGeometry& geome
   return true;
 }
 
-// Refuses a --diff-image or --stats-file that names one of the inputs (after saying so):
-// true when one does.
+// Refuses (after saying so) a --diff-image or --stats-file that names one of the inputs,
+// the two naming one file, or a picture that may not be written: true when one does.
 bool output_would_overwrite_input(const RunSettings& settings, const FileDescriptor& test,
                                   const FileDescriptor& ref) {
   for (const auto& [option, output] : {std::pair{"diff-image", settings.diff_image},
@@ -528,6 +535,18 @@ bool output_would_overwrite_input(const RunSettings& settings, const FileDescrip
       std::fprintf(stderr,
                    "\nOption \"--%s\" names an input file: \"%s\" would be overwritten!\n\n",
                    option, path);
+      return true;
+    }
+  }
+  if (settings.stats_file != nullptr && settings.diff_image != nullptr &&
+      same_output_file(settings.stats_file, settings.diff_image)) {
+    std::fputs("\nOptions \"--stats-file\" and \"--diff-image\" name the same file!\n\n", stderr);
+    return true;
+  }
+  if (settings.diff_image != nullptr) {
+    if (const int error = output_problem(settings.diff_image); error != 0) {
+      std::fprintf(stderr, "\nCannot write image \"%s\": %s!\n\n", settings.diff_image,
+                   std::strerror(error));
       return true;
     }
   }
@@ -599,16 +618,14 @@ int block_lines_run(const RunParts& run, const std::span<char> report_buffer) {
   return finish_run(settings, run.inputs, outcome, run.geometry.frame_size, written, &run);
 }
 
-// The next whole frame of `source` (in place, or read into `buffer`); null at the end of
-// the input, with `result` telling how it ended.
+// The next frame of `source` (in place, or read into `buffer`), whole or, at the end of
+// the input, the part there is, with `result` telling how much and how it ended.
 const std::uint8_t* next_frame(SequenceSource& source, std::uint8_t* const buffer,
                                const std::size_t size, ReadResult& result) {
-  const std::uint8_t* frame = source.view_frame(size, result);
-  if (frame == nullptr) {
-    result = source.read_frame(buffer, size);
-    frame = buffer;
-  }
-  return result.bytes == size && !result.failed ? frame : nullptr;
+  const std::uint8_t* const frame = source.view_frame(size, result);
+  if (frame != nullptr) return frame;
+  result = source.read_frame(buffer, size);
+  return buffer;
 }
 
 // The verdict of a comparison of frame hashes, in the run's words.
@@ -635,13 +652,141 @@ void write_hash_verdict(const RunSettings& settings, const ComparisonOutcome& ou
                  outcome.frames_compared);
   }
   std::fputs("\n", stderr);
+  if (outcome.test_partial) {
+    std::fprintf(stderr,
+                 "\nFile \"%s\" ends in a partial frame of %zu bytes (a frame is %" PRId64
+                 " bytes): are the size and the pixel format right?\n\n",
+                 settings.test_path, outcome.test_tail, frame_size);
+  }
+}
+
+// A whole-stream hash covers the file from its first frame to its last byte: options that
+// would hash only part of it are refused; "" when none was given.
+std::string whole_stream_cuts(const RunSettings& settings) {
+  std::vector<std::string> given;
+  if (settings.skip_both) {
+    given.emplace_back("--skip");
+  } else if (settings.skip_ref > 0) {
+    given.emplace_back("--skip-ref");
+  }
+  if (settings.frames_limit > 0) given.emplace_back("--frames");
+  if (given.empty()) return {};
+  std::string names = "\"" + given[0] + "\"";
+  if (given.size() > 1) names += " and \"" + given[1] + "\"";
+  return std::string("\nOption") + (given.size() > 1 ? "s " : " ") + names +
+         " cannot cut a whole-stream MD5!\n\n";
+}
+
+// What a hash run reads and writes with: the test, its hashes, the list and the output.
+struct HashRun {
+  const RunSettings& settings;
+  SequenceSource& test;
+  HashList& list;
+  OutputSink& sink;
+  ProgressLine* progress;  // null without the progress line
+  std::uint8_t* buffer;    // a frame
+  std::size_t frame_size;
+  Md5& frame_hash;
+  Md5& all_hash;  // every byte read, a partial last frame's too
+};
+
+// The lines of a hash run up to the test's end, booked in the outcome (its end
+// kTestReadFailed for a failed read, kOutputLost for a lost output); a list line that is
+// no hash makes `bad_list` true.
+ComparisonOutcome hash_frames(const HashRun& run, bool& bad_list) {
+  const RunSettings& settings = run.settings;
+  const bool per_frame = settings.ref_md5 != nullptr && !run.list.whole_stream();
+  ComparisonOutcome outcome;
+  Md5Digest listed{};
+  std::string line;
+  ReadResult read;
+  for (;;) {
+    if (settings.frames_limit > 0 && outcome.frames_compared >= settings.frames_limit) {
+      outcome.end = RunEnd::kFramesLimit;
+      return outcome;
+    }
+    const std::uint8_t* const frame = next_frame(run.test, run.buffer, run.frame_size, read);
+    if (read.failed || run.test.view_lost()) {
+      outcome.end = RunEnd::kTestReadFailed;
+      return outcome;
+    }
+    // Each whole frame takes the list's next hash; at the test's end, a hash left over
+    // makes the test the shorter one, as a reference's frame would, and a partial frame
+    // left over makes the list the shorter one.
+    const HashList::Next entry = per_frame ? run.list.next(listed) : HashList::Next::kEnd;
+    if (entry == HashList::Next::kBad) {
+      bad_list = true;
+      return outcome;
+    }
+    if (read.bytes < run.frame_size) {
+      run.all_hash.update(frame, read.bytes);
+      outcome.test_partial = read.bytes > 0 || read.frame_begun;
+      outcome.test_tail = outcome.test_partial ? read.bytes : 0;
+      outcome.end = entry == HashList::Next::kHash ? RunEnd::kTestShorter
+                    : per_frame && outcome.test_partial ? RunEnd::kRefShorter
+                                                        : RunEnd::kBothEnded;
+      return outcome;
+    }
+    if (per_frame && entry == HashList::Next::kEnd) {
+      outcome.end = RunEnd::kRefShorter;
+      return outcome;
+    }
+    run.frame_hash.reset();
+    run.frame_hash.update(frame, run.frame_size);
+    const Md5Digest digest = run.frame_hash.finish();
+    run.all_hash.update(frame, run.frame_size);
+    const std::int64_t index = settings.skip_test + outcome.frames_compared;
+    ++outcome.frames_compared;
+    if (run.progress != nullptr) run.progress->frame(index, frame, nullptr, false);
+    line.clear();
+    if (settings.report == ReportKind::kMd5) {
+      line = md5_hex(digest) + "  " + std::to_string(index) + "\n";
+    } else if (per_frame && digest != listed) {
+      char head[32];
+      std::snprintf(head, sizeof head, "FRM=%4" PRId64 " MD5 test=", index);
+      line = head + md5_hex(digest) + " != ref=" + md5_hex(listed) + "\n";
+      if (outcome.differing_frames++ == 0) outcome.first_bad_frame = index;
+      ++outcome.mismatches;
+    }
+    if (!line.empty() && !run.sink.write(line.data(), line.size())) {
+      outcome.end = RunEnd::kOutputLost;
+      return outcome;
+    }
+  }
+}
+
+// The closing line of a hash run: all frames' MD5, or the whole stream's against the
+// list's. Books a differing whole stream in `outcome`; false when it could not be written.
+bool write_whole_stream_line(const HashRun& run, ComparisonOutcome& outcome) {
+  const RunSettings& settings = run.settings;
+  const Md5Digest all = run.all_hash.finish();
+  if (settings.report == ReportKind::kMd5) {
+    const std::string line = md5_hex(all) + "  all\n";
+    return run.sink.write(line.data(), line.size());
+  }
+  if (!run.list.whole_stream()) return true;
+  Md5Digest listed{};
+  run.list.next(listed);
+  const bool same = all == listed;
+  const std::string line =
+      "MD5 test=" + md5_hex(all) + (same ? " == ref=" : " != ref=") + md5_hex(listed) + "\n";
+  if (!same) {
+    outcome.mismatches = outcome.differing_frames = 1;
+    outcome.first_bad_frame = settings.skip_test;
+  } else if (outcome.test_partial && outcome.test_tail == 0) {
+    // A YUV4MPEG2 frame begun without samples adds nothing to the hash, yet is more than
+    // the list's stream held.
+    outcome.end = RunEnd::kRefShorter;
+  }
+  return run.sink.write(line.data(), line.size());
 }
 
 // The run of --report=md5 (every test frame's MD5, then all frames') or --ref-md5 (the
 // test's frames against a hash list): the test is read once, the list a line at a time.
 int hash_run(RunSettings settings, const StandardDescriptors& closed) {
   const int trouble = settings.exit_code ? kStatusTrouble : 1;
-  if (closed.output_closed) {
+  // The hash report always writes; a list writes only where frames differ.
+  if (closed.output_closed && settings.report == ReportKind::kMd5) {
     std::fputs("\nCannot write to standard output!\n\n", stderr);
     return trouble;
   }
@@ -654,6 +799,13 @@ int hash_run(RunSettings settings, const StandardDescriptors& closed) {
   if (settings.ref_md5 != nullptr && !list.open(settings.ref_md5)) {
     std::fprintf(stderr, "\nFile \"%s\" is no MD5 list: %s!\n\n", settings.ref_md5,
                  list.problem().c_str());
+    return trouble;
+  }
+  if (const std::string cut = settings.ref_md5 != nullptr && list.whole_stream()
+                                  ? whole_stream_cuts(settings)
+                                  : std::string();
+      !cut.empty()) {
+    std::fputs(cut.c_str(), stderr);
     return trouble;
   }
   const FrameGeometry geometry =
@@ -676,86 +828,34 @@ int hash_run(RunSettings settings, const StandardDescriptors& closed) {
   for (std::int32_t i = 0; per_frame && i < settings.skip_ref; ++i) {
     if (list.next(listed) != HashList::Next::kHash) break;
   }
-  FdSink sink(STDOUT_FILENO);
-  ComparisonOutcome outcome;
-  std::string line;
-  ReadResult read;
-  bool written = true;
-  for (;;) {
-    if (settings.frames_limit > 0 && outcome.frames_compared >= settings.frames_limit) {
-      outcome.end = RunEnd::kFramesLimit;
-      break;
-    }
-    const std::uint8_t* const frame = next_frame(test, buffer.data(), frame_size, read);
-    // Each whole frame takes the list's next hash; at the test's end, a hash left over
-    // makes the test the shorter one, as a reference's frame would.
-    const HashList::Next entry =
-        per_frame && !read.failed ? list.next(listed) : HashList::Next::kEnd;
-    if (entry == HashList::Next::kBad) {
-      std::fprintf(stderr, "\nFile \"%s\" is no MD5 list: %s!\n\n", settings.ref_md5,
-                   list.problem().c_str());
-      return trouble;
-    }
-    if (frame == nullptr || test.view_lost()) {
-      if (read.failed || test.view_lost()) {
-        return finish_run(settings, inputs, {RunEnd::kTestReadFailed}, geometry.frame_size, true);
-      }
-      outcome.end = entry == HashList::Next::kHash ? RunEnd::kTestShorter : RunEnd::kBothEnded;
-      outcome.test_partial = read.bytes > 0 || read.frame_begun;
-      outcome.test_tail = outcome.test_partial ? read.bytes : 0;
-      break;
-    }
-    if (per_frame && entry == HashList::Next::kEnd) {
-      outcome.end = RunEnd::kRefShorter;
-      break;
-    }
-    frame_hash.reset();
-    frame_hash.update(frame, frame_size);
-    const Md5Digest digest = frame_hash.finish();
-    all_hash.update(frame, frame_size);
-    const std::int64_t index = settings.skip_test + outcome.frames_compared;
-    ++outcome.frames_compared;
-    line.clear();
-    if (settings.report == ReportKind::kMd5) {
-      line = md5_hex(digest) + "  " + std::to_string(index) + "\n";
-    } else if (per_frame && digest != listed) {
-      char head[32];
-      std::snprintf(head, sizeof head, "FRM=%4" PRId64 " MD5 test=", index);
-      line = head + md5_hex(digest) + " != ref=" + md5_hex(listed) + "\n";
-      if (outcome.differing_frames++ == 0) outcome.first_bad_frame = index;
-      ++outcome.mismatches;
-    }
-    if (!line.empty() && !sink.write(line.data(), line.size())) {
-      written = false;
-      outcome.end = RunEnd::kOutputLost;
-      break;
-    }
+  std::optional<ProgressLine> progress;
+  if (wants_progress(settings)) {
+    progress.emplace(STDERR_FILENO, -1, geometry.frame_size, nullptr);
   }
-  const Md5Digest all = all_hash.finish();
-  if (written && settings.report == ReportKind::kMd5) {
-    line = md5_hex(all) + "  all\n";
-    written = sink.write(line.data(), line.size());
+  FdSink output(closed.output_closed ? -1 : STDOUT_FILENO);
+  ProgressErasingSink sink(output, progress && same_terminal(STDOUT_FILENO, STDERR_FILENO)
+                                       ? &*progress
+                                       : nullptr);
+  const HashRun run{settings,   test,       list,       sink,    progress ? &*progress : nullptr,
+                    buffer.data(), frame_size, frame_hash, all_hash};
+  bool bad_list = false;
+  ComparisonOutcome outcome = hash_frames(run, bad_list);
+  if (progress) progress->erase();
+  if (bad_list) {
+    std::fprintf(stderr, "\nFile \"%s\" is no MD5 list: %s!\n\n", settings.ref_md5,
+                 list.problem().c_str());
+    return trouble;
   }
-  if (written && settings.ref_md5 != nullptr && list.whole_stream()) {
-    list.next(listed);
-    const bool same = all == listed;
-    line = "MD5 test=" + md5_hex(all) + (same ? " == ref=" : " != ref=") + md5_hex(listed) + "\n";
-    written = sink.write(line.data(), line.size());
-    if (!same) {
-      outcome.mismatches = outcome.differing_frames = 1;
-      outcome.first_bad_frame = settings.skip_test;
-    }
+  if (outcome.end == RunEnd::kTestReadFailed) {
+    return finish_run(settings, inputs, outcome, geometry.frame_size, true);
   }
-  if (!written) {
+  if (outcome.end == RunEnd::kOutputLost || !write_whole_stream_line(run, outcome)) {
     std::fputs("\nCannot write to standard output!\n\n", stderr);
     return trouble;
   }
-  // The summary of an equal run names a partial last frame itself.
-  const bool noted = settings.ref_md5 != nullptr && outcome.mismatches == 0;
   if (settings.ref_md5 != nullptr) {
     write_hash_verdict(settings, outcome, list.whole_stream(), geometry.frame_size);
-  }
-  if (outcome.test_partial && !noted) {
+  } else if (outcome.test_partial) {
     std::fprintf(stderr,
                  "\nFile \"%s\" ends in a partial frame of %zu bytes (a frame is %" PRId64
                  " bytes): are the size and the pixel format right?\n\n",
@@ -825,6 +925,11 @@ int run_command_line(RunSettings settings, const StandardDescriptors& closed, co
   if (std::string problem = settle_storage(settings, storage); !problem.empty()) {
     std::fputs(problem.c_str(), stderr);
     return trouble;
+  }
+  // Files that name their own formats are compared in one the run settles: reports name
+  // that one, and the files' own beside it.
+  if (!settings.format_given && (settings.test_format || settings.ref_format)) {
+    settings.format = storage.compared;
   }
   const FrameGeometry geometry =
       settings.crop_width > 0

@@ -19,35 +19,70 @@ std::string describe(const Y4mHeader& header) {
 
 }  // namespace
 
+namespace {
+
+// The refusal of a header that contradicts what the command line says of its file, or "".
+// `width` and `height` are the size given for the file (0: none), `format` its format.
+std::string contradiction(const Y4mHeader& header, const char* const path,
+                          const std::int32_t width, const std::int32_t height,
+                          const PixelFormat* const format) {
+  if (width > 0 && (width != header.width || height != header.height)) {
+    return "\nThe size " + std::to_string(width) + "x" + std::to_string(height) +
+           " given differs from " + std::to_string(header.width) + "x" +
+           std::to_string(header.height) + " in the header of \"" + path + "\"!\n\n";
+  }
+  if (format != nullptr && !same_layout(*format, header.format)) {
+    return "\nThe pixel format " + format->name + " given differs from " + header.format.name +
+           " in the header of \"" + path + "\"!\n\n";
+  }
+  return {};
+}
+
+// The format the command line gives one file: its own option, else --pix-fmt; null when
+// neither was given.
+const PixelFormat* given_format(const RunSettings& settings, const std::optional<PixelFormat>& own) {
+  if (own) return &*own;
+  return settings.format_given ? &settings.format : nullptr;
+}
+
+}  // namespace
+
 std::string settle_geometry(RunSettings& settings, const std::optional<Y4mHeader>& test,
                             const std::optional<Y4mHeader>& ref) {
+  // A padded test (--test-size) holds larger frames than the reference by design.
+  const bool padded = settings.test_width > 0;
   if (test && ref &&
-      (test->width != ref->width || test->height != ref->height ||
+      ((!padded && (test->width != ref->width || test->height != ref->height)) ||
        !same_layout(test->format, ref->format))) {
     return "\nFiles \"" + std::string(settings.test_path) + "\" (" + describe(*test) + ") and \"" +
            settings.ref_path + "\" (" + describe(*ref) +
            ") differ in frame size or pixel format!\n\n";
   }
+  const std::int32_t run_width = settings.size_given ? settings.width : 0;
+  if (test) {
+    const std::string problem = contradiction(
+        *test, settings.test_path, padded ? settings.test_width : run_width,
+        padded ? settings.test_height : settings.height, given_format(settings, settings.test_format));
+    if (!problem.empty()) return problem;
+  }
+  if (ref) {
+    const std::string problem = contradiction(*ref, settings.ref_path, run_width, settings.height,
+                                              given_format(settings, settings.ref_format));
+    if (!problem.empty()) return problem;
+  }
+  // The compared size is the reference's; a padded test's header gives only its own.
+  const std::optional<Y4mHeader>& sized = ref ? ref : padded ? std::nullopt : test;
   const std::optional<Y4mHeader>& header = test ? test : ref;
-  if (!header) {
-    if (settings.size_given) return {};
-    return "\nNo frame size: give WIDTH HEIGHT before the files, or --size=WIDTHxHEIGHT!\n\n";
+  if (!settings.size_given) {
+    if (!sized) {
+      return "\nNo frame size: give WIDTH HEIGHT before the files, or --size=WIDTHxHEIGHT!\n\n";
+    }
+    settings.width = sized->width;
+    settings.height = sized->height;
+    settings.size_given = true;
   }
-  const char* const path = test ? settings.test_path : settings.ref_path;
-  if (settings.size_given &&
-      (settings.width != header->width || settings.height != header->height)) {
-    return "\nThe size " + std::to_string(settings.width) + "x" + std::to_string(settings.height) +
-           " given differs from " + std::to_string(header->width) + "x" +
-           std::to_string(header->height) + " in the header of \"" + path + "\"!\n\n";
-  }
-  if (settings.format_given && !same_layout(settings.format, header->format)) {
-    return "\nThe pixel format " + settings.format.name + " given differs from " +
-           header->format.name + " in the header of \"" + path + "\"!\n\n";
-  }
-  settings.width = header->width;
-  settings.height = header->height;
+  if (!header) return {};
   if (!settings.format_given) settings.format = header->format;
-  settings.size_given = true;
   return check_frame_size(settings);
 }
 

@@ -887,16 +887,15 @@ TEST_F(Cli, FrameHashesAgainstTestVectorsAndLists) {
   expect(run({"--ref-md5=" + whole, "--pix-fmt=gray", "--size=10x1", test}),
          "MD5 test=" + all + " == ref=" + all + "\n",
          "\nFiles \"" + test + "\" and \"" + whole + "\" are identical (8 frames)!\n\n", 0);
-  expect(
-      run({"--ref-md5=" + whole, "--exit-code", "--frames=7", "--pix-fmt=gray", "--size=10x1",
-           test}),
-      "MD5 test=689de1e396ad9c089ae2b9aaffd6faf7 != ref=" + all + "\n",
-      "\nFiles \"" + test + "\" and \"" + whole + "\" differ: the MD5 of all 7 frames differs.\n\n",
-      1);
-  // A partial last frame is named once, after the summary.
+  // A whole-stream hash cannot be cut short.
+  expect(run({"--ref-md5=" + whole, "--exit-code", "--frames=7", "--pix-fmt=gray", "--size=10x1",
+              test}),
+         "", "\nOption \"--frames\" cannot cut a whole-stream MD5!\n\n", 2);
+  // A partial last frame is more than the list holds: the list is the shorter, and the
+  // partial frame is named once, after the summary.
   const std::string tail = write_bytes(path("tail.yuv"), digits + "123");
   expect(run({"--ref-md5=" + own, "--pix-fmt=gray", "--size=10x1", tail}), "",
-         "\nFiles \"" + tail + "\" and \"" + own + "\" are identical (8 frames)!\n\n" +
+         "\nFile \"" + own + "\" is shorter (8 frames) than file \"" + tail + "\"!\n\n" +
              "\nFile \"" + tail +
              "\" ends in a partial frame of 3 bytes (a frame is 10 bytes): are the size and the "
              "pixel format right?\n\n",
@@ -916,6 +915,92 @@ TEST_F(Cli, FrameHashesAgainstTestVectorsAndLists) {
 // is not UTF-8 (its stray byte becomes U+FFFD).
 // --diff-frame draws the frame asked for, even an equal one; the picture is a PNG of the
 // panels' size.
+// Hash lists against files that end in partial frames, lists of other line endings and
+// lists that can be no list, each a row: arguments, expected output, errors and status.
+TEST_F(Cli, HashListsAsData) {
+  std::string digits;
+  for (int i = 0; i < 3; ++i) digits += "1234567890";
+  write_bytes(path("t"), digits);
+  write_bytes(path("tail"), digits + "123");
+  write_bytes(path("y4m"), "YUV4MPEG2 W10 H1 Cmono\nFRAME\n1234567890FRAME\n1234567890FRAME\n");
+  const std::string one = "e807f1fcf82d132f9bb018ca6738a19f";  // MD5("1234567890")
+  const std::string three = "a46857f0ecc21f0a06ea434b94d9cf1d";  // MD5 of the 30 digits
+  const std::string tail = "ac2cbb8de451b63e618ed0bdbf275eaf";   // ... and "123"
+  write_bytes(path("frames"), one + "  0\n" + one + "  1\n" + one + "  2\n");
+  write_bytes(path("two"), one + "  0\r\n" + one + "  1\r\n");
+  write_bytes(path("crlf"), one + "  0\r\n" + one + "  1\r\n" + one + "  2\r\n");
+  write_bytes(path("whole"), three + "  t\n");
+  write_bytes(path("wholetail"), tail + "  tail\n");
+  write_bytes(path("long"), one + "  " + std::string(5000, 'n') + "\n");
+  const std::string gray = "--pix-fmt=gray";
+  const std::string partial =
+      "\nFile \"@tail\" ends in a partial frame of 3 bytes (a frame is 10 bytes): are the size "
+      "and the pixel format right?\n\n";
+  const struct {
+    std::vector<std::string> args;
+    std::string out, err;
+    int status;
+  } cases[] = {
+      {{"--ref-md5=@crlf", "--exit-code", gray, "--size=10x1", "@t"},
+       "",
+       "\nFiles \"@t\" and \"@crlf\" are identical (3 frames)!\n\n",
+       0},
+      {{"--ref-md5=@two", "--exit-code", gray, "--size=10x1", "@t"},
+       "",
+       "\nFile \"@two\" is shorter (2 frames) than file \"@t\"!\n\n",
+       1},
+      {{"--ref-md5=@frames", "--exit-code", gray, "--size=10x1", "@tail"},
+       "",
+       "\nFile \"@frames\" is shorter (3 frames) than file \"@tail\"!\n\n" + partial,
+       1},
+      {{"--ref-md5=@two", "--exit-code", gray, "--", "@y4m"},
+       "",
+       "\nFile \"@two\" is shorter (2 frames) than file \"@y4m\"!\n\n"
+       "\nFile \"@y4m\" ends in a partial frame of 0 bytes (a frame is 10 bytes): are the size "
+       "and the pixel format right?\n\n",
+       1},
+      // The whole stream's hash covers every byte, a partial frame's too.
+      {{"--ref-md5=@whole", "--exit-code", gray, "--size=10x1", "@tail"},
+       "MD5 test=" + tail + " != ref=" + three + "\n",
+       "\nFiles \"@tail\" and \"@whole\" differ: the MD5 of all 3 frames differs.\n\n" + partial,
+       1},
+      {{"--ref-md5=@wholetail", "--exit-code", gray, "--size=10x1", "@tail"},
+       "MD5 test=" + tail + " == ref=" + tail + "\n",
+       "\nFiles \"@tail\" and \"@wholetail\" are identical (3 frames)!\n\n" + partial,
+       0},
+      {{"--report=md5", gray, "--size=10x1", "@tail"},
+       one + "  0\n" + one + "  1\n" + one + "  2\n" + tail + "  all\n",
+       partial,
+       0},
+      {{"--ref-md5=@whole", "--skip-ref=1", gray, "--size=10x1", "@t"},
+       "",
+       "\nOption \"--skip-ref\" cannot cut a whole-stream MD5!\n\n",
+       1},
+      {{"--ref-md5=@whole", "--skip=1", "--frames=1", gray, "--size=10x1", "@t"},
+       "",
+       "\nOptions \"--skip\" and \"--frames\" cannot cut a whole-stream MD5!\n\n",
+       1},
+      // Lines that cannot be hash lines are refused where they stand, in constant memory.
+      {{"--ref-md5=@long", gray, "--size=10x1", "@t"},
+       "",
+       "\nFile \"@long\" is no MD5 list: line 1 is longer than 4137 bytes!\n\n",
+       1},
+      {{"--ref-md5=/dev/zero", gray, "--size=10x1", "@t"},
+       "",
+       "\nFile \"/dev/zero\" is no MD5 list: line 1 does not start with an MD5 of 32 "
+       "hexadecimal digits!\n\n",
+       1},
+  };
+  for (const auto& c : cases) expect_case(c.args, c.out, c.err, c.status);
+  // With standard output closed, a list that writes nothing still gives its verdict.
+  RunOptions closed;
+  closed.close_stdout = true;
+  expect_case({"--ref-md5=@frames", gray, "--size=10x1", "@t"}, "",
+              "\nFiles \"@t\" and \"@frames\" are identical (3 frames)!\n\n", 0, closed);
+  expect_case({"--ref-md5=@whole", gray, "--size=10x1", "@t"}, "",
+              "\nCannot write to standard output!\n\n", 1, closed);
+}
+
 TEST_F(Cli, DiffImageOfTheFrameAskedFor) {
   const std::string two = write_bytes(path("t.yuv"), std::string(2 * 243, '\x10'));
   const std::string image = path("d.png");
