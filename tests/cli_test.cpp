@@ -75,6 +75,7 @@ class Cli : public testing::Test {
     int stdin_fd = -1;  // when set, standard input is this descriptor instead of stdin_path
     rlim_t address_space = RLIM_INFINITY;
     rlim_t file_size = RLIM_INFINITY;
+    uid_t user = 0;  // when set (and the tests run as root), framecmp runs as this user
   };
 
   // Runs framecmp with `args` after argument 0 and waits for it, a minute at the most.
@@ -103,6 +104,7 @@ class Cli : public testing::Test {
       setrlimit(RLIMIT_AS, &limit);
       const rlimit file_limit{options.file_size, options.file_size};
       setrlimit(RLIMIT_FSIZE, &file_limit);
+      if (options.user != 0 && (setgid(options.user) != 0 || setuid(options.user) != 0)) _exit(126);
       execv(FRAMECMP_BINARY, argv.data());
       _exit(127);
     }
@@ -1096,6 +1098,90 @@ TEST_F(Cli, JsonReportHoldsEveryKey) {
          "\nCannot read file \"/proc/self/mem\"!\n\n", 1);
 }
 
+// Every key path of a JSON document ("/a/b", "[]" for an array's elements), sorted.
+std::vector<std::string> key_paths(const nlohmann::json& value, const std::string& at = "") {
+  std::vector<std::string> paths;
+  if (value.is_object()) {
+    for (const auto& [key, member] : value.items()) {
+      for (std::string& p : key_paths(member, at + "/" + key)) paths.push_back(std::move(p));
+    }
+  } else if (value.is_array()) {
+    for (const auto& element : value) {
+      for (std::string& p : key_paths(element, at + "[]")) paths.push_back(std::move(p));
+    }
+  } else {
+    paths.push_back(at);
+  }
+  std::sort(paths.begin(), paths.end());
+  paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
+  return paths;
+}
+
+// The documents' whole key sets, so that no key is renamed, dropped or added unnoticed;
+// and the format of files that name their own layouts.
+TEST_F(Cli, JsonKeySetsAreWhole) {
+  const std::vector<std::string> head = {
+      "/bit_depth",     "/block", "/ending", "/first_difference/block", "/first_difference/column",
+      "/first_difference/frame", "/first_difference/plane", "/first_difference/ref",
+      "/first_difference/row", "/first_difference/test", "/frames_compared", "/frames_limit",
+      "/height", "/pix_fmt", "/ref", "/skip_ref", "/skip_test", "/test", "/tolerance", "/verdict",
+      "/width"};
+  const auto with = [&](std::vector<std::string> more) {
+    more.insert(more.end(), head.begin(), head.end());
+    std::sort(more.begin(), more.end());
+    return more;
+  };
+  const std::vector<std::string> frames = with(
+      {"/frames[]/frame", "/frames[]/planes[]/differing", "/frames[]/planes[]/max_abs_diff",
+       "/frames[]/planes[]/plane", "/frames[]/planes[]/psnr", "/frames[]/planes[]/sse",
+       "/frames[]/planes[]/ssim", "/frames[]/psnr_all", "/frames[]/ssim_all", "/frames[]/ssim_db",
+       "/planes[]/differing", "/planes[]/max_abs_diff", "/planes[]/plane", "/planes[]/psnr",
+       "/planes[]/psnr_mean", "/planes[]/sse", "/planes[]/ssim", "/psnr_611", "/psnr_all",
+       "/psnr_all_mean", "/psnr_max/frame", "/psnr_max/psnr", "/psnr_min/frame",
+       "/psnr_min/psnr", "/ssim_all", "/ssim_db"});
+  const std::vector<std::string> blocks =
+      with({"/damaged_blocks", "/differing", "/frames[]/blocks[]/block",
+            "/frames[]/blocks[]/column", "/frames[]/blocks[]/first/column",
+            "/frames[]/blocks[]/first/plane", "/frames[]/blocks[]/first/row",
+            "/frames[]/blocks[]/max_abs_diff", "/frames[]/blocks[]/row", "/frames[]/blocks[]/u",
+            "/frames[]/blocks[]/v", "/frames[]/blocks[]/y", "/frames[]/frame"});
+  std::string ref_bytes(2 * 384, '\x40');
+  std::string test_bytes = ref_bytes;
+  test_bytes[700] = 9;
+  write_bytes(path("t"), test_bytes);
+  write_bytes(path("r"), ref_bytes);
+  const nlohmann::json frames_doc = nlohmann::json::parse(
+      run({"--report=frames", "--json", "--ssim", "--psnr-pooling", "--size=16x16", path("t"),
+           path("r")})
+          .out);
+  EXPECT_EQ(key_paths(frames_doc), frames);
+  const nlohmann::json blocks_doc =
+      nlohmann::json::parse(run({"--report=blocks", "--json", "--size=16x16", path("t"), path("r")}).out);
+  EXPECT_EQ(key_paths(blocks_doc), blocks);
+  // p010le 4x2 against yuv420p10le: Y(0,0) holds 310 in the high bits against 296. The
+  // compared format is named, the test's own beside it, and samples are values.
+  std::string p010(24, '\0');
+  std::string planar(24, '\0');
+  p010[0] = static_cast<char>((310 << 6) & 0xFF);
+  p010[1] = static_cast<char>((310 << 6) >> 8);
+  planar[0] = static_cast<char>(296 & 0xFF);
+  planar[1] = static_cast<char>(296 >> 8);
+  write_bytes(path("p010"), p010);
+  write_bytes(path("planar"), planar);
+  for (const char* report : {"--report=blocks", "--report=summary"}) {
+    const nlohmann::json mixed = nlohmann::json::parse(
+        run({report, "--json", "--test-pix-fmt=p010le", "--ref-pix-fmt=yuv420p10le",
+             "--size=4x2", path("p010"), path("planar")})
+            .out);
+    EXPECT_EQ(mixed["pix_fmt"], "yuv420p10le") << report;
+    EXPECT_EQ(mixed["bit_depth"], 10);
+    EXPECT_EQ(mixed["test_pix_fmt"], "p010le");
+    EXPECT_FALSE(mixed.contains("ref_pix_fmt"));
+    EXPECT_EQ(mixed["first_difference"]["test"], 310);
+    EXPECT_EQ(mixed["first_difference"]["ref"], 296);
+  }
+}
+
 // Skipping reads and drops frames where no seek can pass them: a FIFO gives what the same
 // bytes in a regular file give.
 TEST_F(Cli, SkippingOnAPipeReadsAndDrops) {
@@ -1219,6 +1305,14 @@ TEST_F(Cli, Y4mRefusals) {
       write_bytes(path("marker.y4m"), "YUV4MPEG2 W6 H4\nFRAME\n" + frame + "FRAMX\n" + frame);
   const std::string cut = write_bytes(
       path("cut.y4m"), "YUV4MPEG2 W6 H4\nFRAME\n" + frame + "FRAME\n" + frame.substr(0, 9));
+  // good.y4m's frames padded to 6x8: each plane's lower half is other bytes.
+  const std::string half(24, '\x10');
+  const std::string padded = half + std::string(24, '\x77') + std::string(6, '\x10') +
+                             std::string(6, '\x66') + std::string(6, '\x10') +
+                             std::string(6, '\x55');
+  const std::string tall =
+      write_bytes(path("tall.y4m"), y4m_stream("YUV4MPEG2 W6 H8", padded + padded, 72));
+  const std::string raw = write_bytes(path("raw.yuv"), frame + frame);
   const struct {
     std::vector<std::string> args;
     std::string out, err;
@@ -1256,6 +1350,28 @@ TEST_F(Cli, Y4mRefusals) {
       {{"--pix-fmt=nv12", good, good},
        "",
        "\nThe pixel format nv12 given differs from yuv420p in the header of \"" + good + "\"!\n\n",
+       1},
+      {{"--test-pix-fmt=nv12", good, good},
+       "",
+       "\nThe pixel format nv12 given differs from yuv420p in the header of \"" + good + "\"!\n\n",
+       1},
+      {{"--ref-pix-fmt=yuv420p10le", good, good},
+       "",
+       "\nThe pixel format yuv420p10le given differs from yuv420p in the header of \"" + good +
+           "\"!\n\n",
+       1},
+      // A padded YUV4MPEG2 test: its header gives its own size, the reference the compared one.
+      {{"--test-size=6x8", tall, good},
+       "",
+       "\nFiles \"" + tall + "\" and \"" + good + "\" are identical (2 frames)!\n\n",
+       0},
+      {{"--test-size=6x8", "--size=6x4", tall, raw},
+       "",
+       "\nFiles \"" + tall + "\" and \"" + raw + "\" are identical (2 frames)!\n\n",
+       0},
+      {{"--test-size=6x6", tall, good},
+       "",
+       "\nThe size 6x6 given differs from 6x8 in the header of \"" + tall + "\"!\n\n",
        1},
       {{"--size=6x4", "--pix-fmt=yuvj420p", good, good},
        "",
@@ -1519,6 +1635,75 @@ TEST_F(Cli, DiffImageFollowsLinksAndWritesIntoNonFiles) {
   args[0] = "--diff-image=/dev/full";
   expect(run(args), "",
          identical("/dev/zero", "/dev/zero", 1) + "\nCannot write image \"/dev/full\"!\n\n", 1);
+}
+
+// Outputs named twice, through dangling links, over files of other modes and owners, and
+// over files the process may not write.
+TEST_F(Cli, OutputsKeepLinksModesAndOwners) {
+  write_bytes(path("zero"), std::string(243, '\0'));
+  write_bytes(path("t17"), std::string(242, '\0') + "\x05");
+  ASSERT_EQ(mkdir(path("sub").c_str(), 0755), 0);
+  ASSERT_EQ(symlink(path("x.png").c_str(), path("to-x").c_str()), 0);
+  const std::string same = "\nOptions \"--stats-file\" and \"--diff-image\" name the same file!\n\n";
+  const std::string differ =
+      "\nFiles \"@t17\" and \"@zero\" differ: 1 sample in 1 of 1 frame, the first in frame 0, "
+      "plane V at (4, 8), block 1.\n\n";
+  const std::string table =
+      "frame   Y differing   max    PSNR   U differing   max    PSNR   V differing   max    PSNR\n"
+      "total             0     0     inf             0     0     inf             1     5   50.68\n";
+  const struct {
+    std::string stats, image, out, err;
+    int status;
+  } cases[] = {
+      {"@x.png", "@sub/../x.png", "", same, 1},
+      {"@to-x", "@x.png", "", same, 1},
+      {"@sub/../sub/y", "@sub/y", "", same, 1},
+      {"@s.json", "@x.png", table, differ, 0},
+  };
+  for (const auto& c : cases) {
+    expect_case({"--report=summary", "--stats-file=" + c.stats, "--diff-image=" + c.image,
+                 "--size=17x9", "@t17", "@zero"},
+                c.out, c.err, c.status);
+  }
+  // A dangling link is written through: its target is made and the link stays.
+  ASSERT_EQ(symlink(path("made.json").c_str(), path("dangling").c_str()), 0);
+  const std::vector<std::string> stats_run = {"--report=summary", "--size=17x9", "@t17", "@zero"};
+  std::vector<std::string> args = stats_run;
+  args.insert(args.begin(), "--stats-file=@dangling");
+  expect_case(args, table, differ, 0);
+  struct stat status {};
+  ASSERT_EQ(lstat(path("dangling").c_str(), &status), 0);
+  EXPECT_TRUE(S_ISLNK(status.st_mode));
+  EXPECT_EQ(read_file(path("made.json")).substr(0, 1), "{");
+  // A replaced file keeps its mode bits, and its owner where the process may give it.
+  write_bytes(path("private.json"), "old");
+  ASSERT_EQ(chmod(path("private.json").c_str(), 0640), 0);
+  const bool root = getuid() == 0;
+  const uid_t nobody = 65534;
+  if (root) {
+    ASSERT_EQ(chown(path("private.json").c_str(), nobody, nobody), 0);
+  }
+  args[0] = "--stats-file=@private.json";
+  expect_case(args, table, differ, 0);
+  ASSERT_EQ(stat(path("private.json").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0640u);
+  if (root) {
+    EXPECT_EQ(status.st_uid, nobody);
+  }
+  EXPECT_EQ(read_file(path("private.json")).substr(0, 1), "{");
+  // A file the process may not write is not replaced, though its folder would allow it.
+  ASSERT_EQ(chmod(dir_.c_str(), 0777), 0);
+  write_bytes(path("ro.json"), "old");
+  ASSERT_EQ(chmod(path("ro.json").c_str(), 0444), 0);
+  RunOptions user;
+  user.user = root ? nobody : 0;
+  args[0] = "--stats-file=@ro.json";
+  expect_case(args, "", "\nCannot write stats file \"@ro.json\": Permission denied!\n\n", 1,
+              user);
+  EXPECT_EQ(read_file(path("ro.json")), "old");
+  args[0] = "--diff-image=@ro.json";
+  expect_case(args, "", "\nCannot write image \"@ro.json\": Permission denied!\n\n", 1, user);
+  EXPECT_EQ(read_file(path("ro.json")), "old");
 }
 
 // The stats file holds what --report=frames would write as JSON or CSV, beside any report
