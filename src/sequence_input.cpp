@@ -146,10 +146,30 @@ const std::uint8_t* FileSource::view_frame(const std::size_t size, ReadResult& r
 }
 
 bool FileSource::view_lost() const {
-  return slot_ >= 0 && g_mapping_slots[slot_].faulted.load();
+  if (slot_ < 0) return false;
+  if (g_mapping_slots[slot_].faulted.load()) return true;
+  // A file cut inside a page reads as zeros past its new end without a fault: the size,
+  // taken after the bytes were used, must still hold every byte handed out.
+  struct stat status {};
+  return ::fstat(fd_, &status) != 0 || static_cast<std::uint64_t>(status.st_size) < position_;
 }
 
-ReadResult FileSource::read_frame(std::uint8_t* const buffer, const std::size_t size) {
+void FileSource::start_reading() {
+  reading_started_ = true;
+  struct stat status {};
+  const off_t at = ::lseek(fd_, 0, SEEK_CUR);
+  // A regular file of size 0 may still have contents (/proc): read to its end.
+  if (at < 0 || ::fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size == 0) {
+    return;
+  }
+  read_left_ = status.st_size > at ? static_cast<std::uint64_t>(status.st_size - at) : 0;
+}
+
+ReadResult FileSource::read_frame(std::uint8_t* const buffer, std::size_t size) {
+  // A regular file is read as far as its size at the first read: what a writer appends
+  // meanwhile is not part of the run, whether the file is read or mapped.
+  if (!reading_started_) start_reading();
+  if (read_left_) size = static_cast<std::size_t>(std::min<std::uint64_t>(size, *read_left_));
   ReadResult result;
   // A pipe hands over a frame in pieces; keep reading until it is whole or the input ends.
   while (result.bytes < size) {
@@ -169,6 +189,7 @@ ReadResult FileSource::read_frame(std::uint8_t* const buffer, const std::size_t 
       break;
     }
   }
+  if (read_left_) *read_left_ -= result.bytes;
   return result;
 }
 
@@ -197,6 +218,7 @@ SequenceSource::Detection SequenceSource::detect() {
     if (start >= 0 && ::fstat(fd_, &status) == 0 && S_ISREG(status.st_mode) &&
         ::lseek(fd_, start, SEEK_SET) == start) {
       prefix_size_ = 0;
+      file_.restart_reading();
     }
     return detection;
   }
@@ -380,8 +402,12 @@ bool FileSource::skip_frames(const std::int64_t count, const std::size_t frame_s
   // allowed and leaves the next read at the end.
   const auto distance = static_cast<off_t>(count) * static_cast<off_t>(frame_size);
   struct stat status {};
+  if (!reading_started_) start_reading();
   if (::fstat(fd_, &status) == 0 && S_ISREG(status.st_mode) &&
       ::lseek(fd_, distance, SEEK_CUR) >= 0) {
+    if (read_left_) {
+      *read_left_ -= std::min<std::uint64_t>(*read_left_, static_cast<std::uint64_t>(distance));
+    }
     return true;
   }
   return FrameSource::skip_frames(count, frame_size, scratch);

@@ -69,16 +69,23 @@ class FileSource final : public FrameSource {
   // of at least kMapWindow bytes at a time; anything else gives nullptr. Once mapping has
   // begun, only views may be asked for.
   const std::uint8_t* view_frame(std::size_t size, ReadResult& result) override;
-  // True once an access to the mapping faulted (the file shrank): the zero page that took
-  // the missing one's place was compared instead.
+  // True once an access to the mapping faulted, or the file is now shorter than the bytes
+  // handed out (it shrank): zeros that took the missing bytes' place were compared instead.
   bool view_lost() const override;
   // As view_frame(), but nothing is consumed: the next view starts at the same byte.
   const std::uint8_t* view_ahead(std::size_t size, ReadResult& result);
+  // After the descriptor was seeked back to where reading began: the size to read to is
+  // taken again at the next read.
+  void restart_reading() {
+    reading_started_ = false;
+    read_left_.reset();
+  }
   // Moves past `count` bytes of a view_ahead() that brought at least that many.
   void consume(std::size_t count) { position_ += count; }
 
  private:
   bool start_mapping();
+  void start_reading();
   bool map_window(std::uint64_t from, std::uint64_t needed);
 
   int fd_;  // open for reading; read front to back, seeked only to skip frames
@@ -90,6 +97,8 @@ class FileSource final : public FrameSource {
   std::uint64_t window_size_ = 0;   // bytes mapped; 0 when no window is
   const std::uint8_t* window_ = nullptr;
   int slot_ = -1;  // this mapping's entry in the table the SIGBUS handler reads
+  bool reading_started_ = false;
+  std::optional<std::uint64_t> read_left_;  // a regular file's bytes left to read, if known
 };
 
 // Bytes of a regular file mapped at a time: large mappings cost fewer calls, and two of
