@@ -1022,7 +1022,10 @@ int run_command_line(RunSettings settings, const StandardDescriptors& closed, co
   }
   const Watchers watchers{image, progress ? &*progress : nullptr, others.single(),
                           dump ? &*dump : nullptr, probe ? &*probe : nullptr};
-  FdSink sink(closed.output_closed ? -1 : STDOUT_FILENO);
+  FdSink output(closed.output_closed ? -1 : STDOUT_FILENO);
+  ProgressErasingSink sink(output, progress && same_terminal(STDOUT_FILENO, STDERR_FILENO)
+                                       ? &*progress
+                                       : nullptr);
   PairReader reader(test_source, ref_source, buffers, frame_size, settings.skip_test);
   WorkerPool workers(settings.threads > 0 ? settings.threads : default_thread_count());
   reader.share_search(workers);

@@ -1987,10 +1987,11 @@ TEST_F(Cli, SameOutputForAnyNumberOfThreads) {
   }
 }
 
-// Runs framecmp with standard error on a new pseudo-terminal while a thread feeds `fifo`
-// with `bytes` over about 1.3 s; returns what the terminal showed.
+// Runs framecmp with standard error (and standard output, when `output_too`) on a new
+// pseudo-terminal while a thread feeds `fifo` with `bytes` over about 1.3 s; returns what
+// the terminal showed.
 std::string run_on_terminal(const std::vector<std::string>& args, const std::string& fifo,
-                            const std::string& bytes) {
+                            const std::string& bytes, const bool output_too = false) {
   const int master = posix_openpt(O_RDWR | O_NOCTTY);
   if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return "no terminal";
   const std::string slave = ptsname(master);
@@ -2018,8 +2019,8 @@ std::string run_on_terminal(const std::vector<std::string>& args, const std::str
   const pid_t pid = fork();
   if (pid == 0) {
     dup2(open("/dev/null", O_RDONLY), 0);
-    dup2(open("/dev/null", O_WRONLY), 1);
     dup2(open(slave.c_str(), O_WRONLY | O_NOCTTY), 2);
+    dup2(output_too ? 2 : open("/dev/null", O_WRONLY), 1);
     execv(FRAMECMP_BINARY, argv.data());
     _exit(127);
   }
@@ -2063,6 +2064,32 @@ TEST_F(Cli, ProgressLineOnATerminalOnly) {
     const std::size_t erased = shown.rfind("\r\x1b[K", message);
     EXPECT_NE(erased, std::string::npos) << shown;
     EXPECT_GT(erased, line);
+  }
+  // Report lines on the same terminal: the line is erased before each write, and hash
+  // runs show it too.
+  std::string differing = bytes;
+  for (std::size_t at = 0; at < differing.size(); at += 384) differing[at] = 0;
+  const struct {
+    std::vector<std::string> args;
+    std::string line_start;
+  } shared[] = {{{"--progress", "--size=16x16", fifo, ref}, "FRM="},
+                {{"--progress", "--report=md5", "--size=16x16", fifo},
+                 "57a070c81fe2b538d391c1214996d605"}};  // each frame's MD5
+  for (const auto& c : shared) {
+    unlink(fifo.c_str());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string shown = run_on_terminal(c.args, fifo, differing, true);
+    ASSERT_NE(shown.find("\rframe "), std::string::npos) << shown;
+    std::size_t lines = 0;
+    for (std::size_t at = shown.find(c.line_start); at != std::string::npos;
+         at = shown.find(c.line_start, at + 1)) {
+      // A report line starts after a newline or after the erased progress line.
+      ++lines;
+      const std::string before = shown.substr(at < 4 ? 0 : at - 4, at < 4 ? at : 4);
+      EXPECT_TRUE(at == 0 || before.back() == '\n' || before == "\r\x1b[K")
+          << "at " << at << ": " << shown;
+    }
+    EXPECT_GE(lines, 40u) << shown;
   }
   // Standard error on a file: no line, whatever the run's length.
   unlink(fifo.c_str());

@@ -26,7 +26,9 @@ std::uint32_t sample_at(const PlaneLayout& plane, const std::vector<std::uint8_t
 }
 
 // The model: a window's four sums over its 8x8 samples, its value in the definition's
-// single-precision steps, the mean in double. NaN for a plane without a window.
+// single-precision steps, a row of windows summed in double (one-byte samples) or in
+// single precision one after the other (two-byte samples, as FFmpeg sums them), the mean
+// in double. NaN for a plane without a window.
 double model_ssim(const FrameGeometry& g, const PlaneLayout& plane,
                   const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
   const std::int64_t across = plane.width / 4 - 1;
@@ -37,6 +39,8 @@ double model_ssim(const FrameGeometry& g, const PlaneLayout& plane,
   const auto c2 = static_cast<std::int64_t>(std::floor(0.0009 * max * max * 64 * 63 + 0.5));
   double sum = 0;
   for (std::int64_t wy = 0; wy < down; ++wy) {
+    double wide_row = 0;
+    float narrow_row = 0;
     for (std::int64_t wx = 0; wx < across; ++wx) {
       std::int64_t s1 = 0, s2 = 0, ss = 0, s12 = 0;
       for (std::int64_t y = 0; y < 8; ++y) {
@@ -48,10 +52,13 @@ double model_ssim(const FrameGeometry& g, const PlaneLayout& plane,
       }
       const std::int64_t vars = 64 * ss - s1 * s1 - s2 * s2;
       const std::int64_t covar = 64 * s12 - s1 * s2;
-      sum += static_cast<double>(
+      const float value =
           static_cast<float>(2 * s1 * s2 + c1) * static_cast<float>(2 * covar + c2) /
-          (static_cast<float>(s1 * s1 + s2 * s2 + c1) * static_cast<float>(vars + c2)));
+          (static_cast<float>(s1 * s1 + s2 * s2 + c1) * static_cast<float>(vars + c2));
+      wide_row += static_cast<double>(value);
+      narrow_row += value;
     }
+    sum += plane.bytes_per_sample == 2 ? static_cast<double>(narrow_row) : wide_row;
   }
   return sum / static_cast<double>(across * down);
 }
