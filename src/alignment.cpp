@@ -1,6 +1,7 @@
 #include "alignment.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 
@@ -8,6 +9,10 @@ namespace framecmp {
 namespace {
 
 constexpr std::int64_t kGridSide = 64;
+// An offset is clearly the lowest when its error is at most this share of every other's.
+constexpr double kClearlyLower = 0.8;
+// ... and lower than the unshifted error by at least this share of the sample range.
+constexpr double kLeastGain = 0.002;
 
 // `count` positions spread evenly over `length`, each in the middle of its share.
 std::vector<std::int64_t> spread(const std::int64_t length, const std::int64_t count) {
@@ -62,25 +67,38 @@ double AlignmentProbe::mean_difference(const std::int32_t shift) const {
 
 std::optional<Shift> AlignmentProbe::best_shift() const {
   if (pairs_ < 2) return std::nullopt;
-  const double unshifted = mean_difference(0);
+  std::array<double, 2 * kMostShift + 1> curve{};
+  for (std::int32_t shift = -kMostShift; shift <= kMostShift; ++shift) {
+    curve[static_cast<std::size_t>(shift + kMostShift)] = mean_difference(shift);
+  }
+  const auto at = [&](const std::int32_t shift) {
+    return curve[static_cast<std::size_t>(shift + kMostShift)];
+  };
+  const double unshifted = at(0);
   // Frames whose samples agree where the probe looks differ elsewhere: no offset explains
   // that.
   if (unshifted <= 0) return std::nullopt;
-  std::optional<Shift> best;
-  double best_difference = 0;
-  // Nearer offsets first, so that of two as good the nearer one is named.
+  // The lowest of the curve, nearer offsets first, so that of two as good the nearer one
+  // is named; and the lowest of all the other offsets.
+  std::int32_t best = 0;
   for (std::int32_t distance = 1; distance <= kMostShift; ++distance) {
     for (const std::int32_t shift : {distance, -distance}) {
-      const double difference = mean_difference(shift);
-      if (difference < 0) continue;
-      if (!best || difference < best_difference) {
-        best = Shift{shift, difference == 0};
-        best_difference = difference;
-      }
+      if (at(shift) >= 0 && at(shift) < at(best)) best = shift;
     }
   }
-  if (!best) return std::nullopt;
-  if (best->equal || best_difference * 4 <= unshifted) return best;
+  if (best == 0) return std::nullopt;
+  if (at(best) == 0) return Shift{best, true};
+  double others = -1;
+  for (std::int32_t shift = -kMostShift; shift <= kMostShift; ++shift) {
+    if (shift != best && at(shift) >= 0 && (others < 0 || at(shift) < others)) others = at(shift);
+  }
+  // A lossy decode's right offset may only halve its error: named when it is clearly the
+  // lowest of the curve (or a quarter of the unshifted one), and lower than the unshifted
+  // one by more than noise in a still picture, where every offset is about as good.
+  const double max = static_cast<double>((std::uint64_t{1} << geometry_.depth) - 1);
+  const bool clearly_lowest =
+      at(best) <= kClearlyLower * others || at(best) * 4 <= unshifted;
+  if (clearly_lowest && unshifted - at(best) >= kLeastGain * max) return Shift{best, false};
   return std::nullopt;
 }
 
