@@ -75,12 +75,16 @@ void byte_block_row(const std::uint8_t* const test, const std::uint8_t* const re
 
 // Two-byte little-endian samples of at most 12 bits, 4 blocks (16 columns) a step: pairs
 // of columns multiply-added in 32-bit lanes (every sum of a block fits: at most 16 x 2 x
-// 4095^2), the pairs of each block added horizontally, the results made doubles.
+// 4095^2), the pairs of each block added horizontally, the results made doubles. A sample
+// beyond 12 bits, which a file of the format should not hold but may, would overflow the
+// lanes: the bits of every sample are gathered, and a row that has such a sample is
+// measured again by the plain loop, in 64-bit sums.
 void word_block_row(const std::uint8_t* const test, const std::uint8_t* const ref,
                     const std::size_t first, const std::size_t pitch, const std::size_t blocks,
                     const BlockRow& row) {
   const __m256i ones = _mm256_set1_epi16(1);
   const __m256i order = _mm256_setr_epi32(0, 1, 4, 5, 2, 3, 6, 7);
+  __m256i bits = _mm256_setzero_si256();
   std::size_t k = 0;
   for (; k + 4 <= blocks; k += 4) {
     __m256i sum_a = _mm256_setzero_si256();
@@ -91,6 +95,7 @@ void word_block_row(const std::uint8_t* const test, const std::uint8_t* const re
       const std::size_t at = first + 8 * k + y * pitch;
       const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(test + at));
       const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ref + at));
+      bits = _mm256_or_si256(bits, _mm256_or_si256(a, b));
       sum_a = _mm256_add_epi32(sum_a, _mm256_madd_epi16(a, ones));
       sum_b = _mm256_add_epi32(sum_b, _mm256_madd_epi16(b, ones));
       squares = _mm256_add_epi32(
@@ -105,6 +110,9 @@ void word_block_row(const std::uint8_t* const test, const std::uint8_t* const re
     _mm256_storeu_pd(row.s2 + k, _mm256_cvtepi32_pd(_mm256_extracti128_si256(sums, 1)));
     _mm256_storeu_pd(row.ss + k, _mm256_cvtepi32_pd(_mm256_castsi256_si128(squared)));
     _mm256_storeu_pd(row.s12 + k, _mm256_cvtepi32_pd(_mm256_extracti128_si256(squared, 1)));
+  }
+  if (_mm256_testz_si256(bits, _mm256_set1_epi16(static_cast<short>(0xF000))) == 0) {
+    return block_row<TwoBytesLittle>(test, ref, first, pitch, blocks, row);
   }
   if (k == blocks) return;
   const BlockRow rest{row.s1 + k, row.s2 + k, row.ss + k, row.s12 + k};

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -55,7 +56,8 @@ struct Layout {
             options.max_count,
             static_cast<std::uint32_t>(options.tolerance),
             options.first_frame,
-            options.frames_limit};
+            options.frames_limit,
+            options.ssim};
   }
 };
 
@@ -339,6 +341,12 @@ void measure_and_check(const Layout& layout, CompareOptions options, const Bytes
       EXPECT_EQ(got.beyond, plain.frames[f][p].beyond) << "frame " << f << " plane " << p;
       EXPECT_EQ(got.max_abs, plain.frames[f][p].max_abs) << "frame " << f << " plane " << p;
       EXPECT_EQ(got.sse, plain.frames[f][p].sse) << "frame " << f << " plane " << p;
+      if (!options.ssim) continue;
+      const double ssim = plain.frames[f][p].ssim;
+      ASSERT_EQ(sink.frames[f].ssim.has[p], !std::isnan(ssim)) << "frame " << f << " plane " << p;
+      if (!std::isnan(ssim)) {
+        EXPECT_NEAR(sink.frames[f].ssim.plane[p], ssim, 1e-12) << "frame " << f << " plane " << p;
+      }
     }
   }
   EXPECT_TRUE(sink.first == plain.first);
@@ -416,10 +424,12 @@ TEST(CompareSequences, MatchesThePlainWalkOnRandomInputs) {
         pick(3) == 0 ? static_cast<std::int32_t>(pick(3) == 0 ? pick(70000) : pick(4)) : 0;
     options.first_frame = pick(3);
     options.frames_limit = pick(4) == 0 ? pick(3) + 1 : 0;
+    options.ssim = pick(2) == 0;  // the statistics then share the SSIM's bands
     SCOPED_TRACE(testing::Message()
                  << "round " << round << ", " << layout.format << " " << layout.width << "x"
                  << layout.height << " block " << layout.block << ", limit " << options.max_count
-                 << ", tolerance " << options.tolerance << ", frames " << options.frames_limit);
+                 << ", tolerance " << options.tolerance << ", frames " << options.frames_limit
+                 << (options.ssim ? ", ssim" : ""));
     const WalkResult fast = compare(layout, options, test, ref, kMaxReportLineLength + pick(5000));
     const WalkResult plain = reference(layout, options, test, ref);
     ASSERT_EQ(fast.text, plain.text);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -97,6 +98,7 @@ struct PlainRun {
   std::uint32_t tolerance = 0;    // pairs differ only when |test - ref| > tolerance
   std::int64_t first_frame = 0;   // test index of the first frame compared
   std::int64_t frames_limit = 0;  // 0: no limit
+  bool ssim = false;              // each plane's SSIM too
 };
 
 // One plane of the plain model: where sample (row, column) lives.
@@ -135,7 +137,51 @@ inline std::int64_t plain_frame_size(const PlainRun& run) {
 struct PlainPlaneStats {
   std::uint64_t beyond = 0, sse = 0;
   std::uint32_t max_abs = 0;
+  double ssim = 0;  // NaN for a plane without a window, or when not asked for
 };
+
+// SSIM of one plane, straight from its definition: every 8x8 window (4 apart) summed from
+// its 64 sample pairs given by `value(frame, row, column)`, its value in single-precision
+// steps from exact integers, a row of windows summed in double (one-byte samples) or in
+// single precision one window after the other (two-byte samples), the mean in double.
+// Constants of the value depth, scaled by 4^shift for values held in high bits. NaN for a
+// plane with a side under 8 samples.
+template <class Value>
+double plain_ssim(const PixelFormat& format, const std::int64_t width, const std::int64_t height,
+                  Value value) {
+  const std::int64_t across = width / 4 - 1;
+  const std::int64_t down = height / 4 - 1;
+  if (across < 1 || down < 1) return std::nan("");
+  const double max = std::pow(2.0, format.depth) - 1;
+  const int scale = 2 * format.value_shift;
+  const auto c1 = static_cast<std::int64_t>(std::floor(0.0001 * max * max * 64 + 0.5)) << scale;
+  const auto c2 = static_cast<std::int64_t>(std::floor(0.0009 * max * max * 64 * 63 + 0.5))
+                  << scale;
+  double sum = 0;
+  for (std::int64_t wy = 0; wy < down; ++wy) {
+    double wide_row = 0;
+    float narrow_row = 0;
+    for (std::int64_t wx = 0; wx < across; ++wx) {
+      std::int64_t s1 = 0, s2 = 0, ss = 0, s12 = 0;
+      for (std::int64_t y = 0; y < 8; ++y) {
+        for (std::int64_t x = 0; x < 8; ++x) {
+          const std::int64_t p = value(0, wy * 4 + y, wx * 4 + x);
+          const std::int64_t q = value(1, wy * 4 + y, wx * 4 + x);
+          s1 += p, s2 += q, ss += p * p + q * q, s12 += p * q;
+        }
+      }
+      const std::int64_t vars = 64 * ss - s1 * s1 - s2 * s2;
+      const std::int64_t covar = 64 * s12 - s1 * s2;
+      const float window =
+          static_cast<float>(2 * s1 * s2 + c1) * static_cast<float>(2 * covar + c2) /
+          (static_cast<float>(s1 * s1 + s2 * s2 + c1) * static_cast<float>(vars + c2));
+      wide_row += static_cast<double>(window);
+      narrow_row += window;
+    }
+    sum += format.bytes_per_sample == 2 ? static_cast<double>(narrow_row) : wide_row;
+  }
+  return sum / static_cast<double>(across * down);
+}
 
 // The plain walk's view of a whole run: per frame, per plane.
 struct PlainRunResult {
@@ -241,6 +287,16 @@ inline PlainRunResult plain_run(const PlainRun& run, FrameSource& test, FrameSou
         }
       }
       if (out == nullptr) beyond_in_frame += static_cast<std::int64_t>(stats[p].beyond);
+      stats[p].ssim = std::nan("");
+      if (run.ssim) {
+        stats[p].ssim = plain_ssim(run.format, plane.width, plane.height,
+                                   [&](const int which, const std::int64_t row,
+                                       const std::int64_t column) -> std::int64_t {
+                                     const std::int64_t at =
+                                         plane.start + (row * plane.width + column) * plane.step;
+                                     return value(which == 0 ? a : b, at);
+                                   });
+      }
     }
     if (out == nullptr) outcome.mismatches += beyond_in_frame;
     if (beyond_in_frame > 0) {
