@@ -930,7 +930,9 @@ TEST_F(Cli, HashListsAsData) {
   const std::string tail = "ac2cbb8de451b63e618ed0bdbf275eaf";   // ... and "123"
   write_bytes(path("frames"), one + "  0\n" + one + "  1\n" + one + "  2\n");
   write_bytes(path("two"), one + "  0\r\n" + one + "  1\r\n");
-  write_bytes(path("crlf"), one + "  0\r\n" + one + "  1\r\n" + one + "  2\r\n");
+  // framecmp's own list with CRLF line ends: its "all" line still names no frame.
+  write_bytes(path("crlf"),
+              one + "  0\r\n" + one + "  1\r\n" + one + "  2\r\n" + three + "  all\r\n");
   write_bytes(path("whole"), three + "  t\n");
   write_bytes(path("wholetail"), tail + "  tail\n");
   write_bytes(path("long"), one + "  " + std::string(5000, 'n') + "\n");
