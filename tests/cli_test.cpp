@@ -15,7 +15,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include "png_reader.h"
+
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <chrono>
 #include <cmath>
@@ -1006,21 +1009,26 @@ TEST_F(Cli, HashListsAsData) {
 }
 
 TEST_F(Cli, DiffImageOfTheFrameAskedFor) {
-  const std::string two = write_bytes(path("t.yuv"), std::string(2 * 243, '\x10'));
+  // Frame 0 differs at Y (2, 5), frame 1 is equal.
+  std::string ref_bytes(2 * 243, '\x10');
+  std::string test_bytes = ref_bytes;
+  test_bytes[2 * 17 + 5] = '\x50';
+  const std::string test = write_bytes(path("t.yuv"), test_bytes);
+  const std::string ref = write_bytes(path("r.yuv"), ref_bytes);
   const std::string image = path("d.png");
-  const Result got = run({"--diff-image=" + image, "--diff-frame=1", "--size=17x9", two, two});
-  EXPECT_EQ(got.status, 0);
-  const std::string png = read_file(image);
-  ASSERT_GE(png.size(), 24u);
-  EXPECT_EQ(png.substr(1, 3), "PNG");
-  const auto be32 = [&](std::size_t at) {
-    return (std::uint32_t{static_cast<std::uint8_t>(png[at])} << 24) |
-           (std::uint32_t{static_cast<std::uint8_t>(png[at + 1])} << 16) |
-           (std::uint32_t{static_cast<std::uint8_t>(png[at + 2])} << 8) |
-           static_cast<std::uint8_t>(png[at + 3]);
-  };
-  EXPECT_EQ(be32(16), 22u);                 // 9 + 4 + 9 samples wide
-  EXPECT_EQ(be32(20), 9u + 9 + 4 + 9 + 5);  // Y panel, then U and V under their labels
+  const std::array<int, 3> grey = {6, 6, 6};  // 16 at 40%, inside a block
+  for (const int frame : {0, 1}) {
+    const Result got = run({"--diff-image=" + image, "--diff-frame=" + std::to_string(frame),
+                            "--size=17x9", test, ref});
+    EXPECT_EQ(got.status, 0);
+    const framecmp::Png png = framecmp::read_png(image);
+    ASSERT_EQ(png.width, 22u);                 // 9 + 4 + 9 samples wide
+    ASSERT_EQ(png.height, 9u + 9 + 4 + 9 + 5);  // Y panel, then U and V under their labels
+    // The Y panel starts under its label strip; (2, 5) is red where the frame differs, at
+    // the strength of a difference of 64: 80 + 175 * 64 / 255, rounded up.
+    EXPECT_EQ(png.at(5, 9 + 2), frame == 0 ? (std::array<int, 3>{124, 0, 0}) : grey) << frame;
+    EXPECT_EQ(png.at(6, 9 + 2), grey) << frame;
+  }
 }
 
 TEST_F(Cli, JsonReportHoldsEveryKey) {

@@ -1,6 +1,5 @@
 #include "diff_image.h"
 
-#include <png.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -10,31 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "png_reader.h"
+
 namespace framecmp {
 namespace {
-
-struct Png {
-  std::uint32_t width = 0, height = 0;
-  std::vector<std::uint8_t> rgb;
-  std::array<int, 3> at(std::int64_t x, std::int64_t y) const {
-    const std::size_t i = static_cast<std::size_t>((y * width + x) * 3);
-    return {rgb[i], rgb[i + 1], rgb[i + 2]};
-  }
-};
-
-// Reads a PNG back with libpng, as RGB.
-Png read_png(const std::string& path) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  Png png;
-  if (png_image_begin_read_from_file(&image, path.c_str()) == 0) return png;
-  image.format = PNG_FORMAT_RGB;
-  png.rgb.resize(PNG_IMAGE_SIZE(image));
-  if (png_image_finish_read(&image, nullptr, png.rgb.data(), 0, nullptr) == 0) return {};
-  png.width = image.width;
-  png.height = image.height;
-  return png;
-}
 
 void put(std::vector<std::uint8_t>& frame, const PlaneLayout& plane, std::int64_t row,
          std::int64_t column, std::uint32_t value) {
