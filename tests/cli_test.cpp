@@ -535,11 +535,14 @@ struct FileContents {
 };
 
 // yuv420p frame of 6x4 (36 bytes): Y 24, U 6, V 6; and the same picture as nv12.
-std::string yuv_to_nv12(const std::string& planar) {
-  std::string nv12 = planar.substr(0, 24);
-  for (std::size_t i = 0; i < 6; ++i) {
-    nv12 += planar[24 + i];
-    nv12 += planar[30 + i];
+std::string yuv_to_nv12(const std::string& planar, const std::size_t width = 6,
+                        const std::size_t height = 4) {
+  const std::size_t luma = width * height;
+  const std::size_t chroma = luma / 4;
+  std::string nv12 = planar.substr(0, luma);
+  for (std::size_t i = 0; i < chroma; ++i) {
+    nv12 += planar[luma + i];
+    nv12 += planar[luma + chroma + i];
   }
   return nv12;
 }
@@ -2213,12 +2216,15 @@ TEST_F(Cli, CropWindowReportsLikeTheWholeFrame) {
 
 // A pair whose files store their frames otherwise (NV12 or NV21 against planar, big- against
 // little-endian, test frames padded on the right and below, with a partial last frame)
-// gives the report of its planar twin, every report kind.
+// gives the report of its planar twin, every report kind; 16x16 frames, so that every plane
+// has SSIM windows.
 TEST_F(Cli, MixedAndPaddedInputsReportLikeTheirTwins) {
-  std::string ref(4 * 36, '\0');  // four 6x4 yuv420p frames
-  for (std::size_t i = 0; i < ref.size(); ++i) ref[i] = static_cast<char>(i * 7 + i / 36);
+  constexpr std::size_t kW = 16, kH = 16, kLuma = kW * kH, kChroma = kLuma / 4;
+  constexpr std::size_t kFrame = kLuma + 2 * kChroma;
+  std::string ref(4 * kFrame, '\0');  // four yuv420p frames
+  for (std::size_t i = 0; i < ref.size(); ++i) ref[i] = static_cast<char>(i * 7 + i / kFrame);
   std::string test = ref;
-  for (const std::size_t at : std::vector<std::size_t>{5, 25, 29, 31, 35, 60, 71, 100}) {
+  for (const std::size_t at : std::vector<std::size_t>{5, 25, 129, 131, 165, 260, 371, 500}) {
     test[at] = static_cast<char>(test[at] ^ 0x21);
   }
   const auto write = [&](const std::string& name, const std::string& bytes) {
@@ -2228,15 +2234,18 @@ TEST_F(Cli, MixedAndPaddedInputsReportLikeTheirTwins) {
   };
   const auto frames = [](const std::string& bytes, const auto& convert) {
     std::string out;
-    for (std::size_t at = 0; at < bytes.size(); at += 36) out += convert(bytes.substr(at, 36));
+    for (std::size_t at = 0; at < bytes.size(); at += kFrame) {
+      out += convert(bytes.substr(at, kFrame));
+    }
     return out;
   };
+  const auto nv12 = [](const std::string& frame) { return yuv_to_nv12(frame, kW, kH); };
   const auto nv21 = [](const std::string& frame) {
-    std::string one = yuv_to_nv12(frame);
-    for (std::size_t i = 24; i < 36; i += 2) std::swap(one[i], one[i + 1]);
+    std::string one = yuv_to_nv12(frame, kW, kH);
+    for (std::size_t i = kLuma; i < kFrame; i += 2) std::swap(one[i], one[i + 1]);
     return one;
   };
-  // 9x7 frames: each plane's rows padded with 0x55 on the right, then rows of 0x55 below.
+  // 19x19 frames: each plane's rows padded with 0x55 on the right, then rows of 0x55 below.
   const auto padded = [](const std::string& frame) {
     std::string out;
     const auto plane = [&](std::size_t at, std::size_t w, std::size_t h, std::size_t pw,
@@ -2246,9 +2255,9 @@ TEST_F(Cli, MixedAndPaddedInputsReportLikeTheirTwins) {
                      : std::string(pw, '\x55');
       }
     };
-    plane(0, 6, 4, 9, 7);
-    plane(24, 3, 2, 5, 4);
-    plane(30, 3, 2, 5, 4);
+    plane(0, kW, kH, 19, 19);
+    plane(kLuma, kW / 2, kH / 2, 10, 10);
+    plane(kLuma + kChroma, kW / 2, kH / 2, 10, 10);
     return out;
   };
   // Every byte a 16-bit word (yuv420p10le), and its big-endian twin.
@@ -2265,15 +2274,15 @@ TEST_F(Cli, MixedAndPaddedInputsReportLikeTheirTwins) {
   const auto p010 = [&](const std::string& frame, bool big, std::uint16_t low = 0) {
     const std::string planar = words(frame, false);
     std::vector<std::uint16_t> values;
-    for (std::size_t i = 0; i < 36; ++i) {
+    for (std::size_t i = 0; i < kFrame; ++i) {
       values.push_back(static_cast<std::uint16_t>(
           (static_cast<unsigned char>(planar[2 * i]) | (planar[2 * i + 1] & 3) << 8) << 6));
     }
     values[0] = static_cast<std::uint16_t>(values[0] | low);
-    std::vector<std::uint16_t> order(values.begin(), values.begin() + 24);
-    for (std::size_t i = 0; i < 6; ++i) {
-      order.push_back(values[24 + i]);
-      order.push_back(values[30 + i]);
+    std::vector<std::uint16_t> order(values.begin(), values.begin() + kLuma);
+    for (std::size_t i = 0; i < kChroma; ++i) {
+      order.push_back(values[kLuma + i]);
+      order.push_back(values[kLuma + kChroma + i]);
     }
     std::string out;
     for (const std::uint16_t v : order) {
@@ -2287,7 +2296,7 @@ TEST_F(Cli, MixedAndPaddedInputsReportLikeTheirTwins) {
   const std::string r = write("r.yuv", ref);
   // A partial last frame past its luma: read in place, then from the stored buffer.
   const std::string t_nv12 =
-      write("t.nv12", frames(test, yuv_to_nv12) + yuv_to_nv12(test.substr(0, 36)).substr(0, 30));
+      write("t.nv12", frames(test, nv12) + nv12(test.substr(0, kFrame)).substr(0, kLuma + 6));
   const std::string r_nv21 = write("r.nv21", frames(ref, nv21));
   const std::string t_pad = write("t.pad", frames(test, padded));
   const std::string t_le =
@@ -2300,18 +2309,18 @@ TEST_F(Cli, MixedAndPaddedInputsReportLikeTheirTwins) {
       write("t.p010", frames(test, [&](const std::string& f) { return p010(f, false); }));
   const std::string r_p010be =
       write("r.p010be", frames(ref, [&](const std::string& f) { return p010(f, true); }));
+  const std::string size = "--size=16x16";
   const struct {
     std::vector<std::string> twin, mixed;
   } cases[] = {
-      {{"--pix-fmt=yuv420p10le", "--size=6x4", t_le, r_le},
-       {"--test-pix-fmt=p010le", "--pix-fmt=yuv420p10le", "--size=6x4", t_p010, r_le}},
-      {{"--pix-fmt=yuv420p10le", "--size=6x4", t_le, r_le},
-       {"--pix-fmt=p010le", "--ref-pix-fmt=p010be", "--size=6x4", t_p010, r_p010be}},
-      {{"--size=6x4", t, r},
-       {"--test-pix-fmt=nv12", "--ref-pix-fmt=nv21", "--size=6x4", t_nv12, r_nv21}},
-      {{"--size=6x4", t, r}, {"--test-size=9x7", "--size=6x4", t_pad, r}},
-      {{"--pix-fmt=yuv420p10le", "--size=6x4", t_le, r_le},
-       {"--test-pix-fmt=yuv420p10be", "--pix-fmt=yuv420p10le", "--size=6x4", t_be, r_le}},
+      {{"--pix-fmt=yuv420p10le", size, t_le, r_le},
+       {"--test-pix-fmt=p010le", "--pix-fmt=yuv420p10le", size, t_p010, r_le}},
+      {{"--pix-fmt=yuv420p10le", size, t_le, r_le},
+       {"--pix-fmt=p010le", "--ref-pix-fmt=p010be", size, t_p010, r_p010be}},
+      {{size, t, r}, {"--test-pix-fmt=nv12", "--ref-pix-fmt=nv21", size, t_nv12, r_nv21}},
+      {{size, t, r}, {"--test-size=19x19", size, t_pad, r}},
+      {{"--pix-fmt=yuv420p10le", size, t_le, r_le},
+       {"--test-pix-fmt=yuv420p10be", "--pix-fmt=yuv420p10le", size, t_be, r_le}},
   };
   for (const auto& c : cases) {
     for (const std::vector<std::string>& report :
@@ -2326,29 +2335,34 @@ TEST_F(Cli, MixedAndPaddedInputsReportLikeTheirTwins) {
       EXPECT_EQ(got.out, expected.out);
       EXPECT_EQ(got.status, expected.status);
       EXPECT_NE(expected.out, "");
+      // SSIM is measured: no plane of these frames is without a value.
+      if (report.size() == 2) {
+        EXPECT_EQ(expected.out.find(" - "), std::string::npos) << expected.out;
+      }
     }
   }
   // The test's partial last frame is named in its own bytes and frame size.
-  const Result tail = run({"--test-pix-fmt=nv12", "--size=6x4", t_nv12, r});
-  EXPECT_NE(tail.err.find("ends in a partial frame of 30 bytes (a frame is 36 bytes)"),
+  const Result tail = run({"--test-pix-fmt=nv12", size, t_nv12, r});
+  EXPECT_NE(tail.err.find("ends in a partial frame of 262 bytes (a frame is 384 bytes)"),
             std::string::npos)
       << tail.err;
-  expect(run({"--test-size=5x7", "--size=6x4", t_pad, r}), "",
-         "\nInvalid --test-size \"5x7\": the test's frames must hold the reference's 6x4!\n\n", 1);
+  expect(run({"--test-size=15x19", size, t_pad, r}), "",
+         "\nInvalid --test-size \"15x19\": the test's frames must hold the reference's 16x16!\n\n",
+         1);
   // A stray low bit in a p010 word differs, is named, and lies within any tolerance.
   const std::string r_stray =
       write("r.stray", frames(ref, [&](const std::string& f) { return p010(f, false, 0x21); }));
   const std::string stray_line =
       "FRM=   0 COMP=Y POS=(   0,   0) MB=     0  ==>  test=   0 != ref=   0  low bits: ref "
       "0x21\n";
-  const std::vector<std::string> stray{"--pix-fmt=yuv420p10le", "--ref-pix-fmt=p010le",
-                                       "--size=6x4", r_le, r_stray};
+  const std::vector<std::string> stray{"--pix-fmt=yuv420p10le", "--ref-pix-fmt=p010le", size,
+                                       r_le, r_stray};
   EXPECT_EQ(run(stray).out.substr(0, stray_line.size()), stray_line);
   std::vector<std::string> within = stray;
   within.insert(within.begin(), "--tolerance=1");
   EXPECT_EQ(run(within).err,
             "\nFiles \"" + r_le + "\" and \"" + r_stray + "\" match within 1 (4 frames)!\n\n");
-  expect(run({"--test-pix-fmt=yuv422p", "--size=6x4", t, r}), "",
+  expect(run({"--test-pix-fmt=yuv422p", size, t, r}), "",
          "\nFormats \"yuv422p\" (test) and \"yuv420p\" (reference) cannot be compared: their "
          "planes, subsampling or bit depth differ!\n\n",
          1);
