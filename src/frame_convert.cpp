@@ -49,24 +49,53 @@ namespace {
 
 // Copies `count` two-byte samples `stride` bytes apart from `source`, stored in `order`,
 // to consecutive little-endian words at `target`, shifted up by `shift` bits (a 10-bit
-// sample into the high bits of a p010 word). A sample too large for its depth, which no
-// valid file holds, saturates rather than wrapping to a small word.
+// sample into the high bits of a p010 word). Returns the bits of all samples or-ed
+// together: a sample too large for the high bits, which no valid file holds, shows there
+// (its word is cut to 16 bits, and the caller must not compare it).
 template <ByteOrder kOrder>
-void copy_words(const std::uint8_t* source, const std::size_t stride, std::uint8_t* target,
-                const std::size_t count, const int shift) {
+std::uint32_t copy_words(const std::uint8_t* source, const std::size_t stride,
+                         std::uint8_t* target, const std::size_t count, const int shift) {
+  std::uint32_t bits = 0;
   for (std::size_t x = 0; x < count; ++x, source += stride, target += 2) {
-    const std::uint32_t word =
-        std::min<std::uint32_t>(load_two_bytes<kOrder>(source) << shift, 0xFFFF);
+    const std::uint32_t sample = load_two_bytes<kOrder>(source);
+    bits |= sample;
+    const std::uint32_t word = sample << shift;
     target[0] = static_cast<std::uint8_t>(word);
     target[1] = static_cast<std::uint8_t>(word >> 8);
   }
+  return bits;
+}
+
+// The first sample of `count` that exceeds `limit`, which one does.
+template <ByteOrder kOrder>
+std::size_t first_beyond(const std::uint8_t* source, const std::size_t stride,
+                         const std::size_t count, const std::uint32_t limit) {
+  std::size_t x = 0;
+  while (x + 1 < count && load_two_bytes<kOrder>(source + x * stride) <= limit) ++x;
+  return x;
 }
 
 }  // namespace
 
+void ConvertingSource::note_beyond(const std::size_t plane, const std::int64_t row,
+                                   const std::uint8_t* const source) {
+  const PlaneLayout& from = stored_.planes[plane];
+  const PlaneLayout& to = compared_.planes[plane];
+  const int shift = compared_.value_shift - stored_.value_shift;
+  const std::uint32_t limit = 0xFFFFu >> shift;
+  const auto width = static_cast<std::size_t>(to.width);
+  const std::size_t x = from.byte_order == ByteOrder::kLittle
+                            ? first_beyond<ByteOrder::kLittle>(source, from.stride, width, limit)
+                            : first_beyond<ByteOrder::kBig>(source, from.stride, width, limit);
+  beyond_ = Beyond{to.letter, static_cast<std::int32_t>(row + to.origin_row),
+                   static_cast<std::int32_t>(x + static_cast<std::size_t>(to.origin_column)),
+                   load_sample(source + x * from.stride, 2, from.byte_order)};
+}
+
 void ConvertingSource::convert(const std::uint8_t* const stored, const std::size_t first_plane) {
   std::uint8_t* const out = frame_.data();
   const int shift = compared_.value_shift - stored_.value_shift;
+  const std::uint32_t beyond_mask = ~(0xFFFFu >> shift);
   for (std::size_t p = first_plane; p < compared_.plane_count; ++p) {
     const PlaneLayout& from = stored_.planes[p];
     const PlaneLayout& to = compared_.planes[p];
@@ -85,10 +114,12 @@ void ConvertingSource::convert(const std::uint8_t* const stored, const std::size
         std::memcpy(target, source, width * to.stride);  // a padded frame's rows
       } else if (from.bytes_per_sample == 1) {
         for (std::size_t x = 0; x < width; ++x) target[x] = source[2 * x];  // one of U,V
-      } else if (from.byte_order == ByteOrder::kLittle) {
-        copy_words<ByteOrder::kLittle>(source, from.stride, target, width, shift);
       } else {
-        copy_words<ByteOrder::kBig>(source, from.stride, target, width, shift);
+        const std::uint32_t bits =
+            from.byte_order == ByteOrder::kLittle
+                ? copy_words<ByteOrder::kLittle>(source, from.stride, target, width, shift)
+                : copy_words<ByteOrder::kBig>(source, from.stride, target, width, shift);
+        if ((bits & beyond_mask) != 0 && !beyond_) note_beyond(p, row, source);
       }
     }
   }
@@ -128,7 +159,8 @@ const std::uint8_t* ConvertingSource::read_split(const std::size_t size, ReadRes
     if (result.bytes == stored_size) {
       stored_tail_ = 0;
       convert(stored_buffer_.data(), 1);
-      result.bytes = size;
+      result.bytes = beyond_ ? 0 : size;
+      result.failed = beyond_.has_value();
       return frame;
     }
   }
@@ -156,7 +188,9 @@ const std::uint8_t* ConvertingSource::view_frame(const std::size_t size, ReadRes
   stored_tail_ = 0;
   if (got.bytes == stored_size) {
     convert(stored, 0);
-    result.bytes = size;
+    // A frame with a sample too large to compare is no frame: the read failed.
+    result.bytes = beyond_ ? 0 : size;
+    result.failed = beyond_.has_value();
     return frame_.data();
   }
   // A frame cut short is no frame to convert: it stays partial, with as many bytes as

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "frame_geometry.h"
@@ -42,9 +43,22 @@ class ConvertingSource final : public FrameSource {
   std::size_t stored_tail() const { return stored_tail_; }
   std::int64_t stored_frame_size() const { return stored_.frame_size; }
 
+  // A sample raised into the high bits of a word (a 10-bit file against a p010 one) that is
+  // too large for them: its word could not hold it, so the frame it is in reads as a
+  // failure, and this names the first such sample. Positions are the whole frame's.
+  struct Beyond {
+    char plane_letter;
+    std::int32_t row;
+    std::int32_t column;
+    std::uint32_t value;  // as the file holds it
+  };
+  const std::optional<Beyond>& beyond() const { return beyond_; }
+
  private:
   // Converts planes first_plane.. of the stored frame at `stored` into frame_.
   void convert(const std::uint8_t* stored, std::size_t first_plane);
+  // Names the first sample of plane row `row` (stored at `source`) too large to raise.
+  void note_beyond(std::size_t plane, std::int64_t row, const std::uint8_t* source);
   // U and V of one-byte pairs (nv12, nv21) into their planes.
   void split_pairs(const std::uint8_t* stored, std::uint8_t* out) const;
   // Reads a stored frame whose first direct_bytes_ go straight into the compared frame
@@ -60,6 +74,7 @@ class ConvertingSource final : public FrameSource {
   // Bytes at the start of a stored frame that are the compared frame's own, at the same
   // places (the luma of nv12 or p010 against planar, uncut): read in place, not copied.
   std::size_t direct_bytes_ = 0;
+  std::optional<Beyond> beyond_;
 };
 
 }  // namespace framecmp

@@ -234,13 +234,47 @@ ComparisonOutcome stored_tails(ComparisonOutcome outcome, const RunParts* const 
   return outcome;
 }
 
+// Names a sample that a file holds beyond the high bits it is compared in, when the read
+// failed for it; true when one did.
+bool report_sample_beyond(const RunSettings& settings, const ConvertingSource* const converted,
+                          const bool test_failed, const std::int64_t frame) {
+  if (converted == nullptr || !converted->beyond()) return false;
+  const ConvertingSource::Beyond& beyond = *converted->beyond();
+  const PixelFormat test = settings.test_format.value_or(settings.format);
+  const PixelFormat ref = settings.ref_format.value_or(settings.format);
+  const PixelFormat& own = test_failed ? test : ref;
+  const PixelFormat& other = test_failed ? ref : test;
+  std::fprintf(stderr,
+               "\nFile \"%s\" holds %u in frame %" PRId64
+               ", plane %c at (%d, %d), beyond the %d bits of %s: no %s word can hold it!\n\n",
+               test_failed ? settings.test_path : settings.ref_path, beyond.value, frame,
+               beyond.plane_letter, beyond.row, beyond.column, own.depth, own.name.c_str(),
+               other.name.c_str());
+  return true;
+}
+
+// The read failure of a run, a sample too large to compare first (`run` holds the
+// converted sources; null before the comparison): true when there was one.
+bool report_failed_read(const RunSettings& settings, const Inputs& inputs,
+                        const ComparisonOutcome& outcome, const RunParts* const run) {
+  const bool test_failed = outcome.end == RunEnd::kTestReadFailed;
+  if (run != nullptr && (test_failed || outcome.end == RunEnd::kRefReadFailed) &&
+      report_sample_beyond(settings, test_failed ? run->test_converted : run->ref_converted,
+                           test_failed,
+                           (test_failed ? settings.skip_test : settings.skip_ref) +
+                               outcome.frames_compared)) {
+    return true;
+  }
+  return report_read_failure(settings, inputs, outcome.end);
+}
+
 // Ends a run whose comparison has finished: failures first, then the closing messages.
 // `report_written` tells whether everything for standard output got there; `run` (null
 // for a run that failed before its comparison) holds the stats file, the block dump, the
 // alignment probe and the difference picture to write last.
 int finish_run(const RunSettings& settings, const Inputs& inputs, const ComparisonOutcome& outcome,
                const std::int64_t frame_size, bool report_written, const RunParts* run = nullptr) {
-  bool failed = report_read_failure(settings, inputs, outcome.end);
+  bool failed = report_failed_read(settings, inputs, outcome, run);
   const Watchers* const watchers = run != nullptr ? &run->watchers : nullptr;
   // The dump follows the report on standard output.
   const BlockDump* const dump = watchers != nullptr ? watchers->dump : nullptr;

@@ -2214,6 +2214,43 @@ TEST_F(Cli, CropWindowReportsLikeTheWholeFrame) {
          1);
 }
 
+// A 10-bit planar sample too large for the high bits of a p010 word can match no word:
+// the run names it, with the value the file holds, whichever file it is in.
+TEST_F(Cli, SamplesBeyondTheHighBitsAreNamed) {
+  // yuv420p10le and p010le 4x2: 12 words a frame; Y (0, 3) is the fourth.
+  const auto frame = [](std::uint16_t y3) {
+    std::string bytes(24, '\0');
+    bytes[6] = static_cast<char>(y3 & 0xFF);
+    bytes[7] = static_cast<char>(y3 >> 8);
+    return bytes;
+  };
+  write_bytes(path("good"), frame(0) + frame(0));
+  write_bytes(path("big"), frame(0) + frame(1024));
+  write_bytes(path("huge"), frame(65535) + frame(0));
+  write_bytes(path("full"), frame(0) + frame(0xFFFF));
+  const std::string beyond =
+      "\nFile \"@big\" holds 1024 in frame 1, plane Y at (0, 3), beyond the 10 bits of "
+      "yuv420p10le: no p010le word can hold it!\n\n";
+  const struct {
+    std::vector<std::string> args;
+    std::string err;
+    int status;
+  } cases[] = {
+      {{"--exit-code", "--pix-fmt=yuv420p10le", "--ref-pix-fmt=p010le", "@big", "@full"}, beyond, 2},
+      {{"--report=summary", "--test-pix-fmt=p010le", "--ref-pix-fmt=yuv420p10le", "@full", "@big"},
+       beyond, 1},
+      {{"--pix-fmt=yuv420p10le", "--ref-pix-fmt=p010le", "@huge", "@good"},
+       "\nFile \"@huge\" holds 65535 in frame 0, plane Y at (0, 3), beyond the 10 bits of "
+       "yuv420p10le: no p010le word can hold it!\n\n",
+       1},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.insert(args.end() - 2, "--size=4x2");
+    expect_case(args, "", c.err, c.status);
+  }
+}
+
 // A pair whose files store their frames otherwise (NV12 or NV21 against planar, big- against
 // little-endian, test frames padded on the right and below, with a partial last frame)
 // gives the report of its planar twin, every report kind; 16x16 frames, so that every plane
