@@ -121,7 +121,7 @@ TEST(MeasureReport, PoolingsMatchAPerFrameModelInJsonAndCsv) {
   ASSERT_TRUE(csv.finish(false));
   const nlohmann::json doc = nlohmann::json::parse(json_out.text);
   // Every number to all its digits: the model's operations are the definition's, in order.
-  for (int f = 0; f < 4; ++f) {
+  for (std::size_t f = 0; f < 4; ++f) {
     for (std::size_t p = 0; p < 3; ++p) {
       if (sse[f][p] == 0) continue;
       EXPECT_EQ(doc["frames"][f]["planes"][p]["psnr"].get<double>(),
