@@ -1871,6 +1871,26 @@ TEST_F(Cli, InterruptedPictureLeavesNoTemporaryFile) {
   EXPECT_FALSE(leftovers());
 }
 
+// Opens `fifo` for writing from a thread of the tests, with SIGPIPE blocked in it, so that
+// a reader that stops early fails the write instead of ending the tests; -1 on failure.
+int open_fifo_writer(const std::string& fifo) {
+  sigset_t pipe_signal;
+  sigemptyset(&pipe_signal);
+  sigaddset(&pipe_signal, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
+  return open(fifo.c_str(), O_WRONLY);
+}
+
+// Waits, ten seconds at most, until the reader of the FIFO open as `fd` has taken all
+// that was written to it.
+void wait_until_read(const int fd) {
+  int unread = 1;
+  for (int tries = 0; tries < 5000 && unread > 0; ++tries) {
+    if (ioctl(fd, FIONREAD, &unread) != 0) break;
+    if (unread > 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+}
+
 // A mapped file that shrinks under the run is a file that cannot be read, never a verdict
 // and never a signal. The reference comes through a FIFO: the test file is cut once
 // framecmp has taken the reference's first two frames, before it can look at frame 2.
@@ -1892,11 +1912,7 @@ TEST_F(Cli, FileThatShrinksWhileMappedCannotBeRead) {
     unlink(fifo.c_str());
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     std::thread writer([&] {
-      sigset_t pipe_signal;
-      sigemptyset(&pipe_signal);
-      sigaddset(&pipe_signal, SIGPIPE);
-      pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
-      const int fd = open(fifo.c_str(), O_WRONLY);
+      const int fd = open_fifo_writer(fifo);
       if (fd < 0) return;
       std::string ref = bytes;
       if (cut == 0) {
@@ -1905,11 +1921,7 @@ TEST_F(Cli, FileThatShrinksWhileMappedCannotBeRead) {
         std::fill(ref.begin() + static_cast<std::ptrdiff_t>(cut), ref.end(), '\0');
       }
       if (write(fd, ref.data(), 2 * kFrame) == static_cast<ssize_t>(2 * kFrame)) {
-        int unread = 1;
-        for (int tries = 0; tries < 5000 && unread > 0; ++tries) {
-          if (ioctl(fd, FIONREAD, &unread) != 0) break;
-          if (unread > 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
+        wait_until_read(fd);
         if (truncate(test.c_str(), static_cast<off_t>(cut)) == 0) {
           [[maybe_unused]] const ssize_t rest = write(fd, ref.data() + 2 * kFrame, 4 * kFrame);
         }
@@ -1936,19 +1948,11 @@ TEST_F(Cli, FileThatGrowsIsReadToItsSizeAtTheStart) {
     unlink(fifo.c_str());
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     std::thread writer([&] {
-      sigset_t pipe_signal;
-      sigemptyset(&pipe_signal);
-      sigaddset(&pipe_signal, SIGPIPE);
-      pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
-      const int fd = open(fifo.c_str(), O_WRONLY);
+      const int fd = open_fifo_writer(fifo);
       if (fd < 0) return;
       // All but the last byte of two frames: the run waits inside the second pair.
       if (write(fd, two.data(), two.size() - 1) == static_cast<ssize_t>(two.size() - 1)) {
-        int unread = 1;
-        for (int tries = 0; tries < 5000 && unread > 0; ++tries) {
-          if (ioctl(fd, FIONREAD, &unread) != 0) break;
-          if (unread > 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
+        wait_until_read(fd);
         std::ofstream(test, std::ios::binary | std::ios::app) << two;
         const std::string rest = " " + two;
         [[maybe_unused]] const ssize_t put = write(fd, rest.data(), rest.size());
