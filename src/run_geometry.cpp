@@ -45,6 +45,24 @@ const PixelFormat* given_format(const RunSettings& settings, const std::optional
   return settings.format_given ? &settings.format : nullptr;
 }
 
+// The first header that contradicts what the command line says of its file, or "".
+std::string contradictions(const RunSettings& settings, const std::optional<Y4mHeader>& test,
+                           const std::optional<Y4mHeader>& ref) {
+  const bool padded = settings.test_width > 0;
+  const std::int32_t run_width = settings.size_given ? settings.width : 0;
+  std::string problem;
+  if (test) {
+    problem = contradiction(*test, settings.test_path, padded ? settings.test_width : run_width,
+                            padded ? settings.test_height : settings.height,
+                            given_format(settings, settings.test_format));
+  }
+  if (problem.empty() && ref) {
+    problem = contradiction(*ref, settings.ref_path, run_width, settings.height,
+                            given_format(settings, settings.ref_format));
+  }
+  return problem;
+}
+
 }  // namespace
 
 std::string settle_geometry(RunSettings& settings, const std::optional<Y4mHeader>& test,
@@ -58,18 +76,7 @@ std::string settle_geometry(RunSettings& settings, const std::optional<Y4mHeader
            settings.ref_path + "\" (" + describe(*ref) +
            ") differ in frame size or pixel format!\n\n";
   }
-  const std::int32_t run_width = settings.size_given ? settings.width : 0;
-  if (test) {
-    const std::string problem = contradiction(
-        *test, settings.test_path, padded ? settings.test_width : run_width,
-        padded ? settings.test_height : settings.height, given_format(settings, settings.test_format));
-    if (!problem.empty()) return problem;
-  }
-  if (ref) {
-    const std::string problem = contradiction(*ref, settings.ref_path, run_width, settings.height,
-                                              given_format(settings, settings.ref_format));
-    if (!problem.empty()) return problem;
-  }
+  if (std::string problem = contradictions(settings, test, ref); !problem.empty()) return problem;
   // The compared size is the reference's; a padded test's header gives only its own.
   const std::optional<Y4mHeader>& sized = ref ? ref : padded ? std::nullopt : test;
   const std::optional<Y4mHeader>& header = test ? test : ref;
