@@ -1907,7 +1907,9 @@ TEST_F(Cli, FileThatShrinksWhileMappedCannotBeRead) {
   } cases[] = {{"--report=samples", 0},
                {"--report=summary", 0},
                {"--report=summary", 6 * kFrame - 10}};
-  for (const auto& [report, cut] : cases) {
+  for (const auto& c : cases) {
+    const std::size_t cut = c.cut;
+    const char* const report = c.report;
     write_bytes(test, bytes);
     unlink(fifo.c_str());
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
