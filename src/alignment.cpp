@@ -96,8 +96,7 @@ std::optional<Shift> AlignmentProbe::best_shift() const {
   // lowest of the curve (or a quarter of the unshifted one), and lower than the unshifted
   // one by more than noise in a still picture, where every offset is about as good.
   const double max = static_cast<double>((std::uint64_t{1} << geometry_.depth) - 1);
-  const bool clearly_lowest =
-      at(best) <= kClearlyLower * others || at(best) * 4 <= unshifted;
+  const bool clearly_lowest = at(best) <= kClearlyLower * others || at(best) * 4 <= unshifted;
   if (clearly_lowest && unshifted - at(best) >= kLeastGain * max) return Shift{best, false};
   return std::nullopt;
 }

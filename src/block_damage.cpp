@@ -379,14 +379,14 @@ void BlockLines::name_first(const FramePair& pair, const std::int32_t row, const
   const std::int32_t y = block.planes[p].first_row;  // in the whole frame
   const std::int32_t x = block.planes[p].first_column;
   const std::size_t at = byte_of(plane, y - plane.origin_row, x - plane.origin_column);
-  verdict.first =
-      ReportFields{pair.index,
-                   plane.letter,
-                   {y, x, block_of(geometry_, plane, y, x)},
-                   sample_value(geometry_, load_sample(pair.test.data() + at,
-                                                       plane.bytes_per_sample, plane.byte_order)),
-                   sample_value(geometry_, load_sample(pair.ref.data() + at,
-                                                       plane.bytes_per_sample, plane.byte_order))};
+  verdict.first = ReportFields{
+      pair.index,
+      plane.letter,
+      {y, x, block_of(geometry_, plane, y, x)},
+      sample_value(geometry_,
+                   load_sample(pair.test.data() + at, plane.bytes_per_sample, plane.byte_order)),
+      sample_value(geometry_,
+                   load_sample(pair.ref.data() + at, plane.bytes_per_sample, plane.byte_order))};
 }
 
 bool BlockLines::write_group(const FramePair& pair, const std::int32_t first_row,

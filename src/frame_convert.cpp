@@ -53,8 +53,8 @@ namespace {
 // together: a sample too large for the high bits, which no valid file holds, shows there
 // (its word is cut to 16 bits, and the caller must not compare it).
 template <ByteOrder kOrder>
-std::uint32_t copy_words(const std::uint8_t* source, const std::size_t stride,
-                         std::uint8_t* target, const std::size_t count, const int shift) {
+std::uint32_t copy_words(const std::uint8_t* source, const std::size_t stride, std::uint8_t* target,
+                         const std::size_t count, const int shift) {
   std::uint32_t bits = 0;
   for (std::size_t x = 0; x < count; ++x, source += stride, target += 2) {
     const std::uint32_t sample = load_two_bytes<kOrder>(source);

@@ -484,9 +484,10 @@ void append_json_head(std::string& text, const RunSettings& s) {
   append_member(text, 2, "height", static_cast<std::uint64_t>(s.height));
   append_json_member(text, 2, "pix_fmt", json_string(s.format.name));
   append_member(text, 2, "bit_depth", s.format.depth);
-  for (const auto& [key, own] : {std::pair{"test_pix_fmt", &s.test_format},
-                                 std::pair{"ref_pix_fmt", &s.ref_format}}) {
-    if (*own && (*own)->name != s.format.name) append_json_member(text, 2, key, json_string((*own)->name));
+  for (const auto& [key, own] :
+       {std::pair{"test_pix_fmt", &s.test_format}, std::pair{"ref_pix_fmt", &s.ref_format}}) {
+    if (*own && (*own)->name != s.format.name)
+      append_json_member(text, 2, key, json_string((*own)->name));
   }
   append_member(text, 2, "block", static_cast<std::uint64_t>(s.block_size));
   append_member(text, 2, "tolerance", static_cast<std::uint64_t>(s.tolerance));

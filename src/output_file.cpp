@@ -88,8 +88,8 @@ std::string link_target(std::string path) {
     if (length <= 0) return path;
     const std::string next(target, static_cast<std::size_t>(length));
     const std::size_t slash = path.rfind('/');
-    path = next.front() == '/' || slash == std::string::npos ? next
-                                                             : path.substr(0, slash + 1) + next;
+    path =
+        next.front() == '/' || slash == std::string::npos ? next : path.substr(0, slash + 1) + next;
   }
   return path;
 }
@@ -149,10 +149,10 @@ bool ReplacingFile::open(const std::string& path) {
   }
   target_ = link_target(path);
   if (error_ = output_problem(target_); error_ != 0) return false;
-  replaced_ = ::stat(target_.c_str(), &status) == 0 ? std::optional<Owner>(Owner{
-                                                          status.st_mode & 07777, status.st_uid,
-                                                          status.st_gid})
-                                                    : std::nullopt;
+  replaced_ =
+      ::stat(target_.c_str(), &status) == 0
+          ? std::optional<Owner>(Owner{status.st_mode & 07777, status.st_uid, status.st_gid})
+          : std::nullopt;
   std::string pattern = target_ + ".XXXXXX";
   if (pattern.size() >= sizeof g_temporaries[0].path) return false;
   with_signals_blocked([&] {

@@ -259,10 +259,9 @@ bool report_failed_read(const RunSettings& settings, const Inputs& inputs,
                         const ComparisonOutcome& outcome, const RunParts* const run) {
   const bool test_failed = outcome.end == RunEnd::kTestReadFailed;
   if (run != nullptr && (test_failed || outcome.end == RunEnd::kRefReadFailed) &&
-      report_sample_beyond(settings, test_failed ? run->test_converted : run->ref_converted,
-                           test_failed,
-                           (test_failed ? settings.skip_test : settings.skip_ref) +
-                               outcome.frames_compared)) {
+      report_sample_beyond(
+          settings, test_failed ? run->test_converted : run->ref_converted, test_failed,
+          (test_failed ? settings.skip_test : settings.skip_ref) + outcome.frames_compared)) {
     return true;
   }
   return report_read_failure(settings, inputs, outcome.end);
@@ -756,7 +755,7 @@ ComparisonOutcome hash_frames(const HashRun& run, bool& bad_list) {
       run.all_hash.update(frame, read.bytes);
       outcome.test_partial = read.bytes > 0 || read.frame_begun;
       outcome.test_tail = outcome.test_partial ? read.bytes : 0;
-      outcome.end = entry == HashList::Next::kHash ? RunEnd::kTestShorter
+      outcome.end = entry == HashList::Next::kHash      ? RunEnd::kTestShorter
                     : per_frame && outcome.test_partial ? RunEnd::kRefShorter
                                                         : RunEnd::kBothEnded;
       return outcome;
@@ -867,10 +866,9 @@ int hash_run(RunSettings settings, const StandardDescriptors& closed) {
     progress.emplace(STDERR_FILENO, -1, geometry.frame_size, nullptr);
   }
   FdSink output(closed.output_closed ? -1 : STDOUT_FILENO);
-  ProgressErasingSink sink(output, progress && same_terminal(STDOUT_FILENO, STDERR_FILENO)
-                                       ? &*progress
-                                       : nullptr);
-  const HashRun run{settings,   test,       list,       sink,    progress ? &*progress : nullptr,
+  ProgressErasingSink sink(
+      output, progress && same_terminal(STDOUT_FILENO, STDERR_FILENO) ? &*progress : nullptr);
+  const HashRun run{settings,      test,       list,       sink,    progress ? &*progress : nullptr,
                     buffer.data(), frame_size, frame_hash, all_hash};
   bool bad_list = false;
   ComparisonOutcome outcome = hash_frames(run, bad_list);
@@ -1057,9 +1055,8 @@ int run_command_line(RunSettings settings, const StandardDescriptors& closed, co
   const Watchers watchers{image, progress ? &*progress : nullptr, others.single(),
                           dump ? &*dump : nullptr, probe ? &*probe : nullptr};
   FdSink output(closed.output_closed ? -1 : STDOUT_FILENO);
-  ProgressErasingSink sink(output, progress && same_terminal(STDOUT_FILENO, STDERR_FILENO)
-                                       ? &*progress
-                                       : nullptr);
+  ProgressErasingSink sink(
+      output, progress && same_terminal(STDOUT_FILENO, STDERR_FILENO) ? &*progress : nullptr);
   PairReader reader(test_source, ref_source, buffers, frame_size, settings.skip_test);
   WorkerPool workers(settings.threads > 0 ? settings.threads : default_thread_count());
   reader.share_search(workers);

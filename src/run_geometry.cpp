@@ -23,9 +23,8 @@ namespace {
 
 // The refusal of a header that contradicts what the command line says of its file, or "".
 // `width` and `height` are the size given for the file (0: none), `format` its format.
-std::string contradiction(const Y4mHeader& header, const char* const path,
-                          const std::int32_t width, const std::int32_t height,
-                          const PixelFormat* const format) {
+std::string contradiction(const Y4mHeader& header, const char* const path, const std::int32_t width,
+                          const std::int32_t height, const PixelFormat* const format) {
   if (width > 0 && (width != header.width || height != header.height)) {
     return "\nThe size " + std::to_string(width) + "x" + std::to_string(height) +
            " given differs from " + std::to_string(header.width) + "x" +
@@ -40,7 +39,8 @@ std::string contradiction(const Y4mHeader& header, const char* const path,
 
 // The format the command line gives one file: its own option, else --pix-fmt; null when
 // neither was given.
-const PixelFormat* given_format(const RunSettings& settings, const std::optional<PixelFormat>& own) {
+const PixelFormat* given_format(const RunSettings& settings,
+                                const std::optional<PixelFormat>& own) {
   if (own) return &*own;
   return settings.format_given ? &settings.format : nullptr;
 }

@@ -256,8 +256,8 @@ TEST(BlockDamage, LinesMatchThePlainModel) {
                     .text,
                 windowed);
       // The same window cut from the whole frames as they pass.
-      EXPECT_EQ(fast_blocks(inside, test, ref, 0, static_cast<std::int32_t>(run.tolerance),
-                            &pool, &geometry)
+      EXPECT_EQ(fast_blocks(inside, test, ref, 0, static_cast<std::int32_t>(run.tolerance), &pool,
+                            &geometry)
                     .text,
                 windowed);
     }

@@ -932,7 +932,7 @@ TEST_F(Cli, HashListsAsData) {
   write_bytes(path("t"), digits);
   write_bytes(path("tail"), digits + "123");
   write_bytes(path("y4m"), "YUV4MPEG2 W10 H1 Cmono\nFRAME\n1234567890FRAME\n1234567890FRAME\n");
-  const std::string one = "e807f1fcf82d132f9bb018ca6738a19f";  // MD5("1234567890")
+  const std::string one = "e807f1fcf82d132f9bb018ca6738a19f";    // MD5("1234567890")
   const std::string three = "a46857f0ecc21f0a06ea434b94d9cf1d";  // MD5 of the 30 digits
   const std::string tail = "ac2cbb8de451b63e618ed0bdbf275eaf";   // ... and "123"
   write_bytes(path("frames"), one + "  0\n" + one + "  1\n" + one + "  2\n");
@@ -1026,7 +1026,7 @@ TEST_F(Cli, DiffImageOfTheFrameAskedFor) {
                             "--size=17x9", test, ref});
     EXPECT_EQ(got.status, 0);
     const framecmp::Png png = framecmp::read_png(image);
-    ASSERT_EQ(png.width, 22u);                 // 9 + 4 + 9 samples wide
+    ASSERT_EQ(png.width, 22u);                  // 9 + 4 + 9 samples wide
     ASSERT_EQ(png.height, 9u + 9 + 4 + 9 + 5);  // Y panel, then U and V under their labels
     // The Y panel starts under its label strip; (2, 5) is red where the frame differs, at
     // the strength of a difference of 64: 80 + 175 * 64 / 255, rounded up.
@@ -1134,43 +1134,75 @@ std::vector<std::string> key_paths(const nlohmann::json& value, const std::strin
 // The documents' whole key sets, so that no key is renamed, dropped or added unnoticed;
 // and the format of files that name their own layouts.
 TEST_F(Cli, JsonKeySetsAreWhole) {
-  const std::vector<std::string> head = {
-      "/bit_depth",     "/block", "/ending", "/first_difference/block", "/first_difference/column",
-      "/first_difference/frame", "/first_difference/plane", "/first_difference/ref",
-      "/first_difference/row", "/first_difference/test", "/frames_compared", "/frames_limit",
-      "/height", "/pix_fmt", "/ref", "/skip_ref", "/skip_test", "/test", "/tolerance", "/verdict",
-      "/width"};
+  const std::vector<std::string> head = {"/bit_depth",
+                                         "/block",
+                                         "/ending",
+                                         "/first_difference/block",
+                                         "/first_difference/column",
+                                         "/first_difference/frame",
+                                         "/first_difference/plane",
+                                         "/first_difference/ref",
+                                         "/first_difference/row",
+                                         "/first_difference/test",
+                                         "/frames_compared",
+                                         "/frames_limit",
+                                         "/height",
+                                         "/pix_fmt",
+                                         "/ref",
+                                         "/skip_ref",
+                                         "/skip_test",
+                                         "/test",
+                                         "/tolerance",
+                                         "/verdict",
+                                         "/width"};
   const auto with = [&](std::vector<std::string> more) {
     more.insert(more.end(), head.begin(), head.end());
     std::sort(more.begin(), more.end());
     return more;
   };
-  const std::vector<std::string> frames = with(
-      {"/frames[]/frame", "/frames[]/planes[]/differing", "/frames[]/planes[]/max_abs_diff",
-       "/frames[]/planes[]/plane", "/frames[]/planes[]/psnr", "/frames[]/planes[]/sse",
-       "/frames[]/planes[]/ssim", "/frames[]/psnr_all", "/frames[]/ssim_all", "/frames[]/ssim_db",
-       "/planes[]/differing", "/planes[]/max_abs_diff", "/planes[]/plane", "/planes[]/psnr",
-       "/planes[]/psnr_mean", "/planes[]/sse", "/planes[]/ssim", "/psnr_611", "/psnr_all",
-       "/psnr_all_mean", "/psnr_max/frame", "/psnr_max/psnr", "/psnr_min/frame",
-       "/psnr_min/psnr", "/ssim_all", "/ssim_db"});
-  const std::vector<std::string> blocks =
-      with({"/damaged_blocks", "/differing", "/frames[]/blocks[]/block",
-            "/frames[]/blocks[]/column", "/frames[]/blocks[]/first/column",
-            "/frames[]/blocks[]/first/plane", "/frames[]/blocks[]/first/row",
-            "/frames[]/blocks[]/max_abs_diff", "/frames[]/blocks[]/row", "/frames[]/blocks[]/u",
-            "/frames[]/blocks[]/v", "/frames[]/blocks[]/y", "/frames[]/frame"});
+  const std::vector<std::string> frames = with({"/frames[]/frame",
+                                                "/frames[]/planes[]/differing",
+                                                "/frames[]/planes[]/max_abs_diff",
+                                                "/frames[]/planes[]/plane",
+                                                "/frames[]/planes[]/psnr",
+                                                "/frames[]/planes[]/sse",
+                                                "/frames[]/planes[]/ssim",
+                                                "/frames[]/psnr_all",
+                                                "/frames[]/ssim_all",
+                                                "/frames[]/ssim_db",
+                                                "/planes[]/differing",
+                                                "/planes[]/max_abs_diff",
+                                                "/planes[]/plane",
+                                                "/planes[]/psnr",
+                                                "/planes[]/psnr_mean",
+                                                "/planes[]/sse",
+                                                "/planes[]/ssim",
+                                                "/psnr_611",
+                                                "/psnr_all",
+                                                "/psnr_all_mean",
+                                                "/psnr_max/frame",
+                                                "/psnr_max/psnr",
+                                                "/psnr_min/frame",
+                                                "/psnr_min/psnr",
+                                                "/ssim_all",
+                                                "/ssim_db"});
+  const std::vector<std::string> blocks = with(
+      {"/damaged_blocks", "/differing", "/frames[]/blocks[]/block", "/frames[]/blocks[]/column",
+       "/frames[]/blocks[]/first/column", "/frames[]/blocks[]/first/plane",
+       "/frames[]/blocks[]/first/row", "/frames[]/blocks[]/max_abs_diff", "/frames[]/blocks[]/row",
+       "/frames[]/blocks[]/u", "/frames[]/blocks[]/v", "/frames[]/blocks[]/y", "/frames[]/frame"});
   std::string ref_bytes(2 * 384, '\x40');
   std::string test_bytes = ref_bytes;
   test_bytes[700] = 9;
   write_bytes(path("t"), test_bytes);
   write_bytes(path("r"), ref_bytes);
-  const nlohmann::json frames_doc = nlohmann::json::parse(
-      run({"--report=frames", "--json", "--ssim", "--psnr-pooling", "--size=16x16", path("t"),
-           path("r")})
-          .out);
+  const nlohmann::json frames_doc =
+      nlohmann::json::parse(run({"--report=frames", "--json", "--ssim", "--psnr-pooling",
+                                 "--size=16x16", path("t"), path("r")})
+                                .out);
   EXPECT_EQ(key_paths(frames_doc), frames);
-  const nlohmann::json blocks_doc =
-      nlohmann::json::parse(run({"--report=blocks", "--json", "--size=16x16", path("t"), path("r")}).out);
+  const nlohmann::json blocks_doc = nlohmann::json::parse(
+      run({"--report=blocks", "--json", "--size=16x16", path("t"), path("r")}).out);
   EXPECT_EQ(key_paths(blocks_doc), blocks);
   // p010le 4x2 against yuv420p10le: Y(0,0) holds 310 in the high bits against 296. The
   // compared format is named, the test's own beside it, and samples are values.
@@ -1184,8 +1216,8 @@ TEST_F(Cli, JsonKeySetsAreWhole) {
   write_bytes(path("planar"), planar);
   for (const char* report : {"--report=blocks", "--report=summary"}) {
     const nlohmann::json mixed = nlohmann::json::parse(
-        run({report, "--json", "--test-pix-fmt=p010le", "--ref-pix-fmt=yuv420p10le",
-             "--size=4x2", path("p010"), path("planar")})
+        run({report, "--json", "--test-pix-fmt=p010le", "--ref-pix-fmt=yuv420p10le", "--size=4x2",
+             path("p010"), path("planar")})
             .out);
     EXPECT_EQ(mixed["pix_fmt"], "yuv420p10le") << report;
     EXPECT_EQ(mixed["bit_depth"], 10);
@@ -1658,7 +1690,8 @@ TEST_F(Cli, OutputsKeepLinksModesAndOwners) {
   write_bytes(path("t17"), std::string(242, '\0') + "\x05");
   ASSERT_EQ(mkdir(path("sub").c_str(), 0755), 0);
   ASSERT_EQ(symlink(path("x.png").c_str(), path("to-x").c_str()), 0);
-  const std::string same = "\nOptions \"--stats-file\" and \"--diff-image\" name the same file!\n\n";
+  const std::string same =
+      "\nOptions \"--stats-file\" and \"--diff-image\" name the same file!\n\n";
   const std::string differ =
       "\nFiles \"@t17\" and \"@zero\" differ: 1 sample in 1 of 1 frame, the first in frame 0, "
       "plane V at (4, 8), block 1.\n\n";
@@ -1718,8 +1751,7 @@ TEST_F(Cli, OutputsKeepLinksModesAndOwners) {
     ASSERT_EQ(chmod(user.binary.c_str(), 0755), 0);
   }
   args[0] = "--stats-file=@ro.json";
-  expect_case(args, "", "\nCannot write stats file \"@ro.json\": Permission denied!\n\n", 1,
-              user);
+  expect_case(args, "", "\nCannot write stats file \"@ro.json\": Permission denied!\n\n", 1, user);
   EXPECT_EQ(read_file(path("ro.json")), "old");
   args[0] = "--diff-image=@ro.json";
   expect_case(args, "", "\nCannot write image \"@ro.json\": Permission denied!\n\n", 1, user);
@@ -1904,9 +1936,8 @@ TEST_F(Cli, FileThatShrinksWhileMappedCannotBeRead) {
   const struct {
     const char* report;
     std::size_t cut;
-  } cases[] = {{"--report=samples", 0},
-               {"--report=summary", 0},
-               {"--report=summary", 6 * kFrame - 10}};
+  } cases[] = {
+      {"--report=samples", 0}, {"--report=summary", 0}, {"--report=summary", 6 * kFrame - 10}};
   for (const auto& c : cases) {
     const std::size_t cut = c.cut;
     const char* const report = c.report;
@@ -2249,9 +2280,12 @@ TEST_F(Cli, SamplesBeyondTheHighBitsAreNamed) {
     std::string err;
     int status;
   } cases[] = {
-      {{"--exit-code", "--pix-fmt=yuv420p10le", "--ref-pix-fmt=p010le", "@big", "@full"}, beyond, 2},
+      {{"--exit-code", "--pix-fmt=yuv420p10le", "--ref-pix-fmt=p010le", "@big", "@full"},
+       beyond,
+       2},
       {{"--report=summary", "--test-pix-fmt=p010le", "--ref-pix-fmt=yuv420p10le", "@full", "@big"},
-       beyond, 1},
+       beyond,
+       1},
       {{"--pix-fmt=yuv420p10le", "--ref-pix-fmt=p010le", "@huge", "@good"},
        "\nFile \"@huge\" holds 65535 in frame 0, plane Y at (0, 3), beyond the 10 bits of "
        "yuv420p10le: no p010le word can hold it!\n\n",
@@ -2405,8 +2439,8 @@ TEST_F(Cli, MixedAndPaddedInputsReportLikeTheirTwins) {
   const std::string stray_line =
       "FRM=   0 COMP=Y POS=(   0,   0) MB=     0  ==>  test=   0 != ref=   0  low bits: ref "
       "0x21\n";
-  const std::vector<std::string> stray{"--pix-fmt=yuv420p10le", "--ref-pix-fmt=p010le", size,
-                                       r_le, r_stray};
+  const std::vector<std::string> stray{"--pix-fmt=yuv420p10le", "--ref-pix-fmt=p010le", size, r_le,
+                                       r_stray};
   EXPECT_EQ(run(stray).out.substr(0, stray_line.size()), stray_line);
   std::vector<std::string> within = stray;
   within.insert(within.begin(), "--tolerance=1");

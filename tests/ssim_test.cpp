@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "pair_metrics.h"
-#include "reference_compare.h"
 #include "pixel_format.h"
+#include "reference_compare.h"
 #include "sample_kernels.h"
 
 namespace framecmp {
