@@ -9,9 +9,9 @@
 #include <utility>
 #include <vector>
 
-#include "frame_geometry.h"
-#include "report_line.h"
-#include "run_loop.h"
+#include "input/frame_geometry.h"
+#include "report/report_line.h"
+#include "run/run_loop.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "pixel_format.h"
-#include "reference_compare.h"
-#include "sequence_input.h"
+#include "input/pixel_format.h"
+#include "support/reference_compare.h"
+#include "input/sequence_input.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "command_line.h"
-#include "frame_geometry.h"
+#include "cli/command_line.h"
+#include "input/frame_geometry.h"
 
 namespace {
 

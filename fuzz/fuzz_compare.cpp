@@ -11,10 +11,10 @@
 #include <limits>
 #include <vector>
 
-#include "frame_convert.h"
-#include "frame_geometry.h"
-#include "reference_compare.h"
-#include "run_loop.h"
+#include "input/frame_convert.h"
+#include "input/frame_geometry.h"
+#include "support/reference_compare.h"
+#include "run/run_loop.h"
 
 namespace {
 

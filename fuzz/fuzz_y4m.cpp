@@ -11,10 +11,10 @@
 #include <string_view>
 #include <vector>
 
-#include "frame_geometry.h"
-#include "pixel_format.h"
-#include "sequence_input.h"
-#include "y4m.h"
+#include "input/frame_geometry.h"
+#include "input/pixel_format.h"
+#include "input/sequence_input.h"
+#include "input/y4m.h"
 
 namespace {
 

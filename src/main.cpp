@@ -9,11 +9,11 @@
 #include <stdexcept>
 #include <string>
 
-#include "command_line.h"
-#include "report_writer.h"
-#include "run.h"
-#include "run_summary.h"
-#include "sequence_input.h"
+#include "cli/command_line.h"
+#include "report/report_writer.h"
+#include "run/run.h"
+#include "report/run_summary.h"
+#include "input/sequence_input.h"
 
 namespace framecmp {
 namespace {

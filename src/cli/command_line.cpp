@@ -1,0 +1,770 @@
+#include "cli/command_line.h"
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <utility>
+#include <vector>
+
+#include "input/frame_geometry.h"
+#include "base/message_text.h"
+
+#ifndef FRAMECMP_VERSION
+#define FRAMECMP_VERSION "unknown"
+#endif
+
+namespace framecmp {
+namespace {
+
+constexpr std::int32_t kInt32Max = std::numeric_limits<std::int32_t>::max();
+
+bool is_space(const char c) {
+  // The "C" locale's white space, which is what atoi skips.
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool is_digit(const char c) {
+  return c >= '0' && c <= '9';
+}
+
+// printf into a std::string; for the few messages of a run, never per sample.
+template <typename... Args>
+std::string format_message(const char* format, Args... args) {
+  const int length = std::snprintf(nullptr, 0, format, args...);
+  std::string text(static_cast<std::size_t>(length), '\0');
+  std::snprintf(text.data(), text.size() + 1, format, args...);
+  return text;
+}
+
+CommandLine refuse(std::string message) {
+  CommandLine result;
+  result.message = std::move(message);
+  return result;
+}
+
+template <typename... Args>
+CommandLine refuse(const char* format, Args... args) {
+  return refuse(format_message(format, args...));
+}
+
+CommandLine show(const CommandAction action, std::string text) {
+  CommandLine result;
+  result.action = action;
+  result.message = std::move(text);
+  return result;
+}
+
+CommandLine accept(const RunSettings& settings) {
+  CommandLine result;
+  result.action = CommandAction::kRun;
+  result.settings = settings;
+  return result;
+}
+
+CommandLine parse_classic(const int argc, const char* const* const argv) {
+  if (argc != 5 && argc != 6) {
+    // Linux hands an empty argument vector to the program as a single empty argument 0,
+    // so an empty name counts as no name at all.
+    const bool named = argc > 0 && argv[0] != nullptr && argv[0][0] != '\0';
+    const char* const program = named ? argv[0] : kProgramName;
+    return refuse("\nUsage: %s (width) (height) (test.yuv) (ref.yuv) [(max_count)=0]\n\n", program);
+  }
+  RunSettings settings;
+  settings.width = parse_decimal(argv[1]);
+  settings.height = parse_decimal(argv[2]);
+  settings.test_path = argv[3];
+  settings.ref_path = argv[4];
+  settings.max_count = argc == 6 ? parse_decimal(argv[5]) : 0;
+
+  if (!is_accepted_dimension(settings.width) || !is_accepted_dimension(settings.height) ||
+      frame_size_of(settings.format, settings.width, settings.height) > kMaxFrameSize) {
+    return refuse("\nUnvalid image dimensions %dx%d (width=\"%s\", height=\"%s\")!\n\n",
+                  settings.width, settings.height, argv[1], argv[2]);
+  }
+  if (settings.max_count < 0) {
+    return refuse("\nInvalid mismatch limit %d (max_count=\"%s\")!\n\n", settings.max_count,
+                  argv[5]);
+  }
+  return accept(settings);
+}
+
+// --- The modern form ---------------------------------------------------------------------
+
+enum class OptionId : std::uint8_t {
+  kSize,
+  kPixFmt,
+  kTestSize,
+  kTestPixFmt,
+  kRefPixFmt,
+  kCrop,
+  kBlock,
+  kReport,
+  kTolerance,
+  kSkip,
+  kSkipTest,
+  kSkipRef,
+  kFrames,
+  kExitCode,
+  kJson,
+  kSsim,
+  kPsnrPooling,
+  kCsv,
+  kStatsFile,
+  kRefMd5,
+  kDiffImage,
+  kDiffFrame,
+  kThreads,
+  kDump,
+  kDiffScale,
+  kProgress,
+  kNoProgress,
+  kMmap,
+  kHelp,
+  kVersion,
+  kCount  // not an option: the number of them
+};
+
+struct OptionInfo {
+  std::string_view name;  // without the leading "--"
+  OptionId id;
+  bool takes_value;
+};
+
+constexpr std::array<OptionInfo, static_cast<std::size_t>(OptionId::kCount)> kOptions{{
+    {"size", OptionId::kSize, true},
+    {"pix-fmt", OptionId::kPixFmt, true},
+    {"test-size", OptionId::kTestSize, true},
+    {"test-pix-fmt", OptionId::kTestPixFmt, true},
+    {"ref-pix-fmt", OptionId::kRefPixFmt, true},
+    {"crop", OptionId::kCrop, true},
+    {"block", OptionId::kBlock, true},
+    {"report", OptionId::kReport, true},
+    {"tolerance", OptionId::kTolerance, true},
+    {"skip", OptionId::kSkip, true},
+    {"skip-test", OptionId::kSkipTest, true},
+    {"skip-ref", OptionId::kSkipRef, true},
+    {"frames", OptionId::kFrames, true},
+    {"exit-code", OptionId::kExitCode, false},
+    {"json", OptionId::kJson, false},
+    {"ssim", OptionId::kSsim, false},
+    {"psnr-pooling", OptionId::kPsnrPooling, false},
+    {"csv", OptionId::kCsv, false},
+    {"stats-file", OptionId::kStatsFile, true},
+    {"ref-md5", OptionId::kRefMd5, true},
+    {"diff-image", OptionId::kDiffImage, true},
+    {"diff-frame", OptionId::kDiffFrame, true},
+    {"threads", OptionId::kThreads, true},
+    {"dump", OptionId::kDump, true},
+    {"diff-scale", OptionId::kDiffScale, true},
+    {"progress", OptionId::kProgress, false},
+    {"no-progress", OptionId::kNoProgress, false},
+    {"mmap", OptionId::kMmap, false},
+    {"help", OptionId::kHelp, false},
+    {"version", OptionId::kVersion, false},
+}};
+
+const OptionInfo* find_option(const std::string_view name) {
+  for (const OptionInfo& option : kOptions) {
+    if (option.name == name) return &option;
+  }
+  return nullptr;
+}
+
+std::string help_text() {
+  return "Usage: framecmp WIDTH HEIGHT TEST REF [MAX_COUNT]\n"
+         "       framecmp OPTION... [--] [WIDTH HEIGHT] TEST REF [MAX_COUNT]\n"
+         "\n"
+         "Compares a test sequence with a reference sequence, frame by frame, and prints\n"
+         "one line per differing sample:\n"
+         "  FRM=   0 COMP=Y POS=(   1,   5) MB=     0  ==>  test= 10 != ref=200\n"
+         "TEST or REF may be - for standard input. MAX_COUNT stops after that many lines\n"
+         "(0: no limit). Without options: raw 8-bit 4:2:0 samples (no header), sides\n"
+         "multiples of 16. With options or --: raw files of any format below, or\n"
+         "YUV4MPEG2 files, recognised by their first bytes \"YUV4MPEG2 \", whose headers\n"
+         "give the size and the format.\n"
+         "\n"
+         "Options (before, between or after the positional arguments; -- ends them):\n"
+         "  --size=WxH       frame size instead of WIDTH HEIGHT      --size=1920x1080\n"
+         "  --pix-fmt=NAME   sample layout (default yuv420p): yuv420p, yuv422p, yuv444p,\n"
+         "                   gray, nv12, nv21, yuvj420p/422p/444p, and yuv420p, yuv422p,\n"
+         "                   yuv444p or gray with 9, 10, 12, 14 or 16 and le or be;\n"
+         "                   p0, p2 or p4 (4:2:0, 4:2:2, 4:4:4 as nv12, the value in\n"
+         "                   the high bits) with 10, 12 or 16 and le or be\n"
+         "                                                           --pix-fmt=yuv420p10le\n"
+         "  --test-size=WxH  the test's frames are WxH, padded beyond the reference's\n"
+         "                   size: its top-left region is compared   --test-size=1920x1088\n"
+         "  --crop=WxH+X+Y   compare only that window of both frames, positions and\n"
+         "                   blocks still the whole frame's          --crop=640x360+0+0\n"
+         "  --test-pix-fmt=NAME, --ref-pix-fmt=NAME  one file's own layout (default\n"
+         "                   --pix-fmt): nv12 against yuv420p, be against le,\n"
+         "                   p010le against yuv420p10le\n"
+         "  --block=N        block size numbered by MB=, a power of two from 4 to 256\n"
+         "                   (default 16)                            --block=64\n"
+         "  --report=KIND    samples (a line per sample, default), md5 (the MD5 of every\n"
+         "                   test frame and of all: TEST alone), blocks (a line per\n"
+         "                   damaged block: its differing samples per plane, largest\n"
+         "                   difference, first difference in z-scan order), frames\n"
+         "                   (differing samples, largest difference and PSNR per plane\n"
+         "                   and frame, then totals) or summary (totals only)\n"
+         "                                                           --report=blocks\n"
+         "  --tolerance=N    pairs differ only when |test - ref| > N --tolerance=1\n"
+         "  --skip=N         skip N frames of both sequences         --skip=2\n"
+         "  --skip-test=N    skip N frames of the test sequence      --skip-test=1\n"
+         "  --skip-ref=N     skip N frames of the reference          --skip-ref=1\n"
+         "  --frames=N       compare at most N frame pairs           --frames=100\n"
+         "  --exit-code      status 0 same, 1 different, 2 failure   --exit-code\n"
+         "  --json           results as JSON (blocks, frames, summary) --json\n"
+         "  --ssim           SSIM per plane and combined (frames or summary), as FFmpeg's\n"
+         "                   ssim filter computes it                 --ssim\n"
+         "  --psnr-pooling   PSNR of all planes together, and the means over the frames:\n"
+         "                   per plane, 6:1:1, lowest, highest       --psnr-pooling\n"
+         "  --csv            results as CSV (frames or summary)      --csv\n"
+         "  --ref-md5=FILE   compare the test's frames with a list of MD5 hashes (one a\n"
+         "                   frame, or one of all) instead of REF    --ref-md5=dec.md5\n"
+         "  --stats-file=F   also the per-frame statistics into F, whatever the report:\n"
+         "                   CSV when F ends in .csv, else JSON      --stats-file=s.json\n"
+         "  --diff-image=F   PNG of the first frame that differs     --diff-image=d.png\n"
+         "  --diff-frame=N   ... of the test file's frame N instead  --diff-frame=7\n"
+         "  --diff-scale=S   the picture's strength: auto (scaled to the frame's largest\n"
+         "                   difference) or N (up to N dim, beyond full) --diff-scale=auto\n"
+         "  --dump=F:B       after the report, block B of frame F from both files side\n"
+         "                   by side, differences marked with *     --dump=7:120\n"
+         "  --threads=N      threads for the statistics (default: the processors, up\n"
+         "                   to 16); the same output for any N       --threads=2\n"
+         "  --progress       a progress line on standard error (shown by default when it\n"
+         "                   is a terminal and the report waits)     --progress\n"
+         "  --no-progress    never the progress line                 --no-progress\n"
+         "  --mmap           map regular files instead of reading them: no frame\n"
+         "                   buffers, for frames too large to hold twice --mmap\n"
+         "  --help           this text and exit                      --help\n"
+         "  --version        the version and exit                    --version\n"
+         "\n"
+         "Examples:\n"
+         "  framecmp 1920 1088 decoded.yuv reference.yuv\n"
+         "  framecmp --size=1920x1080 decoded.yuv reference.yuv 100\n"
+         "  framecmp --pix-fmt=yuv420p10le --block=64 3840 2160 dec.yuv ref.yuv\n"
+         "  decoder -o - stream.bin | framecmp --pix-fmt=nv12 --size=1280x720 - ref.yuv\n"
+         "  framecmp --report=summary --exit-code --size=1920x1080 dec.yuv ref.yuv\n"
+         "  framecmp --report=blocks --block=64 --dump=3:517 1920 1080 dec.yuv ref.yuv\n"
+         "  framecmp -- decoded.y4m reference.y4m\n"
+         "\n"
+         "Exit status: 0 when the comparison ran, 1 when it could not; with --exit-code\n"
+         "0 when the sequences match, 1 when they differ, 2 on failure. See framecmp(1).\n";
+}
+
+// Every option as typed (its value, or the option itself for a flag), nullptr when not
+// given.
+struct OptionValues {
+  std::array<const char*, static_cast<std::size_t>(OptionId::kCount)> values{};
+
+  const char*& slot(const OptionId id) { return values[static_cast<std::size_t>(id)]; }
+  const char* operator[](const OptionId id) const { return values[static_cast<std::size_t>(id)]; }
+};
+
+// Width and height of "WxH" (an 'x' between two strict positive numbers).
+bool parse_size(const std::string_view text, std::int32_t& width, std::int32_t& height) {
+  const std::size_t x = text.find('x');
+  if (x == std::string_view::npos) return false;
+  const auto w = parse_strict_decimal(text.substr(0, x), 1, kInt32Max);
+  const auto h = parse_strict_decimal(text.substr(x + 1), 1, kInt32Max);
+  if (!w || !h) return false;
+  width = *w;
+  height = *h;
+  return true;
+}
+
+// A number option from `min` to `max` into `target`; an empty string when it is good.
+std::string apply_number(const char* const name, const char* const text, const std::int32_t min,
+                         const std::int32_t max, std::int32_t& target) {
+  if (text == nullptr) return {};
+  const auto value = parse_strict_decimal(text, min, max);
+  if (!value) {
+    return min == 0
+               ? format_message("\nInvalid --%s \"%s\": must be a number from 0 to %d!\n\n", name,
+                                printable(text).c_str(), max)
+               : format_message("\nInvalid --%s \"%s\": must be a positive number up to %d!\n\n",
+                                name, printable(text).c_str(), max);
+  }
+  target = *value;
+  return {};
+}
+
+// The frame hashes: --report=md5 reads the test alone, --ref-md5 compares it with a hash
+// list; neither has samples to measure or show.
+std::string apply_hash_options(const OptionValues& given, RunSettings& settings) {
+  settings.ref_md5 = given[OptionId::kRefMd5];
+  if (settings.ref_md5 != nullptr && settings.ref_md5[0] == '\0') {
+    return "\nInvalid --ref-md5 \"\": must name a file of MD5 hashes!\n\n";
+  }
+  const bool md5_report = settings.report == ReportKind::kMd5;
+  if (settings.ref_md5 != nullptr && given[OptionId::kReport] != nullptr) {
+    return format_message(
+        "\nOptions \"--ref-md5\" and \"--report=%s\" cannot go together: the frames' hashes "
+        "are compared!\n\n",
+        printable(given[OptionId::kReport]).c_str());
+  }
+  if (!md5_report && settings.ref_md5 == nullptr) return {};
+  const char* const mode = md5_report ? "--report=md5" : "--ref-md5";
+  for (const OptionId id :
+       {OptionId::kTolerance, OptionId::kJson, OptionId::kCsv, OptionId::kSsim,
+        OptionId::kPsnrPooling, OptionId::kStatsFile, OptionId::kDiffImage, OptionId::kDump,
+        OptionId::kTestSize, OptionId::kTestPixFmt, OptionId::kRefPixFmt, OptionId::kCrop}) {
+    if (given[id] == nullptr) continue;
+    return format_message("\nOption \"--%s\" cannot go with %s: it measures samples!\n\n",
+                          kOptions[static_cast<std::size_t>(id)].name.data(), mode);
+  }
+  if (md5_report && given[OptionId::kSkipRef] != nullptr) {
+    return "\nOption \"--skip-ref\" cannot go with --report=md5: it reads the test alone!\n\n";
+  }
+  return {};
+}
+
+// The block dump and the picture's scale.
+std::string apply_debug_options(const OptionValues& given, RunSettings& settings) {
+  if (const char* const dump = given[OptionId::kDump]; dump != nullptr) {
+    const std::string_view text = dump;
+    const std::size_t colon = text.find(':');
+    const auto frame = parse_strict_decimal(text.substr(0, colon), 0, kInt32Max);
+    const auto block = colon == std::string_view::npos
+                           ? std::nullopt
+                           : parse_strict_decimal(text.substr(colon + 1), 0, kInt32Max);
+    if (!frame || !block) {
+      return format_message(
+          "\nInvalid --dump \"%s\": must be FRAME:BLOCK, two numbers (7:120)!\n\n",
+          printable(dump).c_str());
+    }
+    if (settings.json || settings.csv) {
+      return format_message("\nOption \"--dump\" prints text: it cannot go with --%s!\n\n",
+                            settings.json ? "json" : "csv");
+    }
+    settings.dump_frame = *frame;
+    settings.dump_block = *block;
+  }
+  if (const char* const scale = given[OptionId::kDiffScale]; scale != nullptr) {
+    if (settings.diff_image == nullptr) {
+      return "\nOption \"--diff-scale\" needs --diff-image=FILE.png!\n\n";
+    }
+    if (std::string_view(scale) == "auto") {
+      settings.diff_scale = DiffScale::kAuto;
+    } else if (const auto limit = parse_strict_decimal(scale, 1, 65535); limit) {
+      settings.diff_scale = DiffScale::kLimit;
+      settings.diff_scale_limit = *limit;
+    } else {
+      return format_message(
+          "\nInvalid --diff-scale \"%s\": must be auto or a number from 1 to 65535!\n\n",
+          printable(scale).c_str());
+    }
+  }
+  return {};
+}
+
+// The measures of the run: report, tolerance, alignment, exit code, JSON.
+std::string apply_measure_options(const OptionValues& given, RunSettings& settings) {
+  if (const char* const report = given[OptionId::kReport]; report != nullptr) {
+    const std::string_view kind = report;
+    if (kind == "samples") {
+      settings.report = ReportKind::kSamples;
+    } else if (kind == "frames") {
+      settings.report = ReportKind::kFrames;
+    } else if (kind == "summary") {
+      settings.report = ReportKind::kSummary;
+    } else if (kind == "blocks") {
+      settings.report = ReportKind::kBlocks;
+    } else if (kind == "md5") {
+      settings.report = ReportKind::kMd5;
+    } else {
+      return format_message(
+          "\nInvalid --report \"%s\": must be samples, blocks, frames, summary or md5!\n\n",
+          printable(report).c_str());
+    }
+  }
+  const char* const skip = given[OptionId::kSkip];
+  for (const OptionId one : {OptionId::kSkipTest, OptionId::kSkipRef}) {
+    if (skip != nullptr && given[one] != nullptr) {
+      return format_message(
+          "\nOptions \"--skip\" and \"--%s\" cannot go together: --skip skips both "
+          "sequences!\n\n",
+          kOptions[static_cast<std::size_t>(one)].name.data());
+    }
+  }
+  std::string problem =
+      apply_number("tolerance", given[OptionId::kTolerance], 0, 65535, settings.tolerance);
+  if (problem.empty()) problem = apply_number("skip", skip, 0, kInt32Max, settings.skip_test);
+  if (problem.empty()) problem = apply_number("skip", skip, 0, kInt32Max, settings.skip_ref);
+  settings.skip_both = skip != nullptr && settings.skip_ref > 0;
+  if (problem.empty()) {
+    problem =
+        apply_number("skip-test", given[OptionId::kSkipTest], 0, kInt32Max, settings.skip_test);
+  }
+  if (problem.empty()) {
+    problem = apply_number("skip-ref", given[OptionId::kSkipRef], 0, kInt32Max, settings.skip_ref);
+  }
+  if (problem.empty()) {
+    problem = apply_number("frames", given[OptionId::kFrames], 1, kInt32Max, settings.frames_limit);
+  }
+  if (problem.empty()) {
+    problem =
+        apply_number("diff-frame", given[OptionId::kDiffFrame], 0, kInt32Max, settings.diff_frame);
+  }
+  if (problem.empty()) {
+    problem = apply_number("threads", given[OptionId::kThreads], 1, kMaxThreads, settings.threads);
+  }
+  if (!problem.empty()) return problem;
+  if (given[OptionId::kProgress] != nullptr && given[OptionId::kNoProgress] != nullptr) {
+    return "\nOptions \"--progress\" and \"--no-progress\" cannot go together!\n\n";
+  }
+  if (given[OptionId::kProgress] != nullptr) settings.progress = ProgressChoice::kOn;
+  if (given[OptionId::kNoProgress] != nullptr) settings.progress = ProgressChoice::kOff;
+  settings.exit_code = given[OptionId::kExitCode] != nullptr;
+  settings.json = given[OptionId::kJson] != nullptr;
+  settings.ssim = given[OptionId::kSsim] != nullptr;
+  settings.map_files = given[OptionId::kMmap] != nullptr;
+  settings.psnr_pooling = given[OptionId::kPsnrPooling] != nullptr;
+  settings.csv = given[OptionId::kCsv] != nullptr;
+  settings.diff_image = given[OptionId::kDiffImage];
+  if (settings.diff_image != nullptr && settings.diff_image[0] == '\0') {
+    return "\nInvalid --diff-image \"\": must name a PNG file to write!\n\n";
+  }
+  settings.stats_file = given[OptionId::kStatsFile];
+  if (settings.stats_file != nullptr && settings.stats_file[0] == '\0') {
+    return "\nInvalid --stats-file \"\": must name a file to write!\n\n";
+  }
+  if (settings.stats_file != nullptr && settings.diff_image != nullptr &&
+      std::strcmp(settings.stats_file, settings.diff_image) == 0) {
+    return "\nOptions \"--stats-file\" and \"--diff-image\" name the same file!\n\n";
+  }
+  if (given[OptionId::kDiffFrame] != nullptr && settings.diff_image == nullptr) {
+    return "\nOption \"--diff-frame\" needs --diff-image=FILE.png!\n\n";
+  }
+  if (std::string refusal = apply_hash_options(given, settings); !refusal.empty()) return refusal;
+  if (settings.json &&
+      (settings.report == ReportKind::kSamples || settings.report == ReportKind::kMd5)) {
+    return "\nOption \"--json\" needs --report=blocks, --report=frames or --report=summary!\n\n";
+  }
+  if (settings.csv && settings.json) {
+    return "\nOptions \"--csv\" and \"--json\" cannot go together!\n\n";
+  }
+  for (const auto& [wanted, name] :
+       {std::pair{settings.csv, "csv"}, std::pair{settings.ssim, "ssim"},
+        std::pair{settings.psnr_pooling, "psnr-pooling"}}) {
+    if (wanted &&
+        (settings.report == ReportKind::kSamples || settings.report == ReportKind::kBlocks)) {
+      return format_message("\nOption \"--%s\" needs --report=frames or --report=summary!\n\n",
+                            name);
+    }
+  }
+  return apply_debug_options(given, settings);
+}
+
+// Checks the option values into `settings`; an empty string when all are good.
+std::string apply_options(const OptionValues& given, RunSettings& settings) {
+  if (const char* const name = given[OptionId::kPixFmt]; name != nullptr) {
+    const std::optional<PixelFormat> format = find_pixel_format(name);
+    if (!format) {
+      return format_message("\nUnknown pixel format \"%s\" (--pix-fmt): known are %s!\n\n",
+                            printable(name).c_str(), describe_pixel_formats().c_str());
+    }
+    settings.format = *format;
+  }
+  if (const char* const text = given[OptionId::kBlock]; text != nullptr) {
+    const auto block = parse_strict_decimal(text, 1, kInt32Max);
+    if (!block || !is_accepted_block_size(*block)) {
+      return format_message("\nInvalid --block \"%s\": must be a power of two from %d to %d!\n\n",
+                            printable(text).c_str(), kMinBlockSize, kMaxBlockSize);
+    }
+    settings.block_size = *block;
+  }
+  const char* const size = given[OptionId::kSize];
+  if (size != nullptr && !parse_size(size, settings.width, settings.height)) {
+    return format_message(
+        "\nInvalid --size \"%s\": must be WIDTHxHEIGHT, two positive numbers (1920x1080)!\n\n",
+        printable(size).c_str());
+  }
+  const char* const test_size = given[OptionId::kTestSize];
+  if (test_size != nullptr && !parse_size(test_size, settings.test_width, settings.test_height)) {
+    return format_message(
+        "\nInvalid --test-size \"%s\": must be WIDTHxHEIGHT, two positive numbers "
+        "(1920x1088)!\n\n",
+        printable(test_size).c_str());
+  }
+  if (const char* const crop = given[OptionId::kCrop]; crop != nullptr) {
+    const std::string_view text = crop;
+    const std::size_t plus = text.find('+');
+    const std::size_t second = plus == std::string_view::npos ? plus : text.find('+', plus + 1);
+    const auto x =
+        second == std::string_view::npos
+            ? std::nullopt
+            : parse_strict_decimal(text.substr(plus + 1, second - plus - 1), 0, kInt32Max);
+    const auto y = second == std::string_view::npos
+                       ? std::nullopt
+                       : parse_strict_decimal(text.substr(second + 1), 0, kInt32Max);
+    if (!x || !y || !parse_size(text.substr(0, plus), settings.crop_width, settings.crop_height)) {
+      settings.crop_width = 0;
+      return format_message(
+          "\nInvalid --crop \"%s\": must be WxH+X+Y, a size and an offset "
+          "(1280x720+320+180)!\n\n",
+          printable(crop).c_str());
+    }
+    settings.crop_x = *x;
+    settings.crop_y = *y;
+  }
+  for (const auto& [id, target] : {std::pair{OptionId::kTestPixFmt, &settings.test_format},
+                                   std::pair{OptionId::kRefPixFmt, &settings.ref_format}}) {
+    const char* const name = given[id];
+    if (name == nullptr) continue;
+    *target = find_pixel_format(name);
+    if (!*target) {
+      return format_message(
+          "\nUnknown pixel format \"%s\" (--%s): known are %s!\n\n", printable(name).c_str(),
+          kOptions[static_cast<std::size_t>(id)].name.data(), describe_pixel_formats().c_str());
+    }
+  }
+  return apply_measure_options(given, settings);
+}
+
+// Reads the positional arguments of a hash run (TEST, or WIDTH HEIGHT TEST) into
+// `settings`; an empty string when they are good.
+std::string apply_hash_positionals(const std::vector<const char*>& args, const OptionValues& given,
+                                   RunSettings& settings) {
+  const bool sized = args.size() == 3;
+  if (sized) {
+    const char* const names[] = {"width", "height"};
+    std::int32_t* const targets[] = {&settings.width, &settings.height};
+    for (std::size_t i = 0; i < 2; ++i) {
+      const auto value = parse_strict_decimal(args[i], 1, kInt32Max);
+      if (!value) {
+        return format_message("\nInvalid %s \"%s\": must be a positive number up to %d!\n\n",
+                              names[i], printable(args[i]).c_str(), kInt32Max);
+      }
+      *targets[i] = *value;
+    }
+  }
+  const char* const size = given[OptionId::kSize];
+  if (sized && size != nullptr) {
+    return format_message("\nThe frame size is given twice: --size=%s and %s %s!\n\n",
+                          printable(size).c_str(), printable(args[0]).c_str(),
+                          printable(args[1]).c_str());
+  }
+  settings.test_path = args.back();
+  settings.ref_path = settings.ref_md5;
+  settings.size_given = sized || size != nullptr;
+  settings.format_given = given[OptionId::kPixFmt] != nullptr;
+  return {};
+}
+
+// Reads the positional arguments (2 to 5 of them) into `settings`; an empty string when
+// they are good.
+std::string apply_positionals(const std::vector<const char*>& args, const OptionValues& given,
+                              RunSettings& settings) {
+  const std::size_t count = args.size();
+  const bool hashes = settings.report == ReportKind::kMd5 || settings.ref_md5 != nullptr;
+  if (hashes && count != 1 && count != 3) {
+    return format_message(
+        "\nExpected TEST or WIDTH HEIGHT TEST after the options with %s, not %zu argument%s!\n\n",
+        settings.ref_md5 != nullptr ? "--ref-md5" : "--report=md5", count, count == 1 ? "" : "s");
+  }
+  if (hashes) return apply_hash_positionals(args, given, settings);
+  if (count < 2 || count > 5) {
+    return format_message(
+        "\nExpected TEST REF [MAX_COUNT] or WIDTH HEIGHT TEST REF [MAX_COUNT] after the "
+        "options, not %zu argument%s!\n\n",
+        count, count == 1 ? "" : "s");
+  }
+  const bool sized = count >= 4;
+  std::size_t next = 0;
+  if (sized) {
+    const char* const names[] = {"width", "height"};
+    std::int32_t* const targets[] = {&settings.width, &settings.height};
+    for (int i = 0; i < 2; ++i, ++next) {
+      const auto value = parse_strict_decimal(args[next], 1, kInt32Max);
+      if (!value) {
+        return format_message("\nInvalid %s \"%s\": must be a positive number up to %d!\n\n",
+                              names[i], printable(args[next]).c_str(), kInt32Max);
+      }
+      *targets[i] = *value;
+    }
+  }
+  settings.test_path = args[next++];
+  settings.ref_path = args[next++];
+  if (next < count) {
+    const auto limit = parse_strict_decimal(args[next], 0, kInt32Max);
+    if (!limit) {
+      return format_message(
+          "\nInvalid max_count \"%s\": must be a number from 0 to %d (0: no limit)!\n\n",
+          printable(args[next]).c_str(), kInt32Max);
+    }
+    settings.max_count = *limit;
+  }
+  const char* const size = given[OptionId::kSize];
+  if (sized && size != nullptr) {
+    return format_message("\nThe frame size is given twice: --size=%s and %s %s!\n\n",
+                          printable(size).c_str(), printable(args[0]).c_str(),
+                          printable(args[1]).c_str());
+  }
+  if (next < count) {
+    if (settings.report != ReportKind::kSamples && settings.report != ReportKind::kBlocks) {
+      return format_message(
+          "\nMAX_COUNT \"%s\" limits sample lines: it cannot go with --report=%s!\n\n",
+          printable(args[count - 1]).c_str(),
+          settings.report == ReportKind::kFrames ? "frames" : "summary");
+    }
+  }
+  // Without a size here it must come from a YUV4MPEG2 header, which the run checks.
+  settings.size_given = sized || size != nullptr;
+  settings.format_given = given[OptionId::kPixFmt] != nullptr;
+  return {};
+}
+
+CommandLine parse_modern(const int argc, const char* const* const argv) {
+  OptionValues given;
+  // Options may stand before, between or after the positional arguments, as GNU tools
+  // take them; "--" ends the options, and what follows is positional whatever it looks like.
+  std::vector<const char*> positionals;
+  for (int at = 1; at < argc; ++at) {
+    const std::string_view argument = argv[at];
+    if (argument == "--") {
+      positionals.insert(positionals.end(), argv + at + 1, argv + argc);
+      break;
+    }
+    if (!is_option(argument)) {
+      positionals.push_back(argv[at]);
+      continue;
+    }
+    const std::size_t equals = argument.find('=');
+    const std::string_view name = argument.substr(2, equals - std::min(equals, std::size_t{2}));
+    const OptionInfo* const option = find_option(name);
+    if (option == nullptr) {
+      return refuse("\nUnknown option \"%s\" (framecmp --help lists the options)!\n\n",
+                    printable(argv[at]).c_str());
+    }
+    if (!option->takes_value) {
+      if (equals != std::string_view::npos) {
+        return refuse("\nOption \"--%s\" takes no value (\"%s\")!\n\n", option->name.data(),
+                      printable(argv[at]).c_str());
+      }
+      if (option->id == OptionId::kHelp) return show(CommandAction::kShowHelp, help_text());
+      if (option->id == OptionId::kVersion) {
+        return show(CommandAction::kShowVersion, "framecmp " FRAMECMP_VERSION "\n");
+      }
+    }
+    const char* value = nullptr;
+    if (!option->takes_value) {
+      value = argv[at];
+    } else if (equals != std::string_view::npos) {
+      value = argv[at] + equals + 1;
+    } else if (at + 1 < argc) {
+      value = argv[++at];
+    } else {
+      return refuse("\nOption \"--%s\" needs a value!\n\n", option->name.data());
+    }
+    const char*& slot = given.slot(option->id);
+    if (slot != nullptr && !option->takes_value) {
+      return refuse("\nOption \"--%s\" is given twice!\n\n", option->name.data());
+    }
+    if (slot != nullptr) {
+      // A picture's path is shown as typed; any other value may hold any byte.
+      const bool path = option->id == OptionId::kDiffImage || option->id == OptionId::kStatsFile;
+      return refuse("\nOption \"--%s\" is given twice (\"%s\" and \"%s\")!\n\n",
+                    option->name.data(), path ? slot : printable(slot).c_str(),
+                    path ? value : printable(value).c_str());
+    }
+    slot = value;
+  }
+  RunSettings settings;
+  settings.modern = true;
+  if (std::string problem = apply_options(given, settings); !problem.empty()) {
+    return refuse(std::move(problem));
+  }
+  if (std::string problem = apply_positionals(positionals, given, settings); !problem.empty()) {
+    return refuse(std::move(problem));
+  }
+  if (settings.size_given) {
+    if (std::string problem = check_frame_size(settings); !problem.empty()) {
+      return refuse(std::move(problem));
+    }
+  }
+  return accept(settings);
+}
+
+}  // namespace
+
+std::vector<std::string> option_names() {
+  std::vector<std::string> names;
+  for (const OptionInfo& option : kOptions) {
+    names.push_back("--" + std::string(option.name) + (option.takes_value ? "=" : ""));
+  }
+  return names;
+}
+
+std::int32_t parse_decimal(const char* text) {
+  while (is_space(*text)) ++text;
+  const bool negative = *text == '-';
+  if (*text == '-' || *text == '+') ++text;
+  // Accumulate the magnitude in 64 bits and stop growing once it is past the range, so
+  // that no digit count can overflow.
+  constexpr std::int64_t kBeyond = std::int64_t{kInt32Max} + 2;
+  std::int64_t magnitude = 0;
+  for (; is_digit(*text); ++text) {
+    if (magnitude < kBeyond) magnitude = magnitude * 10 + (*text - '0');
+  }
+  const std::int64_t value = negative ? -magnitude : magnitude;
+  if (value > kInt32Max) return kInt32Max;
+  if (value < std::numeric_limits<std::int32_t>::min()) {
+    return std::numeric_limits<std::int32_t>::min();
+  }
+  return static_cast<std::int32_t>(value);
+}
+
+std::optional<std::int32_t> parse_strict_decimal(const std::string_view text,
+                                                 const std::int32_t min, const std::int32_t max) {
+  if (text.empty()) return std::nullopt;
+  std::int64_t value = 0;
+  for (const char c : text) {
+    if (!is_digit(c)) return std::nullopt;
+    value = value * 10 + (c - '0');
+    if (value > max) return std::nullopt;  // also keeps any digit count from overflowing
+  }
+  if (value < min) return std::nullopt;
+  return static_cast<std::int32_t>(value);
+}
+
+std::string check_frame_size(const RunSettings& settings) {
+  const std::int64_t frame_size = frame_size_of(settings.format, settings.width, settings.height);
+  if (frame_size <= kMaxFrameSize) return {};
+  return format_message(
+      "\nFrame too large: %dx%d %s needs %s bytes a frame, the limit is %lld!\n\n", settings.width,
+      settings.height, settings.format.name.c_str(),
+      frame_size == std::numeric_limits<std::int64_t>::max() ? "more than 9223372036854775807"
+                                                             : std::to_string(frame_size).c_str(),
+      static_cast<long long>(kMaxFrameSize));
+}
+
+bool is_option(const std::string_view argument) {
+  if (argument.size() < 3 || argument.substr(0, 2) != "--") return false;
+  const char c = argument[2];
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+bool is_modern_form(const int argc, const char* const* const argv) {
+  // Any option before a "--" selects it, wherever it stands, or a "--" first. A classic
+  // command line holds no option (a MAX_COUNT that looks like one never meant a number),
+  // so every one of them keeps its meaning.
+  if (argc > 1 && std::string_view(argv[1]) == "--") return true;
+  for (int at = 1; at < argc && std::string_view(argv[at]) != "--"; ++at) {
+    if (is_option(argv[at])) return true;
+  }
+  return false;
+}
+
+CommandLine parse_command_line(const int argc, const char* const* const argv) {
+  if (!is_modern_form(argc, argv)) return parse_classic(argc, argv);
+  CommandLine result = parse_modern(argc, argv);
+  // A refusal honours --exit-code wherever it stands among the options.
+  for (int at = 1; at < argc && std::string_view(argv[at]) != "--"; ++at) {
+    if (std::string_view(argv[at]) == "--exit-code") result.exit_code = true;
+  }
+  return result;
+}
+
+}  // namespace framecmp

@@ -1,0 +1,1091 @@
+#include "run/run.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cinttypes>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "metrics/alignment.h"
+#include "metrics/block_damage.h"
+#include "report/block_dump.h"
+#include "cli/command_line.h"
+#include "report/diff_image.h"
+#include "input/frame_convert.h"
+#include "input/frame_geometry.h"
+#include "input/frame_hash.h"
+#include "report/measure_report.h"
+#include "report/output_file.h"
+#include "report/progress.h"
+#include "report/report_writer.h"
+#include "run/run_geometry.h"
+#include "report/run_summary.h"
+#include "input/sequence_input.h"
+#include "base/worker_pool.h"
+#include "input/y4m.h"
+
+#include "run/run_loop.h"
+
+namespace framecmp {
+namespace {
+
+// Report lines are gathered into blocks of this size before they reach standard output.
+constexpr std::size_t kReportBufferSize = std::size_t{768} << 10;
+
+// The two sequences of a run.
+struct Inputs {
+  SequenceSource& test;
+  SequenceSource& ref;
+};
+
+// Reports the first read failure of the run, if any; true when there was one. A
+// YUV4MPEG2 frame without its marker is named as such.
+bool report_read_failure(const RunSettings& settings, const Inputs& inputs, const RunEnd end) {
+  if (end != RunEnd::kTestReadFailed && end != RunEnd::kRefReadFailed) return false;
+  const bool test_failed = end == RunEnd::kTestReadFailed;
+  const char* const path = test_failed ? settings.test_path : settings.ref_path;
+  const SequenceSource& source = test_failed ? inputs.test : inputs.ref;
+  const std::int64_t bad_frame = source.bad_marker_frame();
+  if (bad_frame >= 0 && source.marker_too_long()) {
+    std::fprintf(stderr,
+                 "\nFile \"%s\" is not a valid YUV4MPEG2 stream: frame %" PRId64
+                 " has a FRAME line longer than %zu bytes!\n\n",
+                 path, bad_frame, kMaxY4mMarkerLength);
+  } else if (bad_frame >= 0) {
+    std::fprintf(stderr,
+                 "\nFile \"%s\" is not a valid YUV4MPEG2 stream: frame %" PRId64
+                 " does not start with FRAME!\n\n",
+                 path, bad_frame);
+  } else {
+    std::fprintf(stderr, "\nCannot read file \"%s\"!\n\n", path);
+  }
+  return true;
+}
+
+// Writes the difference picture after the report, or says why there is none; false when
+// it could not be written.
+bool finish_diff_image(const RunSettings& settings, const DiffImageTaker& taker) {
+  if (!taker.drawn()) {
+    if (settings.diff_frame >= 0) {
+      std::fprintf(stderr,
+                   "\nNo difference image: frame %d was not compared (\"%s\" not written).\n\n",
+                   settings.diff_frame, settings.diff_image);
+    } else {
+      std::fprintf(stderr,
+                   "\nNo difference image: no frame pair differs beyond the tolerance (\"%s\" not "
+                   "written).\n\n",
+                   settings.diff_image);
+    }
+    return true;
+  }
+  if (write_png(taker.image(), settings.diff_image)) return true;
+  std::fprintf(stderr, "\nCannot write image \"%s\"!\n\n", settings.diff_image);
+  return false;
+}
+
+// The --stats-file of a run: every frame pair's statistics as the --report=frames JSON
+// document, or as CSV when the name ends in ".csv", whatever standard output shows;
+// written as the run goes into a file that replaces the target when the run succeeds.
+class StatsFile {
+ public:
+  // False (after saying so) when the file cannot be opened.
+  bool open(const RunSettings& settings, const FrameGeometry& geometry) {
+    path_ = settings.stats_file;
+    if (!file_.open(path_)) return refuse();
+    sink_.emplace(file_.fd());
+    if (std::string_view(path_).ends_with(".csv")) {
+      csv_.emplace(geometry, true, *sink_, report_columns(settings));
+    } else {
+      json_.emplace(geometry, true, settings, *sink_);
+    }
+    return true;
+  }
+  MeasureSink& sink() { return csv_ ? static_cast<MeasureSink&>(*csv_) : *json_; }
+  // Ends the file of a run that ended with `outcome` and puts it in place; false (after
+  // saying so) when any of it could not be written.
+  bool finish(const ComparisonOutcome& outcome) {
+    const bool ended = csv_ ? csv_->finish(false) : json_->finish(outcome);
+    return (ended && file_.commit()) || refuse();
+  }
+
+ private:
+  bool refuse() const {
+    if (file_.error() != 0) {
+      std::fprintf(stderr, "\nCannot write stats file \"%s\": %s!\n\n", path_,
+                   std::strerror(file_.error()));
+    } else {
+      std::fprintf(stderr, "\nCannot write stats file \"%s\"!\n\n", path_);
+    }
+    return false;
+  }
+
+  const char* path_ = nullptr;
+  ReplacingFile file_;
+  std::optional<FdSink> sink_;
+  std::optional<CsvMeasureReport> csv_;
+  std::optional<JsonMeasureReport> json_;
+};
+
+CompareOptions compare_options(const RunSettings& settings, FrameObserver* observer,
+                               WorkerPool& workers) {
+  CompareOptions options;
+  options.observer = observer;
+  options.workers = &workers;
+  options.ssim = settings.ssim;
+  options.max_count = settings.max_count;
+  options.tolerance = settings.tolerance;
+  options.first_frame = settings.skip_test;
+  options.frames_limit = settings.frames_limit;
+  return options;
+}
+
+// Hands every frame pair to each of a few observers.
+class ObserverFanOut final : public FrameObserver {
+ public:
+  // Null observers are left out.
+  void add(FrameObserver* const observer) {
+    if (observer != nullptr) observers_[count_++] = observer;
+  }
+  // The one observer there is, this fan-out for several, or null.
+  FrameObserver* single() { return count_ == 0 ? nullptr : count_ == 1 ? observers_[0] : this; }
+  void frame(const std::int64_t index, const std::uint8_t* test, const std::uint8_t* ref,
+             const bool differs) override {
+    for (std::size_t i = 0; i < count_; ++i) observers_[i]->frame(index, test, ref, differs);
+  }
+
+ private:
+  std::array<FrameObserver*, 3> observers_{};
+  std::size_t count_ = 0;
+};
+
+// What watches the frames of a run: the progress line, the difference picture, the block
+// dump and the alignment probe, any of them absent.
+struct Watchers {
+  DiffImageTaker* image = nullptr;
+  ProgressLine* progress = nullptr;  // hands every frame on to the others
+  FrameObserver* others = nullptr;   // the picture, the dump and the alignment probe
+  BlockDump* dump = nullptr;
+  AlignmentProbe* probe = nullptr;
+
+  FrameObserver* observer() const {
+    return progress != nullptr ? static_cast<FrameObserver*>(progress) : others;
+  }
+  // The progress line goes before anything else reaches the terminal.
+  void comparison_done() const {
+    if (progress != nullptr) progress->erase();
+  }
+};
+
+// What a run's comparison works with, once its inputs are settled and aligned.
+struct RunParts {
+  const RunSettings& settings;
+  const Inputs& inputs;
+  const FrameGeometry& geometry;
+  PairReader& reader;
+  OutputSink& sink;  // standard output
+  const Watchers& watchers;
+  WorkerPool& workers;
+  StatsFile* stats;  // null without --stats-file
+  // The files stored otherwise than compared, whose partial frames are named in their own
+  // bytes; null for a file read as compared.
+  const ConvertingSource* test_converted = nullptr;
+  const ConvertingSource* ref_converted = nullptr;
+};
+
+// After the verdict on a run in which every compared frame differs: the frame offset at
+// which the sequences match or come much closer, if there is one.
+void write_shift_hint(const RunSettings& settings, const ComparisonOutcome& outcome,
+                      const AlignmentProbe* const probe) {
+  if (probe == nullptr || outcome.frames_compared < 2 ||
+      outcome.differing_frames != outcome.frames_compared) {
+    return;
+  }
+  if (const std::optional<Shift> shift = probe->best_shift(); shift) {
+    std::fprintf(stderr, "\n%s\n\n",
+                 shift_hint(*shift, settings.skip_test, settings.skip_ref).c_str());
+  }
+}
+
+// `outcome` with the partial frames of files stored otherwise than compared counted in
+// their own bytes and frame sizes.
+ComparisonOutcome stored_tails(ComparisonOutcome outcome, const RunParts* const run) {
+  if (run == nullptr) return outcome;
+  if (run->test_converted != nullptr && outcome.test_partial) {
+    outcome.test_tail = run->test_converted->stored_tail();
+    outcome.test_frame_size = run->test_converted->stored_frame_size();
+  }
+  if (run->ref_converted != nullptr && outcome.ref_partial) {
+    outcome.ref_tail = run->ref_converted->stored_tail();
+    outcome.ref_frame_size = run->ref_converted->stored_frame_size();
+  }
+  return outcome;
+}
+
+// Names a sample that a file holds beyond the high bits it is compared in, when the read
+// failed for it; true when one did.
+bool report_sample_beyond(const RunSettings& settings, const ConvertingSource* const converted,
+                          const bool test_failed, const std::int64_t frame) {
+  if (converted == nullptr || !converted->beyond()) return false;
+  const ConvertingSource::Beyond& beyond = *converted->beyond();
+  const PixelFormat test = settings.test_format.value_or(settings.format);
+  const PixelFormat ref = settings.ref_format.value_or(settings.format);
+  const PixelFormat& own = test_failed ? test : ref;
+  const PixelFormat& other = test_failed ? ref : test;
+  std::fprintf(stderr,
+               "\nFile \"%s\" holds %u in frame %" PRId64
+               ", plane %c at (%d, %d), beyond the %d bits of %s: no %s word can hold it!\n\n",
+               test_failed ? settings.test_path : settings.ref_path, beyond.value, frame,
+               beyond.plane_letter, beyond.row, beyond.column, own.depth, own.name.c_str(),
+               other.name.c_str());
+  return true;
+}
+
+// The read failure of a run, a sample too large to compare first (`run` holds the
+// converted sources; null before the comparison): true when there was one.
+bool report_failed_read(const RunSettings& settings, const Inputs& inputs,
+                        const ComparisonOutcome& outcome, const RunParts* const run) {
+  const bool test_failed = outcome.end == RunEnd::kTestReadFailed;
+  if (run != nullptr && (test_failed || outcome.end == RunEnd::kRefReadFailed) &&
+      report_sample_beyond(
+          settings, test_failed ? run->test_converted : run->ref_converted, test_failed,
+          (test_failed ? settings.skip_test : settings.skip_ref) + outcome.frames_compared)) {
+    return true;
+  }
+  return report_read_failure(settings, inputs, outcome.end);
+}
+
+// Ends a run whose comparison has finished: failures first, then the closing messages.
+// `report_written` tells whether everything for standard output got there; `run` (null
+// for a run that failed before its comparison) holds the stats file, the block dump, the
+// alignment probe and the difference picture to write last.
+int finish_run(const RunSettings& settings, const Inputs& inputs, const ComparisonOutcome& outcome,
+               const std::int64_t frame_size, bool report_written, const RunParts* run = nullptr) {
+  bool failed = report_failed_read(settings, inputs, outcome, run);
+  const Watchers* const watchers = run != nullptr ? &run->watchers : nullptr;
+  // The dump follows the report on standard output.
+  const BlockDump* const dump = watchers != nullptr ? watchers->dump : nullptr;
+  if (!failed && report_written && dump != nullptr && dump->taken()) {
+    const std::string text = dump->text();
+    report_written = run->sink.write(text.data(), text.size());
+  }
+  if (!report_written) {
+    std::fputs("\nCannot write to standard output!\n\n", stderr);
+    failed = true;
+  }
+  // A failed run leaves whatever was at the stats file's path as it was.
+  StatsFile* const stats = run != nullptr ? run->stats : nullptr;
+  if (!failed && stats != nullptr && !stats->finish(outcome)) failed = true;
+  if (failed) return exit_status(settings, outcome, failed);
+  write_run_end(stderr, settings, stored_tails(outcome, run), frame_size);
+  write_shift_hint(settings, outcome, watchers != nullptr ? watchers->probe : nullptr);
+  if (dump != nullptr && !dump->taken()) {
+    std::fprintf(stderr, "\nNo dump: frame %d was not compared.\n\n", settings.dump_frame);
+    failed = true;
+  }
+  const DiffImageTaker* const image = watchers != nullptr ? watchers->image : nullptr;
+  if (image != nullptr && !finish_diff_image(settings, *image)) failed = true;
+  return exit_status(settings, outcome, failed);
+}
+
+// The run of --report=frames or summary, text or JSON.
+int measure_run(const RunParts& run) {
+  const RunSettings& settings = run.settings;
+  const Inputs& inputs = run.inputs;
+  const FrameGeometry& geometry = run.geometry;
+  PairReader& reader = run.reader;
+  OutputSink& sink = run.sink;
+  const Watchers& watchers = run.watchers;
+  const CompareOptions options = compare_options(settings, watchers.observer(), run.workers);
+  const bool per_frame = settings.report == ReportKind::kFrames;
+  const auto failed_read = [](const ComparisonOutcome& outcome) {
+    return outcome.end == RunEnd::kTestReadFailed || outcome.end == RunEnd::kRefReadFailed;
+  };
+  // The statistics go to the report and, with --stats-file, to the file too.
+  const auto measure = [&](MeasureSink& report) {
+    if (run.stats == nullptr) return measure_sequences(geometry, options, reader, report);
+    MeasureTee both(report, run.stats->sink());
+    return measure_sequences(geometry, options, reader, both);
+  };
+  if (settings.json) {
+    JsonMeasureReport report(geometry, per_frame, settings, sink);
+    const ComparisonOutcome outcome = measure(report);
+    watchers.comparison_done();
+    // A failed run gets no end of its document (and a short one writes nothing at all).
+    const bool written =
+        outcome.end != RunEnd::kOutputLost && (failed_read(outcome) || report.finish(outcome));
+    return finish_run(settings, inputs, outcome, geometry.frame_size, written, &run);
+  }
+  const ReportColumns columns = report_columns(settings);
+  const auto run_text_report = [&](auto& report) {
+    const ComparisonOutcome outcome = measure(report);
+    watchers.comparison_done();
+    const bool written = report.finish(failed_read(outcome)) && outcome.end != RunEnd::kOutputLost;
+    return finish_run(settings, inputs, outcome, geometry.frame_size, written, &run);
+  };
+  if (settings.csv) {
+    CsvMeasureReport report(geometry, per_frame, sink, columns);
+    return run_text_report(report);
+  }
+  TextMeasureReport report(geometry, per_frame, sink, columns);
+  return run_text_report(report);
+}
+
+// How the two files store their frames, and the layout in which they are compared.
+struct Storage {
+  PixelFormat test;
+  PixelFormat ref;
+  std::int32_t test_width = 0;
+  std::int32_t test_height = 0;
+  PixelFormat compared;
+  bool convert_test = false;
+  bool convert_ref = false;
+};
+
+// Settles `storage` from the run's size and format and the files' own (--test-size,
+// --test-pix-fmt, --ref-pix-fmt); the refusal, or "" when the files can be compared.
+std::string settle_storage(const RunSettings& settings, Storage& storage) {
+  storage.test = settings.test_format.value_or(settings.format);
+  storage.ref = settings.ref_format.value_or(settings.format);
+  storage.test_width = settings.test_width > 0 ? settings.test_width : settings.width;
+  storage.test_height = settings.test_height > 0 ? settings.test_height : settings.height;
+  storage.compared = settings.format;
+  char text[400];
+  if (!comparable_formats(storage.test, storage.ref)) {
+    std::snprintf(text, sizeof text,
+                  "\nFormats \"%s\" (test) and \"%s\" (reference) cannot be compared: their "
+                  "planes, subsampling or bit depth differ!\n\n",
+                  storage.test.name.c_str(), storage.ref.name.c_str());
+    return text;
+  }
+  if (storage.test_width < settings.width || storage.test_height < settings.height) {
+    std::snprintf(text, sizeof text,
+                  "\nInvalid --test-size \"%dx%d\": the test's frames must hold the reference's "
+                  "%dx%d!\n\n",
+                  storage.test_width, storage.test_height, settings.width, settings.height);
+    return text;
+  }
+  if (frame_size_of(storage.test, storage.test_width, storage.test_height) > kMaxFrameSize) {
+    RunSettings padded = settings;
+    padded.format = storage.test;
+    padded.width = storage.test_width;
+    padded.height = storage.test_height;
+    return check_frame_size(padded);
+  }
+  const bool cropped = settings.crop_width > 0;
+  if (cropped) {
+    const std::string window =
+        std::to_string(settings.crop_width) + "x" + std::to_string(settings.crop_height) + "+" +
+        std::to_string(settings.crop_x) + "+" + std::to_string(settings.crop_y);
+    const PixelFormat& format = storage.ref;
+    const char* problem = nullptr;
+    if (std::int64_t{settings.crop_x} + settings.crop_width > settings.width ||
+        std::int64_t{settings.crop_y} + settings.crop_height > settings.height) {
+      problem = "the window leaves the frame";
+    } else if (format.plane_count > 1 && format.chroma_shift_x > 0 &&
+               (settings.crop_x % 2 != 0 || settings.crop_width % 2 != 0)) {
+      problem = "the chroma is halved across, so X and W must be even";
+    } else if (format.plane_count > 1 && format.chroma_shift_y > 0 &&
+               (settings.crop_y % 2 != 0 || settings.crop_height % 2 != 0)) {
+      problem = "the chroma is halved down, so Y and H must be even";
+    }
+    if (problem != nullptr) {
+      std::snprintf(text, sizeof text, "\nInvalid --crop \"%s\" of a %dx%d %s frame: %s!\n\n",
+                    window.c_str(), settings.width, settings.height, format.name.c_str(), problem);
+      return text;
+    }
+  }
+  const auto same_layout = [](const PixelFormat& a, const PixelFormat& b) {
+    return a.interleaved_chroma == b.interleaved_chroma && a.v_first == b.v_first &&
+           (a.bytes_per_sample == 1 || a.byte_order == b.byte_order);
+  };
+  const bool padded =
+      storage.test_width != settings.width || storage.test_height != settings.height;
+  // Words in pairs (p010) are always taken apart: the comparison walks two-byte samples
+  // in planes of their own only.
+  const auto word_pairs = [](const PixelFormat& f) {
+    return f.interleaved_chroma && f.bytes_per_sample == 2;
+  };
+  const bool high_bits = storage.test.value_shift != storage.ref.value_shift;
+  if (!padded && !cropped && !high_bits && !word_pairs(storage.test) &&
+      same_layout(storage.test, storage.ref)) {
+    return {};
+  }
+  // Anything to convert is converted into the planar layout, in which no two planes
+  // share bytes; a window is cut from both files. A 10-bit file compared with a p010 one
+  // is raised into the high bits, so that the p010 words are compared whole.
+  storage.compared = planar_equivalent(storage.ref);
+  storage.compared.value_shift = std::max(storage.test.value_shift, storage.ref.value_shift);
+  const auto needs_conversion = [&](const PixelFormat& f) {
+    return word_pairs(f) || f.value_shift != storage.compared.value_shift ||
+           !same_layout(f, storage.compared);
+  };
+  storage.convert_test = cropped || padded || needs_conversion(storage.test);
+  storage.convert_ref = cropped || needs_conversion(storage.ref);
+  return {};
+}
+
+// Lets both sequences be mapped when --mmap asks for it, before anything is read.
+void allow_mapping(const RunSettings& settings, SequenceSource& test, SequenceSource& ref) {
+  if (!settings.map_files) return;
+  test.allow_mapping();
+  ref.allow_mapping();
+}
+
+// Opens one sequence; false (after saying so) when it cannot be opened.
+bool open_input(const char* path, const bool standard_input_free,
+                std::optional<FileDescriptor>& file) {
+  file.emplace(open_sequence(path, standard_input_free));
+  if (file->is_open()) return true;
+  std::fprintf(stderr, "\nCannot open file \"%s\"!\n\n", path);
+  return false;
+}
+
+// Looks for YUV4MPEG2 headers in both sequences (the modern form; `ref` null for a run of
+// the test alone) and settles the frame size and format from them and the command line;
+// false (after saying why) when they cannot be settled.
+bool settle_inputs(RunSettings& settings, SequenceSource& test, SequenceSource* const ref) {
+  std::optional<Y4mHeader> headers[2];
+  SequenceSource* const sources[] = {&test, ref};
+  const char* const paths[] = {settings.test_path, settings.ref_path};
+  for (int i = 0; i < (ref != nullptr ? 2 : 1); ++i) {
+    const SequenceSource::Detection detection = sources[i]->detect();
+    if (detection.read_failed) {
+      std::fprintf(stderr, "\nCannot read file \"%s\"!\n\n", paths[i]);
+      return false;
+    }
+    if (!detection.y4m) continue;
+    using HeaderProblem = SequenceSource::Detection::HeaderProblem;
+    const Y4mHeaderResult parsed =
+        detection.header_problem == HeaderProblem::kTooLong
+            ? Y4mHeaderResult{std::nullopt, "a header line without a newline within 4096 bytes"}
+        : detection.header_problem == HeaderProblem::kEnded
+            ? Y4mHeaderResult{std::nullopt, "the file ends inside its header"}
+            : parse_y4m_header(detection.header_line);
+    if (!parsed.header) {
+      std::fprintf(stderr, "\nFile \"%s\" is not a valid YUV4MPEG2 stream: %s!\n\n", paths[i],
+                   parsed.problem.c_str());
+      return false;
+    }
+    headers[i] = parsed.header;
+  }
+  const std::string problem = settle_geometry(settings, headers[0], headers[1]);
+  if (problem.empty()) return true;
+  std::fputs(problem.c_str(), stderr);
+  return false;
+}
+
+// Whether the run shows the progress line: never in the classic form; by default when
+// standard error is a terminal and the report does not write to that terminal meanwhile.
+bool wants_progress(const RunSettings& settings) {
+  if (!settings.modern || settings.progress == ProgressChoice::kOff) return false;
+  if (settings.progress == ProgressChoice::kOn) return true;
+  const bool quiet_meanwhile =
+      settings.report == ReportKind::kSummary || settings.json || ::isatty(STDOUT_FILENO) == 0;
+  return ::isatty(STDERR_FILENO) != 0 && quiet_meanwhile;
+}
+
+// Frame pairs a run will compare, when both inputs are raw regular files (of frames of
+// the sizes they are stored in); -1 otherwise.
+std::int64_t expected_pairs(const RunSettings& settings, const int test_fd, const int ref_fd,
+                            const SequenceSource& test, const SequenceSource& ref,
+                            const std::int64_t test_frame_size, const std::int64_t ref_frame_size) {
+  if (test.is_y4m() || ref.is_y4m()) return -1;
+  const auto frames_left = [&](const int fd, const std::int64_t frame_size) -> std::int64_t {
+    struct stat status {};
+    const off_t at = ::lseek(fd, 0, SEEK_CUR);
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || at < 0) return -1;
+    return std::max<std::int64_t>(0, (status.st_size - at) / frame_size);
+  };
+  const std::int64_t test_frames = frames_left(test_fd, test_frame_size);
+  const std::int64_t ref_frames = frames_left(ref_fd, ref_frame_size);
+  if (test_frames < 0 || ref_frames < 0) return -1;
+  std::int64_t pairs = std::min(test_frames, ref_frames);
+  if (settings.frames_limit > 0) pairs = std::min<std::int64_t>(pairs, settings.frames_limit);
+  return pairs;
+}
+
+// The hint for a YUV4MPEG2 file on a classic command line, which reads it as raw samples:
+// the same command line with "--" before the arguments reads its header.
+void write_y4m_hint(const char* const path, const int argc, const char* const* const argv) {
+  std::string example = "framecmp --";
+  for (int i = 1; i < argc; ++i) (example += ' ') += argv[i];
+  std::fprintf(stderr,
+               "\nFile \"%s\" is a YUV4MPEG2 stream: read it with an option or --, as in: %s\n\n",
+               path, example.c_str());
+}
+
+// Takes the difference picture's memory into `taker`; false (after saying why) when the
+// picture is beyond PNG or the memory cannot be had.
+bool take_picture_memory(const RunSettings& settings, const FrameGeometry& geometry,
+                         std::optional<DiffImageTaker>& taker) {
+  std::int64_t width = 0;
+  std::int64_t height = 0;
+  panel_places(geometry, width, height);
+  if (width > kMaxPngSide || height > kMaxPngSide) {
+    std::fprintf(stderr,
+                 "\nCannot write image \"%s\": %" PRId64 "x%" PRId64
+                 " pixels is beyond what PNG can hold!\n\n",
+                 settings.diff_image, width, height);
+    return false;
+  }
+  std::optional<RgbImage> picture = make_difference_image(geometry);
+  if (!picture) {
+    std::fputs("\nMemory exceeded!\n\n", stderr);
+    return false;
+  }
+  DrawOptions options;
+  options.scale = settings.diff_scale;
+  options.scale_limit = stored_tolerance(geometry, settings.diff_scale_limit);
+  if (settings.dump_frame >= 0) options.outline_block = settings.dump_block;
+  taker.emplace(geometry, stored_tolerance(geometry, settings.tolerance), settings.diff_frame,
+                std::move(*picture), options);
+  return true;
+}
+
+// Refuses (after saying so) a --diff-image or --stats-file that names one of the inputs,
+// the two naming one file, or a picture that may not be written: true when one does.
+bool output_would_overwrite_input(const RunSettings& settings, const FileDescriptor& test,
+                                  const FileDescriptor& ref) {
+  for (const auto& [option, output] : {std::pair{"diff-image", settings.diff_image},
+                                       std::pair{"stats-file", settings.stats_file}}) {
+    if (output == nullptr) continue;
+    for (const auto& [path, file] :
+         {std::pair{settings.test_path, &test}, std::pair{settings.ref_path, &ref}}) {
+      if (!is_input_file(output, path, file->get())) continue;
+      std::fprintf(stderr,
+                   "\nOption \"--%s\" names an input file: \"%s\" would be overwritten!\n\n",
+                   option, path);
+      return true;
+    }
+  }
+  if (settings.stats_file != nullptr && settings.diff_image != nullptr &&
+      same_output_file(settings.stats_file, settings.diff_image)) {
+    std::fputs("\nOptions \"--stats-file\" and \"--diff-image\" name the same file!\n\n", stderr);
+    return true;
+  }
+  if (settings.diff_image != nullptr) {
+    if (const int error = output_problem(settings.diff_image); error != 0) {
+      std::fprintf(stderr, "\nCannot write image \"%s\": %s!\n\n", settings.diff_image,
+                   std::strerror(error));
+      return true;
+    }
+  }
+  return false;
+}
+
+// Hands every pair to a metric that writes lines; with --stats-file the statistics follow
+// it, while the lines decide the run (MAX_COUNT, a lost output).
+ComparisonOutcome run_lines(const RunParts& run, const CompareOptions& options, PairMetric& lines) {
+  if (run.stats == nullptr) return run_pairs(run.reader, options, lines);
+  PairStatistics statistics(run.geometry, options.tolerance, options.workers, false,
+                            run.stats->sink());
+  MetricPair both(lines, statistics);
+  const ComparisonOutcome outcome = run_pairs(run.reader, options, both);
+  statistics.finish();
+  return outcome;
+}
+
+// The sample lines of a run, then its closing messages.
+int sample_lines_run(const RunParts& run, const std::span<char> report_buffer) {
+  ReportWriter report(run.sink, report_buffer);
+  const CompareOptions options =
+      compare_options(run.settings, run.watchers.observer(), run.workers);
+  SampleLines lines(run.geometry, options.max_count, options.tolerance, options.workers, report);
+  const ComparisonOutcome outcome = run_lines(run, options, lines);
+  run.watchers.comparison_done();
+  // Everything for standard output goes out before anything reaches standard error, so
+  // that a terminal shows the two streams in order.
+  const bool written = report.flush();
+  return finish_run(run.settings, run.inputs, outcome, run.geometry.frame_size, written, &run);
+}
+
+// The damaged blocks of a run, as lines or as a JSON document, then its closing messages.
+int block_lines_run(const RunParts& run, const std::span<char> report_buffer) {
+  const RunSettings& settings = run.settings;
+  ReportWriter report(run.sink, report_buffer);
+  const CompareOptions options = compare_options(settings, run.watchers.observer(), run.workers);
+  std::string json;
+  if (settings.json) {
+    append_json_head(json, settings);
+    json += ",\n  \"frames\": [";
+  }
+  // The document's head goes out before its first block, as the report's own bytes.
+  bool written = json.empty() || run.sink.write(json.data(), json.size());
+  BlockLines lines(run.geometry, options.max_count, options.tolerance, options.workers, report,
+                   settings.json ? BlockFormat::kJson : BlockFormat::kText);
+  ComparisonOutcome outcome;
+  if (written) {
+    outcome = run_lines(run, options, lines);
+  } else {
+    outcome.end = RunEnd::kOutputLost;
+  }
+  run.watchers.comparison_done();
+  written = written && report.flush();
+  const bool failed = outcome.end == RunEnd::kTestReadFailed ||
+                      outcome.end == RunEnd::kRefReadFailed || outcome.end == RunEnd::kOutputLost;
+  // A failed run gets no end of its document.
+  if (written && settings.json && !failed) {
+    json = lines.frames_written() > 0 ? "\n  ]" : "]";
+    append_json_verdict(json, outcome);
+    append_json_integer_member(json, 2, "damaged_blocks",
+                               static_cast<std::uint64_t>(outcome.damaged_blocks));
+    append_json_integer_member(json, 2, "differing",
+                               static_cast<std::uint64_t>(outcome.mismatches));
+    append_json_first_difference(json, outcome.first);
+    json += "\n}\n";
+    written = run.sink.write(json.data(), json.size());
+  }
+  return finish_run(settings, run.inputs, outcome, run.geometry.frame_size, written, &run);
+}
+
+// The next frame of `source` (in place, or read into `buffer`), whole or, at the end of
+// the input, the part there is, with `result` telling how much and how it ended.
+const std::uint8_t* next_frame(SequenceSource& source, std::uint8_t* const buffer,
+                               const std::size_t size, ReadResult& result) {
+  const std::uint8_t* const frame = source.view_frame(size, result);
+  if (frame != nullptr) return frame;
+  result = source.read_frame(buffer, size);
+  return buffer;
+}
+
+// The verdict of a comparison of frame hashes, in the run's words.
+void write_hash_verdict(const RunSettings& settings, const ComparisonOutcome& outcome,
+                        const bool whole_stream, const std::int64_t frame_size) {
+  if (outcome.mismatches == 0) {
+    write_run_end(stderr, settings, outcome, frame_size);  // its partial-frame note included
+    return;
+  }
+  if (whole_stream) {
+    std::fprintf(stderr,
+                 "\nFiles \"%s\" and \"%s\" differ: the MD5 of all %" PRId64 " frames differs.\n",
+                 settings.test_path, settings.ref_path, outcome.frames_compared);
+  } else {
+    std::fprintf(stderr,
+                 "\nFiles \"%s\" and \"%s\" differ: %" PRId64 " of %" PRId64
+                 " frames, the first in frame %" PRId64 ".\n",
+                 settings.test_path, settings.ref_path, outcome.differing_frames,
+                 outcome.frames_compared, outcome.first_bad_frame);
+  }
+  if (outcome.end == RunEnd::kTestShorter || outcome.end == RunEnd::kRefShorter) {
+    std::fprintf(stderr, "File \"%s\" ended first, after %" PRId64 " frames.\n",
+                 outcome.end == RunEnd::kTestShorter ? settings.test_path : settings.ref_path,
+                 outcome.frames_compared);
+  }
+  std::fputs("\n", stderr);
+  if (outcome.test_partial) {
+    std::fprintf(stderr,
+                 "\nFile \"%s\" ends in a partial frame of %zu bytes (a frame is %" PRId64
+                 " bytes): are the size and the pixel format right?\n\n",
+                 settings.test_path, outcome.test_tail, frame_size);
+  }
+}
+
+// A whole-stream hash covers the file from its first frame to its last byte: options that
+// would hash only part of it are refused; "" when none was given.
+std::string whole_stream_cuts(const RunSettings& settings) {
+  std::vector<std::string> given;
+  if (settings.skip_both) {
+    given.emplace_back("--skip");
+  } else if (settings.skip_ref > 0) {
+    given.emplace_back("--skip-ref");
+  }
+  if (settings.frames_limit > 0) given.emplace_back("--frames");
+  if (given.empty()) return {};
+  std::string names = "\"" + given[0] + "\"";
+  if (given.size() > 1) names += " and \"" + given[1] + "\"";
+  return std::string("\nOption") + (given.size() > 1 ? "s " : " ") + names +
+         " cannot cut a whole-stream MD5!\n\n";
+}
+
+// What a hash run reads and writes with: the test, its hashes, the list and the output.
+struct HashRun {
+  const RunSettings& settings;
+  SequenceSource& test;
+  HashList& list;
+  OutputSink& sink;
+  ProgressLine* progress;  // null without the progress line
+  std::uint8_t* buffer;    // a frame
+  std::size_t frame_size;
+  Md5& frame_hash;
+  Md5& all_hash;  // every byte read, a partial last frame's too
+};
+
+// The lines of a hash run up to the test's end, booked in the outcome (its end
+// kTestReadFailed for a failed read, kOutputLost for a lost output); a list line that is
+// no hash makes `bad_list` true.
+ComparisonOutcome hash_frames(const HashRun& run, bool& bad_list) {
+  const RunSettings& settings = run.settings;
+  const bool per_frame = settings.ref_md5 != nullptr && !run.list.whole_stream();
+  ComparisonOutcome outcome;
+  Md5Digest listed{};
+  std::string line;
+  ReadResult read;
+  for (;;) {
+    if (settings.frames_limit > 0 && outcome.frames_compared >= settings.frames_limit) {
+      outcome.end = RunEnd::kFramesLimit;
+      return outcome;
+    }
+    const std::uint8_t* const frame = next_frame(run.test, run.buffer, run.frame_size, read);
+    if (read.failed || run.test.view_lost()) {
+      outcome.end = RunEnd::kTestReadFailed;
+      return outcome;
+    }
+    // Each whole frame takes the list's next hash; at the test's end, a hash left over
+    // makes the test the shorter one, as a reference's frame would, and a partial frame
+    // left over makes the list the shorter one.
+    const HashList::Next entry = per_frame ? run.list.next(listed) : HashList::Next::kEnd;
+    if (entry == HashList::Next::kBad) {
+      bad_list = true;
+      return outcome;
+    }
+    if (read.bytes < run.frame_size) {
+      run.all_hash.update(frame, read.bytes);
+      outcome.test_partial = read.bytes > 0 || read.frame_begun;
+      outcome.test_tail = outcome.test_partial ? read.bytes : 0;
+      outcome.end = entry == HashList::Next::kHash      ? RunEnd::kTestShorter
+                    : per_frame && outcome.test_partial ? RunEnd::kRefShorter
+                                                        : RunEnd::kBothEnded;
+      return outcome;
+    }
+    if (per_frame && entry == HashList::Next::kEnd) {
+      outcome.end = RunEnd::kRefShorter;
+      return outcome;
+    }
+    run.frame_hash.reset();
+    run.frame_hash.update(frame, run.frame_size);
+    const Md5Digest digest = run.frame_hash.finish();
+    run.all_hash.update(frame, run.frame_size);
+    const std::int64_t index = settings.skip_test + outcome.frames_compared;
+    ++outcome.frames_compared;
+    if (run.progress != nullptr) run.progress->frame(index, frame, nullptr, false);
+    line.clear();
+    if (settings.report == ReportKind::kMd5) {
+      line = md5_hex(digest) + "  " + std::to_string(index) + "\n";
+    } else if (per_frame && digest != listed) {
+      char head[32];
+      std::snprintf(head, sizeof head, "FRM=%4" PRId64 " MD5 test=", index);
+      line = head + md5_hex(digest) + " != ref=" + md5_hex(listed) + "\n";
+      if (outcome.differing_frames++ == 0) outcome.first_bad_frame = index;
+      ++outcome.mismatches;
+    }
+    if (!line.empty() && !run.sink.write(line.data(), line.size())) {
+      outcome.end = RunEnd::kOutputLost;
+      return outcome;
+    }
+  }
+}
+
+// The closing line of a hash run: all frames' MD5, or the whole stream's against the
+// list's. Books a differing whole stream in `outcome`; false when it could not be written.
+bool write_whole_stream_line(const HashRun& run, ComparisonOutcome& outcome) {
+  const RunSettings& settings = run.settings;
+  const Md5Digest all = run.all_hash.finish();
+  if (settings.report == ReportKind::kMd5) {
+    const std::string line = md5_hex(all) + "  all\n";
+    return run.sink.write(line.data(), line.size());
+  }
+  if (!run.list.whole_stream()) return true;
+  Md5Digest listed{};
+  run.list.next(listed);
+  const bool same = all == listed;
+  const std::string line =
+      "MD5 test=" + md5_hex(all) + (same ? " == ref=" : " != ref=") + md5_hex(listed) + "\n";
+  if (!same) {
+    outcome.mismatches = outcome.differing_frames = 1;
+    outcome.first_bad_frame = settings.skip_test;
+  } else if (outcome.test_partial && outcome.test_tail == 0) {
+    // A YUV4MPEG2 frame begun without samples adds nothing to the hash, yet is more than
+    // the list's stream held.
+    outcome.end = RunEnd::kRefShorter;
+  }
+  return run.sink.write(line.data(), line.size());
+}
+
+// The run of --report=md5 (every test frame's MD5, then all frames') or --ref-md5 (the
+// test's frames against a hash list): the test is read once, the list a line at a time.
+int hash_run(RunSettings settings, const StandardDescriptors& closed) {
+  const int trouble = settings.exit_code ? kStatusTrouble : 1;
+  // The hash report always writes; a list writes only where frames differ.
+  if (closed.output_closed && settings.report == ReportKind::kMd5) {
+    std::fputs("\nCannot write to standard output!\n\n", stderr);
+    return trouble;
+  }
+  std::optional<FileDescriptor> test_file;
+  if (!open_input(settings.test_path, !closed.input_closed, test_file)) return trouble;
+  SequenceSource test(test_file->get());
+  if (settings.map_files) test.allow_mapping();
+  if (!settle_inputs(settings, test, nullptr)) return trouble;
+  HashList list;
+  if (settings.ref_md5 != nullptr && !list.open(settings.ref_md5)) {
+    std::fprintf(stderr, "\nFile \"%s\" is no MD5 list: %s!\n\n", settings.ref_md5,
+                 list.problem().c_str());
+    return trouble;
+  }
+  if (const std::string cut = settings.ref_md5 != nullptr && list.whole_stream()
+                                  ? whole_stream_cuts(settings)
+                                  : std::string();
+      !cut.empty()) {
+    std::fputs(cut.c_str(), stderr);
+    return trouble;
+  }
+  const FrameGeometry geometry =
+      make_frame_geometry(settings.format, settings.width, settings.height, settings.block_size);
+  const auto frame_size = static_cast<std::size_t>(geometry.frame_size);
+  FrameBuffer buffer(frame_size);
+  Md5 frame_hash;
+  Md5 all_hash;
+  if (buffer.data() == nullptr || !frame_hash.ok() || !all_hash.ok()) {
+    std::fputs("\nMemory exceeded!\n\n", stderr);
+    return trouble;
+  }
+  test.set_frame_size(frame_size);
+  const Inputs inputs{test, test};
+  if (!test.skip_frames(settings.skip_test, frame_size, buffer.data())) {
+    return finish_run(settings, inputs, {RunEnd::kTestReadFailed}, geometry.frame_size, true);
+  }
+  const bool per_frame = settings.ref_md5 != nullptr && !list.whole_stream();
+  Md5Digest listed{};
+  for (std::int32_t i = 0; per_frame && i < settings.skip_ref; ++i) {
+    if (list.next(listed) != HashList::Next::kHash) break;
+  }
+  std::optional<ProgressLine> progress;
+  if (wants_progress(settings)) {
+    progress.emplace(STDERR_FILENO, -1, geometry.frame_size, nullptr);
+  }
+  FdSink output(closed.output_closed ? -1 : STDOUT_FILENO);
+  ProgressErasingSink sink(
+      output, progress && same_terminal(STDOUT_FILENO, STDERR_FILENO) ? &*progress : nullptr);
+  const HashRun run{settings,      test,       list,       sink,    progress ? &*progress : nullptr,
+                    buffer.data(), frame_size, frame_hash, all_hash};
+  bool bad_list = false;
+  ComparisonOutcome outcome = hash_frames(run, bad_list);
+  if (progress) progress->erase();
+  if (bad_list) {
+    std::fprintf(stderr, "\nFile \"%s\" is no MD5 list: %s!\n\n", settings.ref_md5,
+                 list.problem().c_str());
+    return trouble;
+  }
+  if (outcome.end == RunEnd::kTestReadFailed) {
+    return finish_run(settings, inputs, outcome, geometry.frame_size, true);
+  }
+  if (outcome.end == RunEnd::kOutputLost || !write_whole_stream_line(run, outcome)) {
+    std::fputs("\nCannot write to standard output!\n\n", stderr);
+    return trouble;
+  }
+  if (settings.ref_md5 != nullptr) {
+    write_hash_verdict(settings, outcome, list.whole_stream(), geometry.frame_size);
+  } else if (outcome.test_partial) {
+    std::fprintf(stderr,
+                 "\nFile \"%s\" ends in a partial frame of %zu bytes (a frame is %" PRId64
+                 " bytes): are the size and the pixel format right?\n\n",
+                 settings.test_path, outcome.test_tail, geometry.frame_size);
+  }
+  return exit_status(settings, outcome, false);
+}
+
+}  // namespace
+
+void hint_at_y4m_arguments(const int argc, const char* const* const argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (is_standard_input(argv[i])) continue;
+    // Non-blocking, so that a FIFO among the arguments cannot hold the process.
+    const int fd = ::open(argv[i], O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat status {};
+    char head[kY4mMagic.size()];
+    const bool y4m = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
+                     ::pread(fd, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head) &&
+                     std::string_view(head, sizeof head) == kY4mMagic;
+    ::close(fd);
+    if (y4m) {
+      write_y4m_hint(argv[i], argc, argv);
+      return;
+    }
+  }
+}
+
+int run_command_line(RunSettings settings, const StandardDescriptors& closed, const int argc,
+                     const char* const* const argv) {
+  if (settings.report == ReportKind::kMd5 || settings.ref_md5 != nullptr) {
+    return hash_run(settings, closed);
+  }
+  const int trouble = settings.exit_code ? kStatusTrouble : 1;
+  // Statistics and JSON always write: with standard output closed nothing could ever be
+  // written, and an endless input would be read forever.
+  const bool always_writes = settings.report == ReportKind::kFrames ||
+                             settings.report == ReportKind::kSummary || settings.json;
+  if (always_writes && closed.output_closed) {
+    std::fputs("\nCannot write to standard output!\n\n", stderr);
+    return trouble;
+  }
+  const bool stdin_free = !closed.input_closed;
+  const bool ref_stdin_free = stdin_free && !is_standard_input(settings.test_path);
+
+  // The classic form checks the buffers before the files; the modern one opens the files
+  // first, since their headers may give the frame size.
+  std::optional<FileDescriptor> test_file;
+  std::optional<FileDescriptor> ref_file;
+  const auto open_both = [&] {
+    return open_input(settings.test_path, stdin_free, test_file) &&
+           open_input(settings.ref_path, ref_stdin_free, ref_file);
+  };
+  std::optional<SequenceSource> test;
+  std::optional<SequenceSource> ref;
+  if (settings.modern) {
+    if (!open_both()) return trouble;
+    if (output_would_overwrite_input(settings, *test_file, *ref_file)) return trouble;
+    test.emplace(test_file->get());
+    ref.emplace(ref_file->get());
+    allow_mapping(settings, *test, *ref);
+    if (!settle_inputs(settings, *test, &*ref)) return trouble;
+  }
+
+  Storage storage;
+  if (std::string problem = settle_storage(settings, storage); !problem.empty()) {
+    std::fputs(problem.c_str(), stderr);
+    return trouble;
+  }
+  // Files that name their own formats are compared in one the run settles: reports name
+  // that one, and the files' own beside it.
+  if (!settings.format_given && (settings.test_format || settings.ref_format)) {
+    settings.format = storage.compared;
+  }
+  const FrameGeometry geometry =
+      settings.crop_width > 0
+          ? make_window_geometry(storage.compared, settings.width, settings.height,
+                                 settings.block_size, settings.crop_x, settings.crop_y,
+                                 settings.crop_width, settings.crop_height)
+          : make_frame_geometry(storage.compared, settings.width, settings.height,
+                                settings.block_size);
+  const FrameGeometry test_stored = make_frame_geometry(storage.test, storage.test_width,
+                                                        storage.test_height, settings.block_size);
+  const FrameGeometry ref_stored =
+      make_frame_geometry(storage.ref, settings.width, settings.height, settings.block_size);
+  if (settings.dump_frame >= 0 && settings.dump_block >= block_count(geometry)) {
+    std::fprintf(stderr,
+                 "\nBlock %" PRId64 " does not exist: a %dx%d frame in %dx%d blocks has %" PRId64
+                 " of them (0 to %" PRId64 ")!\n\n",
+                 settings.dump_block, geometry.width, geometry.height, geometry.block_size,
+                 geometry.block_size, block_count(geometry), block_count(geometry) - 1);
+    return trouble;
+  }
+  const auto frame_size = static_cast<std::size_t>(geometry.frame_size);
+  FrameBuffers buffers(frame_size);
+  const std::unique_ptr<char[]> report_buffer(new (std::nothrow) char[kReportBufferSize]);
+  if (!buffers.ok() || !report_buffer) {
+    std::fputs("\nMemory exceeded!\n\n", stderr);
+    return trouble;
+  }
+  // The picture's memory is taken before the comparison, so that a run never ends for
+  // want of it after the work is done.
+  std::optional<DiffImageTaker> taker;
+  if (settings.diff_image != nullptr && !take_picture_memory(settings, geometry, taker)) {
+    return trouble;
+  }
+  if (!settings.modern) {
+    if (!open_both()) return trouble;
+    test.emplace(test_file->get());
+    ref.emplace(ref_file->get());
+    allow_mapping(settings, *test, *ref);
+  }
+  test->set_frame_size(static_cast<std::size_t>(test_stored.frame_size));
+  ref->set_frame_size(static_cast<std::size_t>(ref_stored.frame_size));
+
+  const Inputs inputs{*test, *ref};
+  // A file stored otherwise than compared is converted frame by frame as it passes.
+  std::optional<ConvertingSource> test_converted;
+  std::optional<ConvertingSource> ref_converted;
+  if (storage.convert_test) test_converted.emplace(*test, test_stored, geometry);
+  if (storage.convert_ref) ref_converted.emplace(*ref, ref_stored, geometry);
+  if ((test_converted && !test_converted->ok()) || (ref_converted && !ref_converted->ok())) {
+    std::fputs("\nMemory exceeded!\n\n", stderr);
+    return trouble;
+  }
+  FrameSource& test_source = test_converted ? static_cast<FrameSource&>(*test_converted) : *test;
+  FrameSource& ref_source = ref_converted ? static_cast<FrameSource&>(*ref_converted) : *ref;
+
+  // Frames skipped for alignment are read into the buffers and dropped where no seek can
+  // pass them; a failed read there is a read failure like any other.
+  if (!test_source.skip_frames(settings.skip_test, frame_size, buffers.test.data())) {
+    return finish_run(settings, inputs, {RunEnd::kTestReadFailed}, geometry.frame_size, true);
+  }
+  if (!ref_source.skip_frames(settings.skip_ref, frame_size, buffers.ref.data())) {
+    return finish_run(settings, inputs, {RunEnd::kRefReadFailed}, geometry.frame_size, true);
+  }
+  DiffImageTaker* const image = taker ? &*taker : nullptr;
+  std::optional<BlockDump> dump;
+  if (settings.dump_frame >= 0) {
+    dump.emplace(geometry, settings.dump_frame, settings.dump_block,
+                 stored_tolerance(geometry, settings.tolerance));
+    if (!dump->has_samples()) {
+      std::fprintf(stderr, "\nBlock %" PRId64 " lies outside the --crop window!\n\n",
+                   settings.dump_block);
+      return trouble;
+    }
+  }
+  // Only the modern form's verdict is followed by the alignment hint.
+  std::optional<AlignmentProbe> probe;
+  if (settings.modern) probe.emplace(geometry);
+  ObserverFanOut others;
+  for (FrameObserver* const observer :
+       {static_cast<FrameObserver*>(image), dump ? static_cast<FrameObserver*>(&*dump) : nullptr,
+        probe ? static_cast<FrameObserver*>(&*probe) : nullptr}) {
+    others.add(observer);
+  }
+  std::optional<ProgressLine> progress;
+  if (wants_progress(settings)) {
+    progress.emplace(STDERR_FILENO,
+                     expected_pairs(settings, test_file->get(), ref_file->get(), *test, *ref,
+                                    test_stored.frame_size, ref_stored.frame_size),
+                     2 * geometry.frame_size, others.single());
+  }
+  const Watchers watchers{image, progress ? &*progress : nullptr, others.single(),
+                          dump ? &*dump : nullptr, probe ? &*probe : nullptr};
+  FdSink output(closed.output_closed ? -1 : STDOUT_FILENO);
+  ProgressErasingSink sink(
+      output, progress && same_terminal(STDOUT_FILENO, STDERR_FILENO) ? &*progress : nullptr);
+  PairReader reader(test_source, ref_source, buffers, frame_size, settings.skip_test);
+  WorkerPool workers(settings.threads > 0 ? settings.threads : default_thread_count());
+  reader.share_search(workers);
+  std::optional<StatsFile> stats;
+  if (settings.stats_file != nullptr && !stats.emplace().open(settings, geometry)) return trouble;
+  const RunParts parts{settings,
+                       inputs,
+                       geometry,
+                       reader,
+                       sink,
+                       watchers,
+                       workers,
+                       stats ? &*stats : nullptr,
+                       test_converted ? &*test_converted : nullptr,
+                       ref_converted ? &*ref_converted : nullptr};
+  if (settings.report == ReportKind::kBlocks) {
+    return block_lines_run(parts, {report_buffer.get(), kReportBufferSize});
+  }
+  if (settings.report != ReportKind::kSamples) return measure_run(parts);
+  const int status = sample_lines_run(parts, {report_buffer.get(), kReportBufferSize});
+  if (!settings.modern) {
+    // The classic form reads a YUV4MPEG2 file's header as samples; say how to read it.
+    for (const SequenceSource* const source : {&*test, &*ref}) {
+      if (!source->begins_with_y4m_magic()) continue;
+      write_y4m_hint(source == &*test ? settings.test_path : settings.ref_path, argc, argv);
+      break;
+    }
+  }
+  return status;
+}
+
+}  // namespace framecmp
