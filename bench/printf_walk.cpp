@@ -9,8 +9,8 @@
 #include <cstdlib>
 
 #include "input/pixel_format.h"
-#include "support/reference_compare.h"
 #include "input/sequence_input.h"
+#include "support/reference_compare.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 
 #include "input/frame_convert.h"
 #include "input/frame_geometry.h"
-#include "support/reference_compare.h"
 #include "run/run_loop.h"
+#include "support/reference_compare.h"
 
 namespace {
 

@@ -10,10 +10,10 @@
 #include <string>
 
 #include "cli/command_line.h"
-#include "report/report_writer.h"
-#include "run/run.h"
-#include "report/run_summary.h"
 #include "input/sequence_input.h"
+#include "report/report_writer.h"
+#include "report/run_summary.h"
+#include "run/run.h"
 
 namespace framecmp {
 namespace {

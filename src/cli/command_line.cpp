@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "input/frame_geometry.h"
 #include "base/message_text.h"
+#include "input/frame_geometry.h"
 
 #ifndef FRAMECMP_VERSION
 #define FRAMECMP_VERSION "unknown"

@@ -12,6 +12,7 @@
 
 #include "input/frame_geometry.h"
 #include "input/pixel_format.h"
+#include "report/run_header.h"
 
 namespace framecmp {
 
@@ -28,45 +29,12 @@ enum class ProgressChoice : std::uint8_t {
   kOff,   // --no-progress
 };
 
-// How the difference picture scales a difference to the strength of its colour.
-enum class DiffScale : std::uint8_t {
-  kDepth,  // against the largest difference of the bit depth (the default)
-  kAuto,   // against the largest difference of the drawn frame: a heat map
-  kLimit,  // up to diff_scale_limit dimly, anything larger at full strength
-};
-
-// What the run prints on standard output.
-enum class ReportKind : std::uint8_t {
-  kSamples,  // a line per differing sample
-  kBlocks,   // a line per damaged block, in coding order
-  kMd5,      // the MD5 of every test frame and of all of them: no reference
-  kFrames,   // a line per frame pair with each plane's statistics, then the totals
-  kSummary,  // the totals only
-};
-
-// A checked command line, ready for the run.
-// Invariants: ref_path is null with --report=md5, which reads the test alone; when
-// size_given, width, height > 0 and the frame size of the format at that
-// size is at most kMaxFrameSize; block_size is an accepted block size; max_count >= 0 (0: no
-// limit); both paths point into the argument vector. The classic form always has yuv420p in 16x16
-// macroblocks.
-struct RunSettings {
-  bool modern = false;  // options were given: the modern rules and messages hold
-  std::int32_t width = 0;
-  std::int32_t height = 0;
-  PixelFormat format = *find_pixel_format(kDefaultPixelFormat);
-  std::int32_t block_size = kMacroblockSize;
-  std::int32_t max_count = 0;
-  const char* test_path = nullptr;
-  const char* ref_path = nullptr;
+// A checked command line, ready for the run: what the reports say of it, and the rest.
+// Invariants: those of RunHeader; when size_given, the frame size of the format at that
+// size is at most kMaxFrameSize; block_size is an accepted block size.
+struct RunSettings : RunHeader {
   // The modern form's measures; the classic form keeps these defaults.
-  ReportKind report = ReportKind::kSamples;
-  std::int32_t tolerance = 0;        // pairs differ only when |test - ref| > tolerance
-  std::int32_t skip_test = 0;        // frames of the test sequence skipped before comparing
-  std::int32_t skip_ref = 0;         // frames of the reference skipped before comparing
   bool skip_both = false;            // the skips came from --skip
-  std::int32_t frames_limit = 0;     // frame pairs compared at most; 0: no limit
-  bool exit_code = false;            // 0 same, 1 different, 2 failure
   bool json = false;                 // results as one JSON document (frames or summary)
   bool ssim = false;                 // SSIM beside the statistics (frames or summary)
   bool psnr_pooling = false;         // PSNR all and the means over the frames (frames or summary)
@@ -77,8 +45,6 @@ struct RunSettings {
   // padded test frames (--test-size; 0: the run's size), other layouts or byte orders.
   std::int32_t test_width = 0;
   std::int32_t test_height = 0;
-  std::optional<PixelFormat> test_format;
-  std::optional<PixelFormat> ref_format;
   // --crop: the window compared, in luma samples of the whole frame; crop_width 0: none.
   std::int32_t crop_width = 0;
   std::int32_t crop_height = 0;

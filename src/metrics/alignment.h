@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "input/frame_geometry.h"
-#include "run/run_loop.h"
+#include "input/frame_observer.h"
 
 namespace framecmp {
 

@@ -1,23 +1,15 @@
-// Damaged blocks of a frame pair, for decoder debugging: every block of --block samples
-// that holds a sample beyond the tolerance, in coding order (blocks in raster order), with
-// its differing samples per plane, its largest difference and its first differing sample
-// in the order a coding quadtree visits it. One line each, or one JSON element each.
+// What a damaged block is made of, for decoder debugging: each plane's samples beyond the
+// tolerance, its largest difference and its first differing sample in the order a coding
+// quadtree visits it; the column kernels and the block geometry that measure it.
 #ifndef FRAMECMP_METRICS_BLOCK_DAMAGE_H_
 #define FRAMECMP_METRICS_BLOCK_DAMAGE_H_
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
-#include <optional>
 #include <vector>
 
 #include "input/frame_geometry.h"
-#include "metrics/pair_metrics.h"
-#include "report/report_line.h"
-#include "report/report_writer.h"
-#include "input/sequence_input.h"
-#include "base/worker_pool.h"
 
 namespace framecmp {
 
@@ -51,19 +43,6 @@ struct DamagedBlock {
   }
 };
 
-// Longest block line or JSON element, with what comes before it: every field at its widest.
-inline constexpr std::size_t kMaxBlockEntryLength = 200;
-
-// Formats `block` as the line
-//   "FRM=%4d MB=%6d POS=(%4d,%4d) Y=%5d U=%5d V=%5d MAX=%5d FIRST=%c(%4d,%4d)\n"
-// (no U= and V= for gray) into `out` (kMaxBlockEntryLength bytes at least); returns its
-// length. Widths grow with the values, as printf's do.
-std::size_t format_block_line(char* out, const DamagedBlock& block, const FrameGeometry& geometry);
-
-// Formats `block` as a JSON object on a line of its own, indented for the frames array of
-// the blocks document, without a comma; returns its length.
-std::size_t format_block_json(char* out, const DamagedBlock& block, const FrameGeometry& geometry);
-
 // The order in which a block's part of a plane is visited for its first difference: 4x4
 // units (clipped at the block's and the plane's edges), by the Morton code of the unit's
 // row and column with the row bit above the column bit at each level, each unit in raster
@@ -81,51 +60,34 @@ using ColumnKernel = void (*)(const std::uint8_t* test, const std::uint8_t* ref,
 // The column kernel of `plane`'s sample layout at the active kernel level.
 ColumnKernel column_kernel_for(const PlaneLayout& plane);
 
-// How block damage is written.
-enum class BlockFormat : std::uint8_t { kText, kJson };
-
-// The damaged blocks of every pair, frame by frame and block by block in raster order, as
-// report lines (or JSON elements) until `max_count` of them (0: no limit) were written over
-// the run. Block rows are measured by the workers, a group at a time; equal rows and
-// equal block rows cost a memcmp, and only damaged blocks are searched for their first
-// difference. Memory is taken once, bounded by the frame's width.
-class BlockLines final : public PairMetric {
- public:
-  // Precondition: max_count >= 0, tolerance >= 0. `workers` may be null. Keeps
-  // references to the geometry, the workers and the report.
-  BlockLines(const FrameGeometry& geometry, std::int64_t max_count, std::int32_t tolerance,
-             WorkerPool* workers, ReportWriter& report, BlockFormat format);
-  BlockLines(const BlockLines&) = delete;
-  BlockLines& operator=(const BlockLines&) = delete;
-  ~BlockLines() override;
-  PairVerdict measure(const FramePair& pair) override;
-  bool publish() override;
-  void discard() override { report_.discard(); }
-  // JSON: elements of frames written so far (to place the commas).
-  std::int64_t frames_written() const { return frames_written_; }
-
- private:
-  struct Plan;  // the groups of block rows, their scratch, records and texts
-  // Copies the texts of the group's rows, in order, up to the limit; false when the limit
-  // stopped it.
-  bool write_group(const FramePair& pair, std::int32_t first_row, std::int32_t rows,
-                   PairVerdict& verdict);
-  // Sets verdict.first from block `b` of block row `row`, the run's first damaged block.
-  void name_first(const FramePair& pair, std::int32_t row, std::size_t b,
-                  PairVerdict& verdict) const;
-  void open_frame(std::int64_t frame);
-
-  const FrameGeometry& geometry_;
-  std::unique_ptr<Plan> plan_;
-  std::int64_t cap_;  // the entry count at which the report stops
-  std::uint32_t tolerance_;
-  ReportWriter& report_;
-  BlockFormat format_;
-  std::int64_t entries_ = 0;  // entries written over the run, <= cap_
-  std::int64_t frames_written_ = 0;
-  bool frame_open_ = false;  // JSON: this pair's frame element is open
-  bool wrote_ = false;       // this pair wrote an entry
+// Where block `index` (of a block row or column of the whole frame) lies along one axis of
+// a plane that starts at `origin` of the whole frame and is `length` samples long: the
+// block's first sample (negative when it begins before the plane) and the part of it
+// inside the plane, [first, end), all in the plane's own samples.
+struct BlockSpan {
+  std::int64_t start;
+  std::int32_t first;
+  std::int32_t end;
 };
+
+// Where block `index` lies along an axis (block side 1 << shift) of a plane that starts
+// at `origin` of the whole frame and is `length` samples long.
+BlockSpan block_span(std::int64_t index, int shift, std::int32_t origin, std::int32_t length);
+
+// Byte of sample (row, column) of `plane` inside a frame; both 0-based, in the plane.
+inline std::size_t byte_of(const PlaneLayout& plane, const std::int64_t row,
+                           const std::int64_t column) {
+  return static_cast<std::size_t>(plane.offset +
+                                  (row * plane.width + column) * std::int64_t{plane.stride});
+}
+
+// The first sample beyond `tolerance` (stored units) of a block's part of `plane`
+// ([columns.first, columns.end) x [rows.first, rows.end)), visited in the z-scan order
+// `units`, into damage.first_row and first_column in the whole frame's coordinates.
+// Precondition: there is one.
+void find_first_in_block(const PlaneLayout& plane, const std::vector<std::uint32_t>& units,
+                         const std::uint8_t* test, const std::uint8_t* ref, std::uint32_t tolerance,
+                         const BlockSpan& columns, const BlockSpan& rows, PlaneDamage& damage);
 
 }  // namespace framecmp
 

@@ -10,9 +10,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/worker_pool.h"
 #include "input/frame_geometry.h"
 #include "input/sequence_input.h"
-#include "base/worker_pool.h"
 
 namespace framecmp {
 

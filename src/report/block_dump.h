@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "input/frame_geometry.h"
-#include "run/run_loop.h"
+#include "input/frame_observer.h"
 
 namespace framecmp {
 

@@ -10,10 +10,10 @@
 #include <utility>
 #include <vector>
 
-#include "cli/command_line.h"
 #include "input/frame_geometry.h"
+#include "input/frame_observer.h"
 #include "report/output_file.h"
-#include "run/run_loop.h"
+#include "report/run_header.h"
 
 namespace framecmp {
 

@@ -476,7 +476,7 @@ void append_json_integer_member(std::string& text, const int indent, const char*
   append_member(text, indent, key, value);
 }
 
-void append_json_head(std::string& text, const RunSettings& s) {
+void append_json_head(std::string& text, const RunHeader& s) {
   text += "{";
   append_json_member(text, 2, "test", json_string(s.test_path));
   append_json_member(text, 2, "ref", json_string(s.ref_path));
@@ -532,17 +532,15 @@ void append_json_first_difference(std::string& text, const std::optional<ReportF
 }
 
 JsonMeasureReport::JsonMeasureReport(const FrameGeometry& geometry, const bool per_frame,
-                                     const RunSettings& settings, OutputSink& out)
-    : MeasureTotals(geometry, report_columns(settings)),
-      per_frame_(per_frame),
-      settings_(settings),
-      out_(out) {
+                                     const RunHeader& header, const ReportColumns columns,
+                                     OutputSink& out)
+    : MeasureTotals(geometry, columns), per_frame_(per_frame), header_(header), out_(out) {
   text_.reserve(2 * kJsonBlock);
   begin();
 }
 
 void JsonMeasureReport::begin() {
-  append_json_head(text_, settings_);
+  append_json_head(text_, header_);
   if (per_frame_) {
     append_key(text_, 2, "frames");
     text_ += "[";

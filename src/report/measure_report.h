@@ -9,10 +9,11 @@
 #include <optional>
 #include <string>
 
-#include "cli/command_line.h"
 #include "input/frame_geometry.h"
+#include "metrics/outcome.h"
+#include "metrics/pair_metrics.h"
 #include "report/report_writer.h"
-#include "run/run_loop.h"
+#include "report/run_header.h"
 
 namespace framecmp {
 
@@ -62,11 +63,6 @@ struct ReportColumns {
   bool ssim = false;     // SSIM per plane, combined, and its dB
   bool pooling = false;  // PSNR all planes together, and the means over the frames
 };
-
-// The columns that `settings` ask for.
-inline ReportColumns report_columns(const RunSettings& settings) {
-  return {settings.ssim, settings.psnr_pooling};
-}
 
 // The per-frame PSNR that stands for an SSE of 0 in the means over frames: the cap that
 // x264 and av-metrics use, so that one equal frame does not make the mean infinite.
@@ -182,7 +178,7 @@ class CsvMeasureReport final : public MeasureTotals {
 
 // The opening of every JSON document: "{" and the run's settings, a member a line
 // (indent 2), without a trailing comma.
-void append_json_head(std::string& text, const RunSettings& settings);
+void append_json_head(std::string& text, const RunHeader& settings);
 
 // The members "verdict", "ending" and "frames_compared" of a run that ended with `outcome`.
 void append_json_verdict(std::string& text, const ComparisonOutcome& outcome);
@@ -201,9 +197,9 @@ void append_json_integer_member(std::string& text, int indent, const char* key,
 // buffer of bounded size, so that memory stays the same however many frames there are.
 class JsonMeasureReport final : public MeasureTotals {
  public:
-  // `settings` and `out` must outlive the report.
-  JsonMeasureReport(const FrameGeometry& geometry, bool per_frame, const RunSettings& settings,
-                    OutputSink& out);
+  // `header` and `out` must outlive the report.
+  JsonMeasureReport(const FrameGeometry& geometry, bool per_frame, const RunHeader& header,
+                    ReportColumns columns, OutputSink& out);
   // False once a write has failed.
   bool frame(const FrameMeasure& measure) override;
   // Ends the document for a run that ended with `outcome` and writes what is left; false
@@ -216,7 +212,7 @@ class JsonMeasureReport final : public MeasureTotals {
   bool flush();
 
   bool per_frame_;
-  const RunSettings& settings_;
+  const RunHeader& header_;
   OutputSink& out_;
   std::string text_;  // written but not yet handed on; its capacity is kept
   std::int64_t frames_written_ = 0;

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
+#include "input/frame_observer.h"
 #include "report/report_writer.h"
-#include "run/run_loop.h"
 
 namespace framecmp {
 

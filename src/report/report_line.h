@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "input/frame_geometry.h"
+#include "metrics/difference.h"
 
 namespace framecmp {
 
@@ -30,17 +31,6 @@ inline constexpr int kBlockFieldWidth = 6;
 constexpr int sample_field_width(const int depth) {
   return depth <= 9 ? 3 : depth <= 13 ? 4 : 5;
 }
-
-// Everything one line says: one sample pair that differs.
-struct ReportFields {
-  std::int64_t frame = 0;  // 0-based
-  char plane_letter = 'Y';
-  SamplePosition position;
-  std::uint32_t test_sample = 0;
-  std::uint32_t ref_sample = 0;
-
-  friend bool operator==(const ReportFields&, const ReportFields&) = default;
-};
 
 // Formats one line into `out` (at least kMaxReportLineLength bytes) at any field width,
 // exactly as printf would, and returns its length, newline included. Frame, row, column

@@ -6,7 +6,7 @@ namespace framecmp {
 namespace {
 
 // The summary of a run in which no sample differed beyond the tolerance.
-void write_summary(std::FILE* const err, const RunSettings& settings,
+void write_summary(std::FILE* const err, const RunHeader& settings,
                    const ComparisonOutcome& outcome) {
   switch (verdict_of(outcome)) {
     case Verdict::kIdentical:
@@ -34,7 +34,7 @@ void write_summary(std::FILE* const err, const RunSettings& settings,
 }
 
 // The modern form's verdict on a run in which samples differed: one block.
-void write_verdict(std::FILE* const err, const RunSettings& settings,
+void write_verdict(std::FILE* const err, const RunHeader& settings,
                    const ComparisonOutcome& outcome) {
   std::fprintf(err, "\nFiles \"%s\" and \"%s\" differ: %" PRId64 " sample%s", settings.test_path,
                settings.ref_path, outcome.mismatches, outcome.mismatches == 1 ? "" : "s");
@@ -66,7 +66,7 @@ void write_verdict(std::FILE* const err, const RunSettings& settings,
   std::fputs("\n", err);
 }
 
-void write_partial_frame_notes(std::FILE* const err, const RunSettings& settings,
+void write_partial_frame_notes(std::FILE* const err, const RunHeader& settings,
                                const ComparisonOutcome& outcome, const std::int64_t frame_size) {
   const struct {
     const char* path;
@@ -115,7 +115,7 @@ const char* verdict_name(const Verdict verdict) {
   return "differ";
 }
 
-void write_run_end(std::FILE* const err, const RunSettings& settings,
+void write_run_end(std::FILE* const err, const RunHeader& settings,
                    const ComparisonOutcome& outcome, const std::int64_t frame_size) {
   if (is_failure(outcome.end)) return;
   if (outcome.mismatches == 0) {
@@ -126,7 +126,7 @@ void write_run_end(std::FILE* const err, const RunSettings& settings,
   if (settings.modern) write_partial_frame_notes(err, settings, outcome, frame_size);
 }
 
-int exit_status(const RunSettings& settings, const ComparisonOutcome& outcome, const bool failed) {
+int exit_status(const RunHeader& settings, const ComparisonOutcome& outcome, const bool failed) {
   if (!settings.exit_code) return failed ? 1 : 0;
   if (failed) return kStatusTrouble;
   const Verdict verdict = verdict_of(outcome);

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "cli/command_line.h"
-#include "run/run_loop.h"
+#include "metrics/outcome.h"
+#include "report/run_header.h"
 
 namespace framecmp {
 
@@ -35,13 +35,13 @@ const char* verdict_name(Verdict verdict);
 // block (how many samples in how many frames, the first bad frame, which sequence ended
 // first, where the output stopped). Then, in the modern form, a note for each sequence
 // that ends in a partial frame of a `frame_size`-byte frame.
-void write_run_end(std::FILE* err, const RunSettings& settings, const ComparisonOutcome& outcome,
+void write_run_end(std::FILE* err, const RunHeader& settings, const ComparisonOutcome& outcome,
                    std::int64_t frame_size);
 
 // The exit status of a run: `failed` (an error was reported) gives 1, or 2 with
 // --exit-code; with --exit-code, 0 for the verdicts identical and match within tolerance,
 // 1 for the others.
-int exit_status(const RunSettings& settings, const ComparisonOutcome& outcome, bool failed);
+int exit_status(const RunHeader& settings, const ComparisonOutcome& outcome, bool failed);
 
 }  // namespace framecmp
 

@@ -19,23 +19,23 @@
 #include <string_view>
 #include <utility>
 
-#include "metrics/alignment.h"
-#include "metrics/block_damage.h"
-#include "report/block_dump.h"
+#include "base/worker_pool.h"
 #include "cli/command_line.h"
-#include "report/diff_image.h"
 #include "input/frame_convert.h"
 #include "input/frame_geometry.h"
 #include "input/frame_hash.h"
+#include "input/sequence_input.h"
+#include "input/y4m.h"
+#include "metrics/alignment.h"
+#include "report/block_dump.h"
+#include "report/block_lines.h"
+#include "report/diff_image.h"
 #include "report/measure_report.h"
 #include "report/output_file.h"
 #include "report/progress.h"
 #include "report/report_writer.h"
-#include "run/run_geometry.h"
 #include "report/run_summary.h"
-#include "input/sequence_input.h"
-#include "base/worker_pool.h"
-#include "input/y4m.h"
+#include "run/run_geometry.h"
 
 #include "run/run_loop.h"
 
@@ -44,6 +44,11 @@ namespace {
 
 // Report lines are gathered into blocks of this size before they reach standard output.
 constexpr std::size_t kReportBufferSize = std::size_t{768} << 10;
+
+// The columns beyond the statistics that `settings` ask for.
+ReportColumns report_columns(const RunSettings& settings) {
+  return {settings.ssim, settings.psnr_pooling};
+}
 
 // The two sequences of a run.
 struct Inputs {
@@ -109,7 +114,7 @@ class StatsFile {
     if (std::string_view(path_).ends_with(".csv")) {
       csv_.emplace(geometry, true, *sink_, report_columns(settings));
     } else {
-      json_.emplace(geometry, true, settings, *sink_);
+      json_.emplace(geometry, true, settings, report_columns(settings), *sink_);
     }
     return true;
   }
@@ -320,7 +325,7 @@ int measure_run(const RunParts& run) {
     return measure_sequences(geometry, options, reader, both);
   };
   if (settings.json) {
-    JsonMeasureReport report(geometry, per_frame, settings, sink);
+    JsonMeasureReport report(geometry, per_frame, settings, report_columns(settings), sink);
     const ComparisonOutcome outcome = measure(report);
     watchers.comparison_done();
     // A failed run gets no end of its document (and a short one writes nothing at all).

@@ -1,7 +1,7 @@
 // The damaged blocks against a plain model that knows nothing of the fast path: every
 // block's samples visited one by one, the first difference the least z-scan key; and the
 // column kernel at every level the CPU has against its model.
-#include "metrics/block_damage.h"
+#include "report/block_lines.h"
 
 #include <gtest/gtest.h>
 
@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "input/frame_convert.h"
-#include "support/reference_compare.h"
 #include "run/run_loop.h"
+#include "support/reference_compare.h"
 
 namespace framecmp {
 namespace {

@@ -1,5 +1,7 @@
 #include "run/run_loop.h"
 
+#include "metrics/sample_search.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -11,10 +11,10 @@
 #include <random>
 #include <vector>
 
-#include "metrics/pair_metrics.h"
 #include "input/pixel_format.h"
-#include "support/reference_compare.h"
+#include "metrics/pair_metrics.h"
 #include "metrics/sample_kernels.h"
+#include "support/reference_compare.h"
 
 namespace framecmp {
 namespace {

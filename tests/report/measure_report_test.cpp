@@ -24,9 +24,9 @@ class StringSink final : public OutputSink {
 };
 
 // The settings of a run of `format` at width x height between files "t" and "r".
-RunSettings settings_of(const char* const format, const std::int32_t width,
-                        const std::int32_t height) {
-  RunSettings settings;
+RunHeader settings_of(const char* const format, const std::int32_t width,
+                      const std::int32_t height) {
+  RunHeader settings;
   settings.format = *find_pixel_format(format);
   settings.width = width;
   settings.height = height;
@@ -38,7 +38,7 @@ RunSettings settings_of(const char* const format, const std::int32_t width,
 // Totals past 2^64: 16-bit gray frames whose every sample differs by 65535 sum to
 // 2^32 * 65535^2 per 2^32 samples; three frames of 2^30 samples with that SSE pass 2^64.
 TEST(MeasureReport, TotalsPast64BitsStayExact) {
-  const RunSettings settings = settings_of("gray16le", 32768, 32768);
+  const RunHeader settings = settings_of("gray16le", 32768, 32768);
   const FrameGeometry g = make_frame_geometry(settings.format, 32768, 32767, 16);
   const std::uint64_t samples = 32768ull * 32767;
   const std::uint64_t frame_sse = samples * 65535 * 65535;  // below 2^62
@@ -46,7 +46,7 @@ TEST(MeasureReport, TotalsPast64BitsStayExact) {
   measure.planes[0] = {samples, 65535, frame_sse};
   StringSink json_out;
   StringSink text_out;
-  JsonMeasureReport json(g, false, settings, json_out);
+  JsonMeasureReport json(g, false, settings, {}, json_out);
   TextMeasureReport text(g, false, text_out);
   constexpr int kFrames = 6;
   for (int f = 0; f < kFrames; ++f) {
@@ -75,16 +75,14 @@ TEST(MeasureReport, TotalsPast64BitsStayExact) {
 // The poolings against a model over the frames, through the JSON document and the CSV
 // rows parsed back: both must carry the same numbers.
 TEST(MeasureReport, PoolingsMatchAPerFrameModelInJsonAndCsv) {
-  RunSettings settings = settings_of("yuv420p", 64, 32);
-  settings.psnr_pooling = true;
-  settings.ssim = true;
+  const RunHeader settings = settings_of("yuv420p", 64, 32);
   const FrameGeometry g = make_frame_geometry(settings.format, 64, 32, 16);
   const double samples[] = {2048, 512, 512};
   // SSE per frame and plane; frame 2 is equal (100 dB in the means, inf as PSNR all).
   const std::uint64_t sse[][3] = {{100, 7, 0}, {5000, 300, 20}, {0, 0, 0}, {1, 2, 3}};
   StringSink json_out;
   StringSink csv_out;
-  JsonMeasureReport json(g, true, settings, json_out);
+  JsonMeasureReport json(g, true, settings, {true, true}, json_out);
   CsvMeasureReport csv(g, true, csv_out, {true, true});
   std::array<double, 3> psnr_sum{};
   double all_sum = 0;
@@ -234,7 +232,7 @@ TEST(RunSummary, OneVerdictForEveryOutcome) {
       {RunEnd::kTestShorter, 0, false, "shorter", 1},
       {RunEnd::kRefShorter, 0, true, "shorter", 1},
   };
-  RunSettings settings;
+  RunHeader settings;
   settings.exit_code = true;
   for (const auto& c : cases) {
     ComparisonOutcome outcome;

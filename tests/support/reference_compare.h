@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "input/pixel_format.h"
+#include "input/sequence_input.h"
 #include "report/report_writer.h"
 #include "run/run_loop.h"
-#include "input/sequence_input.h"
 
 namespace framecmp::testing_support {
 
