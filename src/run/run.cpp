@@ -35,7 +35,7 @@
 #include "report/progress.h"
 #include "report/report_writer.h"
 #include "report/run_summary.h"
-#include "run/run_geometry.h"
+#include "run/run_plan.h"
 
 #include "run/run_loop.h"
 
@@ -348,100 +348,6 @@ int measure_run(const RunParts& run) {
   return run_text_report(report);
 }
 
-// How the two files store their frames, and the layout in which they are compared.
-struct Storage {
-  PixelFormat test;
-  PixelFormat ref;
-  std::int32_t test_width = 0;
-  std::int32_t test_height = 0;
-  PixelFormat compared;
-  bool convert_test = false;
-  bool convert_ref = false;
-};
-
-// Settles `storage` from the run's size and format and the files' own (--test-size,
-// --test-pix-fmt, --ref-pix-fmt); the refusal, or "" when the files can be compared.
-std::string settle_storage(const RunSettings& settings, Storage& storage) {
-  storage.test = settings.test_format.value_or(settings.format);
-  storage.ref = settings.ref_format.value_or(settings.format);
-  storage.test_width = settings.test_width > 0 ? settings.test_width : settings.width;
-  storage.test_height = settings.test_height > 0 ? settings.test_height : settings.height;
-  storage.compared = settings.format;
-  char text[400];
-  if (!comparable_formats(storage.test, storage.ref)) {
-    std::snprintf(text, sizeof text,
-                  "\nFormats \"%s\" (test) and \"%s\" (reference) cannot be compared: their "
-                  "planes, subsampling or bit depth differ!\n\n",
-                  storage.test.name.c_str(), storage.ref.name.c_str());
-    return text;
-  }
-  if (storage.test_width < settings.width || storage.test_height < settings.height) {
-    std::snprintf(text, sizeof text,
-                  "\nInvalid --test-size \"%dx%d\": the test's frames must hold the reference's "
-                  "%dx%d!\n\n",
-                  storage.test_width, storage.test_height, settings.width, settings.height);
-    return text;
-  }
-  if (frame_size_of(storage.test, storage.test_width, storage.test_height) > kMaxFrameSize) {
-    RunSettings padded = settings;
-    padded.format = storage.test;
-    padded.width = storage.test_width;
-    padded.height = storage.test_height;
-    return check_frame_size(padded);
-  }
-  const bool cropped = settings.crop_width > 0;
-  if (cropped) {
-    const std::string window =
-        std::to_string(settings.crop_width) + "x" + std::to_string(settings.crop_height) + "+" +
-        std::to_string(settings.crop_x) + "+" + std::to_string(settings.crop_y);
-    const PixelFormat& format = storage.ref;
-    const char* problem = nullptr;
-    if (std::int64_t{settings.crop_x} + settings.crop_width > settings.width ||
-        std::int64_t{settings.crop_y} + settings.crop_height > settings.height) {
-      problem = "the window leaves the frame";
-    } else if (format.plane_count > 1 && format.chroma_shift_x > 0 &&
-               (settings.crop_x % 2 != 0 || settings.crop_width % 2 != 0)) {
-      problem = "the chroma is halved across, so X and W must be even";
-    } else if (format.plane_count > 1 && format.chroma_shift_y > 0 &&
-               (settings.crop_y % 2 != 0 || settings.crop_height % 2 != 0)) {
-      problem = "the chroma is halved down, so Y and H must be even";
-    }
-    if (problem != nullptr) {
-      std::snprintf(text, sizeof text, "\nInvalid --crop \"%s\" of a %dx%d %s frame: %s!\n\n",
-                    window.c_str(), settings.width, settings.height, format.name.c_str(), problem);
-      return text;
-    }
-  }
-  const auto same_layout = [](const PixelFormat& a, const PixelFormat& b) {
-    return a.interleaved_chroma == b.interleaved_chroma && a.v_first == b.v_first &&
-           (a.bytes_per_sample == 1 || a.byte_order == b.byte_order);
-  };
-  const bool padded =
-      storage.test_width != settings.width || storage.test_height != settings.height;
-  // Words in pairs (p010) are always taken apart: the comparison walks two-byte samples
-  // in planes of their own only.
-  const auto word_pairs = [](const PixelFormat& f) {
-    return f.interleaved_chroma && f.bytes_per_sample == 2;
-  };
-  const bool high_bits = storage.test.value_shift != storage.ref.value_shift;
-  if (!padded && !cropped && !high_bits && !word_pairs(storage.test) &&
-      same_layout(storage.test, storage.ref)) {
-    return {};
-  }
-  // Anything to convert is converted into the planar layout, in which no two planes
-  // share bytes; a window is cut from both files. A 10-bit file compared with a p010 one
-  // is raised into the high bits, so that the p010 words are compared whole.
-  storage.compared = planar_equivalent(storage.ref);
-  storage.compared.value_shift = std::max(storage.test.value_shift, storage.ref.value_shift);
-  const auto needs_conversion = [&](const PixelFormat& f) {
-    return word_pairs(f) || f.value_shift != storage.compared.value_shift ||
-           !same_layout(f, storage.compared);
-  };
-  storage.convert_test = cropped || padded || needs_conversion(storage.test);
-  storage.convert_ref = cropped || needs_conversion(storage.ref);
-  return {};
-}
-
 // Lets both sequences be mapped when --mmap asks for it, before anything is read.
 void allow_mapping(const RunSettings& settings, SequenceSource& test, SequenceSource& ref) {
   if (!settings.map_files) return;
@@ -459,9 +365,10 @@ bool open_input(const char* path, const bool standard_input_free,
 }
 
 // Looks for YUV4MPEG2 headers in both sequences (the modern form; `ref` null for a run of
-// the test alone) and settles the frame size and format from them and the command line;
-// false (after saying why) when they cannot be settled.
-bool settle_inputs(RunSettings& settings, SequenceSource& test, SequenceSource* const ref) {
+// the test alone) and plans the run from them and the command line; false (after saying
+// why) when a header is bad or the run cannot be planned.
+bool plan_from_inputs(RunSettings& settings, SequenceSource& test, SequenceSource* const ref,
+                      RunPlan& plan) {
   std::optional<Y4mHeader> headers[2];
   SequenceSource* const sources[] = {&test, ref};
   const char* const paths[] = {settings.test_path, settings.ref_path};
@@ -486,7 +393,7 @@ bool settle_inputs(RunSettings& settings, SequenceSource& test, SequenceSource* 
     }
     headers[i] = parsed.header;
   }
-  const std::string problem = settle_geometry(settings, headers[0], headers[1]);
+  const std::string problem = plan_run(settings, headers[0], headers[1], plan);
   if (problem.empty()) return true;
   std::fputs(problem.c_str(), stderr);
   return false;
@@ -832,7 +739,8 @@ int hash_run(RunSettings settings, const StandardDescriptors& closed) {
   if (!open_input(settings.test_path, !closed.input_closed, test_file)) return trouble;
   SequenceSource test(test_file->get());
   if (settings.map_files) test.allow_mapping();
-  if (!settle_inputs(settings, test, nullptr)) return trouble;
+  RunPlan plan;
+  if (!plan_from_inputs(settings, test, nullptr, plan)) return trouble;
   HashList list;
   if (settings.ref_md5 != nullptr && !list.open(settings.ref_md5)) {
     std::fprintf(stderr, "\nFile \"%s\" is no MD5 list: %s!\n\n", settings.ref_md5,
@@ -949,44 +857,26 @@ int run_command_line(RunSettings settings, const StandardDescriptors& closed, co
   };
   std::optional<SequenceSource> test;
   std::optional<SequenceSource> ref;
+  RunPlan plan;
   if (settings.modern) {
     if (!open_both()) return trouble;
     if (output_would_overwrite_input(settings, *test_file, *ref_file)) return trouble;
     test.emplace(test_file->get());
     ref.emplace(ref_file->get());
     allow_mapping(settings, *test, *ref);
-    if (!settle_inputs(settings, *test, &*ref)) return trouble;
+    if (!plan_from_inputs(settings, *test, &*ref, plan)) return trouble;
   }
 
-  Storage storage;
-  if (std::string problem = settle_storage(settings, storage); !problem.empty()) {
-    std::fputs(problem.c_str(), stderr);
-    return trouble;
+  if (!settings.modern) {
+    if (std::string problem = plan_run(settings, std::nullopt, std::nullopt, plan);
+        !problem.empty()) {
+      std::fputs(problem.c_str(), stderr);
+      return trouble;
+    }
   }
-  // Files that name their own formats are compared in one the run settles: reports name
-  // that one, and the files' own beside it.
-  if (!settings.format_given && (settings.test_format || settings.ref_format)) {
-    settings.format = storage.compared;
-  }
-  const FrameGeometry geometry =
-      settings.crop_width > 0
-          ? make_window_geometry(storage.compared, settings.width, settings.height,
-                                 settings.block_size, settings.crop_x, settings.crop_y,
-                                 settings.crop_width, settings.crop_height)
-          : make_frame_geometry(storage.compared, settings.width, settings.height,
-                                settings.block_size);
-  const FrameGeometry test_stored = make_frame_geometry(storage.test, storage.test_width,
-                                                        storage.test_height, settings.block_size);
-  const FrameGeometry ref_stored =
-      make_frame_geometry(storage.ref, settings.width, settings.height, settings.block_size);
-  if (settings.dump_frame >= 0 && settings.dump_block >= block_count(geometry)) {
-    std::fprintf(stderr,
-                 "\nBlock %" PRId64 " does not exist: a %dx%d frame in %dx%d blocks has %" PRId64
-                 " of them (0 to %" PRId64 ")!\n\n",
-                 settings.dump_block, geometry.width, geometry.height, geometry.block_size,
-                 geometry.block_size, block_count(geometry), block_count(geometry) - 1);
-    return trouble;
-  }
+  const FrameGeometry& geometry = plan.geometry;
+  const FrameGeometry& test_stored = plan.test_stored;
+  const FrameGeometry& ref_stored = plan.ref_stored;
   const auto frame_size = static_cast<std::size_t>(geometry.frame_size);
   FrameBuffers buffers(frame_size);
   const std::unique_ptr<char[]> report_buffer(new (std::nothrow) char[kReportBufferSize]);
@@ -1013,8 +903,8 @@ int run_command_line(RunSettings settings, const StandardDescriptors& closed, co
   // A file stored otherwise than compared is converted frame by frame as it passes.
   std::optional<ConvertingSource> test_converted;
   std::optional<ConvertingSource> ref_converted;
-  if (storage.convert_test) test_converted.emplace(*test, test_stored, geometry);
-  if (storage.convert_ref) ref_converted.emplace(*ref, ref_stored, geometry);
+  if (plan.convert_test) test_converted.emplace(*test, test_stored, geometry);
+  if (plan.convert_ref) ref_converted.emplace(*ref, ref_stored, geometry);
   if ((test_converted && !test_converted->ok()) || (ref_converted && !ref_converted->ok())) {
     std::fputs("\nMemory exceeded!\n\n", stderr);
     return trouble;
