@@ -830,53 +830,154 @@ void hint_at_y4m_arguments(const int argc, const char* const* const argv) {
   }
 }
 
+namespace {
+
+// The two files of a run, open, and their sequences.
+struct OpenFiles {
+  std::optional<FileDescriptor> test_file;
+  std::optional<FileDescriptor> ref_file;
+  std::optional<SequenceSource> test;
+  std::optional<SequenceSource> ref;
+};
+
+// Opens both files (the reference may be standard input only when the test is not);
+// false (after saying so) when one cannot be opened.
+bool open_files(const RunSettings& settings, const StandardDescriptors& closed, OpenFiles& files) {
+  const bool stdin_free = !closed.input_closed;
+  const bool ref_stdin_free = stdin_free && !is_standard_input(settings.test_path);
+  if (!open_input(settings.test_path, stdin_free, files.test_file) ||
+      !open_input(settings.ref_path, ref_stdin_free, files.ref_file)) {
+    return false;
+  }
+  files.test.emplace(files.test_file->get());
+  files.ref.emplace(files.ref_file->get());
+  allow_mapping(settings, *files.test, *files.ref);
+  return true;
+}
+
+// The sequences as compared: a file stored otherwise is converted frame by frame as it
+// passes.
+struct ComparedSources {
+  std::optional<ConvertingSource> test_converted;
+  std::optional<ConvertingSource> ref_converted;
+  FrameSource* test = nullptr;
+  FrameSource* ref = nullptr;
+};
+
+// Sets up `sources` for the files of `plan`; false (after saying so) without the memory.
+bool compared_sources(const RunPlan& plan, OpenFiles& files, ComparedSources& sources) {
+  files.test->set_frame_size(static_cast<std::size_t>(plan.test_stored.frame_size));
+  files.ref->set_frame_size(static_cast<std::size_t>(plan.ref_stored.frame_size));
+  if (plan.convert_test)
+    sources.test_converted.emplace(*files.test, plan.test_stored, plan.geometry);
+  if (plan.convert_ref) sources.ref_converted.emplace(*files.ref, plan.ref_stored, plan.geometry);
+  if ((sources.test_converted && !sources.test_converted->ok()) ||
+      (sources.ref_converted && !sources.ref_converted->ok())) {
+    std::fputs("\nMemory exceeded!\n\n", stderr);
+    return false;
+  }
+  sources.test =
+      sources.test_converted ? static_cast<FrameSource*>(&*sources.test_converted) : &*files.test;
+  sources.ref =
+      sources.ref_converted ? static_cast<FrameSource*>(&*sources.ref_converted) : &*files.ref;
+  return true;
+}
+
+// The watchers of a run and what they are made of.
+struct WatcherParts {
+  std::optional<BlockDump> dump;
+  std::optional<AlignmentProbe> probe;
+  ObserverFanOut others;
+  std::optional<ProgressLine> progress;
+  Watchers watchers;
+};
+
+// Makes the watchers of a run: the picture (`taker`, may be empty), the block dump, the
+// alignment probe (the modern form's verdict alone is followed by its hint) and the
+// progress line; false (after saying so) for a dump block outside the --crop window.
+bool make_watchers(const RunSettings& settings, const RunPlan& plan, const OpenFiles& files,
+                   std::optional<DiffImageTaker>& taker, WatcherParts& parts) {
+  const FrameGeometry& geometry = plan.geometry;
+  DiffImageTaker* const image = taker ? &*taker : nullptr;
+  if (settings.dump_frame >= 0) {
+    parts.dump.emplace(geometry, settings.dump_frame, settings.dump_block,
+                       stored_tolerance(geometry, settings.tolerance));
+    if (!parts.dump->has_samples()) {
+      std::fprintf(stderr, "\nBlock %" PRId64 " lies outside the --crop window!\n\n",
+                   settings.dump_block);
+      return false;
+    }
+  }
+  if (settings.modern) parts.probe.emplace(geometry);
+  for (FrameObserver* const observer :
+       {static_cast<FrameObserver*>(image),
+        parts.dump ? static_cast<FrameObserver*>(&*parts.dump) : nullptr,
+        parts.probe ? static_cast<FrameObserver*>(&*parts.probe) : nullptr}) {
+    parts.others.add(observer);
+  }
+  if (wants_progress(settings)) {
+    parts.progress.emplace(
+        STDERR_FILENO,
+        expected_pairs(settings, files.test_file->get(), files.ref_file->get(), *files.test,
+                       *files.ref, plan.test_stored.frame_size, plan.ref_stored.frame_size),
+        2 * geometry.frame_size, parts.others.single());
+  }
+  parts.watchers = {image, parts.progress ? &*parts.progress : nullptr, parts.others.single(),
+                    parts.dump ? &*parts.dump : nullptr, parts.probe ? &*parts.probe : nullptr};
+  return true;
+}
+
+// The report the run asks for, on the pairs of `run`.
+int run_report(const RunParts& run, const std::span<char> report_buffer) {
+  if (run.settings.report == ReportKind::kBlocks) return block_lines_run(run, report_buffer);
+  if (run.settings.report != ReportKind::kSamples) return measure_run(run);
+  return sample_lines_run(run, report_buffer);
+}
+
+// The classic form reads a YUV4MPEG2 file's header as samples: says how to read it.
+void hint_classic_y4m(const RunSettings& settings, const OpenFiles& files, const int argc,
+                      const char* const* const argv) {
+  for (const SequenceSource* const source : {&*files.test, &*files.ref}) {
+    if (!source->begins_with_y4m_magic()) continue;
+    write_y4m_hint(source == &*files.test ? settings.test_path : settings.ref_path, argc, argv);
+    return;
+  }
+}
+
+// Whether a run with standard output closed must be refused before anything is read:
+// statistics and JSON always write, so nothing could ever be written, and an endless
+// input would be read forever.
+bool output_needed_but_closed(const RunSettings& settings, const StandardDescriptors& closed) {
+  const bool always_writes = settings.report == ReportKind::kFrames ||
+                             settings.report == ReportKind::kSummary || settings.json;
+  if (!always_writes || !closed.output_closed) return false;
+  std::fputs("\nCannot write to standard output!\n\n", stderr);
+  return true;
+}
+
+}  // namespace
+
 int run_command_line(RunSettings settings, const StandardDescriptors& closed, const int argc,
                      const char* const* const argv) {
   if (settings.report == ReportKind::kMd5 || settings.ref_md5 != nullptr) {
     return hash_run(settings, closed);
   }
   const int trouble = settings.exit_code ? kStatusTrouble : 1;
-  // Statistics and JSON always write: with standard output closed nothing could ever be
-  // written, and an endless input would be read forever.
-  const bool always_writes = settings.report == ReportKind::kFrames ||
-                             settings.report == ReportKind::kSummary || settings.json;
-  if (always_writes && closed.output_closed) {
-    std::fputs("\nCannot write to standard output!\n\n", stderr);
-    return trouble;
-  }
-  const bool stdin_free = !closed.input_closed;
-  const bool ref_stdin_free = stdin_free && !is_standard_input(settings.test_path);
-
+  if (output_needed_but_closed(settings, closed)) return trouble;
   // The classic form checks the buffers before the files; the modern one opens the files
   // first, since their headers may give the frame size.
-  std::optional<FileDescriptor> test_file;
-  std::optional<FileDescriptor> ref_file;
-  const auto open_both = [&] {
-    return open_input(settings.test_path, stdin_free, test_file) &&
-           open_input(settings.ref_path, ref_stdin_free, ref_file);
-  };
-  std::optional<SequenceSource> test;
-  std::optional<SequenceSource> ref;
+  OpenFiles files;
   RunPlan plan;
   if (settings.modern) {
-    if (!open_both()) return trouble;
-    if (output_would_overwrite_input(settings, *test_file, *ref_file)) return trouble;
-    test.emplace(test_file->get());
-    ref.emplace(ref_file->get());
-    allow_mapping(settings, *test, *ref);
-    if (!plan_from_inputs(settings, *test, &*ref, plan)) return trouble;
-  }
-
-  if (!settings.modern) {
-    if (std::string problem = plan_run(settings, std::nullopt, std::nullopt, plan);
-        !problem.empty()) {
-      std::fputs(problem.c_str(), stderr);
-      return trouble;
-    }
+    if (!open_files(settings, closed, files)) return trouble;
+    if (output_would_overwrite_input(settings, *files.test_file, *files.ref_file)) return trouble;
+    if (!plan_from_inputs(settings, *files.test, &*files.ref, plan)) return trouble;
+  } else if (std::string problem = plan_run(settings, std::nullopt, std::nullopt, plan);
+             !problem.empty()) {
+    std::fputs(problem.c_str(), stderr);
+    return trouble;
   }
   const FrameGeometry& geometry = plan.geometry;
-  const FrameGeometry& test_stored = plan.test_stored;
-  const FrameGeometry& ref_stored = plan.ref_stored;
   const auto frame_size = static_cast<std::size_t>(geometry.frame_size);
   FrameBuffers buffers(frame_size);
   const std::unique_ptr<char[]> report_buffer(new (std::nothrow) char[kReportBufferSize]);
@@ -890,69 +991,26 @@ int run_command_line(RunSettings settings, const StandardDescriptors& closed, co
   if (settings.diff_image != nullptr && !take_picture_memory(settings, geometry, taker)) {
     return trouble;
   }
-  if (!settings.modern) {
-    if (!open_both()) return trouble;
-    test.emplace(test_file->get());
-    ref.emplace(ref_file->get());
-    allow_mapping(settings, *test, *ref);
-  }
-  test->set_frame_size(static_cast<std::size_t>(test_stored.frame_size));
-  ref->set_frame_size(static_cast<std::size_t>(ref_stored.frame_size));
-
-  const Inputs inputs{*test, *ref};
-  // A file stored otherwise than compared is converted frame by frame as it passes.
-  std::optional<ConvertingSource> test_converted;
-  std::optional<ConvertingSource> ref_converted;
-  if (plan.convert_test) test_converted.emplace(*test, test_stored, geometry);
-  if (plan.convert_ref) ref_converted.emplace(*ref, ref_stored, geometry);
-  if ((test_converted && !test_converted->ok()) || (ref_converted && !ref_converted->ok())) {
-    std::fputs("\nMemory exceeded!\n\n", stderr);
-    return trouble;
-  }
-  FrameSource& test_source = test_converted ? static_cast<FrameSource&>(*test_converted) : *test;
-  FrameSource& ref_source = ref_converted ? static_cast<FrameSource&>(*ref_converted) : *ref;
-
+  if (!settings.modern && !open_files(settings, closed, files)) return trouble;
+  ComparedSources sources;
+  if (!compared_sources(plan, files, sources)) return trouble;
+  const Inputs inputs{*files.test, *files.ref};
   // Frames skipped for alignment are read into the buffers and dropped where no seek can
   // pass them; a failed read there is a read failure like any other.
-  if (!test_source.skip_frames(settings.skip_test, frame_size, buffers.test.data())) {
+  if (!sources.test->skip_frames(settings.skip_test, frame_size, buffers.test.data())) {
     return finish_run(settings, inputs, {RunEnd::kTestReadFailed}, geometry.frame_size, true);
   }
-  if (!ref_source.skip_frames(settings.skip_ref, frame_size, buffers.ref.data())) {
+  if (!sources.ref->skip_frames(settings.skip_ref, frame_size, buffers.ref.data())) {
     return finish_run(settings, inputs, {RunEnd::kRefReadFailed}, geometry.frame_size, true);
   }
-  DiffImageTaker* const image = taker ? &*taker : nullptr;
-  std::optional<BlockDump> dump;
-  if (settings.dump_frame >= 0) {
-    dump.emplace(geometry, settings.dump_frame, settings.dump_block,
-                 stored_tolerance(geometry, settings.tolerance));
-    if (!dump->has_samples()) {
-      std::fprintf(stderr, "\nBlock %" PRId64 " lies outside the --crop window!\n\n",
-                   settings.dump_block);
-      return trouble;
-    }
-  }
-  // Only the modern form's verdict is followed by the alignment hint.
-  std::optional<AlignmentProbe> probe;
-  if (settings.modern) probe.emplace(geometry);
-  ObserverFanOut others;
-  for (FrameObserver* const observer :
-       {static_cast<FrameObserver*>(image), dump ? static_cast<FrameObserver*>(&*dump) : nullptr,
-        probe ? static_cast<FrameObserver*>(&*probe) : nullptr}) {
-    others.add(observer);
-  }
-  std::optional<ProgressLine> progress;
-  if (wants_progress(settings)) {
-    progress.emplace(STDERR_FILENO,
-                     expected_pairs(settings, test_file->get(), ref_file->get(), *test, *ref,
-                                    test_stored.frame_size, ref_stored.frame_size),
-                     2 * geometry.frame_size, others.single());
-  }
-  const Watchers watchers{image, progress ? &*progress : nullptr, others.single(),
-                          dump ? &*dump : nullptr, probe ? &*probe : nullptr};
+  WatcherParts watching;
+  if (!make_watchers(settings, plan, files, taker, watching)) return trouble;
   FdSink output(closed.output_closed ? -1 : STDOUT_FILENO);
+  ProgressLine* const progress = watching.progress ? &*watching.progress : nullptr;
   ProgressErasingSink sink(
-      output, progress && same_terminal(STDOUT_FILENO, STDERR_FILENO) ? &*progress : nullptr);
-  PairReader reader(test_source, ref_source, buffers, frame_size, settings.skip_test);
+      output,
+      progress != nullptr && same_terminal(STDOUT_FILENO, STDERR_FILENO) ? progress : nullptr);
+  PairReader reader(*sources.test, *sources.ref, buffers, frame_size, settings.skip_test);
   WorkerPool workers(settings.threads > 0 ? settings.threads : default_thread_count());
   reader.share_search(workers);
   std::optional<StatsFile> stats;
@@ -962,24 +1020,13 @@ int run_command_line(RunSettings settings, const StandardDescriptors& closed, co
                        geometry,
                        reader,
                        sink,
-                       watchers,
+                       watching.watchers,
                        workers,
                        stats ? &*stats : nullptr,
-                       test_converted ? &*test_converted : nullptr,
-                       ref_converted ? &*ref_converted : nullptr};
-  if (settings.report == ReportKind::kBlocks) {
-    return block_lines_run(parts, {report_buffer.get(), kReportBufferSize});
-  }
-  if (settings.report != ReportKind::kSamples) return measure_run(parts);
-  const int status = sample_lines_run(parts, {report_buffer.get(), kReportBufferSize});
-  if (!settings.modern) {
-    // The classic form reads a YUV4MPEG2 file's header as samples; say how to read it.
-    for (const SequenceSource* const source : {&*test, &*ref}) {
-      if (!source->begins_with_y4m_magic()) continue;
-      write_y4m_hint(source == &*test ? settings.test_path : settings.ref_path, argc, argv);
-      break;
-    }
-  }
+                       sources.test_converted ? &*sources.test_converted : nullptr,
+                       sources.ref_converted ? &*sources.ref_converted : nullptr};
+  const int status = run_report(parts, {report_buffer.get(), kReportBufferSize});
+  if (!settings.modern) hint_classic_y4m(settings, files, argc, argv);
   return status;
 }
 
