@@ -44,6 +44,14 @@ struct FrameSsim {
   std::array<bool, 3> has{};      // false for a plane without a window
 };
 
+// A frame's combined SSIM: Σ (plane samples × plane SSIM) / frame samples, in double (the
+// planes weighed 4/6, 1/6, 1/6 for 4:2:0, as FFmpeg's ssim filter weighs them), exactly 1
+// when every plane's is; NaN when a plane has no SSIM.
+double combined_ssim(const FrameGeometry& geometry, const FrameSsim& ssim);
+
+// SSIM in dB: 10 * log10(1 / (1 - ssim)); +infinity when ssim is 1.
+double ssim_db(double ssim);
+
 // Measures the SSIM of frame pairs of one geometry. The window rows of every plane are cut
 // into fixed bands that the workers share; each band's sum is added in band order, so
 // that the values are the same for any number of threads. Scratch memory is taken once.

@@ -19,52 +19,50 @@ namespace {
 // Text handed on once this much has gathered: large writes, and a bound on memory.
 constexpr std::size_t kJsonBlock = std::size_t{64} << 10;
 
-// "%.2f" of a PSNR, or "inf", into `text`.
-void psnr_text(const double value, char (&text)[32]) {
-  if (std::isinf(value)) {
-    std::snprintf(text, sizeof text, "inf");
-  } else {
-    std::snprintf(text, sizeof text, "%.2f", value);
-  }
-}
-
-std::uint64_t plane_samples(const PlaneLayout& plane) {
-  return static_cast<std::uint64_t>(plane.width) * static_cast<std::uint64_t>(plane.height);
-}
-
-// Appends to the line of `size` bytes at `line`, after its first `used` bytes; returns
-// the bytes used then.
-int append_text(char* const line, const std::size_t size, const int used, const char* const format,
-                ...) __attribute__((format(printf, 4, 5)));
-int append_text(char* const line, const std::size_t size, const int used, const char* const format,
-                ...) {
-  const auto at = static_cast<std::size_t>(used);
+// printf at the end of `line`; for the few cells of a line.
+void append_format(std::string& line, const char* const format, ...)
+    __attribute__((format(printf, 2, 3)));
+void append_format(std::string& line, const char* const format, ...) {
+  char cell[64];
   va_list arguments;
   va_start(arguments, format);
-  const int written = std::vsnprintf(line + at, size - at, format, arguments);
+  const int written = std::vsnprintf(cell, sizeof cell, format, arguments);
   va_end(arguments);
-  return used + std::max(written, 0);
+  line.append(cell, static_cast<std::size_t>(std::clamp(written, 0, 63)));
 }
 
-// A PSNR in `width` columns with two decimals: "inf", or "-" for no value.
-int append_psnr(char* const line, const std::size_t size, const int used, const int width,
-                const double value) {
-  char text[32];
-  if (std::isnan(value)) {
-    std::snprintf(text, sizeof text, "-");
-  } else {
-    psnr_text(value, text);
+// A number in `width` columns with `decimals` decimals: "-" for NaN (no value), "inf".
+void append_decimals(std::string& line, const int width, const int decimals, const double value) {
+  if (std::isnan(value)) return append_format(line, "%*s", width, "-");
+  if (std::isinf(value)) return append_format(line, "%*s", width, "inf");
+  append_format(line, "%*.*f", width, decimals, value);
+}
+
+// One value of a column as the text report shows it.
+void append_text_value(std::string& line, const ColumnSpec& column, const Value& value) {
+  switch (column.kind) {
+    case ValueKind::kCount:
+    case ValueKind::kSum:
+      return append_format(line, "%*" PRIu64, column.width, value.sum.low);
+    case ValueKind::kDecibels:
+      return append_decimals(line, column.width, 2, value.number);
+    case ValueKind::kFraction:
+      return append_decimals(line, column.width, 6, value.number);
   }
-  return append_text(line, size, used, "%*s", width, text);
 }
 
-// `value` with six decimals in `width` columns: "-" for NaN (no value), "inf".
-int append_fixed6(char* const line, const std::size_t size, const int used, const int width,
-                  const double value) {
-  if (std::isnan(value)) return append_text(line, size, used, "%*s", width, "-");
-  if (std::isinf(value)) return append_text(line, size, used, "%*s", width, "inf");
-  return append_text(line, size, used, "%*.6f", width, value);
+// A column's heading, its '@' the plane's letter, right-aligned in its width.
+void append_heading(std::string& line, const ColumnSpec& column, const char letter) {
+  char heading[64];
+  std::size_t length = 0;
+  for (const char* c = column.heading; *c != '\0' && length + 1 < sizeof heading; ++c) {
+    heading[length++] = *c == '@' ? letter : *c;
+  }
+  heading[length] = '\0';
+  append_format(line, "%*s", column.width, heading);
 }
+
+// --- JSON, by hand: nothing is allocated per frame ----------------------------------------
 
 // --- JSON, by hand: nothing is allocated per frame ----------------------------------------
 
@@ -133,7 +131,6 @@ std::string json_string(const std::string& value) {
   return nlohmann::json(value).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-// The object of one plane's statistics, opened at `indent` blanks.
 // A key with a number value (null for NaN and infinity).
 void append_number_member(std::string& text, const int indent, const char* const key,
                           const double value) {
@@ -142,67 +139,43 @@ void append_number_member(std::string& text, const int indent, const char* const
 }
 
 // The object of plane `p` of `row`, opened at `indent` blanks; `psnr_mean`, when set, is
-// the plane's mean PSNR over the frames.
-void append_plane(std::string& text, const int indent, const char letter, const ReportRow& row,
-                  const std::size_t p, const ReportColumns& columns,
-                  const double* const psnr_mean) {
-  text += '\n';
-  text.append(static_cast<std::size_t>(indent), ' ');
-  text += "{";
-  char letter_text[4];
-  append_json_member(text, indent + 2, "plane", letter_json(letter, letter_text));
-  append_member(text, indent + 2, "differing", row.beyond[p]);
-  append_member(text, indent + 2, "max_abs_diff", row.max_abs[p]);
-  append_key(text, indent + 2, "sse");
-  append_sse(text, row.sse[p]);
-  append_number_member(text, indent + 2, "psnr", row.psnr[p]);
-  if (psnr_mean != nullptr) append_number_member(text, indent + 2, "psnr_mean", *psnr_mean);
-  if (columns.ssim) append_number_member(text, indent + 2, "ssim", row.ssim[p]);
-  text += '\n';
-  text.append(static_cast<std::size_t>(indent), ' ');
-  text += '}';
-}
 
-// The planes of `row` as the array "planes", then the members after it: psnr_all with the
-// poolings, ssim_all and ssim_db with SSIM.
-void append_row(std::string& text, const int indent, const FrameGeometry& geometry,
-                const ReportRow& row, const ReportColumns& columns,
-                const PsnrPooling* const pooling) {
-  append_key(text, indent, "planes");
-  text += '[';
-  for (std::size_t p = 0; p < geometry.plane_count; ++p) {
-    append_plane(text, indent + 2, geometry.planes[p].letter, row, p, columns,
-                 pooling != nullptr ? &pooling->mean[p] : nullptr);
-    if (p + 1 < geometry.plane_count) text += ',';
-  }
-  text += '\n';
-  text.append(static_cast<std::size_t>(indent), ' ');
-  text += ']';
-  if (columns.pooling) append_number_member(text, indent, "psnr_all", row.psnr_all);
-  if (columns.ssim) {
-    append_number_member(text, indent, "ssim_all", row.ssim_all);
-    append_number_member(text, indent, "ssim_db", row.ssim_db);
+// One value of a column as JSON writes it.
+void append_json_value(std::string& text, const ColumnSpec& column, const Value& value) {
+  switch (column.kind) {
+    case ValueKind::kCount:
+      return append_integer(text, value.sum.low);
+    case ValueKind::kSum:
+      return append_sse(text, value.sum);
+    case ValueKind::kDecibels:
+    case ValueKind::kFraction:
+      return append_number(text, value.number);
   }
 }
 
-// The poolings of the totals: the mean PSNR all, 6:1:1, and the lowest and highest frame.
-void append_pooling(std::string& text, const PsnrPooling& pooling) {
-  append_number_member(text, 2, "psnr_all_mean", pooling.all_mean);
-  append_number_member(text, 2, "psnr_611", pooling.weighted_611);
-  const auto extreme = [&](const char* const key, const std::int64_t frame, const double value) {
-    append_key(text, 2, key);
-    if (frame < 0) {
-      text += "null";
-      return;
-    }
-    text += "{ \"frame\": ";
-    append_integer(text, static_cast<std::uint64_t>(frame));
-    text += ", \"psnr\": ";
-    append_number(text, value);
-    text += " }";
-  };
-  extreme("psnr_min", pooling.lowest_frame, pooling.lowest);
-  extreme("psnr_max", pooling.highest_frame, pooling.highest);
+// "KEY_mean": the mean of a column.
+void append_mean_member(std::string& text, const int indent, const ColumnSpec& column,
+                        const Value& mean) {
+  char key[64];
+  std::snprintf(key, sizeof key, "%s_mean", column.json);
+  append_number_member(text, indent, key, mean.number);
+}
+
+// A pooled value as a member at indent 2: a number, or an object with its frame.
+void append_pooled_member(std::string& text, const PooledValue& pooled) {
+  append_key(text, 2, pooled.json);
+  if (!pooled.names_frame) return append_number(text, pooled.value);
+  if (pooled.frame < 0) {
+    text += "null";
+    return;
+  }
+  text += "{ \"frame\": ";
+  append_integer(text, static_cast<std::uint64_t>(pooled.frame));
+  text += ", \"";
+  text += pooled.value_key;
+  text += "\": ";
+  append_number(text, pooled.value);
+  text += " }";
 }
 
 // --- CSV ----------------------------------------------------------------------------------
@@ -249,66 +222,67 @@ const char* ending_name(const RunEnd end) {
   }
 }
 
-}  // namespace
-
-double psnr(const double max, const std::uint64_t samples, const double sse) {
-  if (sse == 0) return std::numeric_limits<double>::infinity();
-  return 10.0 * std::log10(max * max * static_cast<double>(samples) / sse);
-}
-
-double combined_ssim(const FrameGeometry& geometry, const FrameSsim& ssim) {
-  std::uint64_t samples = 0;
-  for (std::size_t p = 0; p < geometry.plane_count; ++p)
-    samples += plane_samples(geometry.planes[p]);
-  // Weighed by the counts and divided once: weights of 4/6 and 1/6 would sum to a hair
-  // under 1, and equal frames would get a finite dB.
-  double all = 0;
-  for (std::size_t p = 0; p < geometry.plane_count; ++p) {
-    if (!ssim.has[p]) return std::numeric_limits<double>::quiet_NaN();
-    all += static_cast<double>(plane_samples(geometry.planes[p])) * ssim.plane[p];
+// One value of a column as a CSV cell, after its comma.
+void append_csv_value(std::string& row, const ColumnSpec& column, const Value& value) {
+  switch (column.kind) {
+    case ValueKind::kCount:
+      return append_csv_integer(row, value.sum.low);
+    case ValueKind::kSum:
+      return append_csv_sse(row, value.sum);
+    case ValueKind::kDecibels:
+    case ValueKind::kFraction:
+      return append_csv_number(row, value.number);
   }
-  return all / static_cast<double>(samples);
 }
 
-double ssim_db(const double ssim) {
-  if (ssim >= 1) return std::numeric_limits<double>::infinity();
-  return 10.0 * std::log10(1.0 / (1.0 - ssim));
+// A cell of a column in a row of the text and CSV reports.
+struct Cell {
+  const ColumnSpec& column;
+  char letter;        // of its plane; 0 for a frame column
+  std::size_t index;  // in its metric's cells
+};
+
+// Calls `visit` with each cell of `metrics` that has a column in `place`, in the order of
+// the text and CSV reports: per metric, its plane columns plane by plane, then its frame
+// columns; `visit` is told the metric too.
+template <class Metrics, class Visit>
+void for_each_cell(const Metrics& metrics, const FrameGeometry& geometry, const ColumnPlace place,
+                   Visit&& visit) {
+  for (const auto& metric : metrics) {
+    const std::span<const ColumnSpec> columns = metric.values->columns();
+    for (std::size_t p = 0; p < geometry.plane_count; ++p) {
+      for (std::size_t c = 0; c < columns.size(); ++c) {
+        if (columns[c].per_plane && (columns[c].places & place) != 0) {
+          visit(metric, Cell{columns[c], geometry.planes[p].letter, 3 * c + p});
+        }
+      }
+    }
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+      if (!columns[c].per_plane && (columns[c].places & place) != 0) {
+        visit(metric, Cell{columns[c], '\0', 3 * c});
+      }
+    }
+  }
 }
+
+}  // namespace
 
 MeasureTotals::MeasureTotals(const FrameGeometry& geometry, const ReportColumns columns)
-    : geometry_(geometry), columns_(columns) {
-  for (std::size_t p = 0; p < geometry.plane_count; ++p) {
-    frame_samples_ += plane_samples(geometry.planes[p]);
+    : geometry_(geometry) {
+  std::size_t cells = 0;
+  for (std::unique_ptr<MetricValues>& values : make_metrics(geometry, columns)) {
+    cells += cell_count(*values);
+    metrics_.push_back({std::move(values), {}, {}, {}});
   }
-}
-
-namespace {
-
-double capped(const double psnr_value) {
-  return std::isinf(psnr_value) ? kPsnrCap : psnr_value;
-}
-
-constexpr double kNoValue = std::numeric_limits<double>::quiet_NaN();
-
-}  // namespace
-
-ReportRow MeasureTotals::frame_row(const FrameMeasure& measure) const {
-  ReportRow row;
-  std::uint64_t sse_all = 0;
-  for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
-    const SampleStats& stats = measure.planes[p];
-    row.beyond[p] = stats.beyond;
-    row.max_abs[p] = value_difference(geometry_, stats.max_abs);
-    row.sse[p].add(stats.sse);
-    row.psnr[p] = psnr(sample_peak(geometry_), plane_samples(geometry_.planes[p]),
-                       static_cast<double>(stats.sse));
-    row.ssim[p] = measure.ssim.has[p] ? measure.ssim.plane[p] : kNoValue;
-    sse_all += stats.sse;  // fits: a frame has under 2^31 samples, each square under 2^32
+  cells_.resize(3 * cells);
+  std::size_t at = 0;
+  for (Metric& metric : metrics_) {
+    const std::size_t count = cell_count(*metric.values);
+    metric.frame = std::span(cells_).subspan(at, count);
+    metric.total = std::span(cells_).subspan(at + cells, count);
+    metric.means = std::span(cells_).subspan(at + 2 * cells, count);
+    at += count;
   }
-  row.psnr_all = psnr(sample_peak(geometry_), frame_samples_, static_cast<double>(sse_all));
-  row.ssim_all = combined_ssim(geometry_, measure.ssim);
-  row.ssim_db = std::isnan(row.ssim_all) ? kNoValue : ssim_db(row.ssim_all);
-  return row;
 }
 
 bool MeasureTotals::frame(const FrameMeasure& measure) {
@@ -316,70 +290,37 @@ bool MeasureTotals::frame(const FrameMeasure& measure) {
   return true;
 }
 
-ReportRow MeasureTotals::book(const FrameMeasure& measure) {
-  ReportRow row = frame_row(measure);
-  for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
-    PlaneTotals& total = totals_[p];
-    const SampleStats& stats = measure.planes[p];
-    total.beyond += stats.beyond;
-    total.max_abs = std::max(total.max_abs, stats.max_abs);
-    total.sse.add(stats.sse);
-    total.samples += plane_samples(geometry_.planes[p]);
-    if (measure.ssim.has[p]) total.ssim_sum += measure.ssim.plane[p];
-    total.psnr_sum += capped(row.psnr[p]);
-  }
-  if (columns_.ssim) ssim_all_sum_ += row.ssim_all;
-  psnr_all_sum_ += capped(row.psnr_all);
-  if (frames_ == 0 || row.psnr_all < lowest_) {
-    lowest_ = row.psnr_all;
-    lowest_frame_ = measure.frame;
-  }
-  if (frames_ == 0 || row.psnr_all > highest_) {
-    highest_ = row.psnr_all;
-    highest_frame_ = measure.frame;
-  }
-  ++frames_;
-  return row;
+void MeasureTotals::book(const FrameMeasure& measure) {
+  for (Metric& metric : metrics_) metric.values->frame(measure, metric.frame);
 }
 
-ReportRow MeasureTotals::total_row() const {
-  ReportRow row;
-  SseTotal sse_all;
-  std::uint64_t samples_all = 0;
-  for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
-    const PlaneTotals& total = totals_[p];
-    const PlaneLayout& plane = geometry_.planes[p];
-    row.beyond[p] = total.beyond;
-    row.max_abs[p] = value_difference(geometry_, total.max_abs);
-    row.sse[p] = total.sse;
-    row.psnr[p] = psnr(sample_peak(geometry_), total.samples, total.sse.value());
-    const bool has_ssim = frames_ > 0 && plane.width >= 8 && plane.height >= 8;
-    row.ssim[p] = has_ssim ? total.ssim_sum / static_cast<double>(frames_) : kNoValue;
-    sse_all.add(total.sse);
-    samples_all += total.samples;
+void MeasureTotals::pool() {
+  for (Metric& metric : metrics_) {
+    metric.values->total(metric.total);
+    metric.values->means(metric.means);
   }
-  row.psnr_all = psnr(sample_peak(geometry_), samples_all, sse_all.value());
-  row.ssim_all = frames_ > 0 ? ssim_all_sum_ / static_cast<double>(frames_) : kNoValue;
-  row.ssim_db = std::isnan(row.ssim_all) ? kNoValue : ssim_db(row.ssim_all);
-  return row;
 }
 
-PsnrPooling MeasureTotals::pooling() const {
-  PsnrPooling pooling;
-  const double frames = static_cast<double>(frames_);
-  for (std::size_t p = 0; p < 3; ++p) {
-    pooling.mean[p] =
-        frames_ > 0 && p < geometry_.plane_count ? totals_[p].psnr_sum / frames : kNoValue;
+bool MeasureTotals::has_means() const {
+  for (const Metric& metric : metrics_) {
+    for (const ColumnSpec& column : metric.values->columns()) {
+      if (column.has_mean) return true;
+    }
   }
-  pooling.all_mean = frames_ > 0 ? psnr_all_sum_ / frames : kNoValue;
-  pooling.weighted_611 = geometry_.plane_count == 3
-                             ? (6 * pooling.mean[0] + pooling.mean[1] + pooling.mean[2]) / 8
-                             : pooling.mean[0];
-  pooling.lowest = frames_ > 0 ? lowest_ : kNoValue;
-  pooling.lowest_frame = lowest_frame_;
-  pooling.highest = frames_ > 0 ? highest_ : kNoValue;
-  pooling.highest_frame = highest_frame_;
-  return pooling;
+  return false;
+}
+
+Value MeasureTotals::total_value(const std::string_view json, const std::size_t plane) const {
+  for (const Metric& metric : metrics_) {
+    const std::span<const ColumnSpec> columns = metric.values->columns();
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+      if (json != columns[c].json) continue;
+      std::vector<Value> cells(cell_count(*metric.values));
+      metric.values->total(cells);
+      return cells[3 * c + plane];
+    }
+  }
+  return {};
 }
 
 TextMeasureReport::TextMeasureReport(const FrameGeometry& geometry, const bool per_frame,
@@ -391,54 +332,62 @@ bool TextMeasureReport::write(const char* const line) {
   return !failed_;
 }
 
-// The columns: per plane the samples beyond the tolerance, the largest difference and
-// PSNR; with the poolings PSNR all; with SSIM each plane's, the combined value and its dB.
-// A 1920x1080 line with every column takes 150 characters.
+// "frame", then every text column's heading. A 1920x1080 line with PSNR, its poolings and
+// SSIM takes 150 characters.
 bool TextMeasureReport::write_heading() {
   heading_written_ = true;
-  char heading[320] = "frame";
-  int used = 5;
-  for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
-    const char label[] = {geometry_.planes[p].letter, '\0'};
-    used = append_text(heading, sizeof heading, used, "%4s differing%6s%8s", label, "max", "PSNR");
-  }
-  if (columns_.pooling) used = append_text(heading, sizeof heading, used, "%10s", "PSNR all");
-  if (columns_.ssim) {
-    for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
-      used = append_text(heading, sizeof heading, used, "%5c SSIM", geometry_.planes[p].letter);
-    }
-    used = append_text(heading, sizeof heading, used, "%10s%11s", "SSIM all", "dB");
-  }
-  append_text(heading, sizeof heading, used, "\n");
-  return write(heading);
+  line_ = "frame";
+  for_each_cell(metrics_, geometry_, kInText, [&](const Metric&, const Cell& cell) {
+    append_heading(line_, cell.column, cell.letter);
+  });
+  line_ += '\n';
+  return write(line_.c_str());
 }
 
-bool TextMeasureReport::write_row(char (&line)[320], int used, const ReportRow& row) {
-  for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
-    char psnr_column[32];
-    psnr_text(row.psnr[p], psnr_column);
-    used = append_text(line, sizeof line, used, "%14" PRIu64 "%6" PRIu32 "%8s", row.beyond[p],
-                       row.max_abs[p], psnr_column);
-  }
-  if (columns_.pooling) used = append_psnr(line, sizeof line, used, 10, row.psnr_all);
-  if (columns_.ssim) {
-    for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
-      used = append_fixed6(line, sizeof line, used, 10, row.ssim[p]);
+bool TextMeasureReport::write_row(const char* const first, std::span<Value> Metric::*const which) {
+  line_ = first;
+  for_each_cell(metrics_, geometry_, kInText, [&](const Metric& metric, const Cell& cell) {
+    append_text_value(line_, cell.column, (metric.*which)[cell.index]);
+  });
+  line_ += '\n';
+  return write(line_.c_str());
+}
+
+// The means under their columns (blank under the others, up to the last mean), then the
+// pooled values.
+bool TextMeasureReport::write_means() {
+  std::size_t cells = 0;
+  std::size_t last = 0;
+  for_each_cell(metrics_, geometry_, kInText, [&](const Metric&, const Cell& cell) {
+    ++cells;
+    if (cell.column.has_mean) last = cells;
+  });
+  line_ = "mean ";
+  std::size_t at = 0;
+  for_each_cell(metrics_, geometry_, kInText, [&](const Metric& metric, const Cell& cell) {
+    if (++at > last) return;
+    if (!cell.column.has_mean) return append_format(line_, "%*s", cell.column.width, "");
+    append_text_value(line_, cell.column, metric.means[cell.index]);
+  });
+  for (const Metric& metric : metrics_) {
+    for (const PooledValue& pooled : metric.values->pooled()) {
+      if (pooled.names_frame && pooled.frame < 0) continue;
+      append_format(line_, "  %s ", pooled.label);
+      append_decimals(line_, 0, 2, pooled.value);
+      if (pooled.names_frame) append_format(line_, " (frame %" PRId64 ")", pooled.frame);
     }
-    used = append_fixed6(line, sizeof line, used, 10, row.ssim_all);
-    used = append_fixed6(line, sizeof line, used, 11, row.ssim_db);
   }
-  append_text(line, sizeof line, used, "\n");
-  return write(line);
+  line_ += '\n';
+  return write(line_.c_str());
 }
 
 bool TextMeasureReport::frame(const FrameMeasure& measure) {
-  const ReportRow row = book(measure);
+  book(measure);
   if (!per_frame_) return true;
   if (!heading_written_ && !write_heading()) return false;
-  char line[320];
-  const int used = std::snprintf(line, sizeof line, "%5" PRId64, measure.frame);
-  return write_row(line, used, row);
+  char index[24];
+  std::snprintf(index, sizeof index, "%5" PRId64, measure.frame);
+  return write_row(index, &Metric::frame);
 }
 
 bool TextMeasureReport::finish(const bool failed) {
@@ -446,29 +395,10 @@ bool TextMeasureReport::finish(const bool failed) {
   // The heading and the totals line are there even when no frame was compared, so that a
   // script always finds them.
   if (!heading_written_) write_heading();
-  char line[320] = "total";
-  write_row(line, 5, total_row());
-  if (!columns_.pooling) return !failed_;
-  // The means under their PSNR columns, then the 6:1:1 weighting and the extremes.
-  const PsnrPooling means = pooling();
-  char mean[320] = "mean ";
-  int used = 5;
-  for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
-    used = append_text(mean, sizeof mean, used, "%20s", "");
-    used = append_psnr(mean, sizeof mean, used, 8, means.mean[p]);
-  }
-  used = append_psnr(mean, sizeof mean, used, 10, means.all_mean);
-  used = append_text(mean, sizeof mean, used, "  6:1:1 ");
-  used = append_psnr(mean, sizeof mean, used, 0, means.weighted_611);
-  if (means.lowest_frame >= 0) {
-    used = append_text(mean, sizeof mean, used, "  min ");
-    used = append_psnr(mean, sizeof mean, used, 0, means.lowest);
-    used = append_text(mean, sizeof mean, used, " (frame %" PRId64 ")  max ", means.lowest_frame);
-    used = append_psnr(mean, sizeof mean, used, 0, means.highest);
-    used = append_text(mean, sizeof mean, used, " (frame %" PRId64 ")", means.highest_frame);
-  }
-  append_text(mean, sizeof mean, used, "\n");
-  return write(mean);
+  pool();
+  write_row("total", &Metric::total);
+  if (!has_means()) return !failed_;
+  return write_means();
 }
 
 void append_json_integer_member(std::string& text, const int indent, const char* const key,
@@ -553,13 +483,69 @@ bool JsonMeasureReport::flush() {
   return !failed_;
 }
 
+void JsonMeasureReport::append_plane(const int indent, const std::size_t p,
+                                     std::span<Value> Metric::*const which, const bool means) {
+  text_ += '\n';
+  text_.append(static_cast<std::size_t>(indent), ' ');
+  text_ += "{";
+  char letter_text[4];
+  append_json_member(text_, indent + 2, "plane",
+                     letter_json(geometry_.planes[p].letter, letter_text));
+  for (const Metric& metric : metrics_) {
+    const std::span<const ColumnSpec> columns = metric.values->columns();
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+      const ColumnSpec& column = columns[c];
+      if (!column.per_plane || (column.places & kInJson) == 0) continue;
+      append_key(text_, indent + 2, column.json);
+      append_json_value(text_, column, (metric.*which)[3 * c + p]);
+      if (means && column.has_mean) {
+        append_mean_member(text_, indent + 2, column, metric.means[3 * c + p]);
+      }
+    }
+  }
+  text_ += '\n';
+  text_.append(static_cast<std::size_t>(indent), ' ');
+  text_ += '}';
+}
+
+void JsonMeasureReport::append_values(const int indent, std::span<Value> Metric::*const which,
+                                      const bool means) {
+  append_key(text_, indent, "planes");
+  text_ += '[';
+  for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
+    append_plane(indent + 2, p, which, means);
+    if (p + 1 < geometry_.plane_count) text_ += ',';
+  }
+  text_ += '\n';
+  text_.append(static_cast<std::size_t>(indent), ' ');
+  text_ += ']';
+  for (const Metric& metric : metrics_) {
+    const std::span<const ColumnSpec> columns = metric.values->columns();
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+      if (columns[c].per_plane || (columns[c].places & kInJson) == 0) continue;
+      append_key(text_, indent, columns[c].json);
+      append_json_value(text_, columns[c], (metric.*which)[3 * c]);
+    }
+  }
+  if (!means) return;
+  for (const Metric& metric : metrics_) {
+    const std::span<const ColumnSpec> columns = metric.values->columns();
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+      const ColumnSpec& column = columns[c];
+      if (column.per_plane || (column.places & kInJson) == 0 || !column.has_mean) continue;
+      append_mean_member(text_, indent, column, metric.means[3 * c]);
+    }
+    for (const PooledValue& pooled : metric.values->pooled()) append_pooled_member(text_, pooled);
+  }
+}
+
 bool JsonMeasureReport::frame(const FrameMeasure& measure) {
-  const ReportRow row = book(measure);
+  book(measure);
   if (!per_frame_) return !failed_;
   text_ += frames_written_ > 0 ? ",\n    {" : "\n    {";
   ++frames_written_;
   append_member(text_, 6, "frame", static_cast<std::uint64_t>(measure.frame));
-  append_row(text_, 6, geometry_, row, columns_, nullptr);
+  append_values(6, &Metric::frame, false);
   text_ += "\n    }";
   if (text_.size() >= kJsonBlock) return flush();
   return !failed_;
@@ -568,9 +554,8 @@ bool JsonMeasureReport::frame(const FrameMeasure& measure) {
 bool JsonMeasureReport::finish(const ComparisonOutcome& outcome) {
   if (per_frame_) text_ += frames_written_ > 0 ? "\n  ]" : "]";
   append_json_verdict(text_, outcome);
-  const PsnrPooling means = pooling();
-  append_row(text_, 2, geometry_, total_row(), columns_, columns_.pooling ? &means : nullptr);
-  if (columns_.pooling) append_pooling(text_, means);
+  pool();
+  append_values(2, &Metric::total, true);
   append_json_first_difference(text_, first());
   text_ += "\n}\n";
   return flush();
@@ -585,73 +570,51 @@ bool CsvMeasureReport::write(const std::string& text) {
   return !failed_;
 }
 
-// frame, then per plane differing, max, sse and psnr, then psnr_all, then with SSIM each
-// plane's, ssim_all and ssim_db: the same columns in every row.
+// "frame", then every CSV column: a plane's as its letter, "_" and the name.
 bool CsvMeasureReport::write_header() {
   header_written_ = true;
   row_ = "frame";
-  for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
-    const char plane = static_cast<char>(geometry_.planes[p].letter - 'A' + 'a');
-    for (const char* const name : {"_differing", "_max", "_sse", "_psnr"}) {
-      (row_ += ',') += plane;
-      row_ += name;
-    }
-  }
-  row_ += ",psnr_all";
-  if (columns_.ssim) {
-    for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
-      (row_ += ',') += static_cast<char>(geometry_.planes[p].letter - 'A' + 'a');
-      row_ += "_ssim";
-    }
-    row_ += ",ssim_all,ssim_db";
-  }
+  for_each_cell(metrics_, geometry_, kInCsv, [&](const Metric&, const Cell& cell) {
+    row_ += ',';
+    if (cell.letter != '\0') (row_ += static_cast<char>(cell.letter - 'A' + 'a')) += '_';
+    row_ += cell.column.csv;
+  });
   row_ += "\r\n";
   return write(row_);
 }
 
-bool CsvMeasureReport::write_row(const char* const first_cell, const ReportRow& row) {
+bool CsvMeasureReport::write_row(const char* const first_cell,
+                                 std::span<Value> Metric::*const which) {
   row_ = first_cell;
-  for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
-    append_csv_integer(row_, row.beyond[p]);
-    append_csv_integer(row_, row.max_abs[p]);
-    append_csv_sse(row_, row.sse[p]);
-    append_csv_number(row_, row.psnr[p]);
-  }
-  append_csv_number(row_, row.psnr_all);
-  if (columns_.ssim) {
-    for (std::size_t p = 0; p < geometry_.plane_count; ++p) append_csv_number(row_, row.ssim[p]);
-    append_csv_number(row_, row.ssim_all);
-    append_csv_number(row_, row.ssim_db);
-  }
+  const bool means = which == &Metric::means;
+  for_each_cell(metrics_, geometry_, kInCsv, [&](const Metric& metric, const Cell& cell) {
+    if (means && !cell.column.has_mean) {
+      row_ += ',';
+      return;
+    }
+    append_csv_value(row_, cell.column, (metric.*which)[cell.index]);
+  });
   row_ += "\r\n";
   return write(row_);
 }
 
 bool CsvMeasureReport::frame(const FrameMeasure& measure) {
-  const ReportRow row = book(measure);
+  book(measure);
   if (!per_frame_) return true;
   if (!header_written_ && !write_header()) return false;
   char index[24];
   std::snprintf(index, sizeof index, "%" PRId64, measure.frame);
-  return write_row(index, row);
+  return write_row(index, &Metric::frame);
 }
 
 bool CsvMeasureReport::finish(const bool failed) {
   if (failed) return !failed_;
   if (!header_written_) write_header();
-  write_row("total", total_row());
-  if (!columns_.pooling) return !failed_;
-  // The means under the PSNR columns; the other cells are empty.
-  const PsnrPooling means = pooling();
-  row_ = "mean";
-  for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
-    row_ += ",,,";
-    append_csv_number(row_, means.mean[p]);
-  }
-  append_csv_number(row_, means.all_mean);
-  if (columns_.ssim) row_.append(geometry_.plane_count + 2, ',');
-  row_ += "\r\n";
-  return write(row_);
+  pool();
+  write_row("total", &Metric::total);
+  // The means under their columns; the other cells are empty.
+  if (!has_means()) return !failed_;
+  return write_row("mean", &Metric::means);
 }
 
 }  // namespace framecmp

@@ -1,0 +1,106 @@
+// What a metric shows in the frames and summary reports: its columns, described once, and
+// its values for each frame pair and pooled over the run. The text, CSV and JSON writers
+// iterate the columns; none of them knows a metric.
+#ifndef FRAMECMP_METRICS_METRIC_H_
+#define FRAMECMP_METRICS_METRIC_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "metrics/pair_metrics.h"
+
+namespace framecmp {
+
+// A sum over a whole run, kept exact: 64 bits are passed after about 4.3 * 10^9 samples
+// that differ by 65535 (2,100 frames of 16-bit 1080p).
+struct SseTotal {
+  std::uint64_t high = 0;  // the multiples of 2^64
+  std::uint64_t low = 0;
+
+  void add(const std::uint64_t value) {
+    low += value;
+    high += low < value ? 1 : 0;
+  }
+  void add(const SseTotal& other) {
+    add(other.low);
+    high += other.high;
+  }
+  bool fits_64_bits() const { return high == 0; }
+  double value() const { return static_cast<double>(high) * 0x1p64 + static_cast<double>(low); }
+};
+
+// How a column's values are written.
+enum class ValueKind : std::uint8_t {
+  kCount,     // a whole number: text %N, CSV and JSON digits
+  kSum,       // an exact sum past 64 bits: digits while it fits, else the nearest double
+  kDecibels,  // text "%.2f" ("inf"; "-" for no value); CSV 17 digits; JSON null when not finite
+  kFraction,  // text "%.6f" ("inf"; "-"); CSV 17 digits; JSON null when not finite
+};
+
+// Where a column is written.
+enum ColumnPlace : std::uint8_t {
+  kInText = 1,
+  kInCsv = 2,
+  kInJson = 4,
+  kEverywhere = kInText | kInCsv | kInJson,
+};
+
+// One column of a metric. A column per plane has a value for each plane (its CSV name
+// after the plane's letter and "_", its text heading with '@' for the letter); a frame
+// column has one.
+struct ColumnSpec {
+  const char* json;     // the key in JSON
+  const char* csv;      // the CSV header
+  const char* heading;  // the text heading, right-aligned in `width` columns
+  int width;            // of the text column
+  ValueKind kind;
+  bool per_plane;
+  std::uint8_t places;  // ColumnPlace bits
+  bool has_mean;        // a mean over the frames is given for it (the means row)
+};
+
+// One value of a column: exact in `sum` for kCount and kSum, else `number` (NaN: none).
+struct Value {
+  SseTotal sum;
+  double number = 0;
+};
+
+// A pooled value beside the means, written after them: text "  LABEL VALUE", with
+// " (frame N)" when it names a frame; JSON "KEY": VALUE, or { "frame": N, "VALUE_KEY":
+// VALUE } when it names one (null without a frame). Written as decibels.
+struct PooledValue {
+  const char* json;
+  const char* label;
+  const char* value_key;  // in the JSON object of a value that names a frame
+  double value;
+  bool names_frame;    // an extreme of the run: the frame it was found in
+  std::int64_t frame;  // the test file's index; -1 when there was no frame
+};
+
+// A metric of the frames and summary reports: its columns, and its values for each frame
+// pair and for the run. Values go into cells, three a column (one a plane; a frame column
+// uses the first), in the order of columns().
+class MetricValues {
+ public:
+  virtual ~MetricValues() = default;
+  virtual std::span<const ColumnSpec> columns() const = 0;
+  // The values of the pair `measure` into `cells`, and the pair booked into the totals.
+  virtual void frame(const FrameMeasure& measure, std::span<Value> cells) = 0;
+  // The values over every booked pair into `cells`.
+  virtual void total(std::span<Value> cells) const = 0;
+  // The means over the frames of the columns that have them (has_mean), into `cells`.
+  virtual void means(std::span<Value> /*cells*/) const {}
+  // What is written after the means; nothing for most metrics.
+  virtual std::vector<PooledValue> pooled() const { return {}; }
+};
+
+// Cells a metric's values take: three a column.
+inline std::size_t cell_count(const MetricValues& metric) {
+  return 3 * metric.columns().size();
+}
+
+}  // namespace framecmp
+
+#endif  // FRAMECMP_METRICS_METRIC_H_
