@@ -75,6 +75,7 @@ PairStatistics::~PairStatistics() = default;
 PairVerdict PairStatistics::measure(const FramePair& pair) {
   last_ = {};
   last_.frame = pair.index;
+  last_.pair = &pair;
   PairVerdict verdict;
   if (pair.equal_prefix >= pair.test.size()) {
     if (ssim_) last_.ssim = ssim_->collect({true, true, true});  // equal: 1 where defined

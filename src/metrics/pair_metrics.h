@@ -49,6 +49,9 @@ struct FrameMeasure {
   std::int64_t frame = 0;  // the test file's index
   std::array<SampleStats, 3> planes{};
   FrameSsim ssim;  // measured only when the run asks for SSIM; else every `has` is false
+  // The pair itself, for a metric that works on its samples; valid while a sink takes
+  // the frame, null where a frame was made without one.
+  const FramePair* pair = nullptr;
 };
 
 // Takes the statistics of a measured run.
