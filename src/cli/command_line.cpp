@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/message_text.h"
+#include "cli/options.h"
 #include "input/frame_geometry.h"
 
 #ifndef FRAMECMP_VERSION
@@ -91,168 +92,6 @@ CommandLine parse_classic(const int argc, const char* const* const argv) {
 
 // --- The modern form ---------------------------------------------------------------------
 
-enum class OptionId : std::uint8_t {
-  kSize,
-  kPixFmt,
-  kTestSize,
-  kTestPixFmt,
-  kRefPixFmt,
-  kCrop,
-  kBlock,
-  kReport,
-  kTolerance,
-  kSkip,
-  kSkipTest,
-  kSkipRef,
-  kFrames,
-  kExitCode,
-  kJson,
-  kSsim,
-  kPsnrPooling,
-  kCsv,
-  kStatsFile,
-  kRefMd5,
-  kDiffImage,
-  kDiffFrame,
-  kThreads,
-  kDump,
-  kDiffScale,
-  kProgress,
-  kNoProgress,
-  kMmap,
-  kHelp,
-  kVersion,
-  kCount  // not an option: the number of them
-};
-
-struct OptionInfo {
-  std::string_view name;  // without the leading "--"
-  OptionId id;
-  bool takes_value;
-};
-
-constexpr std::array<OptionInfo, static_cast<std::size_t>(OptionId::kCount)> kOptions{{
-    {"size", OptionId::kSize, true},
-    {"pix-fmt", OptionId::kPixFmt, true},
-    {"test-size", OptionId::kTestSize, true},
-    {"test-pix-fmt", OptionId::kTestPixFmt, true},
-    {"ref-pix-fmt", OptionId::kRefPixFmt, true},
-    {"crop", OptionId::kCrop, true},
-    {"block", OptionId::kBlock, true},
-    {"report", OptionId::kReport, true},
-    {"tolerance", OptionId::kTolerance, true},
-    {"skip", OptionId::kSkip, true},
-    {"skip-test", OptionId::kSkipTest, true},
-    {"skip-ref", OptionId::kSkipRef, true},
-    {"frames", OptionId::kFrames, true},
-    {"exit-code", OptionId::kExitCode, false},
-    {"json", OptionId::kJson, false},
-    {"ssim", OptionId::kSsim, false},
-    {"psnr-pooling", OptionId::kPsnrPooling, false},
-    {"csv", OptionId::kCsv, false},
-    {"stats-file", OptionId::kStatsFile, true},
-    {"ref-md5", OptionId::kRefMd5, true},
-    {"diff-image", OptionId::kDiffImage, true},
-    {"diff-frame", OptionId::kDiffFrame, true},
-    {"threads", OptionId::kThreads, true},
-    {"dump", OptionId::kDump, true},
-    {"diff-scale", OptionId::kDiffScale, true},
-    {"progress", OptionId::kProgress, false},
-    {"no-progress", OptionId::kNoProgress, false},
-    {"mmap", OptionId::kMmap, false},
-    {"help", OptionId::kHelp, false},
-    {"version", OptionId::kVersion, false},
-}};
-
-const OptionInfo* find_option(const std::string_view name) {
-  for (const OptionInfo& option : kOptions) {
-    if (option.name == name) return &option;
-  }
-  return nullptr;
-}
-
-std::string help_text() {
-  return "Usage: framecmp WIDTH HEIGHT TEST REF [MAX_COUNT]\n"
-         "       framecmp OPTION... [--] [WIDTH HEIGHT] TEST REF [MAX_COUNT]\n"
-         "\n"
-         "Compares a test sequence with a reference sequence, frame by frame, and prints\n"
-         "one line per differing sample:\n"
-         "  FRM=   0 COMP=Y POS=(   1,   5) MB=     0  ==>  test= 10 != ref=200\n"
-         "TEST or REF may be - for standard input. MAX_COUNT stops after that many lines\n"
-         "(0: no limit). Without options: raw 8-bit 4:2:0 samples (no header), sides\n"
-         "multiples of 16. With options or --: raw files of any format below, or\n"
-         "YUV4MPEG2 files, recognised by their first bytes \"YUV4MPEG2 \", whose headers\n"
-         "give the size and the format.\n"
-         "\n"
-         "Options (before, between or after the positional arguments; -- ends them):\n"
-         "  --size=WxH       frame size instead of WIDTH HEIGHT      --size=1920x1080\n"
-         "  --pix-fmt=NAME   sample layout (default yuv420p): yuv420p, yuv422p, yuv444p,\n"
-         "                   gray, nv12, nv21, yuvj420p/422p/444p, and yuv420p, yuv422p,\n"
-         "                   yuv444p or gray with 9, 10, 12, 14 or 16 and le or be;\n"
-         "                   p0, p2 or p4 (4:2:0, 4:2:2, 4:4:4 as nv12, the value in\n"
-         "                   the high bits) with 10, 12 or 16 and le or be\n"
-         "                                                           --pix-fmt=yuv420p10le\n"
-         "  --test-size=WxH  the test's frames are WxH, padded beyond the reference's\n"
-         "                   size: its top-left region is compared   --test-size=1920x1088\n"
-         "  --crop=WxH+X+Y   compare only that window of both frames, positions and\n"
-         "                   blocks still the whole frame's          --crop=640x360+0+0\n"
-         "  --test-pix-fmt=NAME, --ref-pix-fmt=NAME  one file's own layout (default\n"
-         "                   --pix-fmt): nv12 against yuv420p, be against le,\n"
-         "                   p010le against yuv420p10le\n"
-         "  --block=N        block size numbered by MB=, a power of two from 4 to 256\n"
-         "                   (default 16)                            --block=64\n"
-         "  --report=KIND    samples (a line per sample, default), md5 (the MD5 of every\n"
-         "                   test frame and of all: TEST alone), blocks (a line per\n"
-         "                   damaged block: its differing samples per plane, largest\n"
-         "                   difference, first difference in z-scan order), frames\n"
-         "                   (differing samples, largest difference and PSNR per plane\n"
-         "                   and frame, then totals) or summary (totals only)\n"
-         "                                                           --report=blocks\n"
-         "  --tolerance=N    pairs differ only when |test - ref| > N --tolerance=1\n"
-         "  --skip=N         skip N frames of both sequences         --skip=2\n"
-         "  --skip-test=N    skip N frames of the test sequence      --skip-test=1\n"
-         "  --skip-ref=N     skip N frames of the reference          --skip-ref=1\n"
-         "  --frames=N       compare at most N frame pairs           --frames=100\n"
-         "  --exit-code      status 0 same, 1 different, 2 failure   --exit-code\n"
-         "  --json           results as JSON (blocks, frames, summary) --json\n"
-         "  --ssim           SSIM per plane and combined (frames or summary), as FFmpeg's\n"
-         "                   ssim filter computes it                 --ssim\n"
-         "  --psnr-pooling   PSNR of all planes together, and the means over the frames:\n"
-         "                   per plane, 6:1:1, lowest, highest       --psnr-pooling\n"
-         "  --csv            results as CSV (frames or summary)      --csv\n"
-         "  --ref-md5=FILE   compare the test's frames with a list of MD5 hashes (one a\n"
-         "                   frame, or one of all) instead of REF    --ref-md5=dec.md5\n"
-         "  --stats-file=F   also the per-frame statistics into F, whatever the report:\n"
-         "                   CSV when F ends in .csv, else JSON      --stats-file=s.json\n"
-         "  --diff-image=F   PNG of the first frame that differs     --diff-image=d.png\n"
-         "  --diff-frame=N   ... of the test file's frame N instead  --diff-frame=7\n"
-         "  --diff-scale=S   the picture's strength: auto (scaled to the frame's largest\n"
-         "                   difference) or N (up to N dim, beyond full) --diff-scale=auto\n"
-         "  --dump=F:B       after the report, block B of frame F from both files side\n"
-         "                   by side, differences marked with *     --dump=7:120\n"
-         "  --threads=N      threads for the statistics (default: the processors, up\n"
-         "                   to 16); the same output for any N       --threads=2\n"
-         "  --progress       a progress line on standard error (shown by default when it\n"
-         "                   is a terminal and the report waits)     --progress\n"
-         "  --no-progress    never the progress line                 --no-progress\n"
-         "  --mmap           map regular files instead of reading them: no frame\n"
-         "                   buffers, for frames too large to hold twice --mmap\n"
-         "  --help           this text and exit                      --help\n"
-         "  --version        the version and exit                    --version\n"
-         "\n"
-         "Examples:\n"
-         "  framecmp 1920 1088 decoded.yuv reference.yuv\n"
-         "  framecmp --size=1920x1080 decoded.yuv reference.yuv 100\n"
-         "  framecmp --pix-fmt=yuv420p10le --block=64 3840 2160 dec.yuv ref.yuv\n"
-         "  decoder -o - stream.bin | framecmp --pix-fmt=nv12 --size=1280x720 - ref.yuv\n"
-         "  framecmp --report=summary --exit-code --size=1920x1080 dec.yuv ref.yuv\n"
-         "  framecmp --report=blocks --block=64 --dump=3:517 1920 1080 dec.yuv ref.yuv\n"
-         "  framecmp -- decoded.y4m reference.y4m\n"
-         "\n"
-         "Exit status: 0 when the comparison ran, 1 when it could not; with --exit-code\n"
-         "0 when the sequences match, 1 when they differ, 2 on failure. See framecmp(1).\n";
-}
-
 // Every option as typed (its value, or the option itself for a flag), nullptr when not
 // given.
 struct OptionValues {
@@ -312,7 +151,7 @@ std::string apply_hash_options(const OptionValues& given, RunSettings& settings)
         OptionId::kTestSize, OptionId::kTestPixFmt, OptionId::kRefPixFmt, OptionId::kCrop}) {
     if (given[id] == nullptr) continue;
     return format_message("\nOption \"--%s\" cannot go with %s: it measures samples!\n\n",
-                          kOptions[static_cast<std::size_t>(id)].name.data(), mode);
+                          option_spec(id).name.data(), mode);
   }
   if (md5_report && given[OptionId::kSkipRef] != nullptr) {
     return "\nOption \"--skip-ref\" cannot go with --report=md5: it reads the test alone!\n\n";
@@ -385,7 +224,7 @@ std::string apply_measure_options(const OptionValues& given, RunSettings& settin
       return format_message(
           "\nOptions \"--skip\" and \"--%s\" cannot go together: --skip skips both "
           "sequences!\n\n",
-          kOptions[static_cast<std::size_t>(one)].name.data());
+          option_spec(one).name.data());
     }
   }
   std::string problem =
@@ -515,9 +354,9 @@ std::string apply_options(const OptionValues& given, RunSettings& settings) {
     if (name == nullptr) continue;
     *target = find_pixel_format(name);
     if (!*target) {
-      return format_message(
-          "\nUnknown pixel format \"%s\" (--%s): known are %s!\n\n", printable(name).c_str(),
-          kOptions[static_cast<std::size_t>(id)].name.data(), describe_pixel_formats().c_str());
+      return format_message("\nUnknown pixel format \"%s\" (--%s): known are %s!\n\n",
+                            printable(name).c_str(), option_spec(id).name.data(),
+                            describe_pixel_formats().c_str());
     }
   }
   return apply_measure_options(given, settings);
@@ -633,12 +472,12 @@ CommandLine parse_modern(const int argc, const char* const* const argv) {
     }
     const std::size_t equals = argument.find('=');
     const std::string_view name = argument.substr(2, equals - std::min(equals, std::size_t{2}));
-    const OptionInfo* const option = find_option(name);
+    const OptionSpec* const option = find_option(name);
     if (option == nullptr) {
       return refuse("\nUnknown option \"%s\" (framecmp --help lists the options)!\n\n",
                     printable(argv[at]).c_str());
     }
-    if (!option->takes_value) {
+    if (option->argument == nullptr) {
       if (equals != std::string_view::npos) {
         return refuse("\nOption \"--%s\" takes no value (\"%s\")!\n\n", option->name.data(),
                       printable(argv[at]).c_str());
@@ -649,7 +488,7 @@ CommandLine parse_modern(const int argc, const char* const* const argv) {
       }
     }
     const char* value = nullptr;
-    if (!option->takes_value) {
+    if (option->argument == nullptr) {
       value = argv[at];
     } else if (equals != std::string_view::npos) {
       value = argv[at] + equals + 1;
@@ -659,7 +498,7 @@ CommandLine parse_modern(const int argc, const char* const* const argv) {
       return refuse("\nOption \"--%s\" needs a value!\n\n", option->name.data());
     }
     const char*& slot = given.slot(option->id);
-    if (slot != nullptr && !option->takes_value) {
+    if (slot != nullptr && option->argument == nullptr) {
       return refuse("\nOption \"--%s\" is given twice!\n\n", option->name.data());
     }
     if (slot != nullptr) {
@@ -688,14 +527,6 @@ CommandLine parse_modern(const int argc, const char* const* const argv) {
 }
 
 }  // namespace
-
-std::vector<std::string> option_names() {
-  std::vector<std::string> names;
-  for (const OptionInfo& option : kOptions) {
-    names.push_back("--" + std::string(option.name) + (option.takes_value ? "=" : ""));
-  }
-  return names;
-}
 
 std::int32_t parse_decimal(const char* text) {
   while (is_space(*text)) ++text;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "input/frame_geometry.h"
+#include "cli/options.h"
 #include "input/pixel_format.h"
 #include "report/run_header.h"
 
@@ -101,10 +102,6 @@ bool is_option(std::string_view argument);
 // is an option, or the first argument is "--". Every other command line is the classic
 // form.
 bool is_modern_form(int argc, const char* const* argv);
-
-// Every option of the modern form as a shell completes it: "--name=" for one that takes
-// a value, "--name" for a flag, in the order of --help.
-std::vector<std::string> option_names();
 
 // Converts and checks `argc` arguments of `argv` (argument 0 is the program path, possibly
 // absent when argc == 0). Without options: count, conversions, dimensions, limit, as the

@@ -1,0 +1,85 @@
+// The options of the modern form, one row each: name, argument, help text and example.
+// --help, the bash completion and the option list of the man page's check are made from
+// this table.
+#ifndef FRAMECMP_CLI_OPTIONS_H_
+#define FRAMECMP_CLI_OPTIONS_H_
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace framecmp {
+
+// Every option, in the order of --help.
+enum class OptionId : std::uint8_t {
+  kSize,
+  kPixFmt,
+  kTestSize,
+  kCrop,
+  kTestPixFmt,
+  kRefPixFmt,
+  kBlock,
+  kReport,
+  kTolerance,
+  kSkip,
+  kSkipTest,
+  kSkipRef,
+  kFrames,
+  kExitCode,
+  kJson,
+  kSsim,
+  kPsnrPooling,
+  kCsv,
+  kRefMd5,
+  kStatsFile,
+  kDiffImage,
+  kDiffFrame,
+  kDiffScale,
+  kDump,
+  kThreads,
+  kProgress,
+  kNoProgress,
+  kMmap,
+  kHelp,
+  kVersion,
+  kCount  // not an option: the number of them
+};
+
+// One option. Its help entry is "  --NAME=ARGUMENT" (or `synopsis`) in 17 columns, the
+// lines of `help`, and the example at column 59 of the last line (after one blank when
+// that line is longer, on a line of its own when the line would pass 80 columns).
+struct OptionSpec {
+  std::string_view name;  // without the leading "--"
+  OptionId id;
+  const char* argument;  // as --help names it ("WxH"); null for a flag
+  const char* synopsis;  // the help entry's head when not "--NAME=ARGUMENT"; may be null
+  const char* help;      // lines separated by '\n'; null: shown with the option before
+  const char* example;   // null: none
+};
+
+inline constexpr std::size_t kOptionCount = static_cast<std::size_t>(OptionId::kCount);
+
+// The table, indexed by OptionId.
+extern const std::array<OptionSpec, kOptionCount> kOptions;
+
+// The row of `id`.
+inline const OptionSpec& option_spec(const OptionId id) {
+  return kOptions[static_cast<std::size_t>(id)];
+}
+
+// The row named `name` (without "--"), or null.
+const OptionSpec* find_option(std::string_view name);
+
+// The --help text: usage, the option entries made from the table, examples, exit status.
+std::string help_text();
+
+// Every option as a shell completes it: "--name=" for one that takes a value, "--name"
+// for a flag, in the order of --help.
+std::vector<std::string> option_names();
+
+}  // namespace framecmp
+
+#endif  // FRAMECMP_CLI_OPTIONS_H_
