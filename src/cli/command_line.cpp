@@ -129,6 +129,53 @@ std::string apply_number(const char* const name, const char* const text, const s
   return {};
 }
 
+// The refusal of option `id`, when given with an option it excludes; "" otherwise.
+std::string refuse_exclusions(const OptionValues& given, const OptionId id) {
+  const OptionSpec& option = option_spec(id);
+  if (given[id] == nullptr) return {};
+  for (const OptionId other : option.excludes) {
+    if (other == OptionId::kCount || given[other] == nullptr) continue;
+    const std::string reason =
+        option.exclusion_reason != nullptr ? std::string(": ") + option.exclusion_reason : "";
+    return format_message("\nOptions \"--%s\" and \"--%s\" cannot go together%s!\n\n",
+                          option.name.data(), option_spec(other).name.data(), reason.c_str());
+  }
+  return {};
+}
+
+// "--report=A, --report=B or --report=C": the report kinds of `reports`, in the order
+// blocks, frames, summary.
+std::string report_kinds_text(const std::uint8_t reports) {
+  std::vector<const char*> kinds;
+  for (const auto& [kind, name] :
+       {std::pair{ReportKind::kBlocks, "blocks"}, std::pair{ReportKind::kFrames, "frames"},
+        std::pair{ReportKind::kSummary, "summary"}}) {
+    if ((reports & report_bit(kind)) != 0) kinds.push_back(name);
+  }
+  std::string text;
+  for (std::size_t i = 0; i < kinds.size(); ++i) {
+    if (i > 0) text += i + 1 == kinds.size() ? " or " : ", ";
+    (text += "--report=") += kinds[i];
+  }
+  return text;
+}
+
+// The refusal of the first option, in table order, given with a report it does not go
+// with, or with an option it excludes (checked at its row); "" when there is none.
+std::string refuse_report_needs(const OptionValues& given, const ReportKind report) {
+  for (const OptionSpec& option : kOptions) {
+    if (option.reports == 0 || given[option.id] == nullptr) continue;
+    if (std::string refusal = refuse_exclusions(given, option.id); !refusal.empty()) {
+      return refusal;
+    }
+    if ((option.reports & report_bit(report)) == 0) {
+      return format_message("\nOption \"--%s\" needs %s!\n\n", option.name.data(),
+                            report_kinds_text(option.reports).c_str());
+    }
+  }
+  return {};
+}
+
 // The frame hashes: --report=md5 reads the test alone, --ref-md5 compares it with a hash
 // list; neither has samples to measure or show.
 std::string apply_hash_options(const OptionValues& given, RunSettings& settings) {
@@ -219,13 +266,8 @@ std::string apply_measure_options(const OptionValues& given, RunSettings& settin
     }
   }
   const char* const skip = given[OptionId::kSkip];
-  for (const OptionId one : {OptionId::kSkipTest, OptionId::kSkipRef}) {
-    if (skip != nullptr && given[one] != nullptr) {
-      return format_message(
-          "\nOptions \"--skip\" and \"--%s\" cannot go together: --skip skips both "
-          "sequences!\n\n",
-          option_spec(one).name.data());
-    }
+  if (std::string refusal = refuse_exclusions(given, OptionId::kSkip); !refusal.empty()) {
+    return refusal;
   }
   std::string problem =
       apply_number("tolerance", given[OptionId::kTolerance], 0, 65535, settings.tolerance);
@@ -250,8 +292,8 @@ std::string apply_measure_options(const OptionValues& given, RunSettings& settin
     problem = apply_number("threads", given[OptionId::kThreads], 1, kMaxThreads, settings.threads);
   }
   if (!problem.empty()) return problem;
-  if (given[OptionId::kProgress] != nullptr && given[OptionId::kNoProgress] != nullptr) {
-    return "\nOptions \"--progress\" and \"--no-progress\" cannot go together!\n\n";
+  if (std::string refusal = refuse_exclusions(given, OptionId::kProgress); !refusal.empty()) {
+    return refusal;
   }
   if (given[OptionId::kProgress] != nullptr) settings.progress = ProgressChoice::kOn;
   if (given[OptionId::kNoProgress] != nullptr) settings.progress = ProgressChoice::kOff;
@@ -277,21 +319,8 @@ std::string apply_measure_options(const OptionValues& given, RunSettings& settin
     return "\nOption \"--diff-frame\" needs --diff-image=FILE.png!\n\n";
   }
   if (std::string refusal = apply_hash_options(given, settings); !refusal.empty()) return refusal;
-  if (settings.json &&
-      (settings.report == ReportKind::kSamples || settings.report == ReportKind::kMd5)) {
-    return "\nOption \"--json\" needs --report=blocks, --report=frames or --report=summary!\n\n";
-  }
-  if (settings.csv && settings.json) {
-    return "\nOptions \"--csv\" and \"--json\" cannot go together!\n\n";
-  }
-  for (const auto& [wanted, name] :
-       {std::pair{settings.csv, "csv"}, std::pair{settings.ssim, "ssim"},
-        std::pair{settings.psnr_pooling, "psnr-pooling"}}) {
-    if (wanted &&
-        (settings.report == ReportKind::kSamples || settings.report == ReportKind::kBlocks)) {
-      return format_message("\nOption \"--%s\" needs --report=frames or --report=summary!\n\n",
-                            name);
-    }
+  if (std::string refusal = refuse_report_needs(given, settings.report); !refusal.empty()) {
+    return refusal;
   }
   return apply_debug_options(given, settings);
 }

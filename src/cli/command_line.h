@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "input/frame_geometry.h"
 #include "cli/options.h"
+#include "input/frame_geometry.h"
 #include "input/pixel_format.h"
 #include "report/run_header.h"
 

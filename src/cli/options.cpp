@@ -4,6 +4,13 @@
 #include <cstring>
 
 namespace framecmp {
+namespace {
+
+constexpr std::uint8_t kFramesSummary =
+    report_bit(ReportKind::kFrames) | report_bit(ReportKind::kSummary);
+constexpr std::uint8_t kBlocksFramesSummary = kFramesSummary | report_bit(ReportKind::kBlocks);
+
+}  // namespace
 
 const std::array<OptionSpec, kOptionCount> kOptions{{
     {"size", OptionId::kSize, "WxH", nullptr, "frame size instead of WIDTH HEIGHT",
@@ -43,7 +50,15 @@ const std::array<OptionSpec, kOptionCount> kOptions{{
      "--report=blocks"},
     {"tolerance", OptionId::kTolerance, "N", nullptr, "pairs differ only when |test - ref| > N",
      "--tolerance=1"},
-    {"skip", OptionId::kSkip, "N", nullptr, "skip N frames of both sequences", "--skip=2"},
+    {"skip",
+     OptionId::kSkip,
+     "N",
+     nullptr,
+     "skip N frames of both sequences",
+     "--skip=2",
+     0,
+     {OptionId::kSkipTest, OptionId::kSkipRef},
+     "--skip skips both sequences"},
     {"skip-test", OptionId::kSkipTest, "N", nullptr, "skip N frames of the test sequence",
      "--skip-test=1"},
     {"skip-ref", OptionId::kSkipRef, "N", nullptr, "skip N frames of the reference",
@@ -52,16 +67,23 @@ const std::array<OptionSpec, kOptionCount> kOptions{{
     {"exit-code", OptionId::kExitCode, nullptr, nullptr, "status 0 same, 1 different, 2 failure",
      "--exit-code"},
     {"json", OptionId::kJson, nullptr, nullptr, "results as JSON (blocks, frames, summary)",
-     "--json"},
+     "--json", kBlocksFramesSummary},
+    {"csv",
+     OptionId::kCsv,
+     nullptr,
+     nullptr,
+     "results as CSV (frames or summary)",
+     "--csv",
+     kFramesSummary,
+     {OptionId::kJson, OptionId::kCount}},
     {"ssim", OptionId::kSsim, nullptr, nullptr,
      "SSIM per plane and combined (frames or summary), as FFmpeg's\n"
      "ssim filter computes it",
-     "--ssim"},
+     "--ssim", kFramesSummary},
     {"psnr-pooling", OptionId::kPsnrPooling, nullptr, nullptr,
      "PSNR of all planes together, and the means over the frames:\n"
      "per plane, 6:1:1, lowest, highest",
-     "--psnr-pooling"},
-    {"csv", OptionId::kCsv, nullptr, nullptr, "results as CSV (frames or summary)", "--csv"},
+     "--psnr-pooling", kFramesSummary},
     {"ref-md5", OptionId::kRefMd5, "FILE", nullptr,
      "compare the test's frames with a list of MD5 hashes (one a\n"
      "frame, or one of all) instead of REF",
@@ -86,10 +108,15 @@ const std::array<OptionSpec, kOptionCount> kOptions{{
      "threads for the statistics (default: the processors, up\n"
      "to 16); the same output for any N",
      "--threads=2"},
-    {"progress", OptionId::kProgress, nullptr, nullptr,
+    {"progress",
+     OptionId::kProgress,
+     nullptr,
+     nullptr,
      "a progress line on standard error (shown by default when it\n"
      "is a terminal and the report waits)",
-     "--progress"},
+     "--progress",
+     0,
+     {OptionId::kNoProgress, OptionId::kCount}},
     {"no-progress", OptionId::kNoProgress, nullptr, nullptr, "never the progress line",
      "--no-progress"},
     {"mmap", OptionId::kMmap, nullptr, nullptr,

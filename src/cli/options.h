@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "report/run_header.h"
+
 namespace framecmp {
 
 // Every option, in the order of --help.
@@ -30,9 +32,9 @@ enum class OptionId : std::uint8_t {
   kFrames,
   kExitCode,
   kJson,
+  kCsv,
   kSsim,
   kPsnrPooling,
-  kCsv,
   kRefMd5,
   kStatsFile,
   kDiffImage,
@@ -58,7 +60,17 @@ struct OptionSpec {
   const char* synopsis;  // the help entry's head when not "--NAME=ARGUMENT"; may be null
   const char* help;      // lines separated by '\n'; null: shown with the option before
   const char* example;   // null: none
+  // The report kinds it goes with (bits report_bit(kind)); 0: any.
+  std::uint8_t reports = 0;
+  // Options it cannot go with (kCount: none), and why, when there is more to say.
+  std::array<OptionId, 2> excludes{OptionId::kCount, OptionId::kCount};
+  const char* exclusion_reason = nullptr;
 };
+
+// The bit of `kind` in OptionSpec::reports.
+constexpr std::uint8_t report_bit(const ReportKind kind) {
+  return static_cast<std::uint8_t>(1u << static_cast<unsigned>(kind));
+}
 
 inline constexpr std::size_t kOptionCount = static_cast<std::size_t>(OptionId::kCount);
 
