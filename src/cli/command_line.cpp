@@ -245,8 +245,8 @@ std::string apply_debug_options(const OptionValues& given, RunSettings& settings
   return {};
 }
 
-// The measures of the run: report, tolerance, alignment, exit code, JSON.
-std::string apply_measure_options(const OptionValues& given, RunSettings& settings) {
+// --report: the kind of report into `settings`; "" when it is good.
+std::string apply_report_kind(const OptionValues& given, RunSettings& settings) {
   if (const char* const report = given[OptionId::kReport]; report != nullptr) {
     const std::string_view kind = report;
     if (kind == "samples") {
@@ -265,33 +265,42 @@ std::string apply_measure_options(const OptionValues& given, RunSettings& settin
           printable(report).c_str());
     }
   }
+  return {};
+}
+
+// The skips, the tolerance and the other numbers into `settings`; "" when they are good.
+std::string apply_numbers(const OptionValues& given, RunSettings& settings) {
   const char* const skip = given[OptionId::kSkip];
   if (std::string refusal = refuse_exclusions(given, OptionId::kSkip); !refusal.empty()) {
     return refusal;
   }
-  std::string problem =
-      apply_number("tolerance", given[OptionId::kTolerance], 0, 65535, settings.tolerance);
-  if (problem.empty()) problem = apply_number("skip", skip, 0, kInt32Max, settings.skip_test);
-  if (problem.empty()) problem = apply_number("skip", skip, 0, kInt32Max, settings.skip_ref);
+  const struct {
+    const char* name;
+    const char* text;
+    std::int32_t min;
+    std::int32_t max;
+    std::int32_t* target;
+  } numbers[] = {
+      {"tolerance", given[OptionId::kTolerance], 0, 65535, &settings.tolerance},
+      {"skip", skip, 0, kInt32Max, &settings.skip_test},
+      {"skip", skip, 0, kInt32Max, &settings.skip_ref},
+      {"skip-test", given[OptionId::kSkipTest], 0, kInt32Max, &settings.skip_test},
+      {"skip-ref", given[OptionId::kSkipRef], 0, kInt32Max, &settings.skip_ref},
+      {"frames", given[OptionId::kFrames], 1, kInt32Max, &settings.frames_limit},
+      {"diff-frame", given[OptionId::kDiffFrame], 0, kInt32Max, &settings.diff_frame},
+      {"threads", given[OptionId::kThreads], 1, kMaxThreads, &settings.threads},
+  };
+  for (const auto& number : numbers) {
+    std::string problem =
+        apply_number(number.name, number.text, number.min, number.max, *number.target);
+    if (!problem.empty()) return problem;
+  }
   settings.skip_both = skip != nullptr && settings.skip_ref > 0;
-  if (problem.empty()) {
-    problem =
-        apply_number("skip-test", given[OptionId::kSkipTest], 0, kInt32Max, settings.skip_test);
-  }
-  if (problem.empty()) {
-    problem = apply_number("skip-ref", given[OptionId::kSkipRef], 0, kInt32Max, settings.skip_ref);
-  }
-  if (problem.empty()) {
-    problem = apply_number("frames", given[OptionId::kFrames], 1, kInt32Max, settings.frames_limit);
-  }
-  if (problem.empty()) {
-    problem =
-        apply_number("diff-frame", given[OptionId::kDiffFrame], 0, kInt32Max, settings.diff_frame);
-  }
-  if (problem.empty()) {
-    problem = apply_number("threads", given[OptionId::kThreads], 1, kMaxThreads, settings.threads);
-  }
-  if (!problem.empty()) return problem;
+  return {};
+}
+
+// The flags into `settings`; "" when they go together.
+std::string apply_flags(const OptionValues& given, RunSettings& settings) {
   if (std::string refusal = refuse_exclusions(given, OptionId::kProgress); !refusal.empty()) {
     return refusal;
   }
@@ -303,6 +312,11 @@ std::string apply_measure_options(const OptionValues& given, RunSettings& settin
   settings.map_files = given[OptionId::kMmap] != nullptr;
   settings.psnr_pooling = given[OptionId::kPsnrPooling] != nullptr;
   settings.csv = given[OptionId::kCsv] != nullptr;
+  return {};
+}
+
+// The files written beside the report into `settings`; "" when they are good.
+std::string apply_outputs(const OptionValues& given, RunSettings& settings) {
   settings.diff_image = given[OptionId::kDiffImage];
   if (settings.diff_image != nullptr && settings.diff_image[0] == '\0') {
     return "\nInvalid --diff-image \"\": must name a PNG file to write!\n\n";
@@ -317,6 +331,14 @@ std::string apply_measure_options(const OptionValues& given, RunSettings& settin
   }
   if (given[OptionId::kDiffFrame] != nullptr && settings.diff_image == nullptr) {
     return "\nOption \"--diff-frame\" needs --diff-image=FILE.png!\n\n";
+  }
+  return {};
+}
+
+// The measures of the run: report, tolerance, alignment, exit code, outputs, JSON.
+std::string apply_measure_options(const OptionValues& given, RunSettings& settings) {
+  for (const auto apply : {apply_report_kind, apply_numbers, apply_flags, apply_outputs}) {
+    if (std::string refusal = apply(given, settings); !refusal.empty()) return refusal;
   }
   if (std::string refusal = apply_hash_options(given, settings); !refusal.empty()) return refusal;
   if (std::string refusal = refuse_report_needs(given, settings.report); !refusal.empty()) {
