@@ -955,6 +955,77 @@ bool output_needed_but_closed(const RunSettings& settings, const StandardDescrip
   return true;
 }
 
+// Opens the files and plans the run in the modern form, which opens the files first since
+// their headers may give the frame size; plans it alone in the classic form, which checks
+// the buffers before it opens the files. False (after saying why) when it cannot go on.
+bool open_and_plan(RunSettings& settings, const StandardDescriptors& closed, OpenFiles& files,
+                   RunPlan& plan) {
+  if (!settings.modern) {
+    const std::string problem = plan_run(settings, std::nullopt, std::nullopt, plan);
+    if (!problem.empty()) std::fputs(problem.c_str(), stderr);
+    return problem.empty();
+  }
+  return open_files(settings, closed, files) &&
+         !output_would_overwrite_input(settings, *files.test_file, *files.ref_file) &&
+         plan_from_inputs(settings, *files.test, &*files.ref, plan);
+}
+
+// Skips the frames --skip-test and --skip-ref name, read into the buffers and dropped
+// where no seek can pass them; the read failure that ends the run, if any.
+std::optional<RunEnd> skip_frames(const RunSettings& settings, const ComparedSources& sources,
+                                  FrameBuffers& buffers, const std::size_t frame_size) {
+  if (!sources.test->skip_frames(settings.skip_test, frame_size, buffers.test.data())) {
+    return RunEnd::kTestReadFailed;
+  }
+  if (!sources.ref->skip_frames(settings.skip_ref, frame_size, buffers.ref.data())) {
+    return RunEnd::kRefReadFailed;
+  }
+  return std::nullopt;
+}
+
+// What a planned run has taken before its pairs are compared.
+struct Taken {
+  const RunPlan& plan;
+  OpenFiles& files;
+  ComparedSources& sources;
+  FrameBuffers& buffers;
+  std::optional<DiffImageTaker>& taker;
+  std::span<char> report_buffer;
+};
+
+// Compares the pairs of a planned run and writes its report and closing messages.
+int compare_planned(const RunSettings& settings, const StandardDescriptors& closed,
+                    const Taken& taken) {
+  const int trouble = settings.exit_code ? kStatusTrouble : 1;
+  const FrameGeometry& geometry = taken.plan.geometry;
+  const auto frame_size = static_cast<std::size_t>(geometry.frame_size);
+  WatcherParts watching;
+  if (!make_watchers(settings, taken.plan, taken.files, taken.taker, watching)) return trouble;
+  FdSink output(closed.output_closed ? -1 : STDOUT_FILENO);
+  ProgressLine* const progress = watching.progress ? &*watching.progress : nullptr;
+  ProgressErasingSink sink(
+      output,
+      progress != nullptr && same_terminal(STDOUT_FILENO, STDERR_FILENO) ? progress : nullptr);
+  const ComparedSources& sources = taken.sources;
+  PairReader reader(*sources.test, *sources.ref, taken.buffers, frame_size, settings.skip_test);
+  WorkerPool workers(settings.threads > 0 ? settings.threads : default_thread_count());
+  reader.share_search(workers);
+  std::optional<StatsFile> stats;
+  if (settings.stats_file != nullptr && !stats.emplace().open(settings, geometry)) return trouble;
+  const Inputs inputs{*taken.files.test, *taken.files.ref};
+  const RunParts parts{settings,
+                       inputs,
+                       geometry,
+                       reader,
+                       sink,
+                       watching.watchers,
+                       workers,
+                       stats ? &*stats : nullptr,
+                       sources.test_converted ? &*sources.test_converted : nullptr,
+                       sources.ref_converted ? &*sources.ref_converted : nullptr};
+  return run_report(parts, taken.report_buffer);
+}
+
 }  // namespace
 
 int run_command_line(RunSettings settings, const StandardDescriptors& closed, const int argc,
@@ -964,19 +1035,9 @@ int run_command_line(RunSettings settings, const StandardDescriptors& closed, co
   }
   const int trouble = settings.exit_code ? kStatusTrouble : 1;
   if (output_needed_but_closed(settings, closed)) return trouble;
-  // The classic form checks the buffers before the files; the modern one opens the files
-  // first, since their headers may give the frame size.
   OpenFiles files;
   RunPlan plan;
-  if (settings.modern) {
-    if (!open_files(settings, closed, files)) return trouble;
-    if (output_would_overwrite_input(settings, *files.test_file, *files.ref_file)) return trouble;
-    if (!plan_from_inputs(settings, *files.test, &*files.ref, plan)) return trouble;
-  } else if (std::string problem = plan_run(settings, std::nullopt, std::nullopt, plan);
-             !problem.empty()) {
-    std::fputs(problem.c_str(), stderr);
-    return trouble;
-  }
+  if (!open_and_plan(settings, closed, files, plan)) return trouble;
   const FrameGeometry& geometry = plan.geometry;
   const auto frame_size = static_cast<std::size_t>(geometry.frame_size);
   FrameBuffers buffers(frame_size);
@@ -994,38 +1055,12 @@ int run_command_line(RunSettings settings, const StandardDescriptors& closed, co
   if (!settings.modern && !open_files(settings, closed, files)) return trouble;
   ComparedSources sources;
   if (!compared_sources(plan, files, sources)) return trouble;
-  const Inputs inputs{*files.test, *files.ref};
-  // Frames skipped for alignment are read into the buffers and dropped where no seek can
-  // pass them; a failed read there is a read failure like any other.
-  if (!sources.test->skip_frames(settings.skip_test, frame_size, buffers.test.data())) {
-    return finish_run(settings, inputs, {RunEnd::kTestReadFailed}, geometry.frame_size, true);
+  if (const std::optional<RunEnd> failed = skip_frames(settings, sources, buffers, frame_size)) {
+    return finish_run(settings, {*files.test, *files.ref}, {*failed}, geometry.frame_size, true);
   }
-  if (!sources.ref->skip_frames(settings.skip_ref, frame_size, buffers.ref.data())) {
-    return finish_run(settings, inputs, {RunEnd::kRefReadFailed}, geometry.frame_size, true);
-  }
-  WatcherParts watching;
-  if (!make_watchers(settings, plan, files, taker, watching)) return trouble;
-  FdSink output(closed.output_closed ? -1 : STDOUT_FILENO);
-  ProgressLine* const progress = watching.progress ? &*watching.progress : nullptr;
-  ProgressErasingSink sink(
-      output,
-      progress != nullptr && same_terminal(STDOUT_FILENO, STDERR_FILENO) ? progress : nullptr);
-  PairReader reader(*sources.test, *sources.ref, buffers, frame_size, settings.skip_test);
-  WorkerPool workers(settings.threads > 0 ? settings.threads : default_thread_count());
-  reader.share_search(workers);
-  std::optional<StatsFile> stats;
-  if (settings.stats_file != nullptr && !stats.emplace().open(settings, geometry)) return trouble;
-  const RunParts parts{settings,
-                       inputs,
-                       geometry,
-                       reader,
-                       sink,
-                       watching.watchers,
-                       workers,
-                       stats ? &*stats : nullptr,
-                       sources.test_converted ? &*sources.test_converted : nullptr,
-                       sources.ref_converted ? &*sources.ref_converted : nullptr};
-  const int status = run_report(parts, {report_buffer.get(), kReportBufferSize});
+  const int status = compare_planned(
+      settings, closed,
+      {plan, files, sources, buffers, taker, {report_buffer.get(), kReportBufferSize}});
   if (!settings.modern) hint_classic_y4m(settings, files, argc, argv);
   return status;
 }
