@@ -28,6 +28,11 @@ bool comparable_formats(const PixelFormat& a, const PixelFormat& b) {
          a.bytes_per_sample == b.bytes_per_sample;
 }
 
+bool same_arrangement(const PixelFormat& a, const PixelFormat& b) {
+  return a.interleaved_chroma == b.interleaved_chroma && a.v_first == b.v_first &&
+         (a.bytes_per_sample == 1 || a.byte_order == b.byte_order);
+}
+
 ConvertingSource::ConvertingSource(FrameSource& inner, const FrameGeometry& stored,
                                    const FrameGeometry& compared)
     : inner_(inner),

@@ -23,6 +23,16 @@ PixelFormat planar_equivalent(const PixelFormat& format);
 // and bit depth, whatever their layout and byte order.
 bool comparable_formats(const PixelFormat& a, const PixelFormat& b);
 
+// True when two formats arrange their samples alike: the same chroma interleaving and
+// order, and the same byte order where samples take two bytes.
+bool same_arrangement(const PixelFormat& a, const PixelFormat& b);
+
+// True when two formats store their frames byte for byte alike (yuvj420p is yuv420p):
+// comparable and arranged alike.
+inline bool same_storage(const PixelFormat& a, const PixelFormat& b) {
+  return comparable_formats(a, b) && same_arrangement(a, b);
+}
+
 // Hands out the frames of `inner`, stored as `stored` (at least as large as `compared` in
 // every plane), as frames of `compared`: the top-left region of each plane, in the
 // compared layout. The frames are handed out in place, from a buffer taken once.

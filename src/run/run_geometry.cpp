@@ -1,16 +1,9 @@
 #include "run/run_geometry.h"
 
+#include "input/frame_convert.h"
+
 namespace framecmp {
 namespace {
-
-// Same sample layout (yuvj420p is yuv420p; the byte order of 8-bit samples is moot).
-bool same_layout(const PixelFormat& a, const PixelFormat& b) {
-  return a.plane_count == b.plane_count && a.chroma_shift_x == b.chroma_shift_x &&
-         a.chroma_shift_y == b.chroma_shift_y && a.depth == b.depth &&
-         a.bytes_per_sample == b.bytes_per_sample &&
-         (a.bytes_per_sample == 1 || a.byte_order == b.byte_order) &&
-         a.interleaved_chroma == b.interleaved_chroma && a.v_first == b.v_first;
-}
 
 std::string describe(const Y4mHeader& header) {
   return std::to_string(header.width) + "x" + std::to_string(header.height) + " " +
@@ -30,7 +23,7 @@ std::string contradiction(const Y4mHeader& header, const char* const path, const
            " given differs from " + std::to_string(header.width) + "x" +
            std::to_string(header.height) + " in the header of \"" + path + "\"!\n\n";
   }
-  if (format != nullptr && !same_layout(*format, header.format)) {
+  if (format != nullptr && !same_storage(*format, header.format)) {
     return "\nThe pixel format " + format->name + " given differs from " + header.format.name +
            " in the header of \"" + path + "\"!\n\n";
   }
@@ -71,7 +64,7 @@ std::string settle_geometry(RunSettings& settings, const std::optional<Y4mHeader
   const bool padded = settings.test_width > 0;
   if (test && ref &&
       ((!padded && (test->width != ref->width || test->height != ref->height)) ||
-       !same_layout(test->format, ref->format))) {
+       !same_storage(test->format, ref->format))) {
     return "\nFiles \"" + std::string(settings.test_path) + "\" (" + describe(*test) + ") and \"" +
            settings.ref_path + "\" (" + describe(*ref) +
            ") differ in frame size or pixel format!\n\n";

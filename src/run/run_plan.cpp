@@ -36,70 +36,69 @@ std::string crop_problem(const RunSettings& settings, const PixelFormat& format)
   return text;
 }
 
-// Settles the files' layouts in `storage` from the run's size and format and the files' own
-// (--test-size,
-// --test-pix-fmt, --ref-pix-fmt); the refusal, or "" when the files can be compared.
-std::string settle_storage(const RunSettings& settings, RunPlan& storage) {
-  storage.test = settings.test_format.value_or(settings.format);
-  storage.ref = settings.ref_format.value_or(settings.format);
-  storage.test_width = settings.test_width > 0 ? settings.test_width : settings.width;
-  storage.test_height = settings.test_height > 0 ? settings.test_height : settings.height;
-  storage.compared = settings.format;
+// The refusal of files stored so that they cannot be compared at the run's size (the
+// formats' values, a --test-size that does not hold the reference, a frame too large, a
+// --crop window the format cannot cut); "" when they can be.
+std::string storage_problem(const RunSettings& settings, const RunPlan& plan) {
   char text[400];
-  if (!comparable_formats(storage.test, storage.ref)) {
+  if (!comparable_formats(plan.test, plan.ref)) {
     std::snprintf(text, sizeof text,
                   "\nFormats \"%s\" (test) and \"%s\" (reference) cannot be compared: their "
                   "planes, subsampling or bit depth differ!\n\n",
-                  storage.test.name.c_str(), storage.ref.name.c_str());
+                  plan.test.name.c_str(), plan.ref.name.c_str());
     return text;
   }
-  if (storage.test_width < settings.width || storage.test_height < settings.height) {
+  if (plan.test_width < settings.width || plan.test_height < settings.height) {
     std::snprintf(text, sizeof text,
                   "\nInvalid --test-size \"%dx%d\": the test's frames must hold the reference's "
                   "%dx%d!\n\n",
-                  storage.test_width, storage.test_height, settings.width, settings.height);
+                  plan.test_width, plan.test_height, settings.width, settings.height);
     return text;
   }
-  if (frame_size_of(storage.test, storage.test_width, storage.test_height) > kMaxFrameSize) {
+  if (frame_size_of(plan.test, plan.test_width, plan.test_height) > kMaxFrameSize) {
     RunSettings padded = settings;
-    padded.format = storage.test;
-    padded.width = storage.test_width;
-    padded.height = storage.test_height;
+    padded.format = plan.test;
+    padded.width = plan.test_width;
+    padded.height = plan.test_height;
     return check_frame_size(padded);
   }
+  return settings.crop_width > 0 ? crop_problem(settings, plan.ref) : std::string();
+}
+
+// Words in pairs (p010) are always taken apart: the comparison walks two-byte samples in
+// planes of their own only.
+bool word_pairs(const PixelFormat& format) {
+  return format.interleaved_chroma && format.bytes_per_sample == 2;
+}
+
+// Settles the files' layouts in `plan` from the run's size and format and the files' own
+// (--test-size, --test-pix-fmt, --ref-pix-fmt); the refusal, or "" when the files can be
+// compared.
+std::string settle_storage(const RunSettings& settings, RunPlan& plan) {
+  plan.test = settings.test_format.value_or(settings.format);
+  plan.ref = settings.ref_format.value_or(settings.format);
+  plan.test_width = settings.test_width > 0 ? settings.test_width : settings.width;
+  plan.test_height = settings.test_height > 0 ? settings.test_height : settings.height;
+  plan.compared = settings.format;
+  if (std::string problem = storage_problem(settings, plan); !problem.empty()) return problem;
   const bool cropped = settings.crop_width > 0;
-  if (cropped) {
-    if (std::string problem = crop_problem(settings, storage.ref); !problem.empty()) {
-      return problem;
-    }
-  }
-  const auto same_layout = [](const PixelFormat& a, const PixelFormat& b) {
-    return a.interleaved_chroma == b.interleaved_chroma && a.v_first == b.v_first &&
-           (a.bytes_per_sample == 1 || a.byte_order == b.byte_order);
-  };
-  const bool padded =
-      storage.test_width != settings.width || storage.test_height != settings.height;
-  // Words in pairs (p010) are always taken apart: the comparison walks two-byte samples
-  // in planes of their own only.
-  const auto word_pairs = [](const PixelFormat& f) {
-    return f.interleaved_chroma && f.bytes_per_sample == 2;
-  };
-  const bool high_bits = storage.test.value_shift != storage.ref.value_shift;
-  if (!padded && !cropped && !high_bits && !word_pairs(storage.test) &&
-      same_layout(storage.test, storage.ref)) {
+  const bool padded = plan.test_width != settings.width || plan.test_height != settings.height;
+  const bool high_bits = plan.test.value_shift != plan.ref.value_shift;
+  if (!padded && !cropped && !high_bits && !word_pairs(plan.test) &&
+      same_arrangement(plan.test, plan.ref)) {
     return {};
   }
   // Anything to convert is converted into the planar layout, in which no two planes
   // share bytes; a window is cut from both files. A 10-bit file compared with a p010 one
   // is raised into the high bits, so that the p010 words are compared whole.
-  storage.compared = planar_equivalent(storage.ref);
-  storage.compared.value_shift = std::max(storage.test.value_shift, storage.ref.value_shift);
+  plan.compared = planar_equivalent(plan.ref);
+  plan.compared.value_shift = std::max(plan.test.value_shift, plan.ref.value_shift);
   const auto needs_conversion = [&](const PixelFormat& f) {
-    return word_pairs(f) || f.value_shift != storage.compared.value_shift ||
-           !same_layout(f, storage.compared);
+    return word_pairs(f) || f.value_shift != plan.compared.value_shift ||
+           !same_arrangement(f, plan.compared);
   };
-  storage.convert_test = cropped || padded || needs_conversion(storage.test);
-  storage.convert_ref = cropped || needs_conversion(storage.ref);
+  plan.convert_test = cropped || padded || needs_conversion(plan.test);
+  plan.convert_ref = cropped || needs_conversion(plan.ref);
   return {};
 }
 
