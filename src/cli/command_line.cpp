@@ -413,22 +413,28 @@ std::string apply_options(const OptionValues& given, RunSettings& settings) {
   return apply_measure_options(given, settings);
 }
 
+// WIDTH and HEIGHT, the first two of `args`, into `settings`; "" when they are good.
+std::string apply_width_height(const std::vector<const char*>& args, RunSettings& settings) {
+  const char* const names[] = {"width", "height"};
+  std::int32_t* const targets[] = {&settings.width, &settings.height};
+  for (std::size_t i = 0; i < 2; ++i) {
+    const auto value = parse_strict_decimal(args[i], 1, kInt32Max);
+    if (!value) {
+      return format_message("\nInvalid %s \"%s\": must be a positive number up to %d!\n\n",
+                            names[i], printable(args[i]).c_str(), kInt32Max);
+    }
+    *targets[i] = *value;
+  }
+  return {};
+}
+
 // Reads the positional arguments of a hash run (TEST, or WIDTH HEIGHT TEST) into
 // `settings`; an empty string when they are good.
 std::string apply_hash_positionals(const std::vector<const char*>& args, const OptionValues& given,
                                    RunSettings& settings) {
   const bool sized = args.size() == 3;
   if (sized) {
-    const char* const names[] = {"width", "height"};
-    std::int32_t* const targets[] = {&settings.width, &settings.height};
-    for (std::size_t i = 0; i < 2; ++i) {
-      const auto value = parse_strict_decimal(args[i], 1, kInt32Max);
-      if (!value) {
-        return format_message("\nInvalid %s \"%s\": must be a positive number up to %d!\n\n",
-                              names[i], printable(args[i]).c_str(), kInt32Max);
-      }
-      *targets[i] = *value;
-    }
+    if (std::string problem = apply_width_height(args, settings); !problem.empty()) return problem;
   }
   const char* const size = given[OptionId::kSize];
   if (sized && size != nullptr) {
@@ -443,48 +449,59 @@ std::string apply_hash_positionals(const std::vector<const char*>& args, const O
   return {};
 }
 
-// Reads the positional arguments (2 to 5 of them) into `settings`; an empty string when
-// they are good.
-std::string apply_positionals(const std::vector<const char*>& args, const OptionValues& given,
-                              RunSettings& settings) {
-  const std::size_t count = args.size();
+// MAX_COUNT into `settings`; "" when it is good.
+std::string apply_max_count(const char* const text, RunSettings& settings) {
+  const auto limit = parse_strict_decimal(text, 0, kInt32Max);
+  if (!limit) {
+    return format_message(
+        "\nInvalid max_count \"%s\": must be a number from 0 to %d (0: no limit)!\n\n",
+        printable(text).c_str(), kInt32Max);
+  }
+  settings.max_count = *limit;
+  return {};
+}
+
+// The refusal of `count` positional arguments, which a hash run takes 1 or 3 of and any
+// other run 2 to 5; "" when it is right.
+std::string argument_count_problem(const std::size_t count, const RunSettings& settings) {
   const bool hashes = settings.report == ReportKind::kMd5 || settings.ref_md5 != nullptr;
   if (hashes && count != 1 && count != 3) {
     return format_message(
         "\nExpected TEST or WIDTH HEIGHT TEST after the options with %s, not %zu argument%s!\n\n",
         settings.ref_md5 != nullptr ? "--ref-md5" : "--report=md5", count, count == 1 ? "" : "s");
   }
-  if (hashes) return apply_hash_positionals(args, given, settings);
+  if (hashes) return {};
   if (count < 2 || count > 5) {
     return format_message(
         "\nExpected TEST REF [MAX_COUNT] or WIDTH HEIGHT TEST REF [MAX_COUNT] after the "
         "options, not %zu argument%s!\n\n",
         count, count == 1 ? "" : "s");
   }
+  return {};
+}
+
+// Reads the positional arguments (2 to 5 of them) into `settings`; an empty string when
+// they are good.
+std::string apply_positionals(const std::vector<const char*>& args, const OptionValues& given,
+                              RunSettings& settings) {
+  const std::size_t count = args.size();
+  if (std::string problem = argument_count_problem(count, settings); !problem.empty()) {
+    return problem;
+  }
+  if (settings.report == ReportKind::kMd5 || settings.ref_md5 != nullptr) {
+    return apply_hash_positionals(args, given, settings);
+  }
   const bool sized = count >= 4;
-  std::size_t next = 0;
+  std::size_t next = sized ? 2 : 0;
   if (sized) {
-    const char* const names[] = {"width", "height"};
-    std::int32_t* const targets[] = {&settings.width, &settings.height};
-    for (int i = 0; i < 2; ++i, ++next) {
-      const auto value = parse_strict_decimal(args[next], 1, kInt32Max);
-      if (!value) {
-        return format_message("\nInvalid %s \"%s\": must be a positive number up to %d!\n\n",
-                              names[i], printable(args[next]).c_str(), kInt32Max);
-      }
-      *targets[i] = *value;
-    }
+    if (std::string problem = apply_width_height(args, settings); !problem.empty()) return problem;
   }
   settings.test_path = args[next++];
   settings.ref_path = args[next++];
   if (next < count) {
-    const auto limit = parse_strict_decimal(args[next], 0, kInt32Max);
-    if (!limit) {
-      return format_message(
-          "\nInvalid max_count \"%s\": must be a number from 0 to %d (0: no limit)!\n\n",
-          printable(args[next]).c_str(), kInt32Max);
+    if (std::string problem = apply_max_count(args[next], settings); !problem.empty()) {
+      return problem;
     }
-    settings.max_count = *limit;
   }
   const char* const size = given[OptionId::kSize];
   if (sized && size != nullptr) {
@@ -492,18 +509,64 @@ std::string apply_positionals(const std::vector<const char*>& args, const Option
                           printable(size).c_str(), printable(args[0]).c_str(),
                           printable(args[1]).c_str());
   }
-  if (next < count) {
-    if (settings.report != ReportKind::kSamples && settings.report != ReportKind::kBlocks) {
-      return format_message(
-          "\nMAX_COUNT \"%s\" limits sample lines: it cannot go with --report=%s!\n\n",
-          printable(args[count - 1]).c_str(),
-          settings.report == ReportKind::kFrames ? "frames" : "summary");
-    }
+  if (next < count && settings.report != ReportKind::kSamples &&
+      settings.report != ReportKind::kBlocks) {
+    return format_message(
+        "\nMAX_COUNT \"%s\" limits sample lines: it cannot go with --report=%s!\n\n",
+        printable(args[count - 1]).c_str(),
+        settings.report == ReportKind::kFrames ? "frames" : "summary");
   }
   // Without a size here it must come from a YUV4MPEG2 header, which the run checks.
   settings.size_given = sized || size != nullptr;
   settings.format_given = given[OptionId::kPixFmt] != nullptr;
   return {};
+}
+
+// Takes the option at argv[at] (and its value, which may be the next argument: `at` then
+// moves on) into `given`; what ends the parse there (a refusal, the help, the version), if
+// anything.
+std::optional<CommandLine> take_option(const int argc, const char* const* const argv, int& at,
+                                       OptionValues& given) {
+  const std::string_view argument = argv[at];
+  const std::size_t equals = argument.find('=');
+  const std::string_view name = argument.substr(2, equals - std::min(equals, std::size_t{2}));
+  const OptionSpec* const option = find_option(name);
+  if (option == nullptr) {
+    return refuse("\nUnknown option \"%s\" (framecmp --help lists the options)!\n\n",
+                  printable(argv[at]).c_str());
+  }
+  if (option->argument == nullptr) {
+    if (equals != std::string_view::npos) {
+      return refuse("\nOption \"--%s\" takes no value (\"%s\")!\n\n", option->name.data(),
+                    printable(argv[at]).c_str());
+    }
+    if (option->id == OptionId::kHelp) return show(CommandAction::kShowHelp, help_text());
+    if (option->id == OptionId::kVersion) {
+      return show(CommandAction::kShowVersion, "framecmp " FRAMECMP_VERSION "\n");
+    }
+  }
+  const char* value = nullptr;
+  if (option->argument == nullptr) {
+    value = argv[at];
+  } else if (equals != std::string_view::npos) {
+    value = argv[at] + equals + 1;
+  } else if (at + 1 < argc) {
+    value = argv[++at];
+  } else {
+    return refuse("\nOption \"--%s\" needs a value!\n\n", option->name.data());
+  }
+  const char*& slot = given.slot(option->id);
+  if (slot != nullptr && option->argument == nullptr) {
+    return refuse("\nOption \"--%s\" is given twice!\n\n", option->name.data());
+  }
+  if (slot != nullptr) {
+    // A picture's path is shown as typed; any other value may hold any byte.
+    const bool path = option->id == OptionId::kDiffImage || option->id == OptionId::kStatsFile;
+    return refuse("\nOption \"--%s\" is given twice (\"%s\" and \"%s\")!\n\n", option->name.data(),
+                  path ? slot : printable(slot).c_str(), path ? value : printable(value).c_str());
+  }
+  slot = value;
+  return std::nullopt;
 }
 
 CommandLine parse_modern(const int argc, const char* const* const argv) {
@@ -521,45 +584,9 @@ CommandLine parse_modern(const int argc, const char* const* const argv) {
       positionals.push_back(argv[at]);
       continue;
     }
-    const std::size_t equals = argument.find('=');
-    const std::string_view name = argument.substr(2, equals - std::min(equals, std::size_t{2}));
-    const OptionSpec* const option = find_option(name);
-    if (option == nullptr) {
-      return refuse("\nUnknown option \"%s\" (framecmp --help lists the options)!\n\n",
-                    printable(argv[at]).c_str());
+    if (std::optional<CommandLine> ended = take_option(argc, argv, at, given); ended) {
+      return std::move(*ended);
     }
-    if (option->argument == nullptr) {
-      if (equals != std::string_view::npos) {
-        return refuse("\nOption \"--%s\" takes no value (\"%s\")!\n\n", option->name.data(),
-                      printable(argv[at]).c_str());
-      }
-      if (option->id == OptionId::kHelp) return show(CommandAction::kShowHelp, help_text());
-      if (option->id == OptionId::kVersion) {
-        return show(CommandAction::kShowVersion, "framecmp " FRAMECMP_VERSION "\n");
-      }
-    }
-    const char* value = nullptr;
-    if (option->argument == nullptr) {
-      value = argv[at];
-    } else if (equals != std::string_view::npos) {
-      value = argv[at] + equals + 1;
-    } else if (at + 1 < argc) {
-      value = argv[++at];
-    } else {
-      return refuse("\nOption \"--%s\" needs a value!\n\n", option->name.data());
-    }
-    const char*& slot = given.slot(option->id);
-    if (slot != nullptr && option->argument == nullptr) {
-      return refuse("\nOption \"--%s\" is given twice!\n\n", option->name.data());
-    }
-    if (slot != nullptr) {
-      // A picture's path is shown as typed; any other value may hold any byte.
-      const bool path = option->id == OptionId::kDiffImage || option->id == OptionId::kStatsFile;
-      return refuse("\nOption \"--%s\" is given twice (\"%s\" and \"%s\")!\n\n",
-                    option->name.data(), path ? slot : printable(slot).c_str(),
-                    path ? value : printable(value).c_str());
-    }
-    slot = value;
   }
   RunSettings settings;
   settings.modern = true;
