@@ -14,6 +14,7 @@
 
 #include "input/frame_convert.h"
 #include "run/run_loop.h"
+#include "support/kernel_levels.h"
 #include "support/reference_compare.h"
 
 namespace framecmp {
@@ -280,9 +281,7 @@ TEST(BlockDamage, LinesMatchThePlainModel) {
 TEST(BlockDamage, ColumnKernelAtEveryLevel) {
   const char* const formats[] = {"yuv420p", "nv12", "yuv420p10le", "yuv420p16be"};
   std::mt19937 random(7);
-  for (const KernelLevel level : {KernelLevel::kPlain, KernelLevel::kSse2, KernelLevel::kAvx2}) {
-    if (level > supported_kernel_level()) continue;
-    limit_kernel_level(level);
+  at_every_kernel_level([&](const KernelLevel level) {
     for (const char* const name : formats) {
       const FrameGeometry geometry =
           make_frame_geometry(find_pixel_format(name).value(), 16, 16, 16);
@@ -317,8 +316,7 @@ TEST(BlockDamage, ColumnKernelAtEveryLevel) {
         }
       }
     }
-  }
-  limit_kernel_level(supported_kernel_level());
+  });
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include <random>
 #include <vector>
 
+#include "support/kernel_levels.h"
+
 namespace framecmp {
 namespace {
 
@@ -104,16 +106,12 @@ void check_kind(const char* name) {
 }
 
 TEST(SampleKernels, EveryLevelMatchesThePlainModel) {
-  for (const KernelLevel level : {KernelLevel::kPlain, KernelLevel::kSse2, KernelLevel::kAvx2}) {
-    if (level > supported_kernel_level()) continue;
-    SCOPED_TRACE(static_cast<int>(level));
-    limit_kernel_level(level);
+  at_every_kernel_level([](KernelLevel) {
     check_kind<OneByte>("one byte");
     check_kind<PairByte>("pair byte");
     check_kind<TwoBytesLittle>("two bytes little");
     check_kind<TwoBytesBig>("two bytes big");
-  }
-  limit_kernel_level(supported_kernel_level());
+  });
 }
 
 }  // namespace

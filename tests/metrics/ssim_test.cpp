@@ -14,6 +14,7 @@
 #include "input/pixel_format.h"
 #include "metrics/pair_metrics.h"
 #include "metrics/sample_kernels.h"
+#include "support/kernel_levels.h"
 #include "support/reference_compare.h"
 
 namespace framecmp {
@@ -109,9 +110,7 @@ TEST(Ssim, MeterMatchesThePlainModel) {
     }
     const FramePair pair{0, {a.data(), size}, {b.data(), size}, 0};
     // Every kernel level the CPU has, one thread and three.
-    for (const KernelLevel level : {KernelLevel::kPlain, KernelLevel::kSse2, KernelLevel::kAvx2}) {
-      if (level > supported_kernel_level()) continue;
-      limit_kernel_level(level);
+    at_every_kernel_level([&](KernelLevel) {
       for (WorkerPool* workers : {static_cast<WorkerPool*>(nullptr), &pool}) {
         SsimMeter meter(g, workers);
         const FrameSsim got = meter.measure(pair, {});
@@ -130,9 +129,8 @@ TEST(Ssim, MeterMatchesThePlainModel) {
           EXPECT_EQ(equal.plane[p], 1.0) << "plane " << p;  // the shortcut is no shortcut
         }
       }
-    }
+    });
   }
-  limit_kernel_level(supported_kernel_level());
 }
 
 }  // namespace
