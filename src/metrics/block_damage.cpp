@@ -22,14 +22,6 @@ FRAMECMP_END_AVX2
 
 }  // namespace
 
-BlockSpan block_span(const std::int64_t index, const int shift, const std::int32_t origin,
-                     const std::int32_t length) {
-  const std::int64_t start = (index << shift) - origin;
-  const std::int64_t first = std::clamp<std::int64_t>(start, 0, length);
-  const std::int64_t end = std::clamp<std::int64_t>(start + (std::int64_t{1} << shift), 0, length);
-  return {start, static_cast<std::int32_t>(first), static_cast<std::int32_t>(end)};
-}
-
 void find_first_in_block(const PlaneLayout& plane, const std::vector<std::uint32_t>& units,
                          const std::uint8_t* test, const std::uint8_t* ref,
                          const std::uint32_t tolerance, const BlockSpan& columns,

@@ -4,6 +4,7 @@
 #ifndef FRAMECMP_METRICS_BLOCK_DAMAGE_H_
 #define FRAMECMP_METRICS_BLOCK_DAMAGE_H_
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -72,7 +73,13 @@ struct BlockSpan {
 
 // Where block `index` lies along an axis (block side 1 << shift) of a plane that starts
 // at `origin` of the whole frame and is `length` samples long.
-BlockSpan block_span(std::int64_t index, int shift, std::int32_t origin, std::int32_t length);
+inline BlockSpan block_span(const std::int64_t index, const int shift, const std::int32_t origin,
+                            const std::int32_t length) {
+  const std::int64_t start = (index << shift) - origin;
+  const std::int64_t first = std::clamp<std::int64_t>(start, 0, length);
+  const std::int64_t end = std::clamp<std::int64_t>(start + (std::int64_t{1} << shift), 0, length);
+  return {start, static_cast<std::int32_t>(first), static_cast<std::int32_t>(end)};
+}
 
 // Byte of sample (row, column) of `plane` inside a frame; both 0-based, in the plane.
 inline std::size_t byte_of(const PlaneLayout& plane, const std::int64_t row,
