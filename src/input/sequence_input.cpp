@@ -8,6 +8,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -467,34 +468,19 @@ void PairReader::read_whole(FrameSource& source, std::uint8_t* const buffer,
   }
 }
 
-bool PairReader::next(FramePair& pair) {
-  PairRead& read = last_;
-  read = {};
+void PairReader::read_both_at_once(PairRead& read) {
+  // Two threads copy at once, one a file: a read is a copy, and one core alone does not
+  // reach the memory's bandwidth.
+  std::uint8_t* const buffers[] = {buffers_.test.data(), buffers_.ref.data()};
+  auto read_one = [&](const std::size_t i) {
+    read_whole(i == 0 ? test_ : ref_, buffers[i], i == 0 ? read.test : read.ref);
+  };
+  workers_->run(2, read_one);
+}
+
+void PairReader::read_in_pieces(PairRead& read, std::array<bool, 2> open, bool equal_so_far) {
   std::uint8_t* const test_buffer = buffers_.test.data();
   std::uint8_t* const ref_buffer = buffers_.ref.data();
-  read.test_data = test_.view_frame(frame_size_, read.test);
-  read.ref_data = ref_.view_frame(frame_size_, read.ref);
-  const bool test_open = read.test_data == nullptr;  // still to be read
-  const bool ref_open = read.ref_data == nullptr;
-  if (test_open) read.test_data = test_buffer;
-  if (ref_open) read.ref_data = ref_buffer;
-  bool open[] = {test_open, ref_open};
-  bool equal_so_far = true;
-  if (workers_ != nullptr && test_open && ref_open) {
-    // Two threads copy at once, one a file: a read is a copy, and one core alone does
-    // not reach the memory's bandwidth.
-    auto read_one = [&](const std::size_t i) {
-      read_whole(i == 0 ? test_ : ref_, i == 0 ? test_buffer : ref_buffer,
-                 i == 0 ? read.test : read.ref);
-    };
-    workers_->run(2, read_one);
-    open[0] = open[1] = false;
-  }
-  if (workers_ != nullptr && !open[0] && !open[1] && read.test.bytes == frame_size_ &&
-      read.ref.bytes == frame_size_) {
-    read.equal_prefix = shared_equal_prefix(read.test_data, read.ref_data);
-    equal_so_far = false;  // decided: the loop below stops at once
-  }
   for (std::size_t at = 0; at < frame_size_; at += kReadPiece) {
     const std::size_t piece = std::min(kReadPiece, frame_size_ - at);
     if (open[0]) open[0] = read_piece(test_, test_buffer, at, piece, read.test);
@@ -505,6 +491,28 @@ bool PairReader::next(FramePair& pair) {
     if (equal_so_far) read.equal_prefix = at + piece;
     if (!equal_so_far && !open[0] && !open[1]) break;
   }
+}
+
+bool PairReader::next(FramePair& pair) {
+  PairRead& read = last_;
+  read = {};
+  read.test_data = test_.view_frame(frame_size_, read.test);
+  read.ref_data = ref_.view_frame(frame_size_, read.ref);
+  // A frame that cannot be viewed in place is still to be read, into its buffer.
+  std::array<bool, 2> open = {read.test_data == nullptr, read.ref_data == nullptr};
+  if (open[0]) read.test_data = buffers_.test.data();
+  if (open[1]) read.ref_data = buffers_.ref.data();
+  if (workers_ != nullptr && open[0] && open[1]) {
+    read_both_at_once(read);
+    open = {false, false};
+  }
+  bool equal_so_far = true;
+  if (workers_ != nullptr && !open[0] && !open[1] && read.test.bytes == frame_size_ &&
+      read.ref.bytes == frame_size_) {
+    read.equal_prefix = shared_equal_prefix(read.test_data, read.ref_data);
+    equal_so_far = false;  // decided: the pieces are not compared again
+  }
+  read_in_pieces(read, open, equal_so_far);
   if (read.test.bytes != frame_size_ || read.ref.bytes != frame_size_) return false;
   pair.index = next_index_++;
   pair.test = {read.test_data, frame_size_};

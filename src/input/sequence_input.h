@@ -272,6 +272,11 @@ class PairReader {
   // Reads a frame of `source` into `buffer` a piece at a time until it is whole or the
   // input ends, adding what each read brought to `total`.
   void read_whole(FrameSource& source, std::uint8_t* buffer, ReadResult& total) const;
+  // Reads both frames whole into their buffers, one thread a file.
+  void read_both_at_once(PairRead& read);
+  // Reads the frames still `open` piece by piece; while `equal_so_far`, compares each
+  // piece both frames hold and books read.equal_prefix.
+  void read_in_pieces(PairRead& read, std::array<bool, 2> open, bool equal_so_far);
 };
 
 // An open sequence's descriptor, closed at the end of the run unless it is standard input,
