@@ -45,14 +45,18 @@ Md5Digest Md5::finish() {
   return digest;
 }
 
-std::string md5_hex(const Md5Digest& digest) {
+char* put_md5_hex(char* out, const Md5Digest& digest) {
   static constexpr char kDigits[] = "0123456789abcdef";
-  std::string text;
   for (const std::uint8_t byte : digest) {
-    text += kDigits[byte >> 4];
-    text += kDigits[byte & 15];
+    *out++ = kDigits[byte >> 4];
+    *out++ = kDigits[byte & 15];
   }
-  return text;
+  return out;
+}
+
+std::string md5_hex(const Md5Digest& digest) {
+  char text[32];
+  return {text, put_md5_hex(text, digest)};
 }
 
 HashList::~HashList() {

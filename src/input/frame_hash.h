@@ -36,6 +36,9 @@ class Md5 {
 // The 32 lowercase hexadecimal digits of `digest`.
 std::string md5_hex(const Md5Digest& digest);
 
+// The 32 lowercase hex digits of `digest` at `out` (32 bytes at least); returns their end.
+char* put_md5_hex(char* out, const Md5Digest& digest);
+
 // A hash list read a line at a time, so that memory stays the same however many frames it
 // names. Every non-empty line starts with 32 hexadecimal digits (either case); the rest
 // of the line is ignored, as in md5sum's output and libvpx's and libaom's .md5 files. One

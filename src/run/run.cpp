@@ -638,12 +638,45 @@ struct HashRun {
 // The lines of a hash run up to the test's end, booked in the outcome (its end
 // kTestReadFailed for a failed read, kOutputLost for a lost output); a list line that is
 // no hash makes `bad_list` true.
+// The line of test frame `index`, whole, whose hash is `digest`: every frame's hash with
+// --report=md5, a frame whose hash differs from the listed one with a per-frame list
+// (booked in `outcome`); its length in `line`, 0 for none.
+std::size_t hash_line(const HashRun& run, const Md5Digest& digest, const Md5Digest* const listed,
+                      const std::int64_t index, ComparisonOutcome& outcome, char (&line)[128]) {
+  if (run.settings.report == ReportKind::kMd5) {
+    char* end = put_md5_hex(line, digest);
+    end += std::snprintf(end, 40, "  %" PRId64 "\n", index);
+    return static_cast<std::size_t>(end - line);
+  }
+  if (listed == nullptr || digest == *listed) return 0;
+  if (outcome.differing_frames++ == 0) outcome.first_bad_frame = index;
+  ++outcome.mismatches;
+  char* end = line + std::snprintf(line, 40, "FRM=%4" PRId64 " MD5 test=", index);
+  end = put_md5_hex(end, digest);
+  std::memcpy(end, " != ref=", 8);
+  end = put_md5_hex(end + 8, *listed);
+  *end++ = '\n';
+  return static_cast<std::size_t>(end - line);
+}
+
+// Books the test's end, a read of `bytes` short of a frame, in `outcome`: a hash left in
+// the list makes the test the shorter one, as a reference's frame would, and a partial
+// frame left over makes the list the shorter one.
+void book_test_end(const ReadResult& read, const HashList::Next entry, const bool per_frame,
+                   ComparisonOutcome& outcome) {
+  outcome.test_partial = read.bytes > 0 || read.frame_begun;
+  outcome.test_tail = outcome.test_partial ? read.bytes : 0;
+  outcome.end = entry == HashList::Next::kHash      ? RunEnd::kTestShorter
+                : per_frame && outcome.test_partial ? RunEnd::kRefShorter
+                                                    : RunEnd::kBothEnded;
+}
+
 ComparisonOutcome hash_frames(const HashRun& run, bool& bad_list) {
   const RunSettings& settings = run.settings;
   const bool per_frame = settings.ref_md5 != nullptr && !run.list.whole_stream();
   ComparisonOutcome outcome;
   Md5Digest listed{};
-  std::string line;
+  char line[128];
   ReadResult read;
   for (;;) {
     if (settings.frames_limit > 0 && outcome.frames_compared >= settings.frames_limit) {
@@ -655,21 +688,13 @@ ComparisonOutcome hash_frames(const HashRun& run, bool& bad_list) {
       outcome.end = RunEnd::kTestReadFailed;
       return outcome;
     }
-    // Each whole frame takes the list's next hash; at the test's end, a hash left over
-    // makes the test the shorter one, as a reference's frame would, and a partial frame
-    // left over makes the list the shorter one.
+    // Each whole frame takes the list's next hash.
     const HashList::Next entry = per_frame ? run.list.next(listed) : HashList::Next::kEnd;
-    if (entry == HashList::Next::kBad) {
-      bad_list = true;
-      return outcome;
-    }
+    bad_list = entry == HashList::Next::kBad;
+    if (bad_list) return outcome;
     if (read.bytes < run.frame_size) {
       run.all_hash.update(frame, read.bytes);
-      outcome.test_partial = read.bytes > 0 || read.frame_begun;
-      outcome.test_tail = outcome.test_partial ? read.bytes : 0;
-      outcome.end = entry == HashList::Next::kHash      ? RunEnd::kTestShorter
-                    : per_frame && outcome.test_partial ? RunEnd::kRefShorter
-                                                        : RunEnd::kBothEnded;
+      book_test_end(read, entry, per_frame, outcome);
       return outcome;
     }
     if (per_frame && entry == HashList::Next::kEnd) {
@@ -678,22 +703,12 @@ ComparisonOutcome hash_frames(const HashRun& run, bool& bad_list) {
     }
     run.frame_hash.reset();
     run.frame_hash.update(frame, run.frame_size);
-    const Md5Digest digest = run.frame_hash.finish();
     run.all_hash.update(frame, run.frame_size);
-    const std::int64_t index = settings.skip_test + outcome.frames_compared;
-    ++outcome.frames_compared;
+    const std::int64_t index = settings.skip_test + outcome.frames_compared++;
     if (run.progress != nullptr) run.progress->frame(index, frame, nullptr, false);
-    line.clear();
-    if (settings.report == ReportKind::kMd5) {
-      line = md5_hex(digest) + "  " + std::to_string(index) + "\n";
-    } else if (per_frame && digest != listed) {
-      char head[32];
-      std::snprintf(head, sizeof head, "FRM=%4" PRId64 " MD5 test=", index);
-      line = head + md5_hex(digest) + " != ref=" + md5_hex(listed) + "\n";
-      if (outcome.differing_frames++ == 0) outcome.first_bad_frame = index;
-      ++outcome.mismatches;
-    }
-    if (!line.empty() && !run.sink.write(line.data(), line.size())) {
+    const std::size_t length = hash_line(run, run.frame_hash.finish(),
+                                         per_frame ? &listed : nullptr, index, outcome, line);
+    if (length > 0 && !run.sink.write(line, length)) {
       outcome.end = RunEnd::kOutputLost;
       return outcome;
     }
