@@ -741,6 +741,50 @@ bool write_whole_stream_line(const HashRun& run, ComparisonOutcome& outcome) {
   return run.sink.write(line.data(), line.size());
 }
 
+// Opens the list of --ref-md5 and refuses a whole-stream list with options that would cut
+// the stream; false (after saying why) when the run cannot go on.
+bool open_hash_list(const RunSettings& settings, HashList& list) {
+  if (!list.open(settings.ref_md5)) {
+    std::fprintf(stderr, "\nFile \"%s\" is no MD5 list: %s!\n\n", settings.ref_md5,
+                 list.problem().c_str());
+    return false;
+  }
+  const std::string cut = list.whole_stream() ? whole_stream_cuts(settings) : std::string();
+  if (!cut.empty()) std::fputs(cut.c_str(), stderr);
+  return cut.empty();
+}
+
+// Ends a hash run whose frames `hash_frames` went through: a bad list line, a failed read
+// or a lost output is said; else the closing line and the verdict. False for a run that
+// failed with an error said here.
+bool finish_hash_run(const HashRun& run, const Inputs& inputs, const bool bad_list,
+                     ComparisonOutcome& outcome) {
+  const RunSettings& settings = run.settings;
+  const auto frame_size = static_cast<std::int64_t>(run.frame_size);
+  if (bad_list) {
+    std::fprintf(stderr, "\nFile \"%s\" is no MD5 list: %s!\n\n", settings.ref_md5,
+                 run.list.problem().c_str());
+    return false;
+  }
+  if (outcome.end == RunEnd::kTestReadFailed) {
+    finish_run(settings, inputs, outcome, frame_size, true);
+    return false;
+  }
+  if (outcome.end == RunEnd::kOutputLost || !write_whole_stream_line(run, outcome)) {
+    std::fputs("\nCannot write to standard output!\n\n", stderr);
+    return false;
+  }
+  if (settings.ref_md5 != nullptr) {
+    write_hash_verdict(settings, outcome, run.list.whole_stream(), frame_size);
+  } else if (outcome.test_partial) {
+    std::fprintf(stderr,
+                 "\nFile \"%s\" ends in a partial frame of %zu bytes (a frame is %" PRId64
+                 " bytes): are the size and the pixel format right?\n\n",
+                 settings.test_path, outcome.test_tail, frame_size);
+  }
+  return true;
+}
+
 // The run of --report=md5 (every test frame's MD5, then all frames') or --ref-md5 (the
 // test's frames against a hash list): the test is read once, the list a line at a time.
 int hash_run(RunSettings settings, const StandardDescriptors& closed) {
@@ -757,18 +801,7 @@ int hash_run(RunSettings settings, const StandardDescriptors& closed) {
   RunPlan plan;
   if (!plan_from_inputs(settings, test, nullptr, plan)) return trouble;
   HashList list;
-  if (settings.ref_md5 != nullptr && !list.open(settings.ref_md5)) {
-    std::fprintf(stderr, "\nFile \"%s\" is no MD5 list: %s!\n\n", settings.ref_md5,
-                 list.problem().c_str());
-    return trouble;
-  }
-  if (const std::string cut = settings.ref_md5 != nullptr && list.whole_stream()
-                                  ? whole_stream_cuts(settings)
-                                  : std::string();
-      !cut.empty()) {
-    std::fputs(cut.c_str(), stderr);
-    return trouble;
-  }
+  if (settings.ref_md5 != nullptr && !open_hash_list(settings, list)) return trouble;
   const FrameGeometry geometry =
       make_frame_geometry(settings.format, settings.width, settings.height, settings.block_size);
   const auto frame_size = static_cast<std::size_t>(geometry.frame_size);
@@ -801,26 +834,7 @@ int hash_run(RunSettings settings, const StandardDescriptors& closed) {
   bool bad_list = false;
   ComparisonOutcome outcome = hash_frames(run, bad_list);
   if (progress) progress->erase();
-  if (bad_list) {
-    std::fprintf(stderr, "\nFile \"%s\" is no MD5 list: %s!\n\n", settings.ref_md5,
-                 list.problem().c_str());
-    return trouble;
-  }
-  if (outcome.end == RunEnd::kTestReadFailed) {
-    return finish_run(settings, inputs, outcome, geometry.frame_size, true);
-  }
-  if (outcome.end == RunEnd::kOutputLost || !write_whole_stream_line(run, outcome)) {
-    std::fputs("\nCannot write to standard output!\n\n", stderr);
-    return trouble;
-  }
-  if (settings.ref_md5 != nullptr) {
-    write_hash_verdict(settings, outcome, list.whole_stream(), geometry.frame_size);
-  } else if (outcome.test_partial) {
-    std::fprintf(stderr,
-                 "\nFile \"%s\" ends in a partial frame of %zu bytes (a frame is %" PRId64
-                 " bytes): are the size and the pixel format right?\n\n",
-                 settings.test_path, outcome.test_tail, geometry.frame_size);
-  }
+  if (!finish_hash_run(run, inputs, bad_list, outcome)) return trouble;
   return exit_status(settings, outcome, false);
 }
 
