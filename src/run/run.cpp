@@ -754,6 +754,27 @@ bool open_hash_list(const RunSettings& settings, HashList& list) {
   return cut.empty();
 }
 
+// Opens the test of a hash run; false (after saying why) when it cannot be read or the
+// report could never be written: the hash report always writes, a list only where frames
+// differ.
+bool open_hashed_test(const RunSettings& settings, const StandardDescriptors& closed,
+                      std::optional<FileDescriptor>& test_file) {
+  if (closed.output_closed && settings.report == ReportKind::kMd5) {
+    std::fputs("\nCannot write to standard output!\n\n", stderr);
+    return false;
+  }
+  return open_input(settings.test_path, !closed.input_closed, test_file);
+}
+
+// Passes over the first `count` hashes of a per-frame list (--skip-ref), fewer where it
+// ends first.
+void skip_listed(const std::int32_t count, HashList& list) {
+  Md5Digest listed{};
+  for (std::int32_t i = 0; i < count; ++i) {
+    if (list.next(listed) != HashList::Next::kHash) return;
+  }
+}
+
 // Ends a hash run whose frames `hash_frames` went through: a bad list line, a failed read
 // or a lost output is said; else the closing line and the verdict. False for a run that
 // failed with an error said here.
@@ -789,13 +810,8 @@ bool finish_hash_run(const HashRun& run, const Inputs& inputs, const bool bad_li
 // test's frames against a hash list): the test is read once, the list a line at a time.
 int hash_run(RunSettings settings, const StandardDescriptors& closed) {
   const int trouble = settings.exit_code ? kStatusTrouble : 1;
-  // The hash report always writes; a list writes only where frames differ.
-  if (closed.output_closed && settings.report == ReportKind::kMd5) {
-    std::fputs("\nCannot write to standard output!\n\n", stderr);
-    return trouble;
-  }
   std::optional<FileDescriptor> test_file;
-  if (!open_input(settings.test_path, !closed.input_closed, test_file)) return trouble;
+  if (!open_hashed_test(settings, closed, test_file)) return trouble;
   SequenceSource test(test_file->get());
   if (settings.map_files) test.allow_mapping();
   RunPlan plan;
@@ -817,11 +833,7 @@ int hash_run(RunSettings settings, const StandardDescriptors& closed) {
   if (!test.skip_frames(settings.skip_test, frame_size, buffer.data())) {
     return finish_run(settings, inputs, {RunEnd::kTestReadFailed}, geometry.frame_size, true);
   }
-  const bool per_frame = settings.ref_md5 != nullptr && !list.whole_stream();
-  Md5Digest listed{};
-  for (std::int32_t i = 0; per_frame && i < settings.skip_ref; ++i) {
-    if (list.next(listed) != HashList::Next::kHash) break;
-  }
+  if (settings.ref_md5 != nullptr && !list.whole_stream()) skip_listed(settings.skip_ref, list);
   std::optional<ProgressLine> progress;
   if (wants_progress(settings)) {
     progress.emplace(STDERR_FILENO, -1, geometry.frame_size, nullptr);
