@@ -9,7 +9,9 @@
 #include <utility>
 #include <vector>
 
+#include "input/frame_buffers.h"
 #include "input/frame_geometry.h"
+#include "input/pair_reader.h"
 #include "report/report_line.h"
 #include "run/run_loop.h"
 

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "cli/command_line.h"
+#include "input/file_descriptor.h"
 #include "input/sequence_input.h"
 #include "report/report_writer.h"
 #include "report/run_summary.h"

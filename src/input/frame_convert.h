@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "input/frame_buffers.h"
 #include "input/frame_geometry.h"
 #include "input/pixel_format.h"
 #include "input/sequence_input.h"

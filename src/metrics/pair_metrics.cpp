@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/worker_pool.h"
+#include "input/pair_reader.h"
 #include "metrics/sample_kernels.h"
 #include "metrics/sample_search.h"
 

@@ -11,6 +11,7 @@
 
 #include "base/worker_pool.h"
 #include "input/frame_geometry.h"
+#include "input/pair_reader.h"
 #include "input/sequence_input.h"
 #include "metrics/difference.h"
 #include "metrics/sample_kernels.h"

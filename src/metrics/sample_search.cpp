@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "input/pair_reader.h"
 #include "metrics/sample_kernels.h"
 
 namespace framecmp {

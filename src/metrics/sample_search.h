@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "input/frame_geometry.h"
+#include "input/pair_reader.h"
 #include "input/sequence_input.h"
 #include "metrics/difference.h"
 #include "metrics/sample_kernels.h"

@@ -20,6 +20,7 @@ namespace baseline {
 #if defined(FRAMECMP_X86_SIMD)
 FRAMECMP_BEGIN_AVX2
 namespace avx2 {
+#include "input/pair_reader.h"
 #include "metrics/ssim_rows.inc"
 
 // One-byte samples, 8 blocks (32 columns) a step. The sums come from multiply-adds of the

@@ -12,6 +12,7 @@
 
 #include "base/worker_pool.h"
 #include "input/frame_geometry.h"
+#include "input/pair_reader.h"
 #include "input/sequence_input.h"
 
 namespace framecmp {

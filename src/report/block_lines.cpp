@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "input/pair_reader.h"
 #include "report/report_line.h"
 
 namespace framecmp {

@@ -9,6 +9,7 @@
 
 #include "base/worker_pool.h"
 #include "input/frame_geometry.h"
+#include "input/pair_reader.h"
 #include "input/sequence_input.h"
 #include "metrics/block_damage.h"
 #include "metrics/pair_metrics.h"

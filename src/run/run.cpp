@@ -37,6 +37,9 @@
 #include "report/run_summary.h"
 #include "run/run_plan.h"
 
+#include "input/file_descriptor.h"
+#include "input/frame_buffers.h"
+#include "input/pair_reader.h"
 #include "run/run_loop.h"
 
 namespace framecmp {

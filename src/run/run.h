@@ -4,6 +4,7 @@
 #define FRAMECMP_RUN_RUN_H_
 
 #include "cli/command_line.h"
+#include "input/file_descriptor.h"
 #include "input/sequence_input.h"
 
 namespace framecmp {

@@ -1,4 +1,5 @@
 #include "run/run_loop.h"
+#include "input/pair_reader.h"
 
 #include <cstring>
 

@@ -10,6 +10,7 @@
 #include "base/worker_pool.h"
 #include "input/frame_geometry.h"
 #include "input/frame_observer.h"
+#include "input/pair_reader.h"
 #include "input/sequence_input.h"
 #include "metrics/outcome.h"
 #include "metrics/pair_metrics.h"

@@ -11,7 +11,7 @@
 //                        ESCAPED and ended by a newline) are that stream's whole text
 //   status N             the exit status
 // "@NAME" in arguments and texts stands for the path of file NAME in the case's folder;
-// "$VERSION" for framecmp's version.
+// "$VERSION" for framecmp's version, "$BINARY" for the path it is run by.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -110,8 +110,8 @@ std::string read_case(const fs::path& file, Case& c) {
   return c.status < 0 ? "no status" : "";
 }
 
-// `text` with every "@name" replaced by the path of `name` in `dir`, and "$VERSION" by
-// framecmp's version.
+// `text` with every "@name" replaced by the path of `name` in `dir`, "$VERSION" by
+// framecmp's version and "$BINARY" by its path.
 std::string resolve(std::string text, const std::string& dir) {
   for (std::size_t at; (at = text.find('@')) != std::string::npos;) {
     std::size_t end = at + 1;
@@ -120,6 +120,9 @@ std::string resolve(std::string text, const std::string& dir) {
   }
   for (std::size_t at; (at = text.find("$VERSION")) != std::string::npos;) {
     text.replace(at, 8, FRAMECMP_VERSION);
+  }
+  for (std::size_t at; (at = text.find("$BINARY")) != std::string::npos;) {
+    text.replace(at, 7, FRAMECMP_BINARY);
   }
   return text;
 }

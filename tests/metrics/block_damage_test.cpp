@@ -12,7 +12,9 @@
 #include <tuple>
 #include <vector>
 
+#include "input/frame_buffers.h"
 #include "input/frame_convert.h"
+#include "input/pair_reader.h"
 #include "run/run_loop.h"
 #include "support/kernel_levels.h"
 #include "support/reference_compare.h"

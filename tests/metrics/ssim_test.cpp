@@ -11,6 +11,7 @@
 #include <random>
 #include <vector>
 
+#include "input/pair_reader.h"
 #include "input/pixel_format.h"
 #include "metrics/pair_metrics.h"
 #include "metrics/sample_kernels.h"

@@ -16,6 +16,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "input/frame_buffers.h"
+#include "input/pair_reader.h"
 #include "input/pixel_format.h"
 #include "input/sequence_input.h"
 #include "report/report_writer.h"
