@@ -323,82 +323,89 @@ Value MeasureTotals::total_value(const std::string_view json, const std::size_t 
   return {};
 }
 
-TextMeasureReport::TextMeasureReport(const FrameGeometry& geometry, const bool per_frame,
-                                     OutputSink& out, const ReportColumns columns)
-    : MeasureTotals(geometry, columns), per_frame_(per_frame), out_(out) {}
-
-bool TextMeasureReport::write(const char* const line) {
-  if (!failed_ && !out_.write(line, std::strlen(line))) failed_ = true;
+bool RowMeasureReport::write_line() {
+  if (!failed_ && !out_.write(line_.data(), line_.size())) failed_ = true;
   return !failed_;
+}
+
+bool RowMeasureReport::frame(const FrameMeasure& measure) {
+  book(measure);
+  if (!per_frame_) return true;
+  if (!heading_written_) {
+    heading_written_ = true;
+    make_heading(line_);
+    if (!write_line()) return false;
+  }
+  make_row(line_, measure.frame, &Metric::frame);
+  return write_line();
+}
+
+bool RowMeasureReport::finish(const bool failed) {
+  if (failed) return !failed_;
+  // The heading and the totals row are there even when no frame was compared, so that a
+  // script always finds them.
+  if (!heading_written_) {
+    make_heading(line_);
+    write_line();
+  }
+  pool();
+  make_row(line_, -1, &Metric::total);
+  write_line();
+  if (!has_means()) return !failed_;
+  make_row(line_, -2, &Metric::means);
+  return write_line();
 }
 
 // "frame", then every text column's heading. A 1920x1080 line with PSNR, its poolings and
 // SSIM takes 150 characters.
-bool TextMeasureReport::write_heading() {
-  heading_written_ = true;
-  line_ = "frame";
+void TextMeasureReport::make_heading(std::string& line) const {
+  line = "frame";
   for_each_cell(metrics_, geometry_, kInText, [&](const Metric&, const Cell& cell) {
-    append_heading(line_, cell.column, cell.letter);
+    append_heading(line, cell.column, cell.letter);
   });
-  line_ += '\n';
-  return write(line_.c_str());
+  line += '\n';
 }
 
-bool TextMeasureReport::write_row(const char* const first, std::span<Value> Metric::*const which) {
-  line_ = first;
+void TextMeasureReport::make_row(std::string& line, const std::int64_t frame,
+                                 std::span<Value> Metric::*const which) const {
+  if (frame == -2) return make_means(line);
+  if (frame == -1) {
+    line = "total";
+  } else {
+    line.clear();
+    append_format(line, "%5" PRId64, frame);
+  }
   for_each_cell(metrics_, geometry_, kInText, [&](const Metric& metric, const Cell& cell) {
-    append_text_value(line_, cell.column, (metric.*which)[cell.index]);
+    append_text_value(line, cell.column, (metric.*which)[cell.index]);
   });
-  line_ += '\n';
-  return write(line_.c_str());
+  line += '\n';
 }
 
 // The means under their columns (blank under the others, up to the last mean), then the
 // pooled values.
-bool TextMeasureReport::write_means() {
+void TextMeasureReport::make_means(std::string& line) const {
   std::size_t cells = 0;
   std::size_t last = 0;
   for_each_cell(metrics_, geometry_, kInText, [&](const Metric&, const Cell& cell) {
     ++cells;
     if (cell.column.has_mean) last = cells;
   });
-  line_ = "mean ";
+  line = "mean ";
   std::size_t at = 0;
   for_each_cell(metrics_, geometry_, kInText, [&](const Metric& metric, const Cell& cell) {
     if (++at > last) return;
-    if (!cell.column.has_mean) return append_format(line_, "%*s", cell.column.width, "");
-    append_text_value(line_, cell.column, metric.means[cell.index]);
+    if (!cell.column.has_mean) return append_format(line, "%*s", cell.column.width, "");
+    append_text_value(line, cell.column, metric.means[cell.index]);
   });
   for (const Metric& metric : metrics_) {
     for (const PooledValue& pooled : metric.values->pooled()) {
       if (pooled.names_frame && pooled.frame < 0) continue;
-      append_format(line_, "  %s ", pooled.label);
-      append_decimals(line_, 0, 2, pooled.value);
-      if (pooled.names_frame) append_format(line_, " (frame %" PRId64 ")", pooled.frame);
+      append_format(line, "  %s ", pooled.label);
+      append_decimals(line, 0, 2, pooled.value);
+      if (pooled.names_frame) append_format(line, " (frame %" PRId64 ")", pooled.frame);
     }
   }
-  line_ += '\n';
-  return write(line_.c_str());
-}
-
-bool TextMeasureReport::frame(const FrameMeasure& measure) {
-  book(measure);
-  if (!per_frame_) return true;
-  if (!heading_written_ && !write_heading()) return false;
-  char index[24];
-  std::snprintf(index, sizeof index, "%5" PRId64, measure.frame);
-  return write_row(index, &Metric::frame);
-}
-
-bool TextMeasureReport::finish(const bool failed) {
-  if (failed) return !failed_;
-  // The heading and the totals line are there even when no frame was compared, so that a
-  // script always finds them.
-  if (!heading_written_) write_heading();
-  pool();
-  write_row("total", &Metric::total);
-  if (!has_means()) return !failed_;
-  return write_means();
+  line += '\n';
 }
 
 void append_json_integer_member(std::string& text, const int indent, const char* const key,
@@ -561,60 +568,35 @@ bool JsonMeasureReport::finish(const ComparisonOutcome& outcome) {
   return flush();
 }
 
-CsvMeasureReport::CsvMeasureReport(const FrameGeometry& geometry, const bool per_frame,
-                                   OutputSink& out, const ReportColumns columns)
-    : MeasureTotals(geometry, columns), per_frame_(per_frame), out_(out) {}
-
-bool CsvMeasureReport::write(const std::string& text) {
-  if (!failed_ && !out_.write(text.data(), text.size())) failed_ = true;
-  return !failed_;
-}
-
 // "frame", then every CSV column: a plane's as its letter, "_" and the name.
-bool CsvMeasureReport::write_header() {
-  header_written_ = true;
-  row_ = "frame";
+void CsvMeasureReport::make_heading(std::string& line) const {
+  line = "frame";
   for_each_cell(metrics_, geometry_, kInCsv, [&](const Metric&, const Cell& cell) {
-    row_ += ',';
-    if (cell.letter != '\0') (row_ += static_cast<char>(cell.letter - 'A' + 'a')) += '_';
-    row_ += cell.column.csv;
+    line += ',';
+    if (cell.letter != '\0') (line += static_cast<char>(cell.letter - 'A' + 'a')) += '_';
+    line += cell.column.csv;
   });
-  row_ += "\r\n";
-  return write(row_);
+  line += "\r\n";
 }
 
-bool CsvMeasureReport::write_row(const char* const first_cell,
-                                 std::span<Value> Metric::*const which) {
-  row_ = first_cell;
-  const bool means = which == &Metric::means;
+void CsvMeasureReport::make_row(std::string& line, const std::int64_t frame,
+                                std::span<Value> Metric::*const which) const {
+  const bool means = frame == -2;
+  if (frame < 0) {
+    line = means ? "mean" : "total";
+  } else {
+    line.clear();
+    append_format(line, "%" PRId64, frame);
+  }
   for_each_cell(metrics_, geometry_, kInCsv, [&](const Metric& metric, const Cell& cell) {
+    // The means under their columns; the other cells are empty.
     if (means && !cell.column.has_mean) {
-      row_ += ',';
+      line += ',';
       return;
     }
-    append_csv_value(row_, cell.column, (metric.*which)[cell.index]);
+    append_csv_value(line, cell.column, (metric.*which)[cell.index]);
   });
-  row_ += "\r\n";
-  return write(row_);
-}
-
-bool CsvMeasureReport::frame(const FrameMeasure& measure) {
-  book(measure);
-  if (!per_frame_) return true;
-  if (!header_written_ && !write_header()) return false;
-  char index[24];
-  std::snprintf(index, sizeof index, "%" PRId64, measure.frame);
-  return write_row(index, &Metric::frame);
-}
-
-bool CsvMeasureReport::finish(const bool failed) {
-  if (failed) return !failed_;
-  if (!header_written_) write_header();
-  pool();
-  write_row("total", &Metric::total);
-  // The means under their columns; the other cells are empty.
-  if (!has_means()) return !failed_;
-  return write_row("mean", &Metric::means);
+  line += "\r\n";
 }
 
 }  // namespace framecmp

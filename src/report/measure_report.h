@@ -62,26 +62,31 @@ class MeasureTotals : public MeasureSink {
   std::optional<ReportFields> first_;
 };
 
-// The text report: a heading, a line per frame pair (only with per_frame), a totals line.
-// Lines go to `out` as they are made; nothing is kept per frame.
-class TextMeasureReport final : public MeasureTotals {
+// A report of rows: a heading, a row per frame pair (only with per_frame), then the totals
+// row and, with means, the means row. Lines go to `out` as they are made; nothing is kept
+// per frame. The text and CSV reports differ only in how a row is laid out.
+class RowMeasureReport : public MeasureTotals {
  public:
-  TextMeasureReport(const FrameGeometry& geometry, bool per_frame, OutputSink& out,
-                    ReportColumns columns = {});
   // False once a write has failed.
-  bool frame(const FrameMeasure& measure) override;
-  // Writes the totals line (and the heading, when no frame was compared; the `mean` line
-  // with the poolings), unless the run `failed`: a failed run has no totals. False when
-  // any write failed.
+  bool frame(const FrameMeasure& measure) final;
+  // Writes the totals row (and the heading, when no frame was compared; the means row with
+  // the poolings), unless the run `failed`: a failed run has no totals. False when any
+  // write failed.
   bool finish(bool failed);
 
+ protected:
+  RowMeasureReport(const FrameGeometry& geometry, bool per_frame, OutputSink& out,
+                   ReportColumns columns)
+      : MeasureTotals(geometry, columns), per_frame_(per_frame), out_(out) {}
+  // The heading into `line`, its end of line included.
+  virtual void make_heading(std::string& line) const = 0;
+  // The row of frame pair `frame` (-1: the totals; -2: the means) with the values `which`
+  // picks into `line`, its end of line included.
+  virtual void make_row(std::string& line, std::int64_t frame,
+                        std::span<Value> Metric::*which) const = 0;
+
  private:
-  bool write(const char* line);
-  bool write_heading();
-  // `first` and the values of `cells` (each metric's frame, total or mean cells, as
-  // `which` picks them) as one line.
-  bool write_row(const char* first, std::span<Value> Metric::*which);
-  bool write_means();
+  bool write_line();
 
   bool per_frame_;
   OutputSink& out_;
@@ -90,29 +95,34 @@ class TextMeasureReport final : public MeasureTotals {
   bool failed_ = false;  // a write failed: everything after is dropped
 };
 
-// The CSV report (RFC 4180): a header row naming every column, a row per frame pair (only
-// with per_frame), then the `total` row (and a `mean` row with the poolings). Numbers with
-// 17 significant digits, "inf" for an infinite PSNR, an empty cell where there is no value.
-// Rows go to `out` as they are made.
-class CsvMeasureReport final : public MeasureTotals {
+// The text report: columns aligned under their headings, "-" where there is no value;
+// the means line ends in the pooled values.
+class TextMeasureReport final : public RowMeasureReport {
  public:
-  CsvMeasureReport(const FrameGeometry& geometry, bool per_frame, OutputSink& out,
-                   ReportColumns columns);
-  // False once a write has failed.
-  bool frame(const FrameMeasure& measure) override;
-  // As TextMeasureReport::finish.
-  bool finish(bool failed);
+  TextMeasureReport(const FrameGeometry& geometry, bool per_frame, OutputSink& out,
+                    ReportColumns columns = {})
+      : RowMeasureReport(geometry, per_frame, out, columns) {}
 
  private:
-  bool write_header();
-  bool write_row(const char* first_cell, std::span<Value> Metric::*which);
-  bool write(const std::string& text);
+  void make_heading(std::string& line) const override;
+  void make_row(std::string& line, std::int64_t frame,
+                std::span<Value> Metric::*which) const override;
+  void make_means(std::string& line) const;
+};
 
-  bool per_frame_;
-  OutputSink& out_;
-  std::string row_;  // the row being made; its capacity is kept
-  bool header_written_ = false;
-  bool failed_ = false;
+// The CSV report (RFC 4180): a header row naming every column, then the rows, `total` and
+// `mean` among them. Numbers with 17 significant digits, "inf" for an infinite PSNR, an
+// empty cell where there is no value.
+class CsvMeasureReport final : public RowMeasureReport {
+ public:
+  CsvMeasureReport(const FrameGeometry& geometry, bool per_frame, OutputSink& out,
+                   ReportColumns columns)
+      : RowMeasureReport(geometry, per_frame, out, columns) {}
+
+ private:
+  void make_heading(std::string& line) const override;
+  void make_row(std::string& line, std::int64_t frame,
+                std::span<Value> Metric::*which) const override;
 };
 
 // The opening of every JSON document: "{" and the run's settings, a member a line
