@@ -619,84 +619,18 @@ TEST_F(Cli, FrameHashesAgainstTestVectorsAndLists) {
 // panels' size.
 // Hash lists against files that end in partial frames, lists of other line endings and
 // lists that can be no list, each a row: arguments, expected output, errors and status.
-TEST_F(Cli, HashListsAsData) {
+// The hash lists' cases are data (tests/e2e/cases/hashes-*.case); with standard output
+// closed they stay here.
+TEST_F(Cli, HashListsWithStandardOutputClosed) {
   std::string digits;
   for (int i = 0; i < 3; ++i) digits += "1234567890";
   write_bytes(path("t"), digits);
-  write_bytes(path("tail"), digits + "123");
-  write_bytes(path("y4m"), "YUV4MPEG2 W10 H1 Cmono\nFRAME\n1234567890FRAME\n1234567890FRAME\n");
   const std::string one = "e807f1fcf82d132f9bb018ca6738a19f";    // MD5("1234567890")
   const std::string three = "a46857f0ecc21f0a06ea434b94d9cf1d";  // MD5 of the 30 digits
-  const std::string tail = "ac2cbb8de451b63e618ed0bdbf275eaf";   // ... and "123"
   write_bytes(path("frames"), one + "  0\n" + one + "  1\n" + one + "  2\n");
-  write_bytes(path("two"), one + "  0\r\n" + one + "  1\r\n");
-  // framecmp's own list with CRLF line ends: its "all" line still names no frame.
-  write_bytes(path("crlf"),
-              one + "  0\r\n" + one + "  1\r\n" + one + "  2\r\n" + three + "  all\r\n");
   write_bytes(path("whole"), three + "  t\n");
-  write_bytes(path("wholetail"), tail + "  tail\n");
-  write_bytes(path("long"), one + "  " + std::string(5000, 'n') + "\n");
   const std::string gray = "--pix-fmt=gray";
-  const std::string partial =
-      "\nFile \"@tail\" ends in a partial frame of 3 bytes (a frame is 10 bytes): are the size "
-      "and the pixel format right?\n\n";
-  const struct {
-    std::vector<std::string> args;
-    std::string out, err;
-    int status;
-  } cases[] = {
-      {{"--ref-md5=@crlf", "--exit-code", gray, "--size=10x1", "@t"},
-       "",
-       "\nFiles \"@t\" and \"@crlf\" are identical (3 frames)!\n\n",
-       0},
-      {{"--ref-md5=@two", "--exit-code", gray, "--size=10x1", "@t"},
-       "",
-       "\nFile \"@two\" is shorter (2 frames) than file \"@t\"!\n\n",
-       1},
-      {{"--ref-md5=@frames", "--exit-code", gray, "--size=10x1", "@tail"},
-       "",
-       "\nFile \"@frames\" is shorter (3 frames) than file \"@tail\"!\n\n" + partial,
-       1},
-      {{"--ref-md5=@two", "--exit-code", gray, "--", "@y4m"},
-       "",
-       "\nFile \"@two\" is shorter (2 frames) than file \"@y4m\"!\n\n"
-       "\nFile \"@y4m\" ends in a partial frame of 0 bytes (a frame is 10 bytes): are the size "
-       "and the pixel format right?\n\n",
-       1},
-      // The whole stream's hash covers every byte, a partial frame's too.
-      {{"--ref-md5=@whole", "--exit-code", gray, "--size=10x1", "@tail"},
-       "MD5 test=" + tail + " != ref=" + three + "\n",
-       "\nFiles \"@tail\" and \"@whole\" differ: the MD5 of all 3 frames differs.\n\n" + partial,
-       1},
-      {{"--ref-md5=@wholetail", "--exit-code", gray, "--size=10x1", "@tail"},
-       "MD5 test=" + tail + " == ref=" + tail + "\n",
-       "\nFiles \"@tail\" and \"@wholetail\" are identical (3 frames)!\n\n" + partial,
-       0},
-      {{"--report=md5", gray, "--size=10x1", "@tail"},
-       one + "  0\n" + one + "  1\n" + one + "  2\n" + tail + "  all\n",
-       partial,
-       0},
-      {{"--ref-md5=@whole", "--skip-ref=1", gray, "--size=10x1", "@t"},
-       "",
-       "\nOption \"--skip-ref\" cannot cut a whole-stream MD5!\n\n",
-       1},
-      {{"--ref-md5=@whole", "--skip=1", "--frames=1", gray, "--size=10x1", "@t"},
-       "",
-       "\nOptions \"--skip\" and \"--frames\" cannot cut a whole-stream MD5!\n\n",
-       1},
-      // Lines that cannot be hash lines are refused where they stand, in constant memory.
-      {{"--ref-md5=@long", gray, "--size=10x1", "@t"},
-       "",
-       "\nFile \"@long\" is no MD5 list: line 1 is longer than 4137 bytes!\n\n",
-       1},
-      {{"--ref-md5=/dev/zero", gray, "--size=10x1", "@t"},
-       "",
-       "\nFile \"/dev/zero\" is no MD5 list: line 1 does not start with an MD5 of 32 "
-       "hexadecimal digits!\n\n",
-       1},
-  };
-  for (const auto& c : cases) expect_case(c.args, c.out, c.err, c.status);
-  // With standard output closed, a list that writes nothing still gives its verdict.
+  // A list that writes nothing still gives its verdict; one that must write cannot.
   RunOptions closed;
   closed.close_stdout = true;
   expect_case({"--ref-md5=@frames", gray, "--size=10x1", "@t"}, "",
@@ -1818,44 +1752,8 @@ TEST_F(Cli, CropWindowReportsLikeTheWholeFrame) {
 }
 
 // A 10-bit planar sample too large for the high bits of a p010 word can match no word:
-// the run names it, with the value the file holds, whichever file it is in.
-TEST_F(Cli, SamplesBeyondTheHighBitsAreNamed) {
-  // yuv420p10le and p010le 4x2: 12 words a frame; Y (0, 3) is the fourth.
-  const auto frame = [](std::uint16_t y3) {
-    std::string bytes(24, '\0');
-    bytes[6] = static_cast<char>(y3 & 0xFF);
-    bytes[7] = static_cast<char>(y3 >> 8);
-    return bytes;
-  };
-  write_bytes(path("good"), frame(0) + frame(0));
-  write_bytes(path("big"), frame(0) + frame(1024));
-  write_bytes(path("huge"), frame(65535) + frame(0));
-  write_bytes(path("full"), frame(0) + frame(0xFFFF));
-  const std::string beyond =
-      "\nFile \"@big\" holds 1024 in frame 1, plane Y at (0, 3), beyond the 10 bits of "
-      "yuv420p10le: no p010le word can hold it!\n\n";
-  const struct {
-    std::vector<std::string> args;
-    std::string err;
-    int status;
-  } cases[] = {
-      {{"--exit-code", "--pix-fmt=yuv420p10le", "--ref-pix-fmt=p010le", "@big", "@full"},
-       beyond,
-       2},
-      {{"--report=summary", "--test-pix-fmt=p010le", "--ref-pix-fmt=yuv420p10le", "@full", "@big"},
-       beyond,
-       1},
-      {{"--pix-fmt=yuv420p10le", "--ref-pix-fmt=p010le", "@huge", "@good"},
-       "\nFile \"@huge\" holds 65535 in frame 0, plane Y at (0, 3), beyond the 10 bits of "
-       "yuv420p10le: no p010le word can hold it!\n\n",
-       1},
-  };
-  for (const auto& c : cases) {
-    std::vector<std::string> args = c.args;
-    args.insert(args.end() - 2, "--size=4x2");
-    expect_case(args, "", c.err, c.status);
-  }
-}
+// the run names it, with the value the file holds, whichever file it is in. Those cases
+// are data: tests/e2e/cases/high-bits-*.case.
 
 // A pair whose files store their frames otherwise (NV12 or NV21 against planar, big- against
 // little-endian, test frames padded on the right and below, with a partial last frame)
