@@ -193,7 +193,7 @@ std::string apply_hash_options(const OptionValues& given, RunSettings& settings)
   if (!md5_report && settings.ref_md5 == nullptr) return {};
   const char* const mode = md5_report ? "--report=md5" : "--ref-md5";
   for (const OptionId id :
-       {OptionId::kTolerance, OptionId::kJson, OptionId::kCsv, OptionId::kSsim,
+       {OptionId::kTolerance, OptionId::kJson, OptionId::kCsv, OptionId::kStructuralSimilarity,
         OptionId::kPsnrPooling, OptionId::kStatsFile, OptionId::kDiffImage, OptionId::kDump,
         OptionId::kTestSize, OptionId::kTestPixFmt, OptionId::kRefPixFmt, OptionId::kCrop}) {
     if (given[id] == nullptr) continue;
@@ -308,9 +308,13 @@ std::string apply_flags(const OptionValues& given, RunSettings& settings) {
   if (given[OptionId::kNoProgress] != nullptr) settings.progress = ProgressChoice::kOff;
   settings.exit_code = given[OptionId::kExitCode] != nullptr;
   settings.json = given[OptionId::kJson] != nullptr;
-  settings.ssim = given[OptionId::kSsim] != nullptr;
   settings.map_files = given[OptionId::kMmap] != nullptr;
-  settings.psnr_pooling = given[OptionId::kPsnrPooling] != nullptr;
+  settings.metrics.pooling = given[OptionId::kPsnrPooling] != nullptr;
+  for (const OptionSpec& option : kOptions) {
+    if (option.metric != nullptr && given[option.id] != nullptr) {
+      choose_metric(option.metric, settings.metrics);
+    }
+  }
   settings.csv = given[OptionId::kCsv] != nullptr;
   return {};
 }

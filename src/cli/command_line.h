@@ -13,6 +13,7 @@
 #include "cli/options.h"
 #include "input/frame_geometry.h"
 #include "input/pixel_format.h"
+#include "metrics/registry.h"
 #include "report/run_header.h"
 
 namespace framecmp {
@@ -37,8 +38,7 @@ struct RunSettings : RunHeader {
   // The modern form's measures; the classic form keeps these defaults.
   bool skip_both = false;            // the skips came from --skip
   bool json = false;                 // results as one JSON document (frames or summary)
-  bool ssim = false;                 // SSIM beside the statistics (frames or summary)
-  bool psnr_pooling = false;         // PSNR all and the means over the frames (frames or summary)
+  MetricChoice metrics;              // beyond the statistics (frames or summary)
   bool csv = false;                  // results as CSV (frames or summary)
   const char* stats_file = nullptr;  // also the per-frame statistics into this file, or none
   const char* ref_md5 = nullptr;     // a hash list in place of the reference (ref_path = it)

@@ -33,7 +33,7 @@ enum class OptionId : std::uint8_t {
   kExitCode,
   kJson,
   kCsv,
-  kSsim,
+  kStructuralSimilarity,
   kPsnrPooling,
   kRefMd5,
   kStatsFile,
@@ -65,6 +65,8 @@ struct OptionSpec {
   // Options it cannot go with (kCount: none), and why, when there is more to say.
   std::array<OptionId, 2> excludes{OptionId::kCount, OptionId::kCount};
   const char* exclusion_reason = nullptr;
+  // The registry's metric a flag adds to the run; null for an option that adds none.
+  const char* metric = nullptr;
 };
 
 // The bit of `kind` in OptionSpec::reports.

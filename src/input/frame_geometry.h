@@ -95,7 +95,7 @@ inline std::uint32_t stored_tolerance(const FrameGeometry& geometry, const std::
   return static_cast<std::uint32_t>(std::min<std::uint64_t>(stored, std::uint64_t{UINT32_MAX}));
 }
 
-// The largest stored sample of the value depth, as PSNR and SSIM scale them: 2^depth - 1,
+// The largest stored sample of the value depth, as the metrics scale them: 2^depth - 1,
 // or 1023 << 6 for p010.
 inline double sample_peak(const FrameGeometry& geometry) {
   return static_cast<double>(((std::uint32_t{1} << value_depth(geometry)) - 1)

@@ -4,14 +4,49 @@
 #ifndef FRAMECMP_METRICS_METRIC_H_
 #define FRAMECMP_METRICS_METRIC_H_
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
 
-#include "metrics/pair_metrics.h"
+#include "input/pair_reader.h"
+#include "metrics/sample_kernels.h"
 
 namespace framecmp {
+
+// The statistics of one frame pair, plane by plane (Y, U, V; only Y for grey).
+struct FrameMeasure {
+  std::int64_t frame = 0;  // the test file's index
+  std::array<SampleStats, 3> planes{};
+  // The pair itself, for a metric that works on its samples; valid while a sink takes
+  // the frame, null where a frame was made without one.
+  const FramePair* pair = nullptr;
+};
+
+// Work a metric does on a pair's samples band by band, beside the statistics: the
+// statistics take the first such metric's bands as theirs, so that a band's samples are
+// still in the cache when the metric reads them.
+class BandedMeasure {
+ public:
+  // Sample rows [first_row, end_row) of a plane, 0-based.
+  struct Rows {
+    std::size_t plane;
+    std::int64_t first_row;
+    std::int64_t end_row;
+  };
+  virtual ~BandedMeasure() = default;
+  // The bands, plane by plane, each plane's in row order; a plane may have none. Fixed for
+  // the run.
+  virtual std::span<const Rows> bands() const = 0;
+  // Measures band `i` of `pair` (any order, any thread); planes whose `equal` is true are
+  // known to be equal.
+  virtual void measure_band(std::size_t i, const FramePair& pair,
+                            const std::array<bool, 3>& equal) = 0;
+  // After every band of the pair (or none, when `equal` holds for every plane): takes
+  // the pair's values.
+  virtual void collect(const std::array<bool, 3>& equal) = 0;
+};
 
 // A sum over a whole run, kept exact: 64 bits are passed after about 4.3 * 10^9 samples
 // that differ by 65535 (2,100 frames of 16-bit 1080p).
@@ -94,6 +129,8 @@ class MetricValues {
   virtual void means(std::span<Value> /*cells*/) const {}
   // What is written after the means; nothing for most metrics.
   virtual std::vector<PooledValue> pooled() const { return {}; }
+  // The metric's work beside the statistics, if it has any; it is done before frame().
+  virtual BandedMeasure* banded() { return nullptr; }
 };
 
 // Cells a metric's values take: three a column.

@@ -13,25 +13,21 @@
 namespace framecmp {
 namespace {
 
-// With SSIM, the statistics' bands are the SSIM's rows, so that a band's samples are still
-// in the cache when its SSIM reads them: each SSIM band's windows start 4 rows apart, and
-// the plane's last band takes the rows below its windows too. Planes without a window
-// are cut as usual.
-std::vector<Band> bands_beside_ssim(const FrameGeometry& geometry, const SsimMeter& ssim) {
+// The statistics' bands follow the lead metric's band work (`rows`), so that a band's
+// samples are still in the cache when the metric reads them. Planes it has no band of are
+// cut as usual.
+std::vector<Band> bands_beside(const FrameGeometry& geometry,
+                               const std::span<const BandedMeasure::Rows> rows) {
   std::vector<Band> bands;
-  const std::vector<SsimMeter::Band>& ssim_bands = ssim.bands();
   for (std::size_t p = 0; p < geometry.plane_count; ++p) {
     const PlaneLayout& plane = geometry.planes[p];
     bool covered = false;
-    for (std::size_t j = 0; j < ssim_bands.size(); ++j) {
-      const SsimMeter::Band& band = ssim_bands[j];
-      if (band.plane != p) continue;
+    for (std::size_t j = 0; j < rows.size(); ++j) {
+      if (rows[j].plane != p) continue;
       covered = true;
-      const bool last = band.first_row + band.rows == plane.height / 4 - 1;
-      const std::int64_t first_row = std::int64_t{4} * band.first_row;
-      const std::int64_t end_row = last ? plane.height : first_row + std::int64_t{4} * band.rows;
-      bands.push_back(band_of(p, plane, first_row * plane.width,
-                              (end_row - first_row) * plane.width, static_cast<std::ptrdiff_t>(j)));
+      bands.push_back(band_of(p, plane, rows[j].first_row * plane.width,
+                              (rows[j].end_row - rows[j].first_row) * plane.width,
+                              static_cast<std::ptrdiff_t>(j)));
     }
     if (covered) continue;
     FrameGeometry alone = geometry;
@@ -50,10 +46,10 @@ std::vector<Band> bands_beside_ssim(const FrameGeometry& geometry, const SsimMet
 // The kernels and the bands of every plane, made once: the threads take the bands in any
 // order, and their integer sums come out the same.
 struct PairStatistics::Plan {
-  // `ssim` may be null.
-  Plan(const FrameGeometry& geometry, WorkerPool* const pool, const SsimMeter* const ssim)
+  // `lead` may be null.
+  Plan(const FrameGeometry& geometry, WorkerPool* const pool, const BandedMeasure* const lead)
       : kernels(kernels_of_planes(geometry)),
-        bands(ssim != nullptr ? bands_beside_ssim(geometry, *ssim) : cut_into_bands(geometry)),
+        bands(lead != nullptr ? bands_beside(geometry, lead->bands()) : cut_into_bands(geometry)),
         band_stats(bands.size()),
         workers(pool) {}
 
@@ -64,14 +60,24 @@ struct PairStatistics::Plan {
 };
 
 PairStatistics::PairStatistics(const FrameGeometry& geometry, const std::int32_t tolerance,
-                               WorkerPool* const workers, const bool ssim, MeasureSink& sink)
+                               WorkerPool* const workers, MetricSet* const metrics,
+                               MeasureSink& sink)
     : geometry_(geometry),
       tolerance_(stored_tolerance(geometry, tolerance)),
       sink_(sink),
-      ssim_(ssim ? std::make_unique<SsimMeter>(geometry, workers) : nullptr),
-      plan_(std::make_unique<Plan>(geometry, workers, ssim_.get())) {}
+      metrics_(metrics),
+      banded_(metrics != nullptr ? metrics->banded() : std::vector<BandedMeasure*>()),
+      plan_(std::make_unique<Plan>(geometry, workers, banded_.empty() ? nullptr : banded_[0])) {}
 
 PairStatistics::~PairStatistics() = default;
+
+void PairStatistics::measure_followers(const FramePair& pair, const std::array<bool, 3>& known) {
+  for (std::size_t k = 1; k < banded_.size(); ++k) {
+    BandedMeasure& work = *banded_[k];
+    auto measure_band = [&](const std::size_t i) { work.measure_band(i, pair, known); };
+    run_tasks(plan_->workers, work.bands().size(), measure_band);
+  }
+}
 
 PairVerdict PairStatistics::measure(const FramePair& pair) {
   last_ = {};
@@ -79,7 +85,7 @@ PairVerdict PairStatistics::measure(const FramePair& pair) {
   last_.pair = &pair;
   PairVerdict verdict;
   if (pair.equal_prefix >= pair.test.size()) {
-    if (ssim_) last_.ssim = ssim_->collect({true, true, true});  // equal: 1 where defined
+    for (BandedMeasure* const work : banded_) work->collect({true, true, true});
     return verdict;
   }
   const std::uint8_t* const test = pair.test.data();
@@ -93,8 +99,7 @@ PairVerdict PairStatistics::measure(const FramePair& pair) {
     measured[p] = !(plane.in_pair_plane && pairs_equal) &&
                   !known_equal(pair.equal_prefix, plane.offset, plane.span());
   }
-  // Planes known to be equal have SSIM 1 without arithmetic; any other equal plane's
-  // windows all come out exactly 1 as well.
+  // Planes known to be equal cost the metrics' band work no arithmetic either.
   std::array<bool, 3> known{};
   for (std::size_t p = 0; p < 3; ++p) known[p] = !measured[p];
   auto measure_band = [&](const std::size_t i) {
@@ -103,11 +108,12 @@ PairVerdict PairStatistics::measure(const FramePair& pair) {
     if (!measured[band.plane]) return;
     plan.kernels[band.plane].stats(test, ref, band.first_byte, band.samples, tolerance_,
                                    plan.band_stats[i]);
-    if (band.ssim_band >= 0) {
-      ssim_->measure_band(static_cast<std::size_t>(band.ssim_band), pair, known);
+    if (band.work_band >= 0) {
+      banded_[0]->measure_band(static_cast<std::size_t>(band.work_band), pair, known);
     }
   };
   run_tasks(plan.workers, plan.bands.size(), measure_band);
+  measure_followers(pair, known);
   for (std::size_t i = 0; i < plan.bands.size(); ++i) {
     last_.planes[plan.bands[i].plane].add(plan.band_stats[i]);
   }
@@ -121,7 +127,7 @@ PairVerdict PairStatistics::measure(const FramePair& pair) {
       verdict.first = first_;
     }
   }
-  if (ssim_) last_.ssim = ssim_->collect(known);
+  for (BandedMeasure* const work : banded_) work->collect(known);
   return verdict;
 }
 

@@ -8,14 +8,15 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "base/worker_pool.h"
 #include "input/frame_geometry.h"
 #include "input/pair_reader.h"
 #include "input/sequence_input.h"
 #include "metrics/difference.h"
+#include "metrics/metric_set.h"
 #include "metrics/sample_kernels.h"
-#include "metrics/ssim.h"
 
 namespace framecmp {
 
@@ -43,16 +44,6 @@ class PairMetric {
   // The pair's bytes could not be read after all (a mapped file shrank): drops what
   // measure() made of it.
   virtual void discard() {}
-};
-
-// The statistics of one frame pair, plane by plane (Y, U, V; only Y for grey).
-struct FrameMeasure {
-  std::int64_t frame = 0;  // the test file's index
-  std::array<SampleStats, 3> planes{};
-  FrameSsim ssim;  // measured only when the run asks for SSIM; else every `has` is false
-  // The pair itself, for a metric that works on its samples; valid while a sink takes
-  // the frame, null where a frame was made without one.
-  const FramePair* pair = nullptr;
 };
 
 // Takes the statistics of a measured run.
@@ -109,32 +100,38 @@ class MetricPair final : public PairMetric {
   PairMetric& follower_;
 };
 
-// The statistics of every frame pair, handed to a MeasureSink: per plane the samples
-// beyond the tolerance, the largest difference and the sum of squared differences. Equal
-// planes cost no arithmetic. The planes are cut into bands that the workers share; the
-// statistics are integers, so they are the same for any number of threads.
+// The statistics of every frame pair, booked into the run's metrics and handed to a
+// MeasureSink: per plane the samples beyond the tolerance, the largest difference and the
+// sum of squared differences. Equal planes cost no arithmetic. The planes are cut into
+// bands that the workers share, and the metrics' band work rides on them; the statistics
+// are integers, so they are the same for any number of threads.
 class PairStatistics final : public PairMetric {
  public:
-  // Precondition: tolerance >= 0. `workers` may be null (one thread). With `ssim`, every
-  // pair's SSIM is measured too. Keeps references to the geometry, the workers and the
-  // sink.
+  // Precondition: tolerance >= 0. `workers` may be null (one thread); `metrics` may be
+  // null (the statistics alone). Keeps references to all of them and the sink.
   PairStatistics(const FrameGeometry& geometry, std::int32_t tolerance, WorkerPool* workers,
-                 bool ssim, MeasureSink& sink);
+                 MetricSet* metrics, MeasureSink& sink);
   PairStatistics(const PairStatistics&) = delete;
   PairStatistics& operator=(const PairStatistics&) = delete;
   ~PairStatistics() override;
   PairVerdict measure(const FramePair& pair) override;
-  bool publish() override { return sink_.frame(last_); }
+  bool publish() override {
+    if (metrics_ != nullptr) metrics_->book(last_);
+    return sink_.frame(last_);
+  }
   // Tells the sink of the first sample beyond the tolerance; once, after the last pair.
   void finish() { sink_.first_difference(first_); }
 
  private:
   struct Plan;  // the kernels, the bands and the threads, made once
+  // The band work of every metric but the first, each over its own bands.
+  void measure_followers(const FramePair& pair, const std::array<bool, 3>& known);
   const FrameGeometry& geometry_;
   std::uint32_t tolerance_;
   MeasureSink& sink_;
-  std::unique_ptr<SsimMeter> ssim_;  // null without SSIM
-  std::unique_ptr<Plan> plan_;       // made after ssim_, whose bands it follows
+  MetricSet* metrics_;
+  std::vector<BandedMeasure*> banded_;  // the metrics' band work; the first leads the bands
+  std::unique_ptr<Plan> plan_;
   FrameMeasure last_;
   std::optional<ReportFields> first_;
 };

@@ -157,7 +157,8 @@ double psnr(const double max, const std::uint64_t samples, const double sse) {
 }
 
 std::unique_ptr<MetricValues> make_psnr_metric(const FrameGeometry& geometry,
-                                               const MetricChoice& choice) {
+                                               const MetricChoice& choice,
+                                               WorkerPool* /*workers*/) {
   return std::make_unique<PsnrMetric>(geometry, choice.pooling);
 }
 

@@ -3,10 +3,13 @@
 #ifndef FRAMECMP_METRICS_REGISTRY_H_
 #define FRAMECMP_METRICS_REGISTRY_H_
 
+#include <cstdint>
 #include <memory>
 #include <span>
+#include <string_view>
 #include <vector>
 
+#include "base/worker_pool.h"
 #include "input/frame_geometry.h"
 #include "metrics/metric.h"
 
@@ -14,16 +17,22 @@ namespace framecmp {
 
 // The metrics and options a run asks for.
 struct MetricChoice {
-  bool ssim = false;     // SSIM per plane, combined, and its dB
-  bool pooling = false;  // PSNR all planes together, and the means over the frames
+  std::uint32_t chosen = 0;  // bit i: the registry's metric i, when it is not always made
+  bool pooling = false;      // PSNR all planes together, and the means over the frames
 };
 
-// A metric of the registry: its name, whether a run's choice includes it, and how it is
-// made for a geometry (kept by reference: it must outlive the metric).
+// How a metric is made: for a geometry, the run's choice, and the workers that share its
+// work (null: one thread); the geometry and the workers must outlive the metric.
+using MakeMetric = std::unique_ptr<MetricValues> (*)(const FrameGeometry& geometry,
+                                                     const MetricChoice& choice,
+                                                     WorkerPool* workers);
+
+// A metric of the registry: its name, whether every measured run has it, and how it is
+// made.
 struct MetricEntry {
   const char* name;
-  bool (*chosen)(const MetricChoice& choice);
-  std::unique_ptr<MetricValues> (*make)(const FrameGeometry& geometry, const MetricChoice& choice);
+  bool always;
+  MakeMetric make;
 };
 
 // Every metric, in the order of the reports' columns.
@@ -31,13 +40,11 @@ std::span<const MetricEntry> metric_registry();
 
 // The metrics `choice` includes, made for `geometry`, in registry order.
 std::vector<std::unique_ptr<MetricValues>> make_metrics(const FrameGeometry& geometry,
-                                                        const MetricChoice& choice);
+                                                        const MetricChoice& choice,
+                                                        WorkerPool* workers);
 
-// The metrics' make functions, each defined in its metric's file.
-std::unique_ptr<MetricValues> make_psnr_metric(const FrameGeometry& geometry,
-                                               const MetricChoice& choice);
-std::unique_ptr<MetricValues> make_ssim_metric(const FrameGeometry& geometry,
-                                               const MetricChoice& choice);
+// Adds the metric named `name` to `choice`; false when the registry has none of that name.
+bool choose_metric(std::string_view name, MetricChoice& choice);
 
 }  // namespace framecmp
 

@@ -132,8 +132,9 @@ void add_stats_plain(const std::uint8_t* a, const std::uint8_t* b, const std::si
 namespace simd {
 
 template <class Kind>
-constexpr bool kHasSimd = std::is_same_v<Kind, OneByte> || std::is_same_v<Kind, TwoBytesLittle> ||
-                          std::is_same_v<Kind, TwoBytesBig>;
+constexpr bool kVectorised =
+    std::is_same_v<Kind, OneByte> || std::is_same_v<Kind, TwoBytesLittle> ||
+    std::is_same_v<Kind, TwoBytesBig>;
 
 #if defined(FRAMECMP_X86_SIMD)
 
@@ -261,7 +262,7 @@ std::size_t skip_within_tolerance(const std::uint8_t* a, const std::uint8_t* b,
                                   const std::size_t begin, const std::size_t end,
                                   const std::uint32_t tolerance) {
 #if defined(FRAMECMP_X86_SIMD)
-  if constexpr (simd::kHasSimd<Kind>) {
+  if constexpr (simd::kVectorised<Kind>) {
     switch (active_kernel_level()) {
       case KernelLevel::kAvx2:
         return simd::avx2::skip_within<Kind>(a, b, begin, end, tolerance);
@@ -282,7 +283,7 @@ void add_block_stats(const std::uint8_t* a, const std::uint8_t* b, const std::si
                      const std::uint32_t tolerance, SampleStats& stats) {
   std::size_t done = 0;
 #if defined(FRAMECMP_X86_SIMD)
-  if constexpr (simd::kHasSimd<Kind>) {
+  if constexpr (simd::kVectorised<Kind>) {
     switch (active_kernel_level()) {
       case KernelLevel::kAvx2:
         done = simd::avx2::add_stats<Kind>(a, b, count, tolerance, stats);

@@ -68,12 +68,12 @@ std::optional<ReportFields> first_beyond(const FrameGeometry& geometry, const Fr
 }
 
 Band band_of(const std::size_t p, const PlaneLayout& plane, const std::int64_t first,
-             const std::int64_t count, const std::ptrdiff_t ssim_band) {
+             const std::int64_t count, const std::ptrdiff_t work_band) {
   const std::int64_t span_end = plane.offset + plane.span();
   const std::int64_t first_byte = plane.offset + first * plane.stride;
   return {p, static_cast<std::size_t>(first_byte),
           static_cast<std::size_t>(std::min(span_end, first_byte + count * plane.stride)),
-          static_cast<std::size_t>(count), ssim_band};
+          static_cast<std::size_t>(count), work_band};
 }
 
 std::vector<Band> cut_into_bands(const FrameGeometry& geometry) {

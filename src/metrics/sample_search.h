@@ -110,12 +110,12 @@ struct Band {
   std::size_t first_byte;  // of the band's first sample
   std::size_t end_byte;    // past its last sample's bytes, within the plane's span
   std::size_t samples;
-  std::ptrdiff_t ssim_band = -1;  // the SSIM band over the same rows, or -1
+  std::ptrdiff_t work_band = -1;  // the band of a metric's band work over the same rows, or -1
 };
 
 // The band of `plane` (number p) from sample `first` (0-based), `count` samples.
 Band band_of(std::size_t p, const PlaneLayout& plane, std::int64_t first, std::int64_t count,
-             std::ptrdiff_t ssim_band = -1);
+             std::ptrdiff_t work_band = -1);
 
 // The bands of every plane of `geometry`, in plane order: made once a run.
 std::vector<Band> cut_into_bands(const FrameGeometry& geometry);

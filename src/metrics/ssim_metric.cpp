@@ -1,9 +1,10 @@
 // SSIM in the reports: each plane's, all planes combined and its dB, averaged over the
-// frames. The values are measured beside the statistics (SsimMeter).
+// frames. The values are measured band by band beside the statistics (SsimMeter).
 #include <array>
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <vector>
 
 #include "input/frame_geometry.h"
 #include "metrics/metric.h"
@@ -27,13 +28,36 @@ constexpr std::array<ColumnSpec, kColumns> kSsimColumns{{
     {"ssim_db", "ssim_db", "dB", 11, ValueKind::kFraction, false, kEverywhere, false},
 }};
 
-class SsimMetric final : public MetricValues {
- public:
-  explicit SsimMetric(const FrameGeometry& geometry) : geometry_(geometry) {}
-  std::span<const ColumnSpec> columns() const override { return kSsimColumns; }
+// The sample rows of the meter's bands: each band's windows start 4 rows apart, and a
+// plane's last band takes the rows below its windows too.
+std::vector<BandedMeasure::Rows> rows_of(const FrameGeometry& geometry, const SsimMeter& meter) {
+  std::vector<BandedMeasure::Rows> rows;
+  for (const SsimMeter::Band& band : meter.bands()) {
+    const PlaneLayout& plane = geometry.planes[band.plane];
+    const bool last = band.first_row + band.rows == plane.height / 4 - 1;
+    const std::int64_t first_row = std::int64_t{4} * band.first_row;
+    rows.push_back(
+        {band.plane, first_row, last ? plane.height : first_row + std::int64_t{4} * band.rows});
+  }
+  return rows;
+}
 
-  void frame(const FrameMeasure& measure, const std::span<Value> cells) override {
-    const FrameSsim& ssim = measure.ssim;
+class SsimMetric final : public MetricValues, public BandedMeasure {
+ public:
+  SsimMetric(const FrameGeometry& geometry, WorkerPool* const workers)
+      : geometry_(geometry), meter_(geometry, workers), rows_(rows_of(geometry, meter_)) {}
+  std::span<const ColumnSpec> columns() const override { return kSsimColumns; }
+  BandedMeasure* banded() override { return this; }
+  std::span<const Rows> bands() const override { return rows_; }
+  void measure_band(const std::size_t i, const FramePair& pair,
+                    const std::array<bool, 3>& equal) override {
+    meter_.measure_band(i, pair, equal);
+  }
+  // Planes known to be equal have SSIM 1 without arithmetic (1 where defined).
+  void collect(const std::array<bool, 3>& equal) override { last_ = meter_.collect(equal); }
+
+  void frame(const FrameMeasure& /*measure*/, const std::span<Value> cells) override {
+    const FrameSsim& ssim = last_;
     for (std::size_t p = 0; p < geometry_.plane_count; ++p) {
       cells[3 * kPlane + p].number = ssim.has[p] ? ssim.plane[p] : kNoValue;
       if (ssim.has[p]) sums_[p] += ssim.plane[p];
@@ -61,6 +85,9 @@ class SsimMetric final : public MetricValues {
   }
 
   const FrameGeometry& geometry_;
+  SsimMeter meter_;
+  std::vector<Rows> rows_;        // the meter's bands
+  FrameSsim last_;                // the last pair's
   std::array<double, 3> sums_{};  // the per-frame SSIM of every frame that has it
   double all_sum_ = 0;
   std::uint64_t frames_ = 0;
@@ -88,8 +115,9 @@ double ssim_db(const double ssim) {
 }
 
 std::unique_ptr<MetricValues> make_ssim_metric(const FrameGeometry& geometry,
-                                               const MetricChoice& /*choice*/) {
-  return std::make_unique<SsimMetric>(geometry);
+                                               const MetricChoice& /*choice*/,
+                                               WorkerPool* const workers) {
+  return std::make_unique<SsimMetric>(geometry, workers);
 }
 
 }  // namespace framecmp

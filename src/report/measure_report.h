@@ -15,50 +15,38 @@
 
 #include "input/frame_geometry.h"
 #include "metrics/metric.h"
+#include "metrics/metric_set.h"
 #include "metrics/outcome.h"
 #include "metrics/pair_metrics.h"
-#include "metrics/registry.h"
 #include "report/report_writer.h"
 #include "report/run_header.h"
 
 namespace framecmp {
 
-// The metrics a report shows: the registry's choice.
-using ReportColumns = MetricChoice;
-
-// The metrics of a run, booked frame by frame, with the cells of their values: the base
-// of every report. Each metric's values go into its own run of cells.
+// The metrics of a run, booked frame by frame upstream (MetricSet), as every report
+// sees them: the base of every report.
 class MeasureTotals : public MeasureSink {
  public:
-  MeasureTotals(const FrameGeometry& geometry, ReportColumns columns);
-  bool frame(const FrameMeasure& measure) override;
+  // Keeps a reference to `metrics`.
+  explicit MeasureTotals(MetricSet& metrics)
+      : set_(metrics), geometry_(metrics.geometry()), metrics_(metrics.metrics()) {}
+  bool frame(const FrameMeasure& /*measure*/) override { return true; }
   void first_difference(const std::optional<ReportFields>& first) override { first_ = first; }
 
   const std::optional<ReportFields>& first() const { return first_; }
-  // The run's total of the column whose JSON key is `json` (the first metric that has
-  // it) in `plane`; an empty value when no metric has it.
-  Value total_value(std::string_view json, std::size_t plane) const;
 
  protected:
-  // A metric and its cells: the last frame's, the totals', the means'.
-  struct Metric {
-    std::unique_ptr<MetricValues> values;
-    std::span<Value> frame;
-    std::span<Value> total;
-    std::span<Value> means;
-  };
-  // Books a frame pair: every metric's values of it into its frame cells.
-  void book(const FrameMeasure& measure);
+  using Metric = MetricSet::Metric;
   // Fills every metric's total and mean cells.
-  void pool();
+  void pool() { set_.pool(); }
   // True when some metric gives means over the frames.
-  bool has_means() const;
+  bool has_means() const { return set_.has_means(); }
 
+  MetricSet& set_;
   const FrameGeometry& geometry_;
-  std::vector<Metric> metrics_;
+  std::span<const Metric> metrics_;
 
  private:
-  std::vector<Value> cells_;  // all the metrics' cells, taken once
   std::optional<ReportFields> first_;
 };
 
@@ -75,9 +63,8 @@ class RowMeasureReport : public MeasureTotals {
   bool finish(bool failed);
 
  protected:
-  RowMeasureReport(const FrameGeometry& geometry, bool per_frame, OutputSink& out,
-                   ReportColumns columns)
-      : MeasureTotals(geometry, columns), per_frame_(per_frame), out_(out) {}
+  RowMeasureReport(MetricSet& metrics, bool per_frame, OutputSink& out)
+      : MeasureTotals(metrics), per_frame_(per_frame), out_(out) {}
   // The heading into `line`, its end of line included.
   virtual void make_heading(std::string& line) const = 0;
   // The row of frame pair `frame` (-1: the totals; -2: the means) with the values `which`
@@ -99,9 +86,8 @@ class RowMeasureReport : public MeasureTotals {
 // the means line ends in the pooled values.
 class TextMeasureReport final : public RowMeasureReport {
  public:
-  TextMeasureReport(const FrameGeometry& geometry, bool per_frame, OutputSink& out,
-                    ReportColumns columns = {})
-      : RowMeasureReport(geometry, per_frame, out, columns) {}
+  TextMeasureReport(MetricSet& metrics, bool per_frame, OutputSink& out)
+      : RowMeasureReport(metrics, per_frame, out) {}
 
  private:
   void make_heading(std::string& line) const override;
@@ -115,9 +101,8 @@ class TextMeasureReport final : public RowMeasureReport {
 // empty cell where there is no value.
 class CsvMeasureReport final : public RowMeasureReport {
  public:
-  CsvMeasureReport(const FrameGeometry& geometry, bool per_frame, OutputSink& out,
-                   ReportColumns columns)
-      : RowMeasureReport(geometry, per_frame, out, columns) {}
+  CsvMeasureReport(MetricSet& metrics, bool per_frame, OutputSink& out)
+      : RowMeasureReport(metrics, per_frame, out) {}
 
  private:
   void make_heading(std::string& line) const override;
@@ -146,9 +131,8 @@ void append_json_integer_member(std::string& text, int indent, const char* key,
 // buffer of bounded size, so that memory stays the same however many frames there are.
 class JsonMeasureReport final : public MeasureTotals {
  public:
-  // `header` and `out` must outlive the report.
-  JsonMeasureReport(const FrameGeometry& geometry, bool per_frame, const RunHeader& header,
-                    ReportColumns columns, OutputSink& out);
+  // `metrics`, `header` and `out` must outlive the report.
+  JsonMeasureReport(MetricSet& metrics, bool per_frame, const RunHeader& header, OutputSink& out);
   // False once a write has failed.
   bool frame(const FrameMeasure& measure) override;
   // Ends the document for a run that ended with `outcome` and writes what is left; false

@@ -48,11 +48,6 @@ namespace {
 // Report lines are gathered into blocks of this size before they reach standard output.
 constexpr std::size_t kReportBufferSize = std::size_t{768} << 10;
 
-// The columns beyond the statistics that `settings` ask for.
-ReportColumns report_columns(const RunSettings& settings) {
-  return {settings.ssim, settings.psnr_pooling};
-}
-
 // The two sequences of a run.
 struct Inputs {
   SequenceSource& test;
@@ -110,14 +105,15 @@ bool finish_diff_image(const RunSettings& settings, const DiffImageTaker& taker)
 class StatsFile {
  public:
   // False (after saying so) when the file cannot be opened.
-  bool open(const RunSettings& settings, const FrameGeometry& geometry) {
+  // Keeps a reference to `metrics`.
+  bool open(const RunSettings& settings, MetricSet& metrics) {
     path_ = settings.stats_file;
     if (!file_.open(path_)) return refuse();
     sink_.emplace(file_.fd());
     if (std::string_view(path_).ends_with(".csv")) {
-      csv_.emplace(geometry, true, *sink_, report_columns(settings));
+      csv_.emplace(metrics, true, *sink_);
     } else {
-      json_.emplace(geometry, true, settings, report_columns(settings), *sink_);
+      json_.emplace(metrics, true, settings, *sink_);
     }
     return true;
   }
@@ -152,7 +148,6 @@ CompareOptions compare_options(const RunSettings& settings, FrameObserver* obser
   CompareOptions options;
   options.observer = observer;
   options.workers = &workers;
-  options.ssim = settings.ssim;
   options.max_count = settings.max_count;
   options.tolerance = settings.tolerance;
   options.first_frame = settings.skip_test;
@@ -206,7 +201,8 @@ struct RunParts {
   OutputSink& sink;  // standard output
   const Watchers& watchers;
   WorkerPool& workers;
-  StatsFile* stats;  // null without --stats-file
+  MetricSet& metrics;  // booked by the statistics of every report that measures
+  StatsFile* stats;    // null without --stats-file
   // The files stored otherwise than compared, whose partial frames are named in their own
   // bytes; null for a file read as compared.
   const ConvertingSource* test_converted = nullptr;
@@ -323,12 +319,14 @@ int measure_run(const RunParts& run) {
   };
   // The statistics go to the report and, with --stats-file, to the file too.
   const auto measure = [&](MeasureSink& report) {
-    if (run.stats == nullptr) return measure_sequences(geometry, options, reader, report);
+    if (run.stats == nullptr) {
+      return measure_sequences(geometry, options, reader, &run.metrics, report);
+    }
     MeasureTee both(report, run.stats->sink());
-    return measure_sequences(geometry, options, reader, both);
+    return measure_sequences(geometry, options, reader, &run.metrics, both);
   };
   if (settings.json) {
-    JsonMeasureReport report(geometry, per_frame, settings, report_columns(settings), sink);
+    JsonMeasureReport report(run.metrics, per_frame, settings, sink);
     const ComparisonOutcome outcome = measure(report);
     watchers.comparison_done();
     // A failed run gets no end of its document (and a short one writes nothing at all).
@@ -336,7 +334,6 @@ int measure_run(const RunParts& run) {
         outcome.end != RunEnd::kOutputLost && (failed_read(outcome) || report.finish(outcome));
     return finish_run(settings, inputs, outcome, geometry.frame_size, written, &run);
   }
-  const ReportColumns columns = report_columns(settings);
   const auto run_text_report = [&](auto& report) {
     const ComparisonOutcome outcome = measure(report);
     watchers.comparison_done();
@@ -344,10 +341,10 @@ int measure_run(const RunParts& run) {
     return finish_run(settings, inputs, outcome, geometry.frame_size, written, &run);
   };
   if (settings.csv) {
-    CsvMeasureReport report(geometry, per_frame, sink, columns);
+    CsvMeasureReport report(run.metrics, per_frame, sink);
     return run_text_report(report);
   }
-  TextMeasureReport report(geometry, per_frame, sink, columns);
+  TextMeasureReport report(run.metrics, per_frame, sink);
   return run_text_report(report);
 }
 
@@ -505,7 +502,7 @@ bool output_would_overwrite_input(const RunSettings& settings, const FileDescrip
 // it, while the lines decide the run (MAX_COUNT, a lost output).
 ComparisonOutcome run_lines(const RunParts& run, const CompareOptions& options, PairMetric& lines) {
   if (run.stats == nullptr) return run_pairs(run.reader, options, lines);
-  PairStatistics statistics(run.geometry, options.tolerance, options.workers, false,
+  PairStatistics statistics(run.geometry, options.tolerance, options.workers, &run.metrics,
                             run.stats->sink());
   MetricPair both(lines, statistics);
   const ComparisonOutcome outcome = run_pairs(run.reader, options, both);
@@ -1054,8 +1051,9 @@ int compare_planned(const RunSettings& settings, const StandardDescriptors& clos
   PairReader reader(*sources.test, *sources.ref, taken.buffers, frame_size, settings.skip_test);
   WorkerPool workers(settings.threads > 0 ? settings.threads : default_thread_count());
   reader.share_search(workers);
+  MetricSet metrics(geometry, settings.metrics, &workers);
   std::optional<StatsFile> stats;
-  if (settings.stats_file != nullptr && !stats.emplace().open(settings, geometry)) return trouble;
+  if (settings.stats_file != nullptr && !stats.emplace().open(settings, metrics)) return trouble;
   const Inputs inputs{*taken.files.test, *taken.files.ref};
   const RunParts parts{settings,
                        inputs,
@@ -1064,6 +1062,7 @@ int compare_planned(const RunSettings& settings, const StandardDescriptors& clos
                        sink,
                        watching.watchers,
                        workers,
+                       metrics,
                        stats ? &*stats : nullptr,
                        sources.test_converted ? &*sources.test_converted : nullptr,
                        sources.ref_converted ? &*sources.ref_converted : nullptr};

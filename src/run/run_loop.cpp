@@ -110,8 +110,9 @@ ComparisonOutcome compare_sequences(const FrameGeometry& geometry, const Compare
 }
 
 ComparisonOutcome measure_sequences(const FrameGeometry& geometry, const CompareOptions& options,
-                                    PairReader& reader, MeasureSink& sink) {
-  PairStatistics statistics(geometry, options.tolerance, options.workers, options.ssim, sink);
+                                    PairReader& reader, MetricSet* const metrics,
+                                    MeasureSink& sink) {
+  PairStatistics statistics(geometry, options.tolerance, options.workers, metrics, sink);
   const ComparisonOutcome outcome = run_pairs(reader, options, statistics);
   statistics.finish();
   return outcome;

@@ -27,7 +27,6 @@ struct CompareOptions {
   std::int64_t frames_limit = 0;      // frame pairs compared at most; 0: no limit
   FrameObserver* observer = nullptr;  // told of every frame pair when set
   WorkerPool* workers = nullptr;      // the threads that share a pair's work; none: one
-  bool ssim = false;                  // measured runs: SSIM beside the statistics
 };
 
 // Hands every whole frame pair of `reader` to `metric`, then to options.observer, in
@@ -42,10 +41,11 @@ ComparisonOutcome run_pairs(PairReader& reader, const CompareOptions& options, P
 ComparisonOutcome compare_sequences(const FrameGeometry& geometry, const CompareOptions& options,
                                     PairReader& reader, ReportWriter& report);
 
-// Hands the statistics of every frame pair to `sink`, as PairStatistics does (max_count is
-// not used); mismatches counts samples beyond the tolerance.
+// Books every frame pair into `metrics` (may be null) and hands its statistics to `sink`,
+// as PairStatistics does (max_count is not used); mismatches counts samples beyond the
+// tolerance.
 ComparisonOutcome measure_sequences(const FrameGeometry& geometry, const CompareOptions& options,
-                                    PairReader& reader, MeasureSink& sink);
+                                    PairReader& reader, MetricSet* metrics, MeasureSink& sink);
 
 }  // namespace framecmp
 

@@ -50,7 +50,7 @@ struct Layout {
   FrameGeometry geometry() const {
     return make_frame_geometry(framecmp::format(format), width, height, block);
   }
-  PlainRun plain(const CompareOptions& options) const {
+  PlainRun plain(const CompareOptions& options, const bool ssim = false) const {
     return {framecmp::format(format),
             width,
             height,
@@ -59,7 +59,7 @@ struct Layout {
             static_cast<std::uint32_t>(options.tolerance),
             options.first_frame,
             options.frames_limit,
-            options.ssim};
+            ssim};
   }
 };
 
@@ -310,30 +310,40 @@ TEST(CompareSequences, WideFieldsMatchThePlainWalk) {
   }
 }
 
-// Collects what a measured run hands over.
+// Collects what a measured run hands over, and each pair's SSIM as its metric booked it.
 class CollectingSink final : public MeasureSink {
  public:
+  explicit CollectingSink(const MetricSet& metrics) : metrics_(metrics) {}
   bool frame(const FrameMeasure& measure) override {
     frames.push_back(measure);
+    std::array<double, 3>& ssim = frame_ssim.emplace_back();
+    for (std::size_t p = 0; p < 3; ++p) ssim[p] = metrics_.frame_value("ssim", p).number;
     return true;
   }
   void first_difference(const std::optional<ReportFields>& f) override { first = f; }
   std::vector<FrameMeasure> frames;
+  std::vector<std::array<double, 3>> frame_ssim;  // NaN for a plane without SSIM
   std::optional<ReportFields> first;
+
+ private:
+  const MetricSet& metrics_;
 };
 
 // The statistics of every frame and plane, the first difference and the outcome of a
 // measured run must be the plain walk's.
-void measure_and_check(const Layout& layout, CompareOptions options, const Bytes& test,
-                       const Bytes& ref) {
+void measure_and_check(const Layout& layout, CompareOptions options, const bool ssim,
+                       const Bytes& test, const Bytes& ref) {
   options.max_count = 0;  // counts every sample
   const FrameGeometry g = layout.geometry();
   MemorySource fast_test(test), fast_ref(ref);
-  CollectingSink sink;
-  const ComparisonOutcome fast = fast_measure(g, options, fast_test, fast_ref, sink);
+  MetricChoice choice;
+  if (ssim) choose_metric("ssim", choice);
+  MetricSet metrics(g, choice, options.workers);
+  CollectingSink sink(metrics);
+  const ComparisonOutcome fast = fast_measure(g, options, fast_test, fast_ref, &metrics, sink);
   MemorySource plain_test(test), plain_ref(ref);
   const testing_support::PlainRunResult plain =
-      testing_support::plain_run(layout.plain(options), plain_test, plain_ref, nullptr);
+      testing_support::plain_run(layout.plain(options, ssim), plain_test, plain_ref, nullptr);
   expect_same_outcome(fast, plain.outcome);
   ASSERT_EQ(sink.frames.size(), plain.frames.size());
   for (std::size_t f = 0; f < sink.frames.size(); ++f) {
@@ -343,11 +353,12 @@ void measure_and_check(const Layout& layout, CompareOptions options, const Bytes
       EXPECT_EQ(got.beyond, plain.frames[f][p].beyond) << "frame " << f << " plane " << p;
       EXPECT_EQ(got.max_abs, plain.frames[f][p].max_abs) << "frame " << f << " plane " << p;
       EXPECT_EQ(got.sse, plain.frames[f][p].sse) << "frame " << f << " plane " << p;
-      if (!options.ssim) continue;
-      const double ssim = plain.frames[f][p].ssim;
-      ASSERT_EQ(sink.frames[f].ssim.has[p], !std::isnan(ssim)) << "frame " << f << " plane " << p;
-      if (!std::isnan(ssim)) {
-        EXPECT_NEAR(sink.frames[f].ssim.plane[p], ssim, 1e-12) << "frame " << f << " plane " << p;
+      if (!ssim) continue;
+      const double expected = plain.frames[f][p].ssim;
+      const double ssim_got = sink.frame_ssim[f][p];
+      ASSERT_EQ(std::isnan(ssim_got), std::isnan(expected)) << "frame " << f << " plane " << p;
+      if (!std::isnan(expected)) {
+        EXPECT_NEAR(ssim_got, expected, 1e-12) << "frame " << f << " plane " << p;
       }
     }
   }
@@ -426,17 +437,17 @@ TEST(CompareSequences, MatchesThePlainWalkOnRandomInputs) {
         pick(3) == 0 ? static_cast<std::int32_t>(pick(3) == 0 ? pick(70000) : pick(4)) : 0;
     options.first_frame = pick(3);
     options.frames_limit = pick(4) == 0 ? pick(3) + 1 : 0;
-    options.ssim = pick(2) == 0;  // the statistics then share the SSIM's bands
+    const bool ssim = pick(2) == 0;  // the statistics then share the SSIM's bands
     SCOPED_TRACE(testing::Message()
                  << "round " << round << ", " << layout.format << " " << layout.width << "x"
                  << layout.height << " block " << layout.block << ", limit " << options.max_count
                  << ", tolerance " << options.tolerance << ", frames " << options.frames_limit
-                 << (options.ssim ? ", ssim" : ""));
+                 << (ssim ? ", ssim" : ""));
     const WalkResult fast = compare(layout, options, test, ref, kMaxReportLineLength + pick(5000));
     const WalkResult plain = reference(layout, options, test, ref);
     ASSERT_EQ(fast.text, plain.text);
     expect_same_outcome(fast.outcome, plain.outcome);
-    measure_and_check(layout, options, test, ref);
+    measure_and_check(layout, options, ssim, test, ref);
   }
 }
 

@@ -48,11 +48,13 @@ TEST(MeasureReport, TotalsPast64BitsStayExact) {
   measure.planes[0] = {samples, 65535, frame_sse};
   StringSink json_out;
   StringSink text_out;
-  JsonMeasureReport json(g, false, settings, {}, json_out);
-  TextMeasureReport text(g, false, text_out);
+  MetricSet metrics(g, {}, nullptr);
+  JsonMeasureReport json(metrics, false, settings, json_out);
+  TextMeasureReport text(metrics, false, text_out);
   constexpr int kFrames = 6;
   for (int f = 0; f < kFrames; ++f) {
     measure.frame = f;
+    metrics.book(measure);
     ASSERT_TRUE(json.frame(measure));
     ASSERT_TRUE(text.frame(measure));
   }
@@ -61,7 +63,7 @@ TEST(MeasureReport, TotalsPast64BitsStayExact) {
   outcome.mismatches = static_cast<std::int64_t>(samples * kFrames);
   ASSERT_TRUE(json.finish(outcome));
   ASSERT_TRUE(text.finish(false));
-  const SseTotal total = json.total_value("sse", 0).sum;
+  const SseTotal total = metrics.total_value("sse", 0).sum;
   EXPECT_EQ(total.high, 1u);                  // 6 * frame_sse = 2^64 + a remainder
   EXPECT_EQ(total.low, frame_sse * kFrames);  // the remainder, modulo 2^64
   // Every sample off by the largest amount: PSNR is 0, not the 18.65 dB of a wrapped sum.
@@ -84,8 +86,14 @@ TEST(MeasureReport, PoolingsMatchAPerFrameModelInJsonAndCsv) {
   const std::uint64_t sse[][3] = {{100, 7, 0}, {5000, 300, 20}, {0, 0, 0}, {1, 2, 3}};
   StringSink json_out;
   StringSink csv_out;
-  JsonMeasureReport json(g, true, settings, {true, true}, json_out);
-  CsvMeasureReport csv(g, true, csv_out, {true, true});
+  MetricChoice choice{0, true};
+  ASSERT_TRUE(choose_metric("ssim", choice));
+  MetricSet metrics(g, choice, nullptr);
+  JsonMeasureReport json(metrics, true, settings, json_out);
+  CsvMeasureReport csv(metrics, true, csv_out);
+  std::vector<std::uint8_t> test(static_cast<std::size_t>(g.frame_size));
+  std::vector<std::uint8_t> ref(test.size());
+  std::uint32_t state = 7;
   std::array<double, 3> psnr_sum{};
   double all_sum = 0;
   double lowest = INFINITY;
@@ -98,8 +106,6 @@ TEST(MeasureReport, PoolingsMatchAPerFrameModelInJsonAndCsv) {
     double sse_all = 0;
     for (std::size_t p = 0; p < 3; ++p) {
       measure.planes[p] = {sse[f][p] > 0 ? 1u : 0u, 1, sse[f][p]};
-      measure.ssim.plane[p] = 0.9 + 0.01 * static_cast<double>(f + static_cast<int>(p));
-      measure.ssim.has[p] = true;
       const double value =
           sse[f][p] == 0
               ? 100.0
@@ -111,6 +117,18 @@ TEST(MeasureReport, PoolingsMatchAPerFrameModelInJsonAndCsv) {
     all_sum += std::isinf(all) ? 100.0 : all;
     if (all < lowest) lowest = all, lowest_frame = f + 10;
     if (all > highest) highest = all, highest_frame = f + 10;
+    // SSIM of random samples, measured as the statistics would have it measured.
+    for (std::size_t i = 0; i < test.size(); ++i) {
+      state = state * 1103515245u + 12345u;
+      test[i] = static_cast<std::uint8_t>(state >> 24);
+      ref[i] = static_cast<std::uint8_t>(test[i] ^ ((state >> 16) & 7));
+    }
+    const FramePair pair{measure.frame, test, ref, 0};
+    for (BandedMeasure* const work : metrics.banded()) {
+      for (std::size_t i = 0; i < work->bands().size(); ++i) work->measure_band(i, pair, {});
+      work->collect({});
+    }
+    metrics.book(measure);
     ASSERT_TRUE(json.frame(measure));
     ASSERT_TRUE(csv.frame(measure));
   }

@@ -51,12 +51,13 @@ class MemorySource final : public FrameSource {
 // compare_sequences with a ReportWriter, measure_sequences with a MeasureSink.
 template <class Report>
 ComparisonOutcome fast_walk(const FrameGeometry& geometry, const CompareOptions& options,
-                            FrameSource& test, FrameSource& ref, Report& report) {
+                            FrameSource& test, FrameSource& ref, Report& report,
+                            MetricSet* const metrics = nullptr) {
   const auto size = static_cast<std::size_t>(geometry.frame_size);
   FrameBuffers buffers(size);
   PairReader reader(test, ref, buffers, size, options.first_frame);
   if constexpr (std::is_base_of_v<MeasureSink, Report>) {
-    return measure_sequences(geometry, options, reader, report);
+    return measure_sequences(geometry, options, reader, metrics, report);
   } else {
     return compare_sequences(geometry, options, reader, report);
   }
@@ -68,8 +69,9 @@ inline ComparisonOutcome fast_compare(const FrameGeometry& geometry, const Compa
 }
 
 inline ComparisonOutcome fast_measure(const FrameGeometry& geometry, const CompareOptions& options,
-                                      FrameSource& test, FrameSource& ref, MeasureSink& sink) {
-  return fast_walk(geometry, options, test, ref, sink);
+                                      FrameSource& test, FrameSource& ref, MetricSet* metrics,
+                                      MeasureSink& sink) {
+  return fast_walk(geometry, options, test, ref, sink, metrics);
 }
 
 // Collects everything written; can be told to refuse writes once `capacity` is exceeded.
