@@ -30,6 +30,7 @@
 #include "report/block_dump.h"
 #include "report/block_lines.h"
 #include "report/diff_image.h"
+#include "report/hash_lines.h"
 #include "report/measure_report.h"
 #include "report/output_file.h"
 #include "report/progress.h"
@@ -563,16 +564,6 @@ int block_lines_run(const RunParts& run, const std::span<char> report_buffer) {
   return finish_run(settings, run.inputs, outcome, run.geometry.frame_size, written, &run);
 }
 
-// The next frame of `source` (in place, or read into `buffer`), whole or, at the end of
-// the input, the part there is, with `result` telling how much and how it ended.
-const std::uint8_t* next_frame(SequenceSource& source, std::uint8_t* const buffer,
-                               const std::size_t size, ReadResult& result) {
-  const std::uint8_t* const frame = source.view_frame(size, result);
-  if (frame != nullptr) return frame;
-  result = source.read_frame(buffer, size);
-  return buffer;
-}
-
 // The verdict of a comparison of frame hashes, in the run's words.
 void write_hash_verdict(const RunSettings& settings, const ComparisonOutcome& outcome,
                         const bool whole_stream, const std::int64_t frame_size) {
@@ -622,104 +613,20 @@ std::string whole_stream_cuts(const RunSettings& settings) {
          " cannot cut a whole-stream MD5!\n\n";
 }
 
-// What a hash run reads and writes with: the test, its hashes, the list and the output.
+// What a hash run writes with: its settings, the list, the lines and where they go.
 struct HashRun {
   const RunSettings& settings;
-  SequenceSource& test;
   HashList& list;
+  HashLines& lines;
   OutputSink& sink;
-  ProgressLine* progress;  // null without the progress line
-  std::uint8_t* buffer;    // a frame
   std::size_t frame_size;
-  Md5& frame_hash;
-  Md5& all_hash;  // every byte read, a partial last frame's too
 };
-
-// The lines of a hash run up to the test's end, booked in the outcome (its end
-// kTestReadFailed for a failed read, kOutputLost for a lost output); a list line that is
-// no hash makes `bad_list` true.
-// The line of test frame `index`, whole, whose hash is `digest`: every frame's hash with
-// --report=md5, a frame whose hash differs from the listed one with a per-frame list
-// (booked in `outcome`); its length in `line`, 0 for none.
-std::size_t hash_line(const HashRun& run, const Md5Digest& digest, const Md5Digest* const listed,
-                      const std::int64_t index, ComparisonOutcome& outcome, char (&line)[128]) {
-  if (run.settings.report == ReportKind::kMd5) {
-    char* end = put_md5_hex(line, digest);
-    end += std::snprintf(end, 40, "  %" PRId64 "\n", index);
-    return static_cast<std::size_t>(end - line);
-  }
-  if (listed == nullptr || digest == *listed) return 0;
-  if (outcome.differing_frames++ == 0) outcome.first_bad_frame = index;
-  ++outcome.mismatches;
-  char* end = line + std::snprintf(line, 40, "FRM=%4" PRId64 " MD5 test=", index);
-  end = put_md5_hex(end, digest);
-  std::memcpy(end, " != ref=", 8);
-  end = put_md5_hex(end + 8, *listed);
-  *end++ = '\n';
-  return static_cast<std::size_t>(end - line);
-}
-
-// Books the test's end, a read of `bytes` short of a frame, in `outcome`: a hash left in
-// the list makes the test the shorter one, as a reference's frame would, and a partial
-// frame left over makes the list the shorter one.
-void book_test_end(const ReadResult& read, const HashList::Next entry, const bool per_frame,
-                   ComparisonOutcome& outcome) {
-  outcome.test_partial = read.bytes > 0 || read.frame_begun;
-  outcome.test_tail = outcome.test_partial ? read.bytes : 0;
-  outcome.end = entry == HashList::Next::kHash      ? RunEnd::kTestShorter
-                : per_frame && outcome.test_partial ? RunEnd::kRefShorter
-                                                    : RunEnd::kBothEnded;
-}
-
-ComparisonOutcome hash_frames(const HashRun& run, bool& bad_list) {
-  const RunSettings& settings = run.settings;
-  const bool per_frame = settings.ref_md5 != nullptr && !run.list.whole_stream();
-  ComparisonOutcome outcome;
-  Md5Digest listed{};
-  char line[128];
-  ReadResult read;
-  for (;;) {
-    if (settings.frames_limit > 0 && outcome.frames_compared >= settings.frames_limit) {
-      outcome.end = RunEnd::kFramesLimit;
-      return outcome;
-    }
-    const std::uint8_t* const frame = next_frame(run.test, run.buffer, run.frame_size, read);
-    if (read.failed || run.test.view_lost()) {
-      outcome.end = RunEnd::kTestReadFailed;
-      return outcome;
-    }
-    // Each whole frame takes the list's next hash.
-    const HashList::Next entry = per_frame ? run.list.next(listed) : HashList::Next::kEnd;
-    bad_list = entry == HashList::Next::kBad;
-    if (bad_list) return outcome;
-    if (read.bytes < run.frame_size) {
-      run.all_hash.update(frame, read.bytes);
-      book_test_end(read, entry, per_frame, outcome);
-      return outcome;
-    }
-    if (per_frame && entry == HashList::Next::kEnd) {
-      outcome.end = RunEnd::kRefShorter;
-      return outcome;
-    }
-    run.frame_hash.reset();
-    run.frame_hash.update(frame, run.frame_size);
-    run.all_hash.update(frame, run.frame_size);
-    const std::int64_t index = settings.skip_test + outcome.frames_compared++;
-    if (run.progress != nullptr) run.progress->frame(index, frame, nullptr, false);
-    const std::size_t length = hash_line(run, run.frame_hash.finish(),
-                                         per_frame ? &listed : nullptr, index, outcome, line);
-    if (length > 0 && !run.sink.write(line, length)) {
-      outcome.end = RunEnd::kOutputLost;
-      return outcome;
-    }
-  }
-}
 
 // The closing line of a hash run: all frames' MD5, or the whole stream's against the
 // list's. Books a differing whole stream in `outcome`; false when it could not be written.
 bool write_whole_stream_line(const HashRun& run, ComparisonOutcome& outcome) {
   const RunSettings& settings = run.settings;
-  const Md5Digest all = run.all_hash.finish();
+  const Md5Digest all = run.lines.all_read();
   if (settings.report == ReportKind::kMd5) {
     const std::string line = md5_hex(all) + "  all\n";
     return run.sink.write(line.data(), line.size());
@@ -822,9 +729,15 @@ int hash_run(RunSettings settings, const StandardDescriptors& closed) {
       make_frame_geometry(settings.format, settings.width, settings.height, settings.block_size);
   const auto frame_size = static_cast<std::size_t>(geometry.frame_size);
   FrameBuffer buffer(frame_size);
-  Md5 frame_hash;
-  Md5 all_hash;
-  if (buffer.data() == nullptr || !frame_hash.ok() || !all_hash.ok()) {
+  std::optional<ProgressLine> progress;
+  if (wants_progress(settings)) {
+    progress.emplace(STDERR_FILENO, -1, geometry.frame_size, nullptr);
+  }
+  FdSink output(closed.output_closed ? -1 : STDOUT_FILENO);
+  ProgressErasingSink sink(
+      output, progress && same_terminal(STDOUT_FILENO, STDERR_FILENO) ? &*progress : nullptr);
+  HashLines lines(settings.report == ReportKind::kMd5, sink);
+  if (buffer.data() == nullptr || !lines.ok()) {
     std::fputs("\nMemory exceeded!\n\n", stderr);
     return trouble;
   }
@@ -833,20 +746,19 @@ int hash_run(RunSettings settings, const StandardDescriptors& closed) {
   if (!test.skip_frames(settings.skip_test, frame_size, buffer.data())) {
     return finish_run(settings, inputs, {RunEnd::kTestReadFailed}, geometry.frame_size, true);
   }
-  if (settings.ref_md5 != nullptr && !list.whole_stream()) skip_listed(settings.skip_ref, list);
-  std::optional<ProgressLine> progress;
-  if (wants_progress(settings)) {
-    progress.emplace(STDERR_FILENO, -1, geometry.frame_size, nullptr);
-  }
-  FdSink output(closed.output_closed ? -1 : STDOUT_FILENO);
-  ProgressErasingSink sink(
-      output, progress && same_terminal(STDOUT_FILENO, STDERR_FILENO) ? &*progress : nullptr);
-  const HashRun run{settings,      test,       list,       sink,    progress ? &*progress : nullptr,
-                    buffer.data(), frame_size, frame_hash, all_hash};
-  bool bad_list = false;
-  ComparisonOutcome outcome = hash_frames(run, bad_list);
+  const bool per_frame = settings.ref_md5 != nullptr && !list.whole_stream();
+  if (per_frame) skip_listed(settings.skip_ref, list);
+  HashPairReader reader(test, per_frame ? &list : nullptr, buffer.data(), frame_size,
+                        settings.skip_test);
+  CompareOptions options;
+  options.first_frame = settings.skip_test;
+  options.frames_limit = settings.frames_limit;
+  options.observer = progress ? &*progress : nullptr;
+  ComparisonOutcome outcome = run_pairs(reader, options, lines);
   if (progress) progress->erase();
-  if (!finish_hash_run(run, inputs, bad_list, outcome)) return trouble;
+  lines.add_tail(reader.tail());
+  const HashRun run{settings, list, lines, sink, frame_size};
+  if (!finish_hash_run(run, inputs, reader.bad_list(), outcome)) return trouble;
   return exit_status(settings, outcome, false);
 }
 

@@ -51,6 +51,35 @@ void book_end(const PairReader& reader, ComparisonOutcome& outcome) {
   outcome.ref_tail = outcome.ref_partial ? read.ref.bytes : 0;
 }
 
+// A hash run's end: a hash left in the list makes the test the shorter one, as a
+// reference's frame would, and a partial frame or a whole one left over makes the list the
+// shorter one. A list line that is no hash ends the run with nothing booked.
+void book_end(const HashPairReader& reader, ComparisonOutcome& outcome) {
+  if (reader.read_failed()) {
+    outcome.end = RunEnd::kTestReadFailed;
+    return;
+  }
+  if (reader.bad_list()) return;
+  const ReadResult& read = reader.last();
+  if (read.bytes >= reader.frame_size()) {
+    outcome.end = RunEnd::kRefShorter;
+    return;
+  }
+  outcome.test_partial = read.bytes > 0 || read.frame_begun;
+  outcome.test_tail = outcome.test_partial ? read.bytes : 0;
+  outcome.end = reader.entry() == HashList::Next::kHash      ? RunEnd::kTestShorter
+                : reader.per_frame() && outcome.test_partial ? RunEnd::kRefShorter
+                                                             : RunEnd::kBothEnded;
+}
+
+bool lost_view(const HashPairReader& reader, ComparisonOutcome& outcome) {
+  if (!reader.lost()) return false;
+  outcome.end = RunEnd::kTestReadFailed;
+  outcome.test_partial = false;
+  outcome.test_tail = 0;
+  return true;
+}
+
 // Books frame pair `index` by what the metric found in it.
 void count_frame(ComparisonOutcome& outcome, const std::int64_t index, const PairVerdict& verdict) {
   outcome.mismatches += verdict.beyond;
@@ -64,9 +93,8 @@ void count_frame(ComparisonOutcome& outcome, const std::int64_t index, const Pai
   }
 }
 
-}  // namespace
-
-ComparisonOutcome run_pairs(PairReader& reader, const CompareOptions& options, PairMetric& metric) {
+template <class Reader>
+ComparisonOutcome run_pairs_of(Reader& reader, const CompareOptions& options, PairMetric& metric) {
   ComparisonOutcome outcome;
   FramePair pair;
   for (;;) {
@@ -101,6 +129,17 @@ ComparisonOutcome run_pairs(PairReader& reader, const CompareOptions& options, P
       return outcome;
     }
   }
+}
+
+}  // namespace
+
+ComparisonOutcome run_pairs(PairReader& reader, const CompareOptions& options, PairMetric& metric) {
+  return run_pairs_of(reader, options, metric);
+}
+
+ComparisonOutcome run_pairs(HashPairReader& reader, const CompareOptions& options,
+                            PairMetric& metric) {
+  return run_pairs_of(reader, options, metric);
 }
 
 ComparisonOutcome compare_sequences(const FrameGeometry& geometry, const CompareOptions& options,

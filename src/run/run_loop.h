@@ -10,6 +10,7 @@
 #include "base/worker_pool.h"
 #include "input/frame_geometry.h"
 #include "input/frame_observer.h"
+#include "input/hash_pair_reader.h"
 #include "input/pair_reader.h"
 #include "input/sequence_input.h"
 #include "metrics/outcome.h"
@@ -34,6 +35,9 @@ struct CompareOptions {
 // options.frames_limit, when the metric's report is lost or its line limit is reached;
 // nothing more is read after that.
 ComparisonOutcome run_pairs(PairReader& reader, const CompareOptions& options, PairMetric& metric);
+// The same over a test and a hash list (pair.ref: the listed hash).
+ComparisonOutcome run_pairs(HashPairReader& reader, const CompareOptions& options,
+                            PairMetric& metric);
 
 // Compares both sequences pair by pair and reports every sample that differs by more than
 // the tolerance, as SampleLines does, until `max_count` lines were written.
