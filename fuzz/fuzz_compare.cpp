@@ -136,7 +136,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   MemorySource measure_test(test, test_fail), measure_ref(ref, ref_fail);
   CollectingSink sink;
   const framecmp::ComparisonOutcome measured =
-      framecmp::testing_support::fast_measure(geometry, options, measure_test, measure_ref, sink);
+      framecmp::testing_support::fast_measure(geometry, options, measure_test, measure_ref,
+                                              nullptr, sink);
   MemorySource stats_test(test, test_fail), stats_ref(ref, ref_fail);
   auto counting_run = plain_run;
   counting_run.max_count = 0;
