@@ -96,6 +96,7 @@ CommandLine parse_classic(const int argc, const char* const* const argv) {
 // given.
 struct OptionValues {
   std::array<const char*, static_cast<std::size_t>(OptionId::kCount)> values{};
+  std::vector<const char*> metrics;  // every --metric, in order (the first is in values too)
 
   const char*& slot(const OptionId id) { return values[static_cast<std::size_t>(id)]; }
   const char* operator[](const OptionId id) const { return values[static_cast<std::size_t>(id)]; }
@@ -319,6 +320,24 @@ std::string apply_flags(const OptionValues& given, RunSettings& settings) {
   return {};
 }
 
+// The metrics --metric names (NAME[,NAME...], each option's) into `settings`; "" when
+// the registry has every one.
+std::string apply_metric_names(const OptionValues& given, RunSettings& settings) {
+  for (const char* const list : given.metrics) {
+    const std::string_view names = list;
+    for (std::size_t at = 0; at <= names.size();) {
+      const std::size_t comma = std::min(names.find(',', at), names.size());
+      const std::string_view name = names.substr(at, comma - at);
+      if (!choose_metric(name, settings.metrics)) {
+        return format_message("\nUnknown metric \"%s\" (--metric): known are %s!\n\n",
+                              printable(std::string(name)).c_str(), metric_names().c_str());
+      }
+      at = comma + 1;
+    }
+  }
+  return {};
+}
+
 // The files written beside the report into `settings`; "" when they are good.
 std::string apply_outputs(const OptionValues& given, RunSettings& settings) {
   settings.diff_image = given[OptionId::kDiffImage];
@@ -328,6 +347,10 @@ std::string apply_outputs(const OptionValues& given, RunSettings& settings) {
   settings.stats_file = given[OptionId::kStatsFile];
   if (settings.stats_file != nullptr && settings.stats_file[0] == '\0') {
     return "\nInvalid --stats-file \"\": must name a file to write!\n\n";
+  }
+  settings.vmaf_log = given[OptionId::kVmafLog];
+  if (settings.vmaf_log != nullptr && settings.vmaf_log[0] == '\0') {
+    return "\nInvalid --vmaf-log \"\": must name a file to write!\n\n";
   }
   if (settings.stats_file != nullptr && settings.diff_image != nullptr &&
       std::strcmp(settings.stats_file, settings.diff_image) == 0) {
@@ -341,7 +364,8 @@ std::string apply_outputs(const OptionValues& given, RunSettings& settings) {
 
 // The measures of the run: report, tolerance, alignment, exit code, outputs, JSON.
 std::string apply_measure_options(const OptionValues& given, RunSettings& settings) {
-  for (const auto apply : {apply_report_kind, apply_numbers, apply_flags, apply_outputs}) {
+  for (const auto apply :
+       {apply_report_kind, apply_numbers, apply_flags, apply_metric_names, apply_outputs}) {
     if (std::string refusal = apply(given, settings); !refusal.empty()) return refusal;
   }
   if (std::string refusal = apply_hash_options(given, settings); !refusal.empty()) return refusal;
@@ -560,6 +584,11 @@ std::optional<CommandLine> take_option(const int argc, const char* const* const 
     return refuse("\nOption \"--%s\" needs a value!\n\n", option->name.data());
   }
   const char*& slot = given.slot(option->id);
+  if (option->id == OptionId::kMetric) {
+    given.metrics.push_back(value);
+    if (slot == nullptr) slot = value;
+    return std::nullopt;
+  }
   if (slot != nullptr && option->argument == nullptr) {
     return refuse("\nOption \"--%s\" is given twice!\n\n", option->name.data());
   }

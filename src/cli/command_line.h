@@ -41,6 +41,7 @@ struct RunSettings : RunHeader {
   MetricChoice metrics;              // beyond the statistics (frames or summary)
   bool csv = false;                  // results as CSV (frames or summary)
   const char* stats_file = nullptr;  // also the per-frame statistics into this file, or none
+  const char* vmaf_log = nullptr;    // also the libvmaf metrics in the vmaf tool's log layout
   const char* ref_md5 = nullptr;     // a hash list in place of the reference (ref_path = it)
   // How each file stores its frames when that differs from the run's size and format:
   // padded test frames (--test-size; 0: the run's size), other layouts or byte orders.

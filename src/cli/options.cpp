@@ -91,6 +91,11 @@ const std::array<OptionSpec, kOptionCount> kOptions{{
      "PSNR of all planes together, and the means over the frames:\n"
      "per plane, 6:1:1, lowest, highest",
      "--psnr-pooling", kFramesSummary},
+    {"metric", OptionId::kMetric, "NAME[,NAME...]", nullptr,
+     "add metrics (frames or summary; may repeat): aom-psnr,\n"
+     "vmaf-ssim, ms-ssim, psnr-hvs, ciede2000 as libvmaf 3.2.0\n"
+     "computes them; psnr and ssim name the ones above",
+     "--metric=ms-ssim,ciede2000", kFramesSummary},
     {"ref-md5", OptionId::kRefMd5, "FILE", nullptr,
      "compare the test's frames with a list of MD5 hashes (one a\n"
      "frame, or one of all) instead of REF",
@@ -99,6 +104,10 @@ const std::array<OptionSpec, kOptionCount> kOptions{{
      "also the per-frame statistics into F, whatever the report:\n"
      "CSV when F ends in .csv, else JSON",
      "--stats-file=s.json"},
+    {"vmaf-log", OptionId::kVmafLog, "F", nullptr,
+     "also the --metric values of libvmaf's metrics into F, laid\n"
+     "out as the vmaf tool's log: .json, .csv, else XML",
+     "--vmaf-log=log.xml", kFramesSummary},
     {"diff-image", OptionId::kDiffImage, "F", nullptr, "PNG of the first frame that differs",
      "--diff-image=d.png"},
     {"diff-frame", OptionId::kDiffFrame, "N", nullptr, "... of the test file's frame N instead",

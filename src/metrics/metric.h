@@ -80,6 +80,12 @@ enum ColumnPlace : std::uint8_t {
   kInCsv = 2,
   kInJson = 4,
   kEverywhere = kInText | kInCsv | kInJson,
+  // In the text on a second line of each row, under a heading line of its own, so that a
+  // row with many metrics stays readable.
+  kInTextBelow = 8,
+  // In the log of --vmaf-log: a libvmaf feature's value, under its key.
+  kInVmafLog = 16,
+  kBelowEverywhere = kInTextBelow | kInCsv | kInJson | kInVmafLog,
 };
 
 // One column of a metric. A column per plane has a value for each plane (its CSV name
@@ -110,8 +116,9 @@ struct PooledValue {
   const char* label;
   const char* value_key;  // in the JSON object of a value that names a frame
   double value;
-  bool names_frame;    // an extreme of the run: the frame it was found in
-  std::int64_t frame;  // the test file's index; -1 when there was no frame
+  bool names_frame;          // an extreme of the run: the frame it was found in
+  std::int64_t frame;        // the test file's index; -1 when there was no frame
+  bool in_vmaf_log = false;  // one of libvmaf's aggregate metrics, under its key
 };
 
 // A metric of the frames and summary reports: its columns, and its values for each frame

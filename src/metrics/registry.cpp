@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstddef>
+#include <string>
 
 namespace framecmp {
 
@@ -10,12 +11,34 @@ std::unique_ptr<MetricValues> make_psnr_metric(const FrameGeometry& geometry,
                                                const MetricChoice& choice, WorkerPool* workers);
 std::unique_ptr<MetricValues> make_ssim_metric(const FrameGeometry& geometry,
                                                const MetricChoice& choice, WorkerPool* workers);
+std::unique_ptr<MetricValues> make_aom_psnr_metric(const FrameGeometry& geometry,
+                                                   const MetricChoice& choice, WorkerPool* workers);
+std::unique_ptr<MetricValues> make_vmaf_ssim_metric(const FrameGeometry& geometry,
+                                                    const MetricChoice& choice,
+                                                    WorkerPool* workers);
+std::unique_ptr<MetricValues> make_ms_ssim_metric(const FrameGeometry& geometry,
+                                                  const MetricChoice& choice, WorkerPool* workers);
+std::unique_ptr<MetricValues> make_psnr_hvs_metric(const FrameGeometry& geometry,
+                                                   const MetricChoice& choice, WorkerPool* workers);
+std::unique_ptr<MetricValues> make_ciede2000_metric(const FrameGeometry& geometry,
+                                                    const MetricChoice& choice,
+                                                    WorkerPool* workers);
+std::string refuse_vmaf_picture(const FrameGeometry& geometry);
+std::string refuse_vmaf_ssim(const FrameGeometry& geometry);
+std::string refuse_ms_ssim(const FrameGeometry& geometry);
+std::string refuse_psnr_hvs(const FrameGeometry& geometry);
+std::string refuse_ciede2000(const FrameGeometry& geometry);
 
 namespace {
 
-constexpr std::array<MetricEntry, 2> kRegistry{{
+const std::array<MetricEntry, 7> kRegistry{{
     {"psnr", true, make_psnr_metric},
     {"ssim", false, make_ssim_metric},
+    {"aom-psnr", false, make_aom_psnr_metric, refuse_vmaf_picture},
+    {"vmaf-ssim", false, make_vmaf_ssim_metric, refuse_vmaf_ssim},
+    {"ms-ssim", false, make_ms_ssim_metric, refuse_ms_ssim},
+    {"psnr-hvs", false, make_psnr_hvs_metric, refuse_psnr_hvs},
+    {"ciede2000", false, make_ciede2000_metric, refuse_ciede2000},
 }};
 
 bool is_chosen(const std::size_t i, const MetricChoice& choice) {
@@ -35,6 +58,26 @@ bool choose_metric(const std::string_view name, MetricChoice& choice) {
     return true;
   }
   return false;
+}
+
+std::string metric_names() {
+  std::string names;
+  for (std::size_t i = 0; i < kRegistry.size(); ++i) {
+    if (i > 0) names += i + 1 == kRegistry.size() ? " or " : ", ";
+    names += kRegistry[i].name;
+  }
+  return names;
+}
+
+std::string refuse_metrics(const FrameGeometry& geometry, const MetricChoice& choice) {
+  for (std::size_t i = 0; i < kRegistry.size(); ++i) {
+    if (!is_chosen(i, choice) || kRegistry[i].refuse == nullptr) continue;
+    const std::string reason = kRegistry[i].refuse(geometry);
+    if (!reason.empty())
+      return "Metric \"" + std::string(kRegistry[i].name) +
+             "\" cannot measure these frames: " + reason;
+  }
+  return {};
 }
 
 std::vector<std::unique_ptr<MetricValues>> make_metrics(const FrameGeometry& geometry,

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -33,6 +34,9 @@ struct MetricEntry {
   const char* name;
   bool always;
   MakeMetric make;
+  // Why the metric cannot measure frames of `geometry` ("" when it can); null: it can
+  // measure any.
+  std::string (*refuse)(const FrameGeometry& geometry) = nullptr;
 };
 
 // Every metric, in the order of the reports' columns.
@@ -45,6 +49,13 @@ std::vector<std::unique_ptr<MetricValues>> make_metrics(const FrameGeometry& geo
 
 // Adds the metric named `name` to `choice`; false when the registry has none of that name.
 bool choose_metric(std::string_view name, MetricChoice& choice);
+
+// Every metric's name, for a message: "psnr, ssim, ... or ciede2000".
+std::string metric_names();
+
+// Why the metrics of `choice` cannot measure frames of `geometry` (the first one that
+// cannot: "Metric \"NAME\" ...", a sentence without its end), or "" when all can.
+std::string refuse_metrics(const FrameGeometry& geometry, const MetricChoice& choice);
 
 }  // namespace framecmp
 

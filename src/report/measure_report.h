@@ -41,6 +41,8 @@ class MeasureTotals : public MeasureSink {
   void pool() { set_.pool(); }
   // True when some metric gives means over the frames.
   bool has_means() const { return set_.has_means(); }
+  // True when some column has a place in `place` (ColumnPlace bits).
+  bool any_column_in(std::uint8_t place) const;
 
   MetricSet& set_;
   const FrameGeometry& geometry_;
@@ -87,13 +89,15 @@ class RowMeasureReport : public MeasureTotals {
 class TextMeasureReport final : public RowMeasureReport {
  public:
   TextMeasureReport(MetricSet& metrics, bool per_frame, OutputSink& out)
-      : RowMeasureReport(metrics, per_frame, out) {}
+      : RowMeasureReport(metrics, per_frame, out), has_below_(any_column_in(kInTextBelow)) {}
 
  private:
   void make_heading(std::string& line) const override;
   void make_row(std::string& line, std::int64_t frame,
                 std::span<Value> Metric::*which) const override;
   void make_means(std::string& line) const;
+
+  bool has_below_;  // some column goes on the second line
 };
 
 // The CSV report (RFC 4180): a header row naming every column, then the rows, `total` and

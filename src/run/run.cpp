@@ -17,6 +17,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <utility>
 
 #include "base/worker_pool.h"
@@ -37,6 +38,7 @@
 #include "report/report_writer.h"
 #include "report/run_summary.h"
 #include "run/run_plan.h"
+#include "run/side_files.h"
 
 #include "input/file_descriptor.h"
 #include "input/frame_buffers.h"
@@ -100,50 +102,6 @@ bool finish_diff_image(const RunSettings& settings, const DiffImageTaker& taker)
   return false;
 }
 
-// The --stats-file of a run: every frame pair's statistics as the --report=frames JSON
-// document, or as CSV when the name ends in ".csv", whatever standard output shows;
-// written as the run goes into a file that replaces the target when the run succeeds.
-class StatsFile {
- public:
-  // False (after saying so) when the file cannot be opened.
-  // Keeps a reference to `metrics`.
-  bool open(const RunSettings& settings, MetricSet& metrics) {
-    path_ = settings.stats_file;
-    if (!file_.open(path_)) return refuse();
-    sink_.emplace(file_.fd());
-    if (std::string_view(path_).ends_with(".csv")) {
-      csv_.emplace(metrics, true, *sink_);
-    } else {
-      json_.emplace(metrics, true, settings, *sink_);
-    }
-    return true;
-  }
-  MeasureSink& sink() { return csv_ ? static_cast<MeasureSink&>(*csv_) : *json_; }
-  // Ends the file of a run that ended with `outcome` and puts it in place; false (after
-  // saying so) when any of it could not be written.
-  bool finish(const ComparisonOutcome& outcome) {
-    const bool ended = csv_ ? csv_->finish(false) : json_->finish(outcome);
-    return (ended && file_.commit()) || refuse();
-  }
-
- private:
-  bool refuse() const {
-    if (file_.error() != 0) {
-      std::fprintf(stderr, "\nCannot write stats file \"%s\": %s!\n\n", path_,
-                   std::strerror(file_.error()));
-    } else {
-      std::fprintf(stderr, "\nCannot write stats file \"%s\"!\n\n", path_);
-    }
-    return false;
-  }
-
-  const char* path_ = nullptr;
-  ReplacingFile file_;
-  std::optional<FdSink> sink_;
-  std::optional<CsvMeasureReport> csv_;
-  std::optional<JsonMeasureReport> json_;
-};
-
 CompareOptions compare_options(const RunSettings& settings, FrameObserver* observer,
                                WorkerPool& workers) {
   CompareOptions options;
@@ -203,7 +161,7 @@ struct RunParts {
   const Watchers& watchers;
   WorkerPool& workers;
   MetricSet& metrics;  // booked by the statistics of every report that measures
-  StatsFile* stats;    // null without --stats-file
+  SideFiles* stats;    // null without --stats-file and --vmaf-log
   // The files stored otherwise than compared, whose partial frames are named in their own
   // bytes; null for a file read as compared.
   const ConvertingSource* test_converted = nullptr;
@@ -291,7 +249,7 @@ int finish_run(const RunSettings& settings, const Inputs& inputs, const Comparis
     failed = true;
   }
   // A failed run leaves whatever was at the stats file's path as it was.
-  StatsFile* const stats = run != nullptr ? run->stats : nullptr;
+  SideFiles* const stats = run != nullptr ? run->stats : nullptr;
   if (!failed && stats != nullptr && !stats->finish(outcome)) failed = true;
   if (failed) return exit_status(settings, outcome, failed);
   write_run_end(stderr, settings, stored_tails(outcome, run), frame_size);
@@ -472,8 +430,9 @@ bool take_picture_memory(const RunSettings& settings, const FrameGeometry& geome
 // the two naming one file, or a picture that may not be written: true when one does.
 bool output_would_overwrite_input(const RunSettings& settings, const FileDescriptor& test,
                                   const FileDescriptor& ref) {
-  for (const auto& [option, output] : {std::pair{"diff-image", settings.diff_image},
-                                       std::pair{"stats-file", settings.stats_file}}) {
+  for (const auto& [option, output] :
+       {std::pair{"diff-image", settings.diff_image}, std::pair{"stats-file", settings.stats_file},
+        std::pair{"vmaf-log", settings.vmaf_log}}) {
     if (output == nullptr) continue;
     for (const auto& [path, file] :
          {std::pair{settings.test_path, &test}, std::pair{settings.ref_path, &ref}}) {
@@ -484,9 +443,13 @@ bool output_would_overwrite_input(const RunSettings& settings, const FileDescrip
       return true;
     }
   }
-  if (settings.stats_file != nullptr && settings.diff_image != nullptr &&
-      same_output_file(settings.stats_file, settings.diff_image)) {
-    std::fputs("\nOptions \"--stats-file\" and \"--diff-image\" name the same file!\n\n", stderr);
+  for (const auto& [first, first_path, second, second_path] :
+       {std::tuple{"stats-file", settings.stats_file, "diff-image", settings.diff_image},
+        std::tuple{"stats-file", settings.stats_file, "vmaf-log", settings.vmaf_log},
+        std::tuple{"vmaf-log", settings.vmaf_log, "diff-image", settings.diff_image}}) {
+    if (first_path == nullptr || second_path == nullptr) continue;
+    if (!same_output_file(first_path, second_path)) continue;
+    std::fprintf(stderr, "\nOptions \"--%s\" and \"--%s\" name the same file!\n\n", first, second);
     return true;
   }
   if (settings.diff_image != nullptr) {
@@ -964,8 +927,11 @@ int compare_planned(const RunSettings& settings, const StandardDescriptors& clos
   WorkerPool workers(settings.threads > 0 ? settings.threads : default_thread_count());
   reader.share_search(workers);
   MetricSet metrics(geometry, settings.metrics, &workers);
-  std::optional<StatsFile> stats;
-  if (settings.stats_file != nullptr && !stats.emplace().open(settings, metrics)) return trouble;
+  std::optional<SideFiles> stats;
+  if ((settings.stats_file != nullptr || settings.vmaf_log != nullptr) &&
+      !stats.emplace().open(settings, metrics)) {
+    return trouble;
+  }
   const Inputs inputs{*taken.files.test, *taken.files.ref};
   const RunParts parts{settings,
                        inputs,

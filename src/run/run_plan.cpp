@@ -138,6 +138,9 @@ std::string plan_run(RunSettings& settings, const std::optional<Y4mHeader>& test
                   geometry.block_size, block_count(geometry), block_count(geometry) - 1);
     return text;
   }
+  if (std::string refusal = refuse_metrics(geometry, settings.metrics); !refusal.empty()) {
+    return "\n" + refusal + "!\n\n";
+  }
   return {};
 }
 

@@ -1,0 +1,75 @@
+// SSIM as libvmaf's float_ssim feature computes it at full scale (scale=1), the AOM test
+// conditions' SSIM: the luma alone, scaled to 8 bits, an 11-tap Gaussian window.
+#include <array>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "metrics/gaussian_ssim.h"
+#include "metrics/metric.h"
+#include "metrics/registry.h"
+#include "metrics/vmaf_picture.h"
+
+namespace framecmp {
+namespace {
+
+constexpr std::array<ColumnSpec, 1> kColumns{{
+    {"float_ssim", "float_ssim", "float_ssim", 11, ValueKind::kFraction, false, kBelowEverywhere,
+     false},
+}};
+
+class VmafSsimMetric final : public MetricValues {
+ public:
+  VmafSsimMetric(const FrameGeometry& geometry, WorkerPool* const workers)
+      : geometry_(geometry),
+        workers_(workers),
+        ssim_(geometry.width, geometry.height, workers),
+        ref_(static_cast<std::size_t>(geometry.width) * static_cast<std::size_t>(geometry.height)),
+        test_(ref_.size()) {}
+  std::span<const ColumnSpec> columns() const override { return kColumns; }
+
+  void frame(const FrameMeasure& measure, const std::span<Value> cells) override {
+    double value = std::numeric_limits<double>::quiet_NaN();
+    if (measure.pair != nullptr) {
+      load_luma_as_float(geometry_, measure.pair->ref.data(), ref_.data(), workers_);
+      load_luma_as_float(geometry_, measure.pair->test.data(), test_.data(), workers_);
+      value = ssim_.measure(ref_.data(), test_.data(), geometry_.width, geometry_.height).ssim;
+    }
+    cells[0].number = value;
+    sum_ += value;
+    ++frames_;
+  }
+
+  void total(const std::span<Value> cells) const override {
+    cells[0].number = frames_ > 0 ? sum_ / static_cast<double>(frames_)
+                                  : std::numeric_limits<double>::quiet_NaN();
+  }
+
+ private:
+  const FrameGeometry& geometry_;
+  WorkerPool* workers_;
+  GaussianSsim ssim_;
+  std::vector<float> ref_;
+  std::vector<float> test_;
+  double sum_ = 0;
+  std::uint64_t frames_ = 0;
+};
+
+}  // namespace
+
+std::string refuse_vmaf_ssim(const FrameGeometry& geometry) {
+  std::string reason = refuse_vmaf_picture(geometry);
+  if (reason.empty() && (geometry.width < 11 || geometry.height < 11)) {
+    reason = "its 11x11 window needs frames of at least 11x11";
+  }
+  return reason;
+}
+
+std::unique_ptr<MetricValues> make_vmaf_ssim_metric(const FrameGeometry& geometry,
+                                                    const MetricChoice& /*choice*/,
+                                                    WorkerPool* const workers) {
+  return std::make_unique<VmafSsimMetric>(geometry, workers);
+}
+
+}  // namespace framecmp

@@ -1,0 +1,195 @@
+#include "report/vmaf_log.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+
+namespace framecmp {
+namespace {
+
+// Zeros between the point and the first other digit of the fraction of `x`.
+int fraction_zeros(const double x) {
+  const double magnitude = std::fabs(x);
+  double fraction = magnitude - static_cast<double>(static_cast<std::int64_t>(magnitude));
+  int zeros = 0;
+  while (fraction < 1.0 && fraction != 0) {
+    fraction *= 10;
+    ++zeros;
+  }
+  return zeros;
+}
+
+constexpr const char* kPoolNames[] = {"min", "max", "mean", "harmonic_mean"};
+
+}  // namespace
+
+VmafLogLayout vmaf_log_layout(const std::string& path) {
+  if (path.ends_with(".json")) return VmafLogLayout::kJson;
+  if (path.ends_with(".csv")) return VmafLogLayout::kCsv;
+  return VmafLogLayout::kXml;
+}
+
+std::string vmaf_log_number(const double value) {
+  std::string text;
+  append_vmaf_log_number(text, value);
+  return text;
+}
+
+void append_vmaf_log_number(std::string& text, const double value) {
+  char number[400];
+  const int length =
+      std::snprintf(number, sizeof number, fraction_zeros(value) <= 6 ? "%.6f" : "%.16f", value);
+  text.append(number, static_cast<std::size_t>(std::max(length, 0)));
+}
+
+VmafLog::VmafLog(const MetricSet& metrics, const VmafLogLayout layout, const std::int32_t width,
+                 const std::int32_t height, const char* const version, OutputSink& out)
+    : layout_(layout),
+      width_(width),
+      height_(height),
+      version_(version),
+      out_(out),
+      metrics_(metrics) {
+  for (const MetricSet::Metric& metric : metrics.metrics()) {
+    const std::span<const ColumnSpec> columns = metric.values->columns();
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+      if ((columns[c].places & kInVmafLog) != 0)
+        columns_.push_back({columns[c].json, &metric, 3 * c});
+    }
+  }
+  begin();
+}
+
+void VmafLog::begin() {
+  switch (layout_) {
+    case VmafLogLayout::kXml:
+      text_ = "<VMAF version=\"" + std::string(version_) + "\">\n  <params qualityWidth=\"" +
+              std::to_string(width_) + "\" qualityHeight=\"" + std::to_string(height_) +
+              "\" />\n  <frames>\n";
+      break;
+    case VmafLogLayout::kJson:
+      text_ = "{\n  \"frames\": [";
+      break;
+    case VmafLogLayout::kCsv:
+      text_ = "Frame,";
+      for (const Column& column : columns_) (text_ += column.key) += ',';
+      text_ += '\n';
+      break;
+  }
+}
+
+bool VmafLog::write() {
+  if (!failed_ && !out_.write(text_.data(), text_.size())) failed_ = true;
+  text_.clear();
+  return !failed_;
+}
+
+bool VmafLog::frame(const FrameMeasure& /*measure*/) {
+  char number[32];
+  std::snprintf(number, sizeof number, "%" PRId64, frames_);
+  if (layout_ == VmafLogLayout::kXml) ((text_ += "    <frame frameNum=\"") += number) += "\" ";
+  if (layout_ == VmafLogLayout::kJson) {
+    text_ += frames_ > 0 ? ",\n" : "\n";
+    ((text_ += "    {\n      \"frameNum\": ") += number) += ",\n      \"metrics\": {\n";
+  }
+  if (layout_ == VmafLogLayout::kCsv) (text_ += number) += ",";
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    Column& column = columns_[i];
+    const double value = column.metric->frame[column.cell].number;
+    column.min = frames_ == 0 || value < column.min ? value : column.min;
+    column.max = frames_ == 0 || value > column.max ? value : column.max;
+    column.sum += value;
+    column.inverse_sum += 1. / (value + 1.);
+    const bool last = i + 1 == columns_.size();
+    switch (layout_) {
+      case VmafLogLayout::kXml:
+        (text_ += column.key) += "=\"";
+        append_vmaf_log_number(text_, value);
+        text_ += "\" ";
+        break;
+      case VmafLogLayout::kJson:
+        ((text_ += "        \"") += column.key) += "\": ";
+        if (std::isfinite(value)) {
+          append_vmaf_log_number(text_, value);
+        } else {
+          text_ += "null";
+        }
+        text_ += last ? "\n" : ",\n";
+        break;
+      case VmafLogLayout::kCsv:
+        append_vmaf_log_number(text_, value);
+        text_ += ',';
+        break;
+    }
+  }
+  if (layout_ == VmafLogLayout::kXml) text_ += "/>\n";
+  if (layout_ == VmafLogLayout::kJson) text_ += "      }\n    }";
+  if (layout_ == VmafLogLayout::kCsv) text_ += "\n";
+  ++frames_;
+  return write();
+}
+
+bool VmafLog::finish(const double fps) {
+  if (layout_ == VmafLogLayout::kCsv) return write();
+  std::vector<PooledValue> aggregates;
+  for (const MetricSet::Metric& metric : metrics_.metrics()) {
+    for (const PooledValue& value : metric.values->pooled()) {
+      if (value.in_vmaf_log) aggregates.push_back(value);
+    }
+  }
+  char fps_text[64];
+  std::snprintf(fps_text, sizeof fps_text, "%.2f", fps);
+  const auto frames = static_cast<double>(frames_);
+  const auto pools = [&](const Column& column) {
+    return std::array<double, 4>{column.min, column.max, column.sum / frames,
+                                 frames / column.inverse_sum - 1.0};
+  };
+  if (layout_ == VmafLogLayout::kXml) {
+    text_ += "  </frames>\n  <pooled_metrics>\n";
+    for (const Column& column : columns_) {
+      text_ += "    <metric name=\"" + std::string(column.key) + "\" ";
+      if (frames_ > 0) {
+        const std::array<double, 4> pooled = pools(column);
+        for (std::size_t k = 0; k < 4; ++k) {
+          text_ += std::string(kPoolNames[k]) + "=\"" + vmaf_log_number(pooled[k]) + "\" ";
+        }
+      }
+      text_ += "/>\n";
+    }
+    text_ += "  </pooled_metrics>\n  <aggregate_metrics ";
+    for (const PooledValue& value : aggregates) {
+      text_ += std::string(value.json) + "=\"" + vmaf_log_number(value.value) + "\" ";
+    }
+    text_ += "/>\n  <fyi fps=\"" + std::string(fps_text) + "\" />\n</VMAF>\n";
+    return write();
+  }
+  const auto json_number = [](const double value) {
+    return std::isfinite(value) ? vmaf_log_number(value) : std::string("null");
+  };
+  text_ += "\n  ],\n  \"pooled_metrics\": {";
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    text_ += i > 0 ? ",\n" : "\n";
+    text_ += "    \"" + std::string(columns_[i].key) + "\": {";
+    if (frames_ > 0) {
+      const std::array<double, 4> pooled = pools(columns_[i]);
+      for (std::size_t k = 0; k < 4; ++k) {
+        text_ += k > 0 ? ",\n" : "\n";
+        text_ += "      \"" + std::string(kPoolNames[k]) + "\": " + json_number(pooled[k]);
+      }
+    }
+    text_ += "\n    }";
+  }
+  text_ += "\n  },\n  \"aggregate_metrics\": {";
+  for (std::size_t i = 0; i < aggregates.size(); ++i) {
+    text_ +=
+        "\n    \"" + std::string(aggregates[i].json) + "\": " + json_number(aggregates[i].value);
+    if (i + 1 < aggregates.size()) text_ += ",";
+  }
+  text_ += "\n  },\n  \"version\": \"" + std::string(version_) +
+           "\",\n  \"fps\": " + (std::isfinite(fps) ? std::string(fps_text) : std::string("null")) +
+           "\n}\n";
+  return write();
+}
+
+}  // namespace framecmp
