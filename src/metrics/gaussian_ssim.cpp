@@ -1,5 +1,7 @@
 #include "metrics/gaussian_ssim.h"
 
+#include "metrics/sample_kernels.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -24,6 +26,13 @@ const float kC3 = kC2 / 2.0f;
 // The five signals the window averages: both images, their squares and their product.
 enum Signal : std::size_t { kRef, kTest, kRefSquared, kTestSquared, kProduct, kSignals };
 
+using LaneSums = SsimLaneSums;
+
+// The rows under a window, in order.
+using Rows = std::array<const float*, kTaps>;
+
+namespace plain {
+
 // One pass of the window along a row: out[x] = Σ_u float(in[x + u] * tap[u]) in double,
 // rounded to float, for x in [0, count).
 void window_row(const float* const in, const std::int32_t count, float* const out) {
@@ -35,16 +44,173 @@ void window_row(const float* const in, const std::int32_t count, float* const ou
   }
 }
 
-// The same down a column of rows `pitch` apart.
-void window_column(const float* const in, const std::size_t pitch, const std::int32_t count,
+// The same down the columns of `rows`, the window's rows in order.
+void window_column(const Rows& rows, const std::int32_t first, const std::int32_t count,
                    float* const out) {
-  for (std::int32_t x = 0; x < count; ++x) {
+  for (std::int32_t x = first; x < count; ++x) {
     double sum = 0.0;
-    for (std::size_t v = 0; v < kTaps; ++v) {
-      sum += in[v * pitch + static_cast<std::size_t>(x)] * kGaussian[v];
-    }
+    for (std::size_t v = 0; v < kTaps; ++v) sum += rows[v][x] * kGaussian[v];
     out[x] = static_cast<float>(sum);
   }
+}
+
+// The window at column x of a row of means, in libvmaf's precision, into the lane sums.
+void ssim_window(const std::array<const float*, kSignals>& mean, const std::int32_t x,
+                 LaneSums& sums) {
+  const float mu1 = mean[kRef][x];
+  const float mu2 = mean[kTest][x];
+  float sigma1 = mean[kRefSquared][x] - mu1 * mu1;
+  float sigma2 = mean[kTestSquared][x] - mu2 * mu2;
+  sigma1 = 0.0f > sigma1 ? 0.0f : sigma1;
+  sigma2 = 0.0f > sigma2 ? 0.0f : sigma2;
+  const float sigma12 = mean[kProduct][x] - mu1 * mu2;
+  const float root = std::sqrt(sigma1 * sigma2);
+  const float luma_den = mu1 * mu1 + mu2 * mu2 + kC1;
+  const double l = (2.0 * mu1 * mu2 + kC1) / luma_den;
+  const float contrast_den = sigma1 + sigma2 + kC2;
+  const double c = (2.0 * root + kC2) / contrast_den;
+  // Equal flat windows: rounding may make the covariance a hair negative.
+  const float clamped = sigma12 < 0.0f && root <= 0.0f ? 0.0f : sigma12;
+  const float s = (clamped + kC3) / (root + kC3);
+  const auto lane = static_cast<std::size_t>(x & 3);
+  sums.ssim[lane] += l * c * s;
+  sums.l[lane] += l;
+  sums.c[lane] += c;
+  sums.s[lane] += s;
+}
+
+void ssim_row(const std::array<const float*, kSignals>& mean, const std::int32_t count,
+              LaneSums& sums) {
+  for (std::int32_t x = 0; x < count; ++x) ssim_window(mean, x, sums);
+}
+
+}  // namespace plain
+
+#if defined(FRAMECMP_X86_SIMD)
+FRAMECMP_BEGIN_AVX2
+namespace avx2 {
+
+// Eight float products of a tap, added to two sums of four doubles each.
+[[gnu::always_inline]] inline void add_products(const __m256 samples, const float tap, __m256d& low,
+                                                __m256d& high) {
+  const __m256 product = _mm256_mul_ps(samples, _mm256_set1_ps(tap));
+  low = _mm256_add_pd(low, _mm256_cvtps_pd(_mm256_castps256_ps128(product)));
+  high = _mm256_add_pd(high, _mm256_cvtps_pd(_mm256_extractf128_ps(product, 1)));
+}
+
+[[gnu::always_inline]] inline void store_sums(float* const out, const __m256d low,
+                                              const __m256d high) {
+  _mm_storeu_ps(out, _mm256_cvtpd_ps(low));
+  _mm_storeu_ps(out + 4, _mm256_cvtpd_ps(high));
+}
+
+void window_row(const float* const in, const std::int32_t count, float* const out) {
+  std::int32_t x = 0;
+  for (; x + 8 <= count; x += 8) {
+    __m256d low = _mm256_setzero_pd();
+    __m256d high = _mm256_setzero_pd();
+    for (std::size_t u = 0; u < kTaps; ++u) {
+      add_products(_mm256_loadu_ps(in + x + static_cast<std::int32_t>(u)), kGaussian[u], low, high);
+    }
+    store_sums(out + x, low, high);
+  }
+  plain::window_row(in + x, count - x, out + x);
+}
+
+void window_column(const Rows& rows, const std::int32_t count, float* const out) {
+  std::int32_t x = 0;
+  for (; x + 8 <= count; x += 8) {
+    __m256d low = _mm256_setzero_pd();
+    __m256d high = _mm256_setzero_pd();
+    for (std::size_t v = 0; v < kTaps; ++v) {
+      add_products(_mm256_loadu_ps(rows[v] + x), kGaussian[v], low, high);
+    }
+    store_sums(out + x, low, high);
+  }
+  plain::window_column(rows, x, count, out);
+}
+
+// Four windows' l, c and s in double, from their float parts, added to the lane sums.
+[[gnu::always_inline]] inline void add_windows(const __m128 mu1, const __m128 mu2,
+                                               const __m128 luma_den, const __m128 root,
+                                               const __m128 contrast_den, const __m128 s,
+                                               __m256d (&sums)[4]) {
+  const __m256d two = _mm256_set1_pd(2.0);
+  const __m256d l = _mm256_div_pd(
+      _mm256_add_pd(_mm256_mul_pd(_mm256_mul_pd(two, _mm256_cvtps_pd(mu1)), _mm256_cvtps_pd(mu2)),
+                    _mm256_set1_pd(static_cast<double>(kC1))),
+      _mm256_cvtps_pd(luma_den));
+  const __m256d c = _mm256_div_pd(_mm256_add_pd(_mm256_mul_pd(two, _mm256_cvtps_pd(root)),
+                                                _mm256_set1_pd(static_cast<double>(kC2))),
+                                  _mm256_cvtps_pd(contrast_den));
+  const __m256d sd = _mm256_cvtps_pd(s);
+  sums[0] = _mm256_add_pd(sums[0], _mm256_mul_pd(_mm256_mul_pd(l, c), sd));
+  sums[1] = _mm256_add_pd(sums[1], l);
+  sums[2] = _mm256_add_pd(sums[2], c);
+  sums[3] = _mm256_add_pd(sums[3], sd);
+}
+
+void ssim_row(const std::array<const float*, kSignals>& mean, const std::int32_t count,
+              LaneSums& lanes) {
+  __m256d sums[4] = {_mm256_loadu_pd(lanes.ssim.data()), _mm256_loadu_pd(lanes.l.data()),
+                     _mm256_loadu_pd(lanes.c.data()), _mm256_loadu_pd(lanes.s.data())};
+  const __m256 zero = _mm256_setzero_ps();
+  std::int32_t x = 0;
+  for (; x + 8 <= count; x += 8) {
+    const __m256 mu1 = _mm256_loadu_ps(mean[kRef] + x);
+    const __m256 mu2 = _mm256_loadu_ps(mean[kTest] + x);
+    const __m256 sigma1 = _mm256_max_ps(
+        zero, _mm256_sub_ps(_mm256_loadu_ps(mean[kRefSquared] + x), _mm256_mul_ps(mu1, mu1)));
+    const __m256 sigma2 = _mm256_max_ps(
+        zero, _mm256_sub_ps(_mm256_loadu_ps(mean[kTestSquared] + x), _mm256_mul_ps(mu2, mu2)));
+    const __m256 sigma12 =
+        _mm256_sub_ps(_mm256_loadu_ps(mean[kProduct] + x), _mm256_mul_ps(mu1, mu2));
+    const __m256 root = _mm256_sqrt_ps(_mm256_mul_ps(sigma1, sigma2));
+    const __m256 luma_den = _mm256_add_ps(
+        _mm256_add_ps(_mm256_mul_ps(mu1, mu1), _mm256_mul_ps(mu2, mu2)), _mm256_set1_ps(kC1));
+    const __m256 contrast_den = _mm256_add_ps(_mm256_add_ps(sigma1, sigma2), _mm256_set1_ps(kC2));
+    const __m256 flat = _mm256_and_ps(_mm256_cmp_ps(sigma12, zero, _CMP_LT_OQ),
+                                      _mm256_cmp_ps(root, zero, _CMP_LE_OQ));
+    const __m256 clamped = _mm256_blendv_ps(sigma12, zero, flat);
+    const __m256 c3 = _mm256_set1_ps(kC3);
+    const __m256 s = _mm256_div_ps(_mm256_add_ps(clamped, c3), _mm256_add_ps(root, c3));
+    const auto low = [](const __m256 v) { return _mm256_castps256_ps128(v); };
+    const auto high = [](const __m256 v) { return _mm256_extractf128_ps(v, 1); };
+    add_windows(low(mu1), low(mu2), low(luma_den), low(root), low(contrast_den), low(s), sums);
+    add_windows(high(mu1), high(mu2), high(luma_den), high(root), high(contrast_den), high(s),
+                sums);
+  }
+  _mm256_storeu_pd(lanes.ssim.data(), sums[0]);
+  _mm256_storeu_pd(lanes.l.data(), sums[1]);
+  _mm256_storeu_pd(lanes.c.data(), sums[2]);
+  _mm256_storeu_pd(lanes.s.data(), sums[3]);
+  for (; x < count; ++x) plain::ssim_window(mean, x, lanes);
+}
+
+}  // namespace avx2
+FRAMECMP_END_AVX2
+#endif
+
+void window_row(const float* const in, const std::int32_t count, float* const out) {
+#if defined(FRAMECMP_X86_SIMD)
+  if (active_kernel_level() == KernelLevel::kAvx2) return avx2::window_row(in, count, out);
+#endif
+  plain::window_row(in, count, out);
+}
+
+void window_column(const Rows& rows, const std::int32_t count, float* const out) {
+#if defined(FRAMECMP_X86_SIMD)
+  if (active_kernel_level() == KernelLevel::kAvx2) return avx2::window_column(rows, count, out);
+#endif
+  plain::window_column(rows, 0, count, out);
+}
+
+void ssim_row(const std::array<const float*, kSignals>& mean, const std::int32_t count,
+              LaneSums& sums) {
+#if defined(FRAMECMP_X86_SIMD)
+  if (active_kernel_level() == KernelLevel::kAvx2) return avx2::ssim_row(mean, count, sums);
+#endif
+  plain::ssim_row(mean, count, sums);
 }
 
 }  // namespace
@@ -57,63 +223,68 @@ GaussianSsim::GaussianSsim(const std::int32_t width, const std::int32_t height,
   bands_.resize(static_cast<std::size_t>(threads));
   const auto w = static_cast<std::size_t>(width);
   for (Band& band : bands_) {
-    band.rows.resize(kSignals * (static_cast<std::size_t>(kBandRows) + kTaps - 1) * w);
+    band.rows.resize(kSignals * kTaps * w);
     band.columns.resize(kSignals * w);
     band.squares.resize(w);
   }
 }
 
-void GaussianSsim::measure_rows(const float* const ref, const float* const test,
-                                const std::int32_t width, const std::int32_t first,
-                                const std::int32_t end, Band& band) {
+void GaussianSsim::filter_row(const float* const a, const float* const b, const std::int32_t width,
+                              const std::size_t slot, Band& band) const {
   const std::int32_t out_width = width - static_cast<std::int32_t>(kTaps - 1);
   const auto pitch = static_cast<std::size_t>(max_width_);
-  const std::int32_t in_rows = end - first + static_cast<std::int32_t>(kTaps) - 1;
-  const std::size_t plane = (static_cast<std::size_t>(kBandRows) + kTaps - 1) * pitch;
+  const auto row = [&](const std::size_t signal) {
+    return band.rows.data() + (signal * kTaps + slot) * pitch;
+  };
   float* const squares = band.squares.data();
-  for (std::int32_t r = 0; r < in_rows; ++r) {
-    const float* const a =
-        ref + static_cast<std::size_t>(first + r) * static_cast<std::size_t>(width);
-    const float* const b =
-        test + static_cast<std::size_t>(first + r) * static_cast<std::size_t>(width);
-    float* const at = band.rows.data() + static_cast<std::size_t>(r) * pitch;
-    window_row(a, out_width, at + kRef * plane);
-    window_row(b, out_width, at + kTest * plane);
-    for (std::int32_t x = 0; x < width; ++x) squares[x] = a[x] * a[x];
-    window_row(squares, out_width, at + kRefSquared * plane);
-    for (std::int32_t x = 0; x < width; ++x) squares[x] = b[x] * b[x];
-    window_row(squares, out_width, at + kTestSquared * plane);
-    for (std::int32_t x = 0; x < width; ++x) squares[x] = a[x] * b[x];
-    window_row(squares, out_width, at + kProduct * plane);
-  }
-  for (std::int32_t y = 0; y < end - first; ++y) {
+  window_row(a, out_width, row(kRef));
+  window_row(b, out_width, row(kTest));
+  for (std::int32_t x = 0; x < width; ++x) squares[x] = a[x] * a[x];
+  window_row(squares, out_width, row(kRefSquared));
+  for (std::int32_t x = 0; x < width; ++x) squares[x] = b[x] * b[x];
+  window_row(squares, out_width, row(kTestSquared));
+  for (std::int32_t x = 0; x < width; ++x) squares[x] = a[x] * b[x];
+  window_row(squares, out_width, row(kProduct));
+}
+
+void GaussianSsim::measure_slab(const float* const ref, const float* const test,
+                                const std::int32_t width, const std::int32_t out_rows,
+                                const std::int32_t first_band, const std::int32_t end_band,
+                                Band& band) {
+  const std::int32_t out_width = width - static_cast<std::int32_t>(kTaps - 1);
+  const auto pitch = static_cast<std::size_t>(max_width_);
+  const auto at = [&](const float* const image, const std::int32_t y) {
+    return image + static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
+  };
+  const std::int32_t first = first_band * kBandRows;
+  const std::int32_t end = std::min(out_rows, end_band * kBandRows);
+  // The row pass of each input row once, kept in a ring of a window's height.
+  std::int32_t next_in = first;
+  for (std::int32_t y = first; y < end; ++y) {
+    for (; next_in <= y + static_cast<std::int32_t>(kTaps) - 1; ++next_in) {
+      filter_row(at(ref, next_in), at(test, next_in), width,
+                 static_cast<std::size_t>(next_in) % kTaps, band);
+    }
+    if (y % kBandRows == 0) band.lanes = {};
     std::array<const float*, kSignals> mean{};
     for (std::size_t k = 0; k < kSignals; ++k) {
+      Rows rows{};
+      for (std::size_t v = 0; v < kTaps; ++v) {
+        rows[v] =
+            band.rows.data() + (k * kTaps + (static_cast<std::size_t>(y) + v) % kTaps) * pitch;
+      }
       float* const out = band.columns.data() + k * pitch;
-      window_column(band.rows.data() + k * plane + static_cast<std::size_t>(y) * pitch, pitch,
-                    out_width, out);
+      window_column(rows, out_width, out);
       mean[k] = out;
     }
-    for (std::int32_t x = 0; x < out_width; ++x) {
-      const float mu1 = mean[kRef][x];
-      const float mu2 = mean[kTest][x];
-      float sigma1 = mean[kRefSquared][x] - mu1 * mu1;
-      float sigma2 = mean[kTestSquared][x] - mu2 * mu2;
-      sigma1 = static_cast<float>(std::max(0.0, static_cast<double>(sigma1)));
-      sigma2 = static_cast<float>(std::max(0.0, static_cast<double>(sigma2)));
-      const float sigma12 = mean[kProduct][x] - mu1 * mu2;
-      const float root = std::sqrt(sigma1 * sigma2);
-      const float luma_den = mu1 * mu1 + mu2 * mu2 + kC1;
-      const double l = (2.0 * mu1 * mu2 + kC1) / luma_den;
-      const float contrast_den = sigma1 + sigma2 + kC2;
-      const double c = (2.0 * root + kC2) / contrast_den;
-      // Equal flat windows: rounding may make the covariance a hair negative.
-      const float clamped = sigma12 < 0.0f && root <= 0.0f ? 0.0f : sigma12;
-      const float s = (clamped + kC3) / (root + kC3);
-      band.ssim += l * c * s;
-      band.l += l;
-      band.c += c;
-      band.s += s;
+    ssim_row(mean, out_width, band.lanes);
+    if ((y + 1) % kBandRows == 0 || y + 1 == end) {
+      const LaneSums& lanes = band.lanes;
+      const auto add = [](const std::array<double, 4>& lane) {
+        return ((lane[0] + lane[1]) + lane[2]) + lane[3];
+      };
+      sums_[static_cast<std::size_t>(y / kBandRows)] = {add(lanes.ssim), add(lanes.l), add(lanes.c),
+                                                        add(lanes.s)};
     }
   }
 }
@@ -126,14 +297,10 @@ SsimMeans GaussianSsim::measure(const float* const ref, const float* const test,
   sums_.assign(static_cast<std::size_t>(count), {});
   const auto slabs = static_cast<std::int32_t>(bands_.size());
   auto slab = [&](const std::size_t t) {
-    Band& band = bands_[t];
     const auto first_band = static_cast<std::int32_t>(t) * count / slabs;
     const auto end_band = static_cast<std::int32_t>(t + 1) * count / slabs;
-    for (std::int32_t i = first_band; i < end_band; ++i) {
-      band.ssim = band.l = band.c = band.s = 0;
-      const std::int32_t first = i * kBandRows;
-      measure_rows(ref, test, width, first, std::min(out_rows, first + kBandRows), band);
-      sums_[static_cast<std::size_t>(i)] = {band.ssim, band.l, band.c, band.s};
+    if (first_band < end_band) {
+      measure_slab(ref, test, width, out_rows, first_band, end_band, bands_[t]);
     }
   };
   run_tasks(workers_, bands_.size(), slab);

@@ -24,6 +24,13 @@ struct SsimMeans {
   float s = 0;
 };
 
+// Four running sums of a band, lane k taking the windows whose column is k modulo 4, in
+// order: the AVX2 kernel adds four columns at a time, and the plain one mirrors its order,
+// so that both give the same bits.
+struct SsimLaneSums {
+  std::array<double, 4> ssim{}, l{}, c{}, s{};
+};
+
 // Scratch for gaussian_ssim, taken once for the largest image and reused.
 class GaussianSsim {
  public:
@@ -37,14 +44,18 @@ class GaussianSsim {
  private:
   // A thread's scratch (rows of the row pass, one a signal) and the sums of its band.
   struct Band {
-    std::vector<float> rows;
+    std::vector<float> rows;  // a ring of the row pass's last 11 rows, one a signal
     std::vector<float> columns;
     std::vector<float> squares;
-    double ssim = 0, l = 0, c = 0, s = 0;
+    SsimLaneSums lanes;
   };
-  // The windows of output rows [first, end) into `band`'s sums.
-  void measure_rows(const float* ref, const float* test, std::int32_t width, std::int32_t first,
-                    std::int32_t end, Band& band);
+  // The row pass of input rows `a` and `b` (and their squares and product) into ring
+  // slot `slot` of `band`.
+  void filter_row(const float* a, const float* b, std::int32_t width, std::size_t slot,
+                  Band& band) const;
+  // The windows of the output rows of bands [first_band, end_band) into sums_.
+  void measure_slab(const float* ref, const float* test, std::int32_t width, std::int32_t out_rows,
+                    std::int32_t first_band, std::int32_t end_band, Band& band);
 
   WorkerPool* workers_;
   std::int32_t max_width_;
