@@ -104,29 +104,50 @@ namespace avx2 {
   _mm_storeu_ps(out + 4, _mm256_cvtpd_ps(high));
 }
 
-void window_row(const float* const in, const std::int32_t count, float* const out) {
-  std::int32_t x = 0;
-  for (; x + 8 <= count; x += 8) {
-    __m256d low = _mm256_setzero_pd();
-    __m256d high = _mm256_setzero_pd();
-    for (std::size_t u = 0; u < kTaps; ++u) {
-      add_products(_mm256_loadu_ps(in + x + static_cast<std::int32_t>(u)), kGaussian[u], low, high);
+// Outputs [x, x + 8 * kChunks) of a filter of `taps` taps: samples(t, x) gives the eight
+// samples tap t multiplies for outputs x..x+7, tap(t) its value. Each output's products
+// are added in tap order; the chunks' sums are independent, so that the additions of
+// several chunks overlap instead of waiting on each other.
+template <int kChunks, class Samples, class Tap>
+[[gnu::always_inline]] inline void filter_chunks(const std::int32_t x, const std::size_t taps,
+                                                 Samples&& samples, Tap&& tap, float* const out) {
+  __m256d sums[static_cast<std::size_t>(2 * kChunks)];
+  for (__m256d& sum : sums) sum = _mm256_setzero_pd();
+  for (std::size_t t = 0; t < taps; ++t) {
+    const float value = tap(t);
+    for (int c = 0; c < kChunks; ++c) {
+      add_products(samples(t, x + 8 * c), value, sums[2 * c], sums[2 * c + 1]);
     }
-    store_sums(out + x, low, high);
   }
+  for (int c = 0; c < kChunks; ++c) store_sums(out + x + 8 * c, sums[2 * c], sums[2 * c + 1]);
+}
+
+// Every output of [0, count) that whole chunks of 8 cover, four chunks at a time where it
+// can; the first output left for the caller.
+template <class Samples, class Tap>
+[[gnu::always_inline]] inline std::int32_t filter(const std::int32_t count, const std::size_t taps,
+                                                 Samples&& samples, Tap&& tap, float* const out) {
+  std::int32_t x = 0;
+  for (; x + 32 <= count; x += 32) filter_chunks<4>(x, taps, samples, tap, out);
+  for (; x + 8 <= count; x += 8) filter_chunks<1>(x, taps, samples, tap, out);
+  return x;
+}
+
+void window_row(const float* const in, const std::int32_t count, float* const out) {
+  const std::int32_t x = filter(
+      count, kTaps,
+      [in](const std::size_t u, const std::int32_t at) {
+        return _mm256_loadu_ps(in + at + static_cast<std::int32_t>(u));
+      },
+      [](const std::size_t u) { return kGaussian[u]; }, out);
   plain::window_row(in + x, count - x, out + x);
 }
 
 void window_column(const Rows& rows, const std::int32_t count, float* const out) {
-  std::int32_t x = 0;
-  for (; x + 8 <= count; x += 8) {
-    __m256d low = _mm256_setzero_pd();
-    __m256d high = _mm256_setzero_pd();
-    for (std::size_t v = 0; v < kTaps; ++v) {
-      add_products(_mm256_loadu_ps(rows[v] + x), kGaussian[v], low, high);
-    }
-    store_sums(out + x, low, high);
-  }
+  const std::int32_t x = filter(
+      count, kTaps,
+      [&rows](const std::size_t v, const std::int32_t at) { return _mm256_loadu_ps(rows[v] + at); },
+      [](const std::size_t v) { return kGaussian[v]; }, out);
   plain::window_column(rows, x, count, out);
 }
 
@@ -316,7 +337,7 @@ SsimMeans GaussianSsim::measure(const float* const ref, const float* const test,
 
 namespace {
 
-constexpr int kLowPassTaps = 9;
+constexpr std::size_t kLowPassTaps = 9;
 
 // MS-SSIM's low-pass filter, as libvmaf rounds it.
 constexpr float kLowPass[kLowPassTaps][kLowPassTaps] = {
@@ -347,29 +368,125 @@ std::int32_t mirrored(const std::int32_t i, const std::int32_t size) {
   return i;
 }
 
+namespace plain {
+
+// Output row y of the halving, every tap's sample found by mirroring.
+void halve_row(const float* const image, const std::int32_t width, const std::int32_t height,
+               const std::int32_t y, float* const out, HalvingRing& /*ring*/) {
+  const std::int32_t half_width = width / 2 + (width & 1);
+  for (std::int32_t x = 0; x < half_width; ++x) {
+    double sum = 0.0;
+    for (std::size_t v = 0; v < kLowPassTaps; ++v) {
+      const std::int32_t from_row = mirrored(2 * y + static_cast<std::int32_t>(v) - 4, height);
+      const float* const line =
+          image + static_cast<std::size_t>(from_row) * static_cast<std::size_t>(width);
+      for (std::size_t u = 0; u < kLowPassTaps; ++u) {
+        sum += line[mirrored(2 * x + static_cast<std::int32_t>(u) - 4, width)] * kLowPass[v][u];
+      }
+    }
+    out[x] = static_cast<float>(sum);
+  }
+}
+
+}  // namespace plain
+
+#if defined(FRAMECMP_X86_SIMD)
+FRAMECMP_BEGIN_AVX2
+namespace avx2 {
+
+// Input row `row` split into its even and odd samples, mirrored beyond the edges: even[j]
+// is sample 2j - 4, odd[j] sample 2j - 3, for j in [0, padded).
+void split_row(const float* const line, const std::int32_t width, const std::size_t padded,
+               float* const even, float* const odd) {
+  for (std::size_t j = 0; j < padded; ++j) {
+    const auto at = static_cast<std::int32_t>(2 * j);
+    if (at >= 4 && at + 1 < width) {
+      even[j] = line[at - 4];
+      odd[j] = line[at - 3];
+    } else {
+      even[j] = line[mirrored(at - 4, width)];
+      odd[j] = line[mirrored(at - 3, width)];
+    }
+  }
+}
+
+// The same from the window's rows split into their even and odd samples: tap u of output x
+// is even[x + u / 2] for even u, odd[x + u / 2] for odd u, so that eight outputs take eight
+// neighbouring samples. The split rows are kept in a ring of nine, each row split once
+// while the caller goes down its rows in order.
+void halve_row(const float* const image, const std::int32_t width, const std::int32_t height,
+               const std::int32_t y, float* const out, HalvingRing& ring) {
+  const std::int32_t half_width = width / 2 + (width & 1);
+  const auto padded = static_cast<std::size_t>(half_width + 4);
+  std::array<const float*, kLowPassTaps> even{};
+  std::array<const float*, kLowPassTaps> odd{};
+  for (std::size_t v = 0; v < kLowPassTaps; ++v) {
+    const std::int32_t row = mirrored(2 * y + static_cast<std::int32_t>(v) - 4, height);
+    const auto slot = static_cast<std::size_t>(row) % kLowPassTaps;
+    float* const e = ring.rows.data() + 2 * slot * padded;
+    float* const o = e + padded;
+    if (ring.held[slot] != row) {
+      split_row(image + static_cast<std::size_t>(row) * static_cast<std::size_t>(width), width,
+                padded, e, o);
+      ring.held[slot] = row;
+    }
+    even[v] = e;
+    odd[v] = o;
+  }
+  // The 81 taps row by row, each row's even and odd samples in turn.
+  std::array<const float*, kLowPassTaps * kLowPassTaps> from{};
+  for (std::size_t t = 0; t < from.size(); ++t) {
+    const std::size_t v = t / kLowPassTaps, u = t % kLowPassTaps;
+    from[t] = (u % 2 == 0 ? even[v] : odd[v]) + u / 2;
+  }
+  std::int32_t x = filter(
+      half_width, from.size(),
+      [&from](const std::size_t t, const std::int32_t at) { return _mm256_loadu_ps(from[t] + at); },
+      [](const std::size_t t) { return kLowPass[t / kLowPassTaps][t % kLowPassTaps]; }, out);
+  for (; x < half_width; ++x) {
+    double sum = 0.0;
+    for (std::size_t v = 0; v < kLowPassTaps; ++v) {
+      for (std::size_t u = 0; u < kLowPassTaps; ++u) {
+        sum += (u % 2 == 0 ? even[v] : odd[v])[static_cast<std::size_t>(x) + u / 2] * kLowPass[v][u];
+      }
+    }
+    out[x] = static_cast<float>(sum);
+  }
+}
+
+}  // namespace avx2
+FRAMECMP_END_AVX2
+#endif
+
+void halve_row(const float* const image, const std::int32_t width, const std::int32_t height,
+               const std::int32_t y, float* const out, HalvingRing& ring) {
+#if defined(FRAMECMP_X86_SIMD)
+  if (active_kernel_level() == KernelLevel::kAvx2) {
+    return avx2::halve_row(image, width, height, y, out, ring);
+  }
+#endif
+  plain::halve_row(image, width, height, y, out, ring);
+}
+
 }  // namespace
 
-void halve_image(const float* const image, const std::int32_t width, const std::int32_t height,
-                 float* const half, WorkerPool* const workers) {
+void GaussianSsim::halve(const float* const image, const std::int32_t width,
+                         const std::int32_t height, float* const half) {
   const std::int32_t half_width = width / 2 + (width & 1);
   const std::int32_t half_height = height / 2 + (height & 1);
-  auto row = [&](const std::size_t index) {
-    const auto y = static_cast<std::int32_t>(index);
-    for (std::int32_t x = 0; x < half_width; ++x) {
-      double sum = 0.0;
-      for (int v = 0; v < kLowPassTaps; ++v) {
-        const std::int32_t from_row = mirrored(2 * y + v - 4, height);
-        const float* const line =
-            image + static_cast<std::size_t>(from_row) * static_cast<std::size_t>(width);
-        for (int u = 0; u < kLowPassTaps; ++u) {
-          sum += line[mirrored(2 * x + u - 4, width)] * kLowPass[v][u];
-        }
-      }
-      half[static_cast<std::size_t>(y) * static_cast<std::size_t>(half_width) +
-           static_cast<std::size_t>(x)] = static_cast<float>(sum);
+  const auto slabs = static_cast<std::int32_t>(bands_.size());
+  auto slab = [&](const std::size_t t) {
+    HalvingRing& ring = bands_[t].halving;
+    ring.rows.resize(2 * kLowPassTaps * static_cast<std::size_t>(max_width_ / 2 + 8));
+    ring.held.fill(-1);
+    const auto first = static_cast<std::int32_t>(t) * half_height / slabs;
+    const auto end = static_cast<std::int32_t>(t + 1) * half_height / slabs;
+    for (std::int32_t y = first; y < end; ++y) {
+      halve_row(image, width, height, y,
+                half + static_cast<std::size_t>(y) * static_cast<std::size_t>(half_width), ring);
     }
   };
-  run_tasks(workers, static_cast<std::size_t>(half_height), row);
+  run_tasks(workers_, bands_.size(), slab);
 }
 
 }  // namespace framecmp

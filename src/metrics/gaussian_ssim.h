@@ -31,6 +31,13 @@ struct SsimLaneSums {
   std::array<double, 4> ssim{}, l{}, c{}, s{};
 };
 
+// The rows MS-SSIM's halving has split into even and odd samples: nine, one a tap row,
+// and which input row each holds (-1: none).
+struct HalvingRing {
+  std::vector<float> rows;
+  std::array<std::int32_t, 9> held{};
+};
+
 // Scratch for gaussian_ssim, taken once for the largest image and reused.
 class GaussianSsim {
  public:
@@ -40,6 +47,10 @@ class GaussianSsim {
   // The means of the `width` x `height` images `ref` and `test` (rows `width` apart);
   // width and height at least 11 and at most the constructor's.
   SsimMeans measure(const float* ref, const float* test, std::int32_t width, std::int32_t height);
+  // Halves `image` (width x height, rows `width` apart; at most the constructor's) into
+  // `half` (ceil(width / 2) x ceil(height / 2)) as MS-SSIM does: the 9x9 low-pass filter
+  // at every second sample, mirrored at the edges.
+  void halve(const float* image, std::int32_t width, std::int32_t height, float* half);
 
  private:
   // A thread's scratch (rows of the row pass, one a signal) and the sums of its band.
@@ -47,6 +58,7 @@ class GaussianSsim {
     std::vector<float> rows;  // a ring of the row pass's last 11 rows, one a signal
     std::vector<float> columns;
     std::vector<float> squares;
+    HalvingRing halving;
     SsimLaneSums lanes;
   };
   // The row pass of input rows `a` and `b` (and their squares and product) into ring
@@ -63,11 +75,6 @@ class GaussianSsim {
   std::vector<std::array<double, 4>> sums_;  // one a band of output rows
 };
 
-// Halves `image` (width x height, rows `width` apart) into `half` (ceil(width / 2) x
-// ceil(height / 2)) as MS-SSIM does: the 9x9 low-pass filter at every second sample,
-// mirrored at the edges.
-void halve_image(const float* image, std::int32_t width, std::int32_t height, float* half,
-                 WorkerPool* workers);
 
 }  // namespace framecmp
 

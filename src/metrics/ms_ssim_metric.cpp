@@ -74,8 +74,8 @@ class MsSsimMetric final : public MetricValues {
       float* const test = test_.data() + at;
       const std::size_t size = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
       if (i + 1 < kScales) {
-        halve_image(ref, w, h, ref + size, workers_);
-        halve_image(test, w, h, test + size, workers_);
+        ssim_.halve(ref, w, h, ref + size);
+        ssim_.halve(test, w, h, test + size);
       }
       const SsimMeans means = ssim_.measure(ref, test, w, h);
       const auto k = static_cast<std::size_t>(i);
