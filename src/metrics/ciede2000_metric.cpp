@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "metrics/ciede2000.h"
 #include "metrics/metric.h"
 #include "metrics/registry.h"
 #include "metrics/vmaf_picture.h"
@@ -18,127 +19,47 @@
 namespace framecmp {
 namespace {
 
-constexpr double kPi = std::numbers::pi;
-
-struct Lab {
-  float l;
-  float a;
-  float b;
-};
-
-double linear_light(const double c) {
-  if (c > 10. / 255.) return std::pow((c + 0.055) * (1.0 / 1.055), 2.4);
-  return c * (1.0 / 12.92);
-}
-
-float lab_curve(const double c) {
-  if (c > 216.0 / 24389.0) return static_cast<float>(std::pow(c, 1.0 / 3.0));
-  return static_cast<float>((24389.0 / 27.0 * c + 16.0) * (1.0 / 116.0));
-}
-
-// The CIELAB colour of Y'CbCr values (video range) of `depth` bits.
-Lab lab_of(const float luma, const float cb, const float cr, const int depth) {
-  const double scale = 1 << (depth - 8);
-  const double y = (luma - 16. * scale) * (1. / (219. * scale));
-  const double u = (cb - 128. * scale) * (1. / (224. * scale));
-  const double v = (cr - 128. * scale) * (1. / (224. * scale));
-  const double r = linear_light(y + 1.28033 * v);
-  const double g = linear_light(y - 0.21482 * u - 0.38059 * v);
-  const double b = linear_light(y + 2.12798 * u);
-  const double x = r * 0.4124564390896921 + g * 0.357576077643909 + b * 0.18043748326639894;
-  const double yy = r * 0.21267285140562248 + g * 0.715152155287818 + b * 0.07217499330655958;
-  const double z = r * 0.019333895582329317 + g * 0.119192025881303 + b * 0.9503040785363677;
-  const double fx = lab_curve(x * (1.0 / 0.95047));
-  const double fy = lab_curve(yy);
-  const double fz = lab_curve(z * (1.0 / 1.08883));
-  return {static_cast<float>((116.0 * fy) - 16.0), static_cast<float>(500.0 * (fx - fy)),
-          static_cast<float>(200.0 * (fy - fz))};
-}
-
-// The hue angle of (a', b) in [0, 2 pi): atan2(b, a').
-float hue_angle(const float b, const float a) {
-  if (b == 0.0f && a == 0.0f) return 0.0f;
-  float angle = static_cast<float>(std::atan2(static_cast<double>(b), static_cast<double>(a)));
-  if (angle < 0.0f) angle = static_cast<float>(angle + 2. * kPi);
-  return angle;
-}
-
-float hue_difference(const float c1, const float c2, const float h1, const float h2) {
-  if (c1 == 0.0f || c2 == 0.0f) return 0.0f;
-  if (static_cast<double>(std::fabs(h1 - h2)) <= kPi) return h2 - h1;
-  if (h2 <= h1) return static_cast<float>((h2 - h1) + 2. * kPi);
-  return static_cast<float>((h2 - h1) - 2. * kPi);
-}
-
-float mean_hue(const float h1, const float h2) {
-  if (std::fabs(static_cast<double>(h1 - h2)) > kPi) {
-    return static_cast<float>((static_cast<double>(h1 + h2) + 2.0 * kPi) / 2.0);
-  }
-  return static_cast<float>(static_cast<double>(h1 + h2) / 2.0);
-}
-
-float hue_weight(const float hue) {
-  const auto h = static_cast<double>(hue);
-  return static_cast<float>(1.0 - 0.17 * std::cos(h - kPi / 6.0) + 0.24 * std::cos(2.0 * h) +
-                            0.32 * std::cos(3.0 * h + kPi / 30.0) -
-                            0.20 * std::cos(4.0 * h - 7.0 * kPi / 20.0));
-}
-
-float rotation(const float c_bar_prime, const float h_bar_prime) {
-  const auto degrees_of_hue = static_cast<float>(h_bar_prime * (180.0 / kPi));
-  const auto degrees = static_cast<float>((degrees_of_hue - 275.0) * (1.0 / 25.0));
-  const float c7 = std::pow(c_bar_prime, 7.0f);
-  const float ratio = c7 / (c7 + std::pow(25.0f, 7.0f));
-  const auto angle = static_cast<float>(60.0 * std::exp(static_cast<double>(-(degrees * degrees))));
-  const auto radians = static_cast<float>(angle * (kPi / 180.0));
-  return static_cast<float>(-2.0 * std::sqrt(static_cast<double>(ratio)) *
-                            std::sin(static_cast<double>(radians)));
-}
-
-double square(const float x) {
-  return static_cast<double>(x) * static_cast<double>(x);
-}
-
-// CIEDE2000 of two colours, the reference's first (the formula is not quite symmetric).
-float ciede2000(const Lab& c1, const Lab& c2) {
-  const float delta_l = c2.l - c1.l;
-  const float l_bar = (c1.l + c2.l) / 2;
-  const auto chroma1 = static_cast<float>(std::sqrt(square(c1.a) + square(c1.b)));
-  const auto chroma2 = static_cast<float>(std::sqrt(square(c2.a) + square(c2.b)));
-  const float c_bar = (chroma1 + chroma2) / 2;
-  const double c_bar7 = std::pow(static_cast<double>(c_bar), 7.0);
-  const double g = 1 - std::sqrt(c_bar7 / (c_bar7 + 6103515625.0));
-  const auto a1 = static_cast<float>(c1.a + (c1.a / 2) * g);
-  const auto a2 = static_cast<float>(c2.a + (c2.a / 2) * g);
-  const auto chroma1p = static_cast<float>(std::sqrt(square(a1) + square(c1.b)));
-  const auto chroma2p = static_cast<float>(std::sqrt(square(a2) + square(c2.b)));
-  const float c_bar_prime = (chroma1p + chroma2p) / 2;
-  const float delta_c = chroma2p - chroma1p;
-  const double l50 = square(l_bar - 50);
-  const auto s_l = static_cast<float>(1. + ((0.015 * l50) / std::sqrt(20 + l50)));
-  const auto s_c = static_cast<float>(1. + 0.045 * c_bar_prime);
-  const float h1 = hue_angle(c1.b, a1);
-  const float h2 = hue_angle(c2.b, a2);
-  const float delta_h = hue_difference(chroma1, chroma2, h1, h2);
-  const auto delta_hue = static_cast<float>(
-      2.0 * std::sqrt(static_cast<double>(chroma1p * chroma2p)) * std::sin(delta_h / 2.0));
-  const float h_bar = mean_hue(h1, h2);
-  const float t = hue_weight(h_bar);
-  const auto s_h = static_cast<float>(1.0 + 0.015 * c_bar_prime * t);
-  const float r_t = rotation(c_bar_prime, h_bar);
-  const float lightness = delta_l / (0.65f * s_l);
-  const float chroma = delta_c / (1.0f * s_c);
-  const float hue = delta_hue / (4.0f * s_h);
-  return static_cast<float>(std::sqrt(square(lightness) + square(chroma) + square(hue) +
-                                      static_cast<double>(r_t * chroma * hue)));
-}
-
 constexpr std::array<ColumnSpec, 1> kColumns{{
     {"ciede2000", "ciede2000", "ciede2000", 10, ValueKind::kFraction, false, kBelowEverywhere,
      false},
 }};
 
-constexpr std::int32_t kChunk = 256;  // samples a task loads at a time
+constexpr std::size_t kChunk = 256;  // samples a task loads at a time
+constexpr auto kChunkSamples = static_cast<std::int32_t>(kChunk);
+
+// The CIELAB colours of the Y'CbCr values met last, in a table of 2^16 places that a
+// colour's hash picks (a newer colour takes its place): neighbouring pixels of a frame
+// repeat colours, and a colour costs six powers.
+class ColourCache {
+ public:
+  ColourCache() : places_(std::size_t{1} << 16) {}
+  bool find(const std::uint16_t y, const std::uint16_t u, const std::uint16_t v, float& l, float& a,
+            float& b) const {
+    const std::uint64_t key = key_of(y, u, v);
+    const Place& place = places_[index_of(key)];
+    if (place.key != key) return false;
+    l = place.l, a = place.a, b = place.b;
+    return true;
+  }
+  void insert(const std::uint16_t y, const std::uint16_t u, const std::uint16_t v, const float l,
+              const float a, const float b) {
+    const std::uint64_t key = key_of(y, u, v);
+    places_[index_of(key)] = {key, l, a, b};
+  }
+
+ private:
+  struct Place {
+    std::uint64_t key = 0;  // 0: empty (a key has its top bit set)
+    float l = 0, a = 0, b = 0;
+  };
+  static std::uint64_t key_of(const std::uint16_t y, const std::uint16_t u, const std::uint16_t v) {
+    return std::uint64_t{1} << 63 | std::uint64_t{y} << 32 | std::uint64_t{u} << 16 | v;
+  }
+  static std::size_t index_of(const std::uint64_t key) {
+    return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15u) >> 48);
+  }
+  std::vector<Place> places_;
+};
 
 class Ciede2000Metric final : public MetricValues {
  public:
@@ -146,7 +67,10 @@ class Ciede2000Metric final : public MetricValues {
       : geometry_(geometry),
         picture_(vmaf_picture(geometry)),
         workers_(workers),
-        row_sums_(static_cast<std::size_t>(geometry.height)) {}
+        row_sums_(static_cast<std::size_t>(geometry.height)) {
+    const int threads = workers != nullptr ? workers->threads() : 1;
+    for (int t = 0; t < threads; ++t) scratch_.push_back(std::make_unique<Scratch>());
+  }
   std::span<const ColumnSpec> columns() const override { return kColumns; }
 
   void frame(const FrameMeasure& measure, const std::span<Value> cells) override {
@@ -163,45 +87,101 @@ class Ciede2000Metric final : public MetricValues {
   }
 
  private:
+  // A thread's scratch: a chunk's values and colours, and the colours met so far.
+  struct Scratch {
+    std::array<std::array<std::uint16_t, kChunk>, 6> values{};
+    std::array<std::array<double, 2 * kChunk>, 3> colour{};  // Y', Cb, Cr of the misses
+    std::array<std::uint32_t, 2 * kChunk> miss_at{};         // where each miss goes
+    std::array<std::array<float, 2 * kChunk>, 3> lab{};      // L, a, b; reference, test
+    std::array<std::array<float, 2 * kChunk>, 3> computed{};
+    std::array<float, kChunk> differences{};
+    ColourCache cache;
+  };
+
+  // The chunk's differing pixels' colours into scratch.lab (the reference's at [0, n),
+  // the test's at [kChunk, kChunk + n)), from the cache or computed; n.
+  std::size_t chunk_colours(const std::int32_t x, const std::int32_t count, const int shift,
+                            Scratch& scratch) const {
+    const auto& values = scratch.values;
+    std::size_t n = 0;
+    std::size_t misses = 0;
+    for (std::int32_t i = 0; i < count; ++i) {
+      const auto c = static_cast<std::size_t>(((x + i) >> shift) - (x >> shift));
+      const auto k = static_cast<std::size_t>(i);
+      // Equal colours differ by exactly 0.
+      if (values[0][k] == values[3][k] && values[1][c] == values[4][c] &&
+          values[2][c] == values[5][c]) {
+        continue;
+      }
+      for (std::size_t side = 0; side < 2; ++side) {
+        const std::uint16_t y = values[3 * side][k], u = values[3 * side + 1][c],
+                            v = values[3 * side + 2][c];
+        const std::size_t at = side * kChunk + n;
+        if (scratch.cache.find(y, u, v, scratch.lab[0][at], scratch.lab[1][at],
+                               scratch.lab[2][at])) {
+          continue;
+        }
+        scratch.colour[0][misses] = y;
+        scratch.colour[1][misses] = u;
+        scratch.colour[2][misses] = v;
+        scratch.miss_at[misses++] = static_cast<std::uint32_t>(at);
+      }
+      ++n;
+    }
+    auto& computed = scratch.computed;
+    lab_colours(scratch.colour[0].data(), scratch.colour[1].data(), scratch.colour[2].data(),
+                misses, picture_.depth,
+                {computed[0].data(), computed[1].data(), computed[2].data()});
+    for (std::size_t m = 0; m < misses; ++m) {
+      const std::size_t at = scratch.miss_at[m];
+      for (std::size_t k = 0; k < 3; ++k) scratch.lab[k][at] = computed[k][m];
+      scratch.cache.insert(static_cast<std::uint16_t>(scratch.colour[0][m]),
+                           static_cast<std::uint16_t>(scratch.colour[1][m]),
+                           static_cast<std::uint16_t>(scratch.colour[2][m]), computed[0][m],
+                           computed[1][m], computed[2][m]);
+    }
+    return n;
+  }
+
   // The differences of luma row y summed in double, in order.
-  double row_sum(const FramePair& pair, const std::int32_t y) const {
+  double row_sum(const FramePair& pair, const std::int32_t y, Scratch& scratch) const {
     const std::int32_t chroma_row = picture_.chroma_halved_down ? y / 2 : y;
     const int shift = picture_.chroma_halved_across ? 1 : 0;
-    std::array<std::array<std::uint16_t, kChunk>, 6> values{};
+    auto& values = scratch.values;
+    auto& lab = scratch.lab;
     double sum = 0;
-    for (std::int32_t x = 0; x < geometry_.width; x += kChunk) {
-      const std::int32_t count = std::min(kChunk, geometry_.width - x);
-      const std::int32_t chroma_count = ((x + count - 1) >> shift) - (x >> shift) + 1;
-      load_values(geometry_, 0, pair.ref.data(), y, count, values[0].data(), x);
-      load_values(geometry_, 1, pair.ref.data(), chroma_row, chroma_count, values[1].data(),
-                  x >> shift);
-      load_values(geometry_, 2, pair.ref.data(), chroma_row, chroma_count, values[2].data(),
-                  x >> shift);
-      load_values(geometry_, 0, pair.test.data(), y, count, values[3].data(), x);
-      load_values(geometry_, 1, pair.test.data(), chroma_row, chroma_count, values[4].data(),
-                  x >> shift);
-      load_values(geometry_, 2, pair.test.data(), chroma_row, chroma_count, values[5].data(),
-                  x >> shift);
-      for (std::int32_t i = 0; i < count; ++i) {
-        const auto c = static_cast<std::size_t>(((x + i) >> shift) - (x >> shift));
-        const auto k = static_cast<std::size_t>(i);
-        const std::uint16_t ry = values[0][k], ru = values[1][c], rv = values[2][c];
-        const std::uint16_t ty = values[3][k], tu = values[4][c], tv = values[5][c];
-        // Equal colours differ by exactly 0.
-        if (ry == ty && ru == tu && rv == tv) continue;
-        const Lab ref = lab_of(ry, ru, rv, picture_.depth);
-        const Lab test = lab_of(ty, tu, tv, picture_.depth);
-        sum += ciede2000(ref, test);
+    for (std::int32_t x = 0; x < geometry_.width; x += kChunkSamples) {
+      const std::int32_t count = std::min(kChunkSamples, geometry_.width - x);
+      const std::int32_t chroma_first = x >> shift;
+      const std::int32_t chroma_count = ((x + count - 1) >> shift) - chroma_first + 1;
+      for (std::size_t side = 0; side < 2; ++side) {
+        const std::uint8_t* const frame = side == 0 ? pair.ref.data() : pair.test.data();
+        load_values(geometry_, 0, frame, y, count, values[3 * side].data(), x);
+        load_values(geometry_, 1, frame, chroma_row, chroma_count, values[3 * side + 1].data(),
+                    chroma_first);
+        load_values(geometry_, 2, frame, chroma_row, chroma_count, values[3 * side + 2].data(),
+                    chroma_first);
       }
+      const std::size_t n = chunk_colours(x, count, shift, scratch);
+      colour_differences({lab[0].data(), lab[1].data(), lab[2].data()},
+                         {lab[0].data() + kChunk, lab[1].data() + kChunk, lab[2].data() + kChunk},
+                         n, scratch.differences.data());
+      for (std::size_t i = 0; i < n; ++i) sum += scratch.differences[i];
     }
     return sum;
   }
 
   double score(const FramePair& pair) {
-    auto row = [&](const std::size_t y) {
-      row_sums_[y] = row_sum(pair, static_cast<std::int32_t>(y));
+    // Each thread takes a run of rows, so that its cache meets the colours of neighbours;
+    // the rows' sums are added in order whatever the threads.
+    const auto slabs = scratch_.size();
+    const std::size_t rows = row_sums_.size();
+    auto slab = [&](const std::size_t t) {
+      for (std::size_t y = t * rows / slabs; y < (t + 1) * rows / slabs; ++y) {
+        row_sums_[y] = row_sum(pair, static_cast<std::int32_t>(y), *scratch_[t]);
+      }
     };
-    run_tasks(workers_, row_sums_.size(), row);
+    run_tasks(workers_, slabs, slab);
     double sum = 0;
     for (const double s : row_sums_) sum += s;
     const double samples = static_cast<double>(static_cast<std::uint32_t>(geometry_.width) *
@@ -212,7 +192,8 @@ class Ciede2000Metric final : public MetricValues {
   const FrameGeometry& geometry_;
   VmafPicture picture_;
   WorkerPool* workers_;
-  std::vector<double> row_sums_;  // one a luma row, added in order
+  std::vector<double> row_sums_;                   // one a luma row, added in order
+  std::vector<std::unique_ptr<Scratch>> scratch_;  // one a thread
   double sum_ = 0;
   std::uint64_t frames_ = 0;
 };
