@@ -4,6 +4,7 @@
 // the weighed errors summed in single precision in raster order; per plane, then the
 // planes weighed 0.8, 0.1, 0.1.
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -13,13 +14,14 @@
 #include <vector>
 
 #include "metrics/metric.h"
+#include "metrics/psnr_hvs.h"
 #include "metrics/registry.h"
 #include "metrics/vmaf_picture.h"
 
 namespace framecmp {
 namespace {
 
-using Table = std::array<std::array<float, 8>, 8>;
+using Table = HvsTable;
 
 // The contrast sensitivity of each DCT coefficient for luma and for each chroma plane.
 constexpr Table kCsfLuma{{
@@ -78,104 +80,8 @@ constexpr Table kCsfCr{{
 }};
 constexpr std::array<const Table*, 3> kCsf{&kCsfLuma, &kCsfCb, &kCsfCr};
 
-constexpr int kStep = 7;        // between blocks, which overlap by a sample
 constexpr int kBlockRows = 16;  // block rows whose terms are made before they are summed
 constexpr std::size_t kTerms = 64;
-
-// (a + (a < 0)) >> b for b = 1, and its general form: a shift that rounds toward zero.
-std::int32_t unbiased_shift(const std::int32_t a, const int b) {
-  return static_cast<std::int32_t>((static_cast<std::uint32_t>(a) >> (32 - b)) +
-                                   static_cast<std::uint32_t>(a)) >>
-         b;
-}
-
-// Daala's 8-point integer forward DCT of x[0], x[stride], ... into y[0..8).
-void fdct8(std::int32_t* const y, const std::int32_t* const x, const int stride) {
-  std::int32_t t0 = x[0], t4 = x[stride], t2 = x[2 * stride], t6 = x[3 * stride];
-  std::int32_t t7 = x[4 * stride], t3 = x[5 * stride], t5 = x[6 * stride], t1 = x[7 * stride];
-  t1 = t0 - t1;
-  const std::int32_t t1h = unbiased_shift(t1, 1);
-  t0 -= t1h;
-  t4 += t5;
-  const std::int32_t t4h = unbiased_shift(t4, 1);
-  t5 -= t4h;
-  t3 = t2 - t3;
-  t2 -= unbiased_shift(t3, 1);
-  t6 += t7;
-  const std::int32_t t6h = unbiased_shift(t6, 1);
-  t7 = t6h - t7;
-  t0 += t6h;
-  t6 = t0 - t6;
-  t2 = t4h - t2;
-  t4 = t2 - t4;
-  t0 -= (t4 * 13573 + 16384) >> 15;
-  t4 += (t0 * 11585 + 8192) >> 14;
-  t0 -= (t4 * 13573 + 16384) >> 15;
-  t6 -= (t2 * 21895 + 16384) >> 15;
-  t2 += (t6 * 15137 + 8192) >> 14;
-  t6 -= (t2 * 21895 + 16384) >> 15;
-  t3 += (t5 * 19195 + 16384) >> 15;
-  t5 += (t3 * 11585 + 8192) >> 14;
-  t3 -= (t5 * 7489 + 4096) >> 13;
-  t7 = unbiased_shift(t5, 1) - t7;
-  t5 -= t7;
-  t3 = t1h - t3;
-  t1 -= t3;
-  t7 += (t1 * 3227 + 16384) >> 15;
-  t1 -= (t7 * 6393 + 16384) >> 15;
-  t7 += (t1 * 3227 + 16384) >> 15;
-  t5 += (t3 * 2485 + 4096) >> 13;
-  t3 -= (t5 * 18205 + 16384) >> 15;
-  t5 += (t3 * 2485 + 4096) >> 13;
-  y[0] = t0, y[1] = t1, y[2] = t2, y[3] = t3, y[4] = t4, y[5] = t5, y[6] = t6, y[7] = t7;
-}
-
-// The 8x8 DCT of `block` (rows 8 apart), in place: the columns, then the rows.
-void fdct8x8(std::int32_t* const block) {
-  std::int32_t z[64];
-  for (int i = 0; i < 8; ++i) fdct8(z + 8 * i, block + i, 8);
-  for (int i = 0; i < 8; ++i) fdct8(block + 8 * i, z + i, 8);
-}
-
-// The contrast of a block (its coefficients, DC aside, weighed by `mask`) times the share
-// of its variance that its four quarters keep, as the masking threshold takes it.
-float block_mask(std::int32_t (&block)[64], const Table& mask) {
-  float mean = 0;
-  float means[4] = {0, 0, 0, 0};
-  for (int i = 0; i < 8; ++i) {
-    for (int j = 0; j < 8; ++j) {
-      const int quarter = ((i & 12) >> 2) + ((j & 12) >> 1);
-      mean += static_cast<float>(block[i * 8 + j]);
-      means[quarter] += static_cast<float>(block[i * 8 + j]);
-    }
-  }
-  mean /= 64.f;
-  for (float& m : means) m /= 16.f;
-  float variance = 0;
-  float variances[4] = {0, 0, 0, 0};
-  for (int i = 0; i < 8; ++i) {
-    for (int j = 0; j < 8; ++j) {
-      const int quarter = ((i & 12) >> 2) + ((j & 12) >> 1);
-      const float d = static_cast<float>(block[i * 8 + j]) - mean;
-      variance += d * d;
-      const float dq = static_cast<float>(block[i * 8 + j]) - means[quarter];
-      variances[quarter] += dq * dq;
-    }
-  }
-  variance *= 1 / 63.f * 64;
-  for (float& v : variances) v *= 1 / 15.f * 16;
-  if (variance > 0)
-    variance = (variances[0] + variances[1] + variances[2] + variances[3]) / variance;
-  fdct8x8(block);
-  float weighed = 0;
-  for (int i = 0; i < 8; ++i) {
-    for (int j = i == 0 ? 1 : 0; j < 8; ++j) {
-      weighed += static_cast<float>(block[i * 8 + j] * block[i * 8 + j]) *
-                 mask[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)];
-    }
-  }
-  return static_cast<float>(std::sqrt(static_cast<double>(weighed * variance)) / 32.f);
-}
 
 constexpr std::array<ColumnSpec, 4> kColumns{{
     {"psnr_hvs_y", "psnr_hvs_y", "psnr_hvs_y", 11, ValueKind::kFraction, false, kBelowEverywhere,
@@ -204,7 +110,12 @@ class PsnrHvsMetric final : public MetricValues {
       }
     }
     const auto blocks = static_cast<std::size_t>(blocks_across(picture_.width[0]));
-    terms_.resize(static_cast<std::size_t>(kBlockRows) * blocks * kTerms);
+    terms_.resize(2 * static_cast<std::size_t>(kBlockRows) * ((blocks + 7) / 8) * 512);
+    nonzero_.resize(2 * static_cast<std::size_t>(kBlockRows) * ((blocks + 7) / 8) * 8);
+    const std::size_t samples =
+        static_cast<std::size_t>(picture_.width[0]) * static_cast<std::size_t>(picture_.height[0]);
+    ref_.resize(samples);
+    test_.resize(samples);
   }
   std::span<const ColumnSpec> columns() const override { return kColumns; }
 
@@ -229,59 +140,81 @@ class PsnrHvsMetric final : public MetricValues {
 
  private:
   static std::int32_t blocks_across(const std::int32_t side) {
-    return side > kStep ? (side - kStep + kStep - 1) / kStep : 0;
-  }
-
-  // The weighed errors of the block at (x, y) of plane p into terms[0..64).
-  void block_terms(const FramePair& pair, const std::size_t p, const std::int32_t x,
-                   const std::int32_t y, float* const terms) const {
-    std::int32_t src[64];
-    std::int32_t dst[64];
-    std::uint16_t row[8];
-    for (std::int32_t i = 0; i < 8; ++i) {
-      load_values(geometry_, p, pair.ref.data(), y + i, 8, row, x);
-      for (int j = 0; j < 8; ++j) src[i * 8 + j] = row[j];
-      load_values(geometry_, p, pair.test.data(), y + i, 8, row, x);
-      for (int j = 0; j < 8; ++j) dst[i * 8 + j] = row[j];
-    }
-    const Table& mask = masks_[p];
-    const Table& csf = *kCsf[p];
-    float threshold = block_mask(src, mask);
-    const float test_threshold = block_mask(dst, mask);
-    if (test_threshold > threshold) threshold = test_threshold;
-    for (std::size_t i = 0; i < 8; ++i) {
-      for (std::size_t j = 0; j < 8; ++j) {
-        float err = static_cast<float>(std::abs(src[i * 8 + j] - dst[i * 8 + j]));
-        if (i != 0 || j != 0) {
-          err = err < threshold / mask[i][j] ? 0 : err - threshold / mask[i][j];
-        }
-        terms[i * 8 + j] = (err * csf[i][j]) * (err * csf[i][j]);
-      }
-    }
+    return side > kHvsStep ? (side - kHvsStep + kHvsStep - 1) / kHvsStep : 0;
   }
 
   // The plane's mean weighed error over its peak squared. The blocks' terms are made by
   // the workers, a batch of block rows at a time, then summed in raster order in single
   // precision, as libvmaf sums them: a term of 0 leaves the sum as it is.
+  // Plane p of both frames as values, rows picture_.width[p] apart.
+  void load_plane(const FramePair& pair, const std::size_t p) {
+    const std::int32_t width = picture_.width[p];
+    auto row = [&](const std::size_t y) {
+      const std::size_t at = y * static_cast<std::size_t>(width);
+      load_row(pair.ref.data(), p, y, ref_.data() + at);
+      load_row(pair.test.data(), p, y, test_.data() + at);
+    };
+    run_tasks(workers_, static_cast<std::size_t>(picture_.height[p]), row);
+  }
+
+  void load_row(const std::uint8_t* const frame, const std::size_t p, const std::size_t y,
+                std::int32_t* const out) const {
+    constexpr std::int32_t kChunk = 256;
+    std::uint16_t values[kChunk];
+    const std::int32_t width = picture_.width[p];
+    for (std::int32_t x = 0; x < width; x += kChunk) {
+      const std::int32_t count = std::min(kChunk, width - x);
+      load_values(geometry_, p, frame, static_cast<std::int32_t>(y), count, values, x);
+      for (std::int32_t i = 0; i < count; ++i) out[x + i] = values[i];
+    }
+  }
+
   double plane_score(const FramePair& pair, const std::size_t p) {
     const std::int32_t across = blocks_across(picture_.width[p]);
     const std::int32_t down = blocks_across(picture_.height[p]);
+    load_plane(pair, p);
+    const HvsPlane plane{ref_.data(), test_.data(), static_cast<std::size_t>(picture_.width[p]),
+                         &masks_[p], kCsf[p]};
+    const std::size_t row_terms = static_cast<std::size_t>((across + 7) / 8) * 512;
+    const std::size_t batch_terms = static_cast<std::size_t>(kBlockRows) * row_terms;
+    // Batches of block rows: while the workers make one batch's terms into one half of
+    // terms_, one of them sums the batch before, in the other half, in raster order in
+    // single precision, as libvmaf sums them.
     float sum = 0;
-    for (std::int32_t first = 0; first < down; first += kBlockRows) {
-      const std::int32_t rows = std::min(kBlockRows, down - first);
-      auto block_row = [&](const std::size_t r) {
-        float* const terms = terms_.data() + r * static_cast<std::size_t>(across) * kTerms;
-        const std::int32_t y = (first + static_cast<std::int32_t>(r)) * kStep;
-        for (std::int32_t b = 0; b < across; ++b) {
-          block_terms(pair, p, b * kStep, y, terms + static_cast<std::size_t>(b) * kTerms);
+    const std::size_t row_blocks = row_terms / kTerms;
+    const std::size_t batch_blocks = static_cast<std::size_t>(kBlockRows) * row_blocks;
+    const auto batch_of = [&](const std::int32_t index) {
+      return terms_.data() + static_cast<std::size_t>(index % 2) * batch_terms;
+    };
+    const auto nonzero_of = [&](const std::int32_t index) {
+      return nonzero_.data() + static_cast<std::size_t>(index % 2) * batch_blocks;
+    };
+    const auto rows_of = [&](const std::int32_t index) {
+      return std::min(kBlockRows, down - index * kBlockRows);
+    };
+    const auto add_batch = [&](const std::int32_t index) {
+      const float* const batch = batch_of(index);
+      const std::uint64_t* const nonzero = nonzero_of(index);
+      for (std::size_t r = 0; r < static_cast<std::size_t>(rows_of(index)); ++r) {
+        for (std::size_t b = 0; b < static_cast<std::size_t>(across); ++b) {
+          // Adding a term of 0 leaves the sum as it is: only the others are added.
+          const float* const block = batch + r * row_terms + hvs_term_index(b, 0);
+          for (std::uint64_t bits = nonzero[r * row_blocks + b]; bits != 0; bits &= bits - 1) {
+            sum += block[8 * static_cast<std::size_t>(std::countr_zero(bits))];
+          }
         }
-      };
-      run_tasks(workers_, static_cast<std::size_t>(rows), block_row);
-      const std::size_t count =
-          static_cast<std::size_t>(rows) * static_cast<std::size_t>(across) * kTerms;
-      for (std::size_t i = 0; i < count; ++i) {
-        if (terms_[i] != 0) sum += terms_[i];
       }
+    };
+    const std::int32_t batches = (down + kBlockRows - 1) / kBlockRows;
+    for (std::int32_t index = 0; index <= batches; ++index) {
+      const std::int32_t rows = index < batches ? rows_of(index) : 0;
+      float* const batch = batch_of(index);
+      auto task = [&](const std::size_t r) {
+        if (r == static_cast<std::size_t>(rows)) return add_batch(index - 1);
+        const std::int32_t y = (index * kBlockRows + static_cast<std::int32_t>(r)) * kHvsStep;
+        hvs_block_row(plane, y, across, batch + r * row_terms, nonzero_of(index) + r * row_blocks);
+      };
+      run_tasks(workers_, static_cast<std::size_t>(rows) + (index > 0 ? 1 : 0), task);
     }
     const int pixels = across * down * 64;
     sum /= static_cast<float>(pixels);
@@ -294,7 +227,10 @@ class PsnrHvsMetric final : public MetricValues {
   VmafPicture picture_;
   WorkerPool* workers_;
   std::array<Table, 3> masks_{};
-  std::vector<float> terms_;  // kBlockRows rows of the widest plane's blocks
+  std::vector<float> terms_;  // two batches of kBlockRows rows of the widest plane's blocks
+  std::vector<std::uint64_t> nonzero_;  // a block's terms that are not 0, as bits
+  std::vector<std::int32_t> ref_;       // the plane being measured, as values
+  std::vector<std::int32_t> test_;
   std::array<double, 4> sums_{};
   std::uint64_t frames_ = 0;
 };

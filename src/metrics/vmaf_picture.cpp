@@ -35,11 +35,22 @@ void load_values(const FrameGeometry& geometry, const std::size_t p,
   const std::uint8_t* at =
       frame + plane.offset + (std::int64_t{row} * plane.width + first) * plane.stride;
   if (plane.bytes_per_sample == 1) {
+    if (plane.stride == 1) {
+      for (std::int32_t i = 0; i < count; ++i) out[i] = at[i];
+      return;
+    }
     for (std::int32_t i = 0; i < count; ++i, at += plane.stride) out[i] = *at;
     return;
   }
   const bool little = plane.byte_order == ByteOrder::kLittle;
   const int shift = geometry.value_shift;
+  // Planar little-endian words holding their values alone, the common deep layout.
+  if (little && shift == 0 && plane.stride == 2) {
+    for (std::int32_t i = 0; i < count; ++i) {
+      out[i] = static_cast<std::uint16_t>(at[2 * i] | at[2 * i + 1] << 8);
+    }
+    return;
+  }
   for (std::int32_t i = 0; i < count; ++i, at += plane.stride) {
     const unsigned word = little ? at[0] | at[1] << 8 : at[0] << 8 | at[1];
     out[i] = static_cast<std::uint16_t>(word >> shift);
