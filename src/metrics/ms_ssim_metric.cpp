@@ -25,7 +25,11 @@ constexpr std::array<float, kScales> kGammas{0.0448f, 0.2856f, 0.3001f, 0.2363f,
 // the window's 11 samples at the smallest scale.
 constexpr std::int32_t kSmallestSide = 11 << (kScales - 1);
 
-constexpr std::array<ColumnSpec, 1> kColumns{{
+// With vmaf-ssim chosen too, its column comes first from here: libvmaf's SSIM is MS-SSIM's
+// first scale, measured once for both.
+constexpr std::array<ColumnSpec, 2> kColumns{{
+    {"float_ssim", "float_ssim", "float_ssim", 11, ValueKind::kFraction, false, kBelowEverywhere,
+     false},
     {"float_ms_ssim", "float_ms_ssim", "float_ms_ssim", 14, ValueKind::kFraction, false,
      kBelowEverywhere, false},
 }};
@@ -36,8 +40,13 @@ std::int32_t halved(const std::int32_t side) {
 
 class MsSsimMetric final : public MetricValues {
  public:
-  MsSsimMetric(const FrameGeometry& geometry, WorkerPool* const workers)
-      : geometry_(geometry), workers_(workers), ssim_(geometry.width, geometry.height, workers) {
+  // With `with_ssim`, the first scale's SSIM is a column too.
+  MsSsimMetric(const FrameGeometry& geometry, WorkerPool* const workers, const bool with_ssim)
+      : geometry_(geometry),
+        workers_(workers),
+        ssim_(geometry.width, geometry.height, workers),
+        columns_(with_ssim ? std::span<const ColumnSpec>(kColumns)
+                           : std::span<const ColumnSpec>(kColumns).subspan(1)) {
     std::size_t samples = 0;
     for (std::int32_t w = geometry.width, h = geometry.height, i = 0; i < kScales;
          ++i, w = halved(w), h = halved(h)) {
@@ -46,26 +55,34 @@ class MsSsimMetric final : public MetricValues {
     ref_.resize(samples);
     test_.resize(samples);
   }
-  std::span<const ColumnSpec> columns() const override { return kColumns; }
+  std::span<const ColumnSpec> columns() const override { return columns_; }
 
   void frame(const FrameMeasure& measure, const std::span<Value> cells) override {
-    const double value =
-        measure.pair != nullptr ? ms_ssim(*measure.pair) : std::numeric_limits<double>::quiet_NaN();
-    cells[0].number = value;
-    sum_ += value;
+    constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
+    std::array<double, 2> values{kNone, kNone};  // SSIM, MS-SSIM
+    if (measure.pair != nullptr) values = ms_ssim(*measure.pair);
+    const std::size_t first = 2 - columns_.size();
+    for (std::size_t c = 0; c < columns_.size(); ++c) {
+      cells[3 * c].number = values[first + c];
+      sums_[c] += values[first + c];
+    }
     ++frames_;
   }
 
   void total(const std::span<Value> cells) const override {
-    cells[0].number = frames_ > 0 ? sum_ / static_cast<double>(frames_)
-                                  : std::numeric_limits<double>::quiet_NaN();
+    for (std::size_t c = 0; c < columns_.size(); ++c) {
+      cells[3 * c].number = frames_ > 0 ? sums_[c] / static_cast<double>(frames_)
+                                        : std::numeric_limits<double>::quiet_NaN();
+    }
   }
 
  private:
-  double ms_ssim(const FramePair& pair) {
+  // The first scale's SSIM and MS-SSIM.
+  std::array<double, 2> ms_ssim(const FramePair& pair) {
     load_luma_as_float(geometry_, pair.ref.data(), ref_.data(), workers_);
     load_luma_as_float(geometry_, pair.test.data(), test_.data(), workers_);
     double product = 1.0;
+    double first_ssim = 0;
     std::size_t at = 0;
     std::int32_t w = geometry_.width;
     std::int32_t h = geometry_.height;
@@ -78,6 +95,7 @@ class MsSsimMetric final : public MetricValues {
         ssim_.halve(test, w, h, test + size);
       }
       const SsimMeans means = ssim_.measure(ref, test, w, h);
+      if (i == 0) first_ssim = means.ssim;
       const auto k = static_cast<std::size_t>(i);
       product *= std::pow(static_cast<double>(means.l), static_cast<double>(kAlphas[k])) *
                  std::pow(static_cast<double>(means.c), static_cast<double>(kBetas[k])) *
@@ -86,7 +104,7 @@ class MsSsimMetric final : public MetricValues {
       w = halved(w);
       h = halved(h);
     }
-    return product;
+    return {first_ssim, product};
   }
 
   const FrameGeometry& geometry_;
@@ -94,7 +112,8 @@ class MsSsimMetric final : public MetricValues {
   GaussianSsim ssim_;
   std::vector<float> ref_;  // every scale, one after the other
   std::vector<float> test_;
-  double sum_ = 0;
+  std::span<const ColumnSpec> columns_;
+  std::array<double, 2> sums_{};
   std::uint64_t frames_ = 0;
 };
 
@@ -109,9 +128,9 @@ std::string refuse_ms_ssim(const FrameGeometry& geometry) {
 }
 
 std::unique_ptr<MetricValues> make_ms_ssim_metric(const FrameGeometry& geometry,
-                                                  const MetricChoice& /*choice*/,
+                                                  const MetricChoice& choice,
                                                   WorkerPool* const workers) {
-  return std::make_unique<MsSsimMetric>(geometry, workers);
+  return std::make_unique<MsSsimMetric>(geometry, workers, metric_chosen(choice, "vmaf-ssim"));
 }
 
 }  // namespace framecmp

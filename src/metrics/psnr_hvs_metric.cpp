@@ -209,12 +209,15 @@ class PsnrHvsMetric final : public MetricValues {
     for (std::int32_t index = 0; index <= batches; ++index) {
       const std::int32_t rows = index < batches ? rows_of(index) : 0;
       float* const batch = batch_of(index);
-      auto task = [&](const std::size_t r) {
-        if (r == static_cast<std::size_t>(rows)) return add_batch(index - 1);
+      // The sum is task 0, taken first, so that the other threads make rows meanwhile.
+      const std::size_t summing = index > 0 ? 1 : 0;
+      auto task = [&](const std::size_t t) {
+        if (t < summing) return add_batch(index - 1);
+        const std::size_t r = t - summing;
         const std::int32_t y = (index * kBlockRows + static_cast<std::int32_t>(r)) * kHvsStep;
         hvs_block_row(plane, y, across, batch + r * row_terms, nonzero_of(index) + r * row_blocks);
       };
-      run_tasks(workers_, static_cast<std::size_t>(rows) + (index > 0 ? 1 : 0), task);
+      run_tasks(workers_, static_cast<std::size_t>(rows) + summing, task);
     }
     const int pixels = across * down * 64;
     sum /= static_cast<float>(pixels);

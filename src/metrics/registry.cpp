@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <string>
+#include <utility>
 
 namespace framecmp {
 
@@ -60,6 +61,13 @@ bool choose_metric(const std::string_view name, MetricChoice& choice) {
   return false;
 }
 
+bool metric_chosen(const MetricChoice& choice, const std::string_view name) {
+  for (std::size_t i = 0; i < kRegistry.size(); ++i) {
+    if (name == kRegistry[i].name) return is_chosen(i, choice);
+  }
+  return false;
+}
+
 std::string metric_names() {
   std::string names;
   for (std::size_t i = 0; i < kRegistry.size(); ++i) {
@@ -85,7 +93,9 @@ std::vector<std::unique_ptr<MetricValues>> make_metrics(const FrameGeometry& geo
                                                         WorkerPool* const workers) {
   std::vector<std::unique_ptr<MetricValues>> metrics;
   for (std::size_t i = 0; i < kRegistry.size(); ++i) {
-    if (is_chosen(i, choice)) metrics.push_back(kRegistry[i].make(geometry, choice, workers));
+    if (!is_chosen(i, choice)) continue;
+    if (auto metric = kRegistry[i].make(geometry, choice, workers))
+      metrics.push_back(std::move(metric));
   }
   return metrics;
 }

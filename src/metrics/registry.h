@@ -23,7 +23,8 @@ struct MetricChoice {
 };
 
 // How a metric is made: for a geometry, the run's choice, and the workers that share its
-// work (null: one thread); the geometry and the workers must outlive the metric.
+// work (null: one thread); the geometry and the workers must outlive the metric. Null
+// where another chosen metric gives its columns.
 using MakeMetric = std::unique_ptr<MetricValues> (*)(const FrameGeometry& geometry,
                                                      const MetricChoice& choice,
                                                      WorkerPool* workers);
@@ -49,6 +50,9 @@ std::vector<std::unique_ptr<MetricValues>> make_metrics(const FrameGeometry& geo
 
 // Adds the metric named `name` to `choice`; false when the registry has none of that name.
 bool choose_metric(std::string_view name, MetricChoice& choice);
+
+// True when `choice` includes the metric named `name`.
+bool metric_chosen(const MetricChoice& choice, std::string_view name);
 
 // Every metric's name, for a message: "psnr, ssim, ... or ciede2000".
 std::string metric_names();

@@ -61,7 +61,11 @@ void load_luma_as_float(const FrameGeometry& geometry, const std::uint8_t* const
                         float* const out, WorkerPool* const workers) {
   const PlaneLayout& luma = geometry.planes[0];
   const int depth = value_depth(geometry);
-  const float divisor = depth == 10 ? 4.0f : depth == 12 ? 16.0f : depth == 16 ? 256.0f : 1.0f;
+  // Dividing by a power of two is multiplying by its exact reciprocal.
+  const float scale = depth == 10   ? 0.25f
+                      : depth == 12 ? 1.0f / 16
+                      : depth == 16 ? 1.0f / 256
+                                    : 1.0f;
   auto row = [&](const std::size_t index) {
     const auto y = static_cast<std::int32_t>(index);
     float* const to = out + index * static_cast<std::size_t>(luma.width);
@@ -71,8 +75,7 @@ void load_luma_as_float(const FrameGeometry& geometry, const std::uint8_t* const
       const std::int32_t count = std::min(kChunk, luma.width - x);
       load_values(geometry, 0, frame, y, count, values, x);
       for (std::int32_t i = 0; i < count; ++i) {
-        to[x + i] =
-            depth == 8 ? static_cast<float>(values[i]) : static_cast<float>(values[i]) / divisor;
+        to[x + i] = static_cast<float>(values[i]) * scale;
       }
     }
   };

@@ -67,8 +67,10 @@ std::string refuse_vmaf_ssim(const FrameGeometry& geometry) {
 }
 
 std::unique_ptr<MetricValues> make_vmaf_ssim_metric(const FrameGeometry& geometry,
-                                                    const MetricChoice& /*choice*/,
+                                                    const MetricChoice& choice,
                                                     WorkerPool* const workers) {
+  // MS-SSIM measures it as its first scale, and gives its column.
+  if (metric_chosen(choice, "ms-ssim")) return nullptr;
   return std::make_unique<VmafSsimMetric>(geometry, workers);
 }
 
