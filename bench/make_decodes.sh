@@ -10,7 +10,7 @@ make_pair() {  # NAME SIZE PIX_FMT ENCODER OPTIONS...
   name=$1 size=$2 pix=$3 encoder=$4
   shift 4
   src="$dir/$name.ref.yuv"
-  ffmpeg -v error -y -f lavfi -i "testsrc2=size=$size:rate=25,noise=alls=12:allf=t" \
+  ffmpeg -v error -y -f lavfi -i "testsrc2=size=$size:rate=25,noise=alls=4:allf=t" \
     -frames:v "$frames" -pix_fmt "$pix" -f rawvideo "$src"
   ffmpeg -v error -y -f rawvideo -pix_fmt "$pix" -s "$size" -i "$src" -c:v "$encoder" "$@" \
     "$dir/$name.mkv"
