@@ -130,40 +130,41 @@ bool VmafLog::frame(const FrameMeasure& /*measure*/) {
   return write();
 }
 
-bool VmafLog::finish(const double fps) {
-  if (layout_ == VmafLogLayout::kCsv) return write();
+std::array<double, 4> VmafLog::pools(const Column& column) const {
+  const auto frames = static_cast<double>(frames_);
+  return {column.min, column.max, column.sum / frames, frames / column.inverse_sum - 1.0};
+}
+
+std::vector<PooledValue> VmafLog::aggregates() const {
   std::vector<PooledValue> aggregates;
   for (const MetricSet::Metric& metric : metrics_.metrics()) {
     for (const PooledValue& value : metric.values->pooled()) {
       if (value.in_vmaf_log) aggregates.push_back(value);
     }
   }
-  char fps_text[64];
-  std::snprintf(fps_text, sizeof fps_text, "%.2f", fps);
-  const auto frames = static_cast<double>(frames_);
-  const auto pools = [&](const Column& column) {
-    return std::array<double, 4>{column.min, column.max, column.sum / frames,
-                                 frames / column.inverse_sum - 1.0};
-  };
-  if (layout_ == VmafLogLayout::kXml) {
-    text_ += "  </frames>\n  <pooled_metrics>\n";
-    for (const Column& column : columns_) {
-      text_ += "    <metric name=\"" + std::string(column.key) + "\" ";
-      if (frames_ > 0) {
-        const std::array<double, 4> pooled = pools(column);
-        for (std::size_t k = 0; k < 4; ++k) {
-          text_ += std::string(kPoolNames[k]) + "=\"" + vmaf_log_number(pooled[k]) + "\" ";
-        }
+  return aggregates;
+}
+
+void VmafLog::end_xml(const char* const fps) {
+  text_ += "  </frames>\n  <pooled_metrics>\n";
+  for (const Column& column : columns_) {
+    text_ += "    <metric name=\"" + std::string(column.key) + "\" ";
+    if (frames_ > 0) {
+      const std::array<double, 4> pooled = pools(column);
+      for (std::size_t k = 0; k < 4; ++k) {
+        text_ += std::string(kPoolNames[k]) + "=\"" + vmaf_log_number(pooled[k]) + "\" ";
       }
-      text_ += "/>\n";
     }
-    text_ += "  </pooled_metrics>\n  <aggregate_metrics ";
-    for (const PooledValue& value : aggregates) {
-      text_ += std::string(value.json) + "=\"" + vmaf_log_number(value.value) + "\" ";
-    }
-    text_ += "/>\n  <fyi fps=\"" + std::string(fps_text) + "\" />\n</VMAF>\n";
-    return write();
+    text_ += "/>\n";
   }
+  text_ += "  </pooled_metrics>\n  <aggregate_metrics ";
+  for (const PooledValue& value : aggregates()) {
+    text_ += std::string(value.json) + "=\"" + vmaf_log_number(value.value) + "\" ";
+  }
+  text_ += "/>\n  <fyi fps=\"" + std::string(fps) + "\" />\n</VMAF>\n";
+}
+
+void VmafLog::end_json(const char* const fps) {
   const auto json_number = [](const double value) {
     return std::isfinite(value) ? vmaf_log_number(value) : std::string("null");
   };
@@ -181,14 +182,20 @@ bool VmafLog::finish(const double fps) {
     text_ += "\n    }";
   }
   text_ += "\n  },\n  \"aggregate_metrics\": {";
-  for (std::size_t i = 0; i < aggregates.size(); ++i) {
-    text_ +=
-        "\n    \"" + std::string(aggregates[i].json) + "\": " + json_number(aggregates[i].value);
-    if (i + 1 < aggregates.size()) text_ += ",";
+  const std::vector<PooledValue> values = aggregates();
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    text_ += "\n    \"" + std::string(values[i].json) + "\": " + json_number(values[i].value);
+    if (i + 1 < values.size()) text_ += ",";
   }
-  text_ += "\n  },\n  \"version\": \"" + std::string(version_) +
-           "\",\n  \"fps\": " + (std::isfinite(fps) ? std::string(fps_text) : std::string("null")) +
-           "\n}\n";
+  text_ += "\n  },\n  \"version\": \"" + std::string(version_) + "\",\n  \"fps\": " + fps + "\n}\n";
+}
+
+bool VmafLog::finish(const double fps) {
+  // JSON has no word for a rate that is not a number; the XML attribute says it as printf.
+  char fps_text[64];
+  std::snprintf(fps_text, sizeof fps_text, "%.2f", fps);
+  if (layout_ == VmafLogLayout::kXml) end_xml(fps_text);
+  if (layout_ == VmafLogLayout::kJson) end_json(std::isfinite(fps) ? fps_text : "null");
   return write();
 }
 

@@ -48,6 +48,13 @@ class VmafLog final : public MeasureSink {
   };
   bool write();
   void begin();
+  // The ends of the layouts after the frames, the frame rate as written.
+  void end_xml(const char* fps);
+  void end_json(const char* fps);
+  // A column's min, max, mean and harmonic mean over the frames.
+  std::array<double, 4> pools(const Column& column) const;
+  // The metrics' aggregates the log holds.
+  std::vector<PooledValue> aggregates() const;
 
   std::vector<Column> columns_;
   VmafLogLayout layout_;
