@@ -203,6 +203,7 @@ TEST(CtcMetrics, AgreeWithTheVmafTool) {
     SCOPED_TRACE(c.name);
     const std::string ref = dir + "/ref.yuv", test = dir + "/test.yuv", out = dir + "/out.json";
     write_frames(ref, test, c.width, c.height, c.layout, c.depth, c.frames, c.seed);
+    std::string first_output;  // the same bytes for any number of threads
     for (const char* threads : {"--threads=1", "--threads=3"}) {
       const std::string command = std::string(FRAMECMP_BINARY) + " --report=frames --json " +
                                   threads + " --size=" + std::to_string(c.width) + "x" +
@@ -210,7 +211,10 @@ TEST(CtcMetrics, AgreeWithTheVmafTool) {
                                   " --metric=" + c.metrics + " " + test + " " + ref + " > " + out +
                                   " 2>/dev/null";
       ASSERT_EQ(WEXITSTATUS(std::system(command.c_str())), 0) << command;
-      const nlohmann::json doc = nlohmann::json::parse(read_file(out));
+      const std::string text = read_file(out);
+      if (first_output.empty()) first_output = text;
+      EXPECT_EQ(text, first_output) << threads;
+      const nlohmann::json doc = nlohmann::json::parse(text);
       ASSERT_EQ(doc["frames"].size(), c.expected.size());
       for (std::size_t f = 0; f < c.expected.size(); ++f) {
         for (const auto& [key, value] : c.expected[f]) {
