@@ -70,7 +70,7 @@ std::vector<std::uint32_t> z_scan_units(const std::int32_t units_across,
 
 ColumnKernel column_kernel_for(const PlaneLayout& plane) {
 #if defined(FRAMECMP_X86_SIMD)
-  if (active_kernel_level() == KernelLevel::kAvx2) return avx2::column_kernel(plane);
+  if (active_kernel_level() >= KernelLevel::kAvx2) return avx2::column_kernel(plane);
 #endif
   return baseline::column_kernel(plane);
 }

@@ -31,6 +31,12 @@ using LaneSums = SsimLaneSums;
 // The rows under a window, in order.
 using Rows = std::array<const float*, kTaps>;
 
+// The kernels at the active level, defined with their levels below.
+void window_row(const float* in, std::int32_t count, float* out);
+void window_column(const Rows& rows, std::int32_t count, float* out);
+void ssim_row(const std::array<const float*, kSignals>& mean, std::int32_t count,
+              SsimLaneSums& sums);
+
 namespace plain {
 
 // One pass of the window along a row: out[x] = Σ_u float(in[x + u] * tap[u]) in double,
@@ -104,50 +110,50 @@ namespace avx2 {
   _mm_storeu_ps(out + 4, _mm256_cvtpd_ps(high));
 }
 
-// Outputs [x, x + 8 * kChunks) of a filter of `taps` taps: samples(t, x) gives the eight
-// samples tap t multiplies for outputs x..x+7, tap(t) its value. Each output's products
-// are added in tap order; the chunks' sums are independent, so that the additions of
-// several chunks overlap instead of waiting on each other.
-template <int kChunks, class Samples, class Tap>
+// Outputs [x, x + 8 * kChunks) of a filter of `taps` taps: tap t multiplies from(t)[x + i]
+// for output x + i, tap(t) its value. Each output's products are added in tap order; the
+// chunks' sums are independent, so that the additions of several chunks overlap instead
+// of waiting on each other.
+template <int kChunks, class From, class Tap>
 [[gnu::always_inline]] inline void filter_chunks(const std::int32_t x, const std::size_t taps,
-                                                 Samples&& samples, Tap&& tap, float* const out) {
+                                                 From&& from, Tap&& tap, float* const out) {
   __m256d sums[static_cast<std::size_t>(2 * kChunks)];
   for (__m256d& sum : sums) sum = _mm256_setzero_pd();
   for (std::size_t t = 0; t < taps; ++t) {
     const float value = tap(t);
+    const float* const samples = from(t) + x;
     for (int c = 0; c < kChunks; ++c) {
-      add_products(samples(t, x + 8 * c), value, sums[2 * c], sums[2 * c + 1]);
+      add_products(_mm256_loadu_ps(samples + 8 * c), value, sums[2 * c], sums[2 * c + 1]);
     }
   }
   for (int c = 0; c < kChunks; ++c) store_sums(out + x + 8 * c, sums[2 * c], sums[2 * c + 1]);
 }
 
-// Every output of [0, count) that whole chunks of 8 cover, four chunks at a time where it
-// can; the first output left for the caller.
-template <class Samples, class Tap>
-[[gnu::always_inline]] inline std::int32_t filter(const std::int32_t count, const std::size_t taps,
-                                                 Samples&& samples, Tap&& tap, float* const out) {
-  std::int32_t x = 0;
-  for (; x + 32 <= count; x += 32) filter_chunks<4>(x, taps, samples, tap, out);
-  for (; x + 8 <= count; x += 8) filter_chunks<1>(x, taps, samples, tap, out);
+// Every output of [first, count) that whole chunks of 8 cover, four chunks at a time
+// where it can; the first output left for the caller.
+template <class From, class Tap>
+std::int32_t filter(std::int32_t x, const std::int32_t count, const std::size_t taps, From&& from,
+                    Tap&& tap, float* const out) {
+  for (; x + 32 <= count; x += 32) avx2::filter_chunks<4>(x, taps, from, tap, out);
+  for (; x + 8 <= count; x += 8) avx2::filter_chunks<1>(x, taps, from, tap, out);
   return x;
 }
 
-void window_row(const float* const in, const std::int32_t count, float* const out) {
-  const std::int32_t x = filter(
-      count, kTaps,
-      [in](const std::size_t u, const std::int32_t at) {
-        return _mm256_loadu_ps(in + at + static_cast<std::int32_t>(u));
-      },
-      [](const std::size_t u) { return kGaussian[u]; }, out);
+float gaussian_tap(const std::size_t t) {
+  return kGaussian[t];
+}
+
+void window_row(const float* const in, const std::int32_t first, const std::int32_t count,
+                float* const out) {
+  const std::int32_t x = avx2::filter(
+      first, count, kTaps, [in](const std::size_t u) { return in + u; }, gaussian_tap, out);
   plain::window_row(in + x, count - x, out + x);
 }
 
-void window_column(const Rows& rows, const std::int32_t count, float* const out) {
-  const std::int32_t x = filter(
-      count, kTaps,
-      [&rows](const std::size_t v, const std::int32_t at) { return _mm256_loadu_ps(rows[v] + at); },
-      [](const std::size_t v) { return kGaussian[v]; }, out);
+void window_column(const Rows& rows, const std::int32_t first, const std::int32_t count,
+                   float* const out) {
+  const std::int32_t x = avx2::filter(
+      first, count, kTaps, [&rows](const std::size_t v) { return rows[v]; }, gaussian_tap, out);
   plain::window_column(rows, x, count, out);
 }
 
@@ -211,28 +217,6 @@ void ssim_row(const std::array<const float*, kSignals>& mean, const std::int32_t
 }  // namespace avx2
 FRAMECMP_END_AVX2
 #endif
-
-void window_row(const float* const in, const std::int32_t count, float* const out) {
-#if defined(FRAMECMP_X86_SIMD)
-  if (active_kernel_level() == KernelLevel::kAvx2) return avx2::window_row(in, count, out);
-#endif
-  plain::window_row(in, count, out);
-}
-
-void window_column(const Rows& rows, const std::int32_t count, float* const out) {
-#if defined(FRAMECMP_X86_SIMD)
-  if (active_kernel_level() == KernelLevel::kAvx2) return avx2::window_column(rows, count, out);
-#endif
-  plain::window_column(rows, 0, count, out);
-}
-
-void ssim_row(const std::array<const float*, kSignals>& mean, const std::int32_t count,
-              LaneSums& sums) {
-#if defined(FRAMECMP_X86_SIMD)
-  if (active_kernel_level() == KernelLevel::kAvx2) return avx2::ssim_row(mean, count, sums);
-#endif
-  plain::ssim_row(mean, count, sums);
-}
 
 }  // namespace
 
@@ -410,58 +394,174 @@ void split_row(const float* const line, const std::int32_t width, const std::siz
   }
 }
 
-// The same from the window's rows split into their even and odd samples: tap u of output x
-// is even[x + u / 2] for even u, odd[x + u / 2] for odd u, so that eight outputs take eight
-// neighbouring samples. The split rows are kept in a ring of nine, each row split once
-// while the caller goes down its rows in order.
-void halve_row(const float* const image, const std::int32_t width, const std::int32_t height,
-               const std::int32_t y, float* const out, HalvingRing& ring) {
+// The 81 taps of a halved row: tap t = 9v + u multiplies from[t][x] for output x.
+using HalvingTaps = std::array<const float*, kLowPassTaps * kLowPassTaps>;
+
+float low_pass_tap(const std::size_t t) {
+  return kLowPass[t / kLowPassTaps][t % kLowPassTaps];
+}
+
+// The taps of output row y from the window's rows split into their even and odd samples:
+// tap u of output x is even[x + u / 2] for even u, odd[x + u / 2] for odd u, so that eight
+// outputs take eight neighbouring samples. The split rows are kept in a ring of nine, each
+// row split once while the caller goes down its rows in order.
+HalvingTaps halving_taps(const float* const image, const std::int32_t width,
+                         const std::int32_t height, const std::int32_t y, HalvingRing& ring) {
   const std::int32_t half_width = width / 2 + (width & 1);
   const auto padded = static_cast<std::size_t>(half_width + 4);
-  std::array<const float*, kLowPassTaps> even{};
-  std::array<const float*, kLowPassTaps> odd{};
+  HalvingTaps from{};
   for (std::size_t v = 0; v < kLowPassTaps; ++v) {
     const std::int32_t row = mirrored(2 * y + static_cast<std::int32_t>(v) - 4, height);
     const auto slot = static_cast<std::size_t>(row) % kLowPassTaps;
-    float* const e = ring.rows.data() + 2 * slot * padded;
-    float* const o = e + padded;
+    float* const even = ring.rows.data() + 2 * slot * padded;
+    float* const odd = even + padded;
     if (ring.held[slot] != row) {
       split_row(image + static_cast<std::size_t>(row) * static_cast<std::size_t>(width), width,
-                padded, e, o);
+                padded, even, odd);
       ring.held[slot] = row;
     }
-    even[v] = e;
-    odd[v] = o;
+    for (std::size_t u = 0; u < kLowPassTaps; ++u) {
+      from[v * kLowPassTaps + u] = (u % 2 == 0 ? even : odd) + u / 2;
+    }
   }
-  // The 81 taps row by row, each row's even and odd samples in turn.
-  std::array<const float*, kLowPassTaps * kLowPassTaps> from{};
-  for (std::size_t t = 0; t < from.size(); ++t) {
-    const std::size_t v = t / kLowPassTaps, u = t % kLowPassTaps;
-    from[t] = (u % 2 == 0 ? even[v] : odd[v]) + u / 2;
-  }
-  std::int32_t x = filter(
-      half_width, from.size(),
-      [&from](const std::size_t t, const std::int32_t at) { return _mm256_loadu_ps(from[t] + at); },
-      [](const std::size_t t) { return kLowPass[t / kLowPassTaps][t % kLowPassTaps]; }, out);
+  return from;
+}
+
+// Outputs [x, half_width) one at a time.
+void halve_rest(const HalvingTaps& from, std::int32_t x, const std::int32_t half_width,
+                float* const out) {
   for (; x < half_width; ++x) {
     double sum = 0.0;
-    for (std::size_t v = 0; v < kLowPassTaps; ++v) {
-      for (std::size_t u = 0; u < kLowPassTaps; ++u) {
-        sum += (u % 2 == 0 ? even[v] : odd[v])[static_cast<std::size_t>(x) + u / 2] * kLowPass[v][u];
-      }
+    for (std::size_t t = 0; t < from.size(); ++t) {
+      sum += from[t][x] * low_pass_tap(t);
     }
     out[x] = static_cast<float>(sum);
   }
 }
 
+void halve_row(const float* const image, const std::int32_t width, const std::int32_t height,
+               const std::int32_t y, float* const out, HalvingRing& ring,
+               const std::int32_t first = 0) {
+  const std::int32_t half_width = width / 2 + (width & 1);
+  const HalvingTaps from = halving_taps(image, width, height, y, ring);
+  const std::int32_t x = avx2::filter(
+      first, half_width, from.size(), [&from](const std::size_t t) { return from[t]; },
+      low_pass_tap, out);
+  halve_rest(from, x, half_width, out);
+}
+
 }  // namespace avx2
 FRAMECMP_END_AVX2
+
+// GCC 12's AVX-512 conversions pass an undefined vector through their masks and warn of
+// it where they are inlined.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
+FRAMECMP_BEGIN_AVX512
+namespace avx512 {
+
+// Sixteen float products of a tap, added to two sums of eight doubles each.
+[[gnu::always_inline]] inline void add_products(const __m512 samples, const float tap, __m512d& low,
+                                                __m512d& high) {
+  const __m512 product = _mm512_mul_ps(samples, _mm512_set1_ps(tap));
+  low = _mm512_add_pd(low, _mm512_cvtps_pd(_mm512_castps512_ps256(product)));
+  high = _mm512_add_pd(high, _mm512_cvtps_pd(_mm512_extractf32x8_ps(product, 1)));
+}
+
+// As the AVX2 filter, sixteen outputs a chunk.
+template <int kChunks, class From, class Tap>
+[[gnu::always_inline]] inline void filter_chunks(const std::int32_t x, const std::size_t taps,
+                                                 From&& from, Tap&& tap, float* const out) {
+  __m512d sums[static_cast<std::size_t>(2 * kChunks)];
+  for (__m512d& sum : sums) sum = _mm512_setzero_pd();
+  for (std::size_t t = 0; t < taps; ++t) {
+    const float value = tap(t);
+    const float* const samples = from(t) + x;
+    for (int c = 0; c < kChunks; ++c) {
+      add_products(_mm512_loadu_ps(samples + 16 * c), value, sums[2 * c], sums[2 * c + 1]);
+    }
+  }
+  for (int c = 0; c < kChunks; ++c) {
+    _mm256_storeu_ps(out + x + 16 * c, _mm512_cvtpd_ps(sums[2 * c]));
+    _mm256_storeu_ps(out + x + 16 * c + 8, _mm512_cvtpd_ps(sums[2 * c + 1]));
+  }
+}
+
+template <class From, class Tap>
+std::int32_t filter(std::int32_t x, const std::int32_t count, const std::size_t taps, From&& from,
+                    Tap&& tap, float* const out) {
+  for (; x + 32 <= count; x += 32) avx512::filter_chunks<2>(x, taps, from, tap, out);
+  for (; x + 16 <= count; x += 16) avx512::filter_chunks<1>(x, taps, from, tap, out);
+  return x;
+}
+
+void window_row(const float* const in, const std::int32_t count, float* const out) {
+  const std::int32_t x = avx512::filter(
+      0, count, kTaps, [in](const std::size_t u) { return in + u; }, avx2::gaussian_tap, out);
+  avx2::window_row(in, x, count, out);
+}
+
+void window_column(const Rows& rows, const std::int32_t count, float* const out) {
+  const std::int32_t x = avx512::filter(
+      0, count, kTaps, [&rows](const std::size_t v) { return rows[v]; }, avx2::gaussian_tap, out);
+  avx2::window_column(rows, x, count, out);
+}
+
+void halve_row(const float* const image, const std::int32_t width, const std::int32_t height,
+               const std::int32_t y, float* const out, HalvingRing& ring) {
+  const std::int32_t half_width = width / 2 + (width & 1);
+  const avx2::HalvingTaps from = avx2::halving_taps(image, width, height, y, ring);
+  std::int32_t x = avx512::filter(
+      0, half_width, from.size(), [&from](const std::size_t t) { return from[t]; },
+      avx2::low_pass_tap, out);
+  x = avx2::filter(
+      x, half_width, from.size(), [&from](const std::size_t t) { return from[t]; },
+      avx2::low_pass_tap, out);
+  avx2::halve_rest(from, x, half_width, out);
+}
+
+}  // namespace avx512
+FRAMECMP_END_AVX512
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+#endif
+
+void window_row(const float* const in, const std::int32_t count, float* const out) {
+#if defined(FRAMECMP_X86_SIMD)
+  if (active_kernel_level() >= KernelLevel::kAvx512) return avx512::window_row(in, count, out);
+  if (active_kernel_level() >= KernelLevel::kAvx2) return avx2::window_row(in, 0, count, out);
+#endif
+  plain::window_row(in, count, out);
+}
+
+void window_column(const Rows& rows, const std::int32_t count, float* const out) {
+#if defined(FRAMECMP_X86_SIMD)
+  if (active_kernel_level() >= KernelLevel::kAvx512) {
+    return avx512::window_column(rows, count, out);
+  }
+  if (active_kernel_level() >= KernelLevel::kAvx2) return avx2::window_column(rows, 0, count, out);
+#endif
+  plain::window_column(rows, 0, count, out);
+}
+
+void ssim_row(const std::array<const float*, kSignals>& mean, const std::int32_t count,
+              LaneSums& sums) {
+#if defined(FRAMECMP_X86_SIMD)
+  if (active_kernel_level() >= KernelLevel::kAvx2) return avx2::ssim_row(mean, count, sums);
+#endif
+  plain::ssim_row(mean, count, sums);
+}
 
 void halve_row(const float* const image, const std::int32_t width, const std::int32_t height,
                const std::int32_t y, float* const out, HalvingRing& ring) {
 #if defined(FRAMECMP_X86_SIMD)
-  if (active_kernel_level() == KernelLevel::kAvx2) {
+  if (active_kernel_level() >= KernelLevel::kAvx512) {
+    return avx512::halve_row(image, width, height, y, out, ring);
+  }
+  if (active_kernel_level() >= KernelLevel::kAvx2) {
     return avx2::halve_row(image, width, height, y, out, ring);
   }
 #endif

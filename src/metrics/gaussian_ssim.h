@@ -75,7 +75,6 @@ class GaussianSsim {
   std::vector<std::array<double, 4>> sums_;  // one a band of output rows
 };
 
-
 }  // namespace framecmp
 
 #endif  // FRAMECMP_METRICS_GAUSSIAN_SSIM_H_

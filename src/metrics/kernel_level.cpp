@@ -6,6 +6,9 @@ namespace {
 KernelLevel detect_kernel_level() {
 #if defined(FRAMECMP_X86_SIMD)
   __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq")) {
+    return KernelLevel::kAvx512;
+  }
   if (__builtin_cpu_supports("avx2")) return KernelLevel::kAvx2;
   return KernelLevel::kSse2;
 #else

@@ -356,7 +356,7 @@ FRAMECMP_END_AVX2
 void hvs_block_row(const HvsPlane& plane, const std::int32_t y, const std::int32_t count,
                    float* const terms, std::uint64_t* const nonzero) {
 #if defined(FRAMECMP_X86_SIMD)
-  if (active_kernel_level() == KernelLevel::kAvx2) {
+  if (active_kernel_level() >= KernelLevel::kAvx2) {
     return avx2::block_row(plane, y, count, terms, nonzero);
   }
 #endif

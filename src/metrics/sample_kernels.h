@@ -74,7 +74,7 @@ struct SampleStats {
 // beside them are the fallback and the model that the kernel test holds each level to.
 
 // Instruction sets of the block steps; each level includes those below it.
-enum class KernelLevel : std::uint8_t { kPlain, kSse2, kAvx2 };
+enum class KernelLevel : std::uint8_t { kPlain, kSse2, kAvx2, kAvx512 };
 
 // The best level this CPU and this build have; detected once.
 KernelLevel supported_kernel_level();
@@ -193,6 +193,20 @@ struct Sse2 {
 #define FRAMECMP_END_AVX2 _Pragma("GCC pop_options")
 #endif
 
+// The same for AVX-512 (F and DQ), which only the floating-point metrics' filters use.
+#if defined(__clang__)
+// _Pragma takes one string literal, which must not be cut.
+// clang-format off
+#define FRAMECMP_BEGIN_AVX512 \
+  _Pragma("clang attribute push(__attribute__((target(\"avx2,avx512f,avx512dq\"))), apply_to = function)")
+// clang-format on
+#define FRAMECMP_END_AVX512 _Pragma("clang attribute pop")
+#else
+#define FRAMECMP_BEGIN_AVX512 \
+  _Pragma("GCC push_options") _Pragma("GCC target(\"avx2,avx512f,avx512dq\")")
+#define FRAMECMP_END_AVX512 _Pragma("GCC pop_options")
+#endif
+
 FRAMECMP_BEGIN_AVX2
 #define FRAMECMP_AVX2 [[gnu::always_inline]]
 struct Avx2 {
@@ -264,6 +278,7 @@ std::size_t skip_within_tolerance(const std::uint8_t* a, const std::uint8_t* b,
 #if defined(FRAMECMP_X86_SIMD)
   if constexpr (simd::kVectorised<Kind>) {
     switch (active_kernel_level()) {
+      case KernelLevel::kAvx512:  // no wider step: the AVX2 one reads at the memory's pace
       case KernelLevel::kAvx2:
         return simd::avx2::skip_within<Kind>(a, b, begin, end, tolerance);
       case KernelLevel::kSse2:
@@ -285,6 +300,7 @@ void add_block_stats(const std::uint8_t* a, const std::uint8_t* b, const std::si
 #if defined(FRAMECMP_X86_SIMD)
   if constexpr (simd::kVectorised<Kind>) {
     switch (active_kernel_level()) {
+      case KernelLevel::kAvx512:
       case KernelLevel::kAvx2:
         done = simd::avx2::add_stats<Kind>(a, b, count, tolerance, stats);
         break;

@@ -153,7 +153,7 @@ struct RowKernels {
 template <class T>
 RowKernels<T> row_kernels(const int depth) {
 #if defined(FRAMECMP_X86_SIMD)
-  if (active_kernel_level() == KernelLevel::kAvx2) {
+  if (active_kernel_level() >= KernelLevel::kAvx2) {
     if constexpr (std::is_same_v<T, std::int32_t>) {
       return {avx2::narrow_block_row, avx2::window_row<T>};
     } else {

@@ -47,12 +47,14 @@ void load_values(const FrameGeometry& geometry, const std::size_t p,
   // Planar little-endian words holding their values alone, the common deep layout.
   if (little && shift == 0 && plane.stride == 2) {
     for (std::int32_t i = 0; i < count; ++i) {
-      out[i] = static_cast<std::uint16_t>(at[2 * i] | at[2 * i + 1] << 8);
+      const unsigned low = at[2 * i], high = at[2 * i + 1];
+      out[i] = static_cast<std::uint16_t>(low | high << 8);
     }
     return;
   }
   for (std::int32_t i = 0; i < count; ++i, at += plane.stride) {
-    const unsigned word = little ? at[0] | at[1] << 8 : at[0] << 8 | at[1];
+    const unsigned byte0 = at[0], byte1 = at[1];
+    const unsigned word = little ? byte0 | byte1 << 8 : byte0 << 8 | byte1;
     out[i] = static_cast<std::uint16_t>(word >> shift);
   }
 }

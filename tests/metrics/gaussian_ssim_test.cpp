@@ -94,8 +94,9 @@ TEST(GaussianSsim, MatchesThePlainModelAtEveryLevel) {
   WorkerPool pool(3);
   std::uint32_t state = 12;
   const auto next = [&state] { return (state = state * 1664525u + 1013904223u) >> 16; };
-  for (const auto& [w, h] :
+  for (const auto& size :
        {std::pair{11, 11}, std::pair{19, 64}, std::pair{77, 45}, std::pair{200, 13}}) {
+    const int w = size.first, h = size.second;
     std::vector<float> a(static_cast<std::size_t>(w * h)), b(a.size());
     for (std::size_t i = 0; i < a.size(); ++i) {
       a[i] = static_cast<float>(next() % 1024) / 4.0f;
@@ -120,7 +121,8 @@ TEST(GaussianSsim, MatchesThePlainModelAtEveryLevel) {
 TEST(GaussianSsim, HalvesAsTheModelAtEveryLevel) {
   WorkerPool pool(3);
   std::uint32_t state = 5;
-  for (const auto& [w, h] : {std::pair{11, 11}, std::pair{24, 17}, std::pair{45, 30}}) {
+  for (const auto& size : {std::pair{11, 11}, std::pair{24, 17}, std::pair{45, 30}}) {
+    const int w = size.first, h = size.second;
     std::vector<float> image(static_cast<std::size_t>(w * h));
     for (float& sample : image)
       sample = static_cast<float>((state = state * 1664525u + 1013904223u) >> 24);

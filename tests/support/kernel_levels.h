@@ -1,4 +1,4 @@
-// The kernel tests' harness: runs a check at every kernel level (plain, SSE2, AVX2) that
+// The kernel tests' harness: runs a check at every kernel level (plain, SSE2, AVX2, AVX-512) that
 // this CPU and build have, and names the levels it could not run instead of passing over
 // them in silence.
 #ifndef FRAMECMP_TESTS_KERNEL_LEVELS_H_
@@ -22,6 +22,8 @@ inline const char* kernel_level_name(const KernelLevel level) {
       return "sse2";
     case KernelLevel::kAvx2:
       return "avx2";
+    case KernelLevel::kAvx512:
+      return "avx512";
   }
   return "?";
 }
@@ -32,7 +34,8 @@ inline const char* kernel_level_name(const KernelLevel level) {
 template <class Check>
 void at_every_kernel_level(Check&& check) {
   std::string not_run;
-  for (const KernelLevel level : {KernelLevel::kPlain, KernelLevel::kSse2, KernelLevel::kAvx2}) {
+  for (const KernelLevel level :
+       {KernelLevel::kPlain, KernelLevel::kSse2, KernelLevel::kAvx2, KernelLevel::kAvx512}) {
     if (level > supported_kernel_level()) {
       (not_run += not_run.empty() ? "" : " ") += kernel_level_name(level);
       continue;
