@@ -91,11 +91,12 @@ const std::array<OptionSpec, kOptionCount> kOptions{{
      "PSNR of all planes together, and the means over the frames:\n"
      "per plane, 6:1:1, lowest, highest",
      "--psnr-pooling", kFramesSummary},
-    {"metric", OptionId::kMetric, "NAME[,NAME...]", nullptr,
-     "add metrics (frames or summary; may repeat): aom-psnr,\n"
-     "vmaf-ssim, ms-ssim, psnr-hvs, ciede2000 as libvmaf 3.2.0\n"
-     "computes them; psnr and ssim name the ones above",
-     "--metric=ms-ssim,ciede2000", kFramesSummary},
+    {"metric", OptionId::kMetric, "LIST", nullptr,
+     "add the metrics LIST names, a comma between two (frames or\n"
+     "summary; may repeat): aom-psnr, vmaf-ssim, ms-ssim,\n"
+     "psnr-hvs, ciede2000 as libvmaf 3.2.0 computes them; psnr\n"
+     "and ssim name the ones above",
+     "--metric=ms-ssim", kFramesSummary},
     {"ref-md5", OptionId::kRefMd5, "FILE", nullptr,
      "compare the test's frames with a list of MD5 hashes (one a\n"
      "frame, or one of all) instead of REF",
