@@ -469,6 +469,7 @@ FRAMECMP_END_AVX2
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #endif
 FRAMECMP_BEGIN_AVX512
 namespace avx512 {
