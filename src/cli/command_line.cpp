@@ -352,6 +352,7 @@ std::string apply_outputs(const OptionValues& given, RunSettings& settings) {
   if (settings.vmaf_log != nullptr && settings.vmaf_log[0] == '\0') {
     return "\nInvalid --vmaf-log \"\": must name a file to write!\n\n";
   }
+
   if (settings.stats_file != nullptr && settings.diff_image != nullptr &&
       std::strcmp(settings.stats_file, settings.diff_image) == 0) {
     return "\nOptions \"--stats-file\" and \"--diff-image\" name the same file!\n\n";
@@ -371,6 +372,10 @@ std::string apply_measure_options(const OptionValues& given, RunSettings& settin
   if (std::string refusal = apply_hash_options(given, settings); !refusal.empty()) return refusal;
   if (std::string refusal = refuse_report_needs(given, settings.report); !refusal.empty()) {
     return refusal;
+  }
+  if (settings.vmaf_log != nullptr && !has_libvmaf_metric(settings.metrics)) {
+    return "\nOption \"--vmaf-log\" needs one of libvmaf's metrics (--metric=aom-psnr, "
+           "vmaf-ssim, ms-ssim, psnr-hvs or ciede2000)!\n\n";
   }
   return apply_debug_options(given, settings);
 }

@@ -35,11 +35,11 @@ namespace {
 const std::array<MetricEntry, 7> kRegistry{{
     {"psnr", true, make_psnr_metric},
     {"ssim", false, make_ssim_metric},
-    {"aom-psnr", false, make_aom_psnr_metric, refuse_vmaf_picture},
-    {"vmaf-ssim", false, make_vmaf_ssim_metric, refuse_vmaf_ssim},
-    {"ms-ssim", false, make_ms_ssim_metric, refuse_ms_ssim},
-    {"psnr-hvs", false, make_psnr_hvs_metric, refuse_psnr_hvs},
-    {"ciede2000", false, make_ciede2000_metric, refuse_ciede2000},
+    {"aom-psnr", false, make_aom_psnr_metric, refuse_vmaf_picture, true},
+    {"vmaf-ssim", false, make_vmaf_ssim_metric, refuse_vmaf_ssim, true},
+    {"ms-ssim", false, make_ms_ssim_metric, refuse_ms_ssim, true},
+    {"psnr-hvs", false, make_psnr_hvs_metric, refuse_psnr_hvs, true},
+    {"ciede2000", false, make_ciede2000_metric, refuse_ciede2000, true},
 }};
 
 bool is_chosen(const std::size_t i, const MetricChoice& choice) {
@@ -64,6 +64,13 @@ bool choose_metric(const std::string_view name, MetricChoice& choice) {
 bool metric_chosen(const MetricChoice& choice, const std::string_view name) {
   for (std::size_t i = 0; i < kRegistry.size(); ++i) {
     if (name == kRegistry[i].name) return is_chosen(i, choice);
+  }
+  return false;
+}
+
+bool has_libvmaf_metric(const MetricChoice& choice) {
+  for (std::size_t i = 0; i < kRegistry.size(); ++i) {
+    if (kRegistry[i].libvmaf && is_chosen(i, choice)) return true;
   }
   return false;
 }

@@ -38,6 +38,7 @@ struct MetricEntry {
   // Why the metric cannot measure frames of `geometry` ("" when it can); null: it can
   // measure any.
   std::string (*refuse)(const FrameGeometry& geometry) = nullptr;
+  bool libvmaf = false;  // one of libvmaf's features: its values go into --vmaf-log
 };
 
 // Every metric, in the order of the reports' columns.
@@ -53,6 +54,9 @@ bool choose_metric(std::string_view name, MetricChoice& choice);
 
 // True when `choice` includes the metric named `name`.
 bool metric_chosen(const MetricChoice& choice, std::string_view name);
+
+// True when `choice` includes one of libvmaf's metrics.
+bool has_libvmaf_metric(const MetricChoice& choice);
 
 // Every metric's name, for a message: "psnr, ssim, ... or ciede2000".
 std::string metric_names();
