@@ -16,15 +16,13 @@
 namespace framecmp {
 namespace {
 
-constexpr double kNoValue = std::numeric_limits<double>::quiet_NaN();
-
 constexpr std::array<ColumnSpec, 3> kColumns{{
     {"psnr_y", "psnr_y", "psnr_y", 10, ValueKind::kFraction, false, kBelowEverywhere, false},
     {"psnr_cb", "psnr_cb", "psnr_cb", 10, ValueKind::kFraction, false, kBelowEverywhere, false},
     {"psnr_cr", "psnr_cr", "psnr_cr", 10, ValueKind::kFraction, false, kBelowEverywhere, false},
 }};
 
-class AomPsnrMetric final : public MetricValues {
+class AomPsnrMetric final : public FrameMeansMetric {
  public:
   explicit AomPsnrMetric(const FrameGeometry& geometry)
       : geometry_(geometry), picture_(vmaf_picture(geometry)) {
@@ -40,26 +38,6 @@ class AomPsnrMetric final : public MetricValues {
   }
   std::span<const ColumnSpec> columns() const override { return kColumns; }
 
-  void frame(const FrameMeasure& measure, const std::span<Value> cells) override {
-    for (std::size_t p = 0; p < 3; ++p) {
-      const std::uint64_t sse = plane_sse(measure, p);
-      sse_[p] += sse;
-      pixels_[p] += samples(p);
-      const double mse = static_cast<double>(sse) / static_cast<double>(samples(p));
-      const double value =
-          std::min(10.0 * std::log10(peak_squared_ / std::max(mse, 1e-16)), cap_[p]);
-      cells[3 * p].number = value;
-      sums_[p] += value;
-    }
-    ++frames_;
-  }
-
-  void total(const std::span<Value> cells) const override {
-    for (std::size_t p = 0; p < 3; ++p) {
-      cells[3 * p].number = frames_ > 0 ? sums_[p] / static_cast<double>(frames_) : kNoValue;
-    }
-  }
-
   std::vector<PooledValue> pooled() const override {
     static constexpr std::array<const char*, 3> kNames{"apsnr_y", "apsnr_cb", "apsnr_cr"};
     std::vector<PooledValue> values;
@@ -70,6 +48,17 @@ class AomPsnrMetric final : public MetricValues {
   }
 
  private:
+  void measure_pair(const FrameMeasure& measure, const std::span<Value> cells) override {
+    for (std::size_t p = 0; p < 3; ++p) {
+      const std::uint64_t sse = plane_sse(measure, p);
+      sse_[p] += sse;
+      pixels_[p] += samples(p);
+      const double mse = static_cast<double>(sse) / static_cast<double>(samples(p));
+      cells[3 * p].number =
+          std::min(10.0 * std::log10(peak_squared_ / std::max(mse, 1e-16)), cap_[p]);
+    }
+  }
+
   std::uint64_t samples(const std::size_t p) const {
     return static_cast<std::uint64_t>(static_cast<std::uint32_t>(picture_.width[p]) *
                                       static_cast<std::uint32_t>(picture_.height[p]));
@@ -115,8 +104,6 @@ class AomPsnrMetric final : public MetricValues {
   std::array<double, 3> cap_{};
   std::array<std::uint64_t, 3> sse_{};     // over the run
   std::array<std::uint64_t, 3> pixels_{};  // alike
-  std::array<double, 3> sums_{};           // of the frames' values
-  std::uint64_t frames_ = 0;
   std::vector<std::uint16_t> test_row_;
   std::vector<std::uint16_t> ref_row_;
 };

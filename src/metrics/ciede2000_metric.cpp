@@ -61,7 +61,7 @@ class ColourCache {
   std::vector<Place> places_;
 };
 
-class Ciede2000Metric final : public MetricValues {
+class Ciede2000Metric final : public FrameMeansMetric {
  public:
   Ciede2000Metric(const FrameGeometry& geometry, WorkerPool* const workers)
       : geometry_(geometry),
@@ -73,20 +73,12 @@ class Ciede2000Metric final : public MetricValues {
   }
   std::span<const ColumnSpec> columns() const override { return kColumns; }
 
-  void frame(const FrameMeasure& measure, const std::span<Value> cells) override {
-    const double value =
-        measure.pair != nullptr ? score(*measure.pair) : std::numeric_limits<double>::quiet_NaN();
-    cells[0].number = value;
-    sum_ += value;
-    ++frames_;
-  }
-
-  void total(const std::span<Value> cells) const override {
-    cells[0].number = frames_ > 0 ? sum_ / static_cast<double>(frames_)
-                                  : std::numeric_limits<double>::quiet_NaN();
-  }
-
  private:
+  void measure_pair(const FrameMeasure& measure, const std::span<Value> cells) override {
+    cells[0].number =
+        measure.pair != nullptr ? score(*measure.pair) : std::numeric_limits<double>::quiet_NaN();
+  }
+
   // A thread's scratch: a chunk's values and colours, and the colours met so far.
   struct Scratch {
     std::array<std::array<std::uint16_t, kChunk>, 6> values{};
@@ -194,8 +186,6 @@ class Ciede2000Metric final : public MetricValues {
   WorkerPool* workers_;
   std::vector<double> row_sums_;                   // one a luma row, added in order
   std::vector<std::unique_ptr<Scratch>> scratch_;  // one a thread
-  double sum_ = 0;
-  std::uint64_t frames_ = 0;
 };
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <vector>
 
@@ -138,6 +139,36 @@ class MetricValues {
   virtual std::vector<PooledValue> pooled() const { return {}; }
   // The metric's work beside the statistics, if it has any; it is done before frame().
   virtual BandedMeasure* banded() { return nullptr; }
+};
+
+// A metric whose columns are all frame columns and whose totals are their means over the
+// frames, as libvmaf pools its features: it gives each pair's values, and the booking and
+// the means are done here.
+class FrameMeansMetric : public MetricValues {
+ public:
+  static constexpr std::size_t kMaxColumns = 8;
+
+  void frame(const FrameMeasure& measure, const std::span<Value> cells) final {
+    measure_pair(measure, cells);
+    for (std::size_t c = 0; c < columns().size(); ++c) sums_[c] += cells[3 * c].number;
+    ++frames_;
+  }
+  // NaN before any frame.
+  void total(const std::span<Value> cells) const final {
+    for (std::size_t c = 0; c < columns().size(); ++c) {
+      cells[3 * c].number = frames_ > 0 ? sums_[c] / static_cast<double>(frames_)
+                                        : std::numeric_limits<double>::quiet_NaN();
+    }
+  }
+
+ protected:
+  // The pair's value of each column c into cells[3 * c].number (NaN: none); at most
+  // kMaxColumns columns.
+  virtual void measure_pair(const FrameMeasure& measure, std::span<Value> cells) = 0;
+
+ private:
+  std::array<double, kMaxColumns> sums_{};
+  std::uint64_t frames_ = 0;
 };
 
 // Cells a metric's values take: three a column.

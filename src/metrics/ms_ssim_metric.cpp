@@ -38,7 +38,7 @@ std::int32_t halved(const std::int32_t side) {
   return side / 2 + (side & 1);
 }
 
-class MsSsimMetric final : public MetricValues {
+class MsSsimMetric final : public FrameMeansMetric {
  public:
   // With `with_ssim`, the first scale's SSIM is a column too.
   MsSsimMetric(const FrameGeometry& geometry, WorkerPool* const workers, const bool with_ssim)
@@ -57,26 +57,15 @@ class MsSsimMetric final : public MetricValues {
   }
   std::span<const ColumnSpec> columns() const override { return columns_; }
 
-  void frame(const FrameMeasure& measure, const std::span<Value> cells) override {
+ private:
+  void measure_pair(const FrameMeasure& measure, const std::span<Value> cells) override {
     constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
     std::array<double, 2> values{kNone, kNone};  // SSIM, MS-SSIM
     if (measure.pair != nullptr) values = ms_ssim(*measure.pair);
     const std::size_t first = 2 - columns_.size();
-    for (std::size_t c = 0; c < columns_.size(); ++c) {
-      cells[3 * c].number = values[first + c];
-      sums_[c] += values[first + c];
-    }
-    ++frames_;
+    for (std::size_t c = 0; c < columns_.size(); ++c) cells[3 * c].number = values[first + c];
   }
 
-  void total(const std::span<Value> cells) const override {
-    for (std::size_t c = 0; c < columns_.size(); ++c) {
-      cells[3 * c].number = frames_ > 0 ? sums_[c] / static_cast<double>(frames_)
-                                        : std::numeric_limits<double>::quiet_NaN();
-    }
-  }
-
- private:
   // The first scale's SSIM and MS-SSIM.
   std::array<double, 2> ms_ssim(const FramePair& pair) {
     load_luma_as_float(geometry_, pair.ref.data(), ref_.data(), workers_);
@@ -113,8 +102,6 @@ class MsSsimMetric final : public MetricValues {
   std::vector<float> ref_;  // every scale, one after the other
   std::vector<float> test_;
   std::span<const ColumnSpec> columns_;
-  std::array<double, 2> sums_{};
-  std::uint64_t frames_ = 0;
 };
 
 }  // namespace

@@ -97,7 +97,7 @@ double to_db(const double score) {
   return 10 * (-1 * std::log10(score));
 }
 
-class PsnrHvsMetric final : public MetricValues {
+class PsnrHvsMetric final : public FrameMeansMetric {
  public:
   PsnrHvsMetric(const FrameGeometry& geometry, WorkerPool* const workers)
       : geometry_(geometry), picture_(vmaf_picture(geometry)), workers_(workers) {
@@ -119,7 +119,8 @@ class PsnrHvsMetric final : public MetricValues {
   }
   std::span<const ColumnSpec> columns() const override { return kColumns; }
 
-  void frame(const FrameMeasure& measure, const std::span<Value> cells) override {
+ private:
+  void measure_pair(const FrameMeasure& measure, const std::span<Value> cells) override {
     std::array<double, 3> score{};
     for (std::size_t p = 0; p < 3; ++p) {
       score[p] = measure.pair != nullptr ? plane_score(*measure.pair, p)
@@ -127,18 +128,8 @@ class PsnrHvsMetric final : public MetricValues {
       cells[3 * p].number = to_db(score[p]);
     }
     cells[9].number = to_db(score[0] * .8 + .1 * (score[1] + score[2]));
-    for (std::size_t k = 0; k < 4; ++k) sums_[k] += cells[3 * k].number;
-    ++frames_;
   }
 
-  void total(const std::span<Value> cells) const override {
-    for (std::size_t k = 0; k < 4; ++k) {
-      cells[3 * k].number = frames_ > 0 ? sums_[k] / static_cast<double>(frames_)
-                                        : std::numeric_limits<double>::quiet_NaN();
-    }
-  }
-
- private:
   static std::int32_t blocks_across(const std::int32_t side) {
     return side > kHvsStep ? (side - kHvsStep + kHvsStep - 1) / kHvsStep : 0;
   }
@@ -234,8 +225,6 @@ class PsnrHvsMetric final : public MetricValues {
   std::vector<std::uint64_t> nonzero_;  // a block's terms that are not 0, as bits
   std::vector<std::int32_t> ref_;       // the plane being measured, as values
   std::vector<std::int32_t> test_;
-  std::array<double, 4> sums_{};
-  std::uint64_t frames_ = 0;
 };
 
 }  // namespace

@@ -19,7 +19,7 @@ constexpr std::array<ColumnSpec, 1> kColumns{{
      false},
 }};
 
-class VmafSsimMetric final : public MetricValues {
+class VmafSsimMetric final : public FrameMeansMetric {
  public:
   VmafSsimMetric(const FrameGeometry& geometry, WorkerPool* const workers)
       : geometry_(geometry),
@@ -29,7 +29,8 @@ class VmafSsimMetric final : public MetricValues {
         test_(ref_.size()) {}
   std::span<const ColumnSpec> columns() const override { return kColumns; }
 
-  void frame(const FrameMeasure& measure, const std::span<Value> cells) override {
+ private:
+  void measure_pair(const FrameMeasure& measure, const std::span<Value> cells) override {
     double value = std::numeric_limits<double>::quiet_NaN();
     if (measure.pair != nullptr) {
       load_luma_as_float(geometry_, measure.pair->ref.data(), ref_.data(), workers_);
@@ -37,23 +38,13 @@ class VmafSsimMetric final : public MetricValues {
       value = ssim_.measure(ref_.data(), test_.data(), geometry_.width, geometry_.height).ssim;
     }
     cells[0].number = value;
-    sum_ += value;
-    ++frames_;
   }
 
-  void total(const std::span<Value> cells) const override {
-    cells[0].number = frames_ > 0 ? sum_ / static_cast<double>(frames_)
-                                  : std::numeric_limits<double>::quiet_NaN();
-  }
-
- private:
   const FrameGeometry& geometry_;
   WorkerPool* workers_;
   GaussianSsim ssim_;
   std::vector<float> ref_;
   std::vector<float> test_;
-  double sum_ = 0;
-  std::uint64_t frames_ = 0;
 };
 
 }  // namespace
