@@ -86,6 +86,9 @@ enum ColumnPlace : std::uint8_t {
   kInTextBelow = 8,
   // In the log of --vmaf-log: a libvmaf feature's value, under its key.
   kInVmafLog = 16,
+  // In that log after every column without it, as libvmaf writes the values it can give
+  // only at the end (its temporal features and model scores).
+  kLateInVmafLog = 32,
   kBelowEverywhere = kInTextBelow | kInCsv | kInJson | kInVmafLog,
 };
 
@@ -139,6 +142,11 @@ class MetricValues {
   virtual std::vector<PooledValue> pooled() const { return {}; }
   // The metric's work beside the statistics, if it has any; it is done before frame().
   virtual BandedMeasure* banded() { return nullptr; }
+  // How many pairs late the values come: 0, or 1 for a metric that needs the pair after
+  // (frame() then gives the values of the pair booked before it, none for the first).
+  virtual int delay() const { return 0; }
+  // After the last pair: a delayed metric's values of the last pair booked, into `cells`.
+  virtual void flush(std::span<Value> /*cells*/) {}
 };
 
 // A metric whose columns are all frame columns and whose totals are their means over the

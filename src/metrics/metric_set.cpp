@@ -1,5 +1,6 @@
 #include "metrics/metric_set.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace framecmp {
@@ -23,9 +24,9 @@ MetricSet::MetricSet(const FrameGeometry& geometry, const MetricChoice& choice,
                      WorkerPool* const workers)
     : geometry_(geometry) {
   std::size_t cells = 0;
-  for (std::unique_ptr<MetricValues>& values : make_metrics(geometry, choice, workers)) {
-    cells += cell_count(*values);
-    metrics_.push_back({std::move(values), {}, {}, {}});
+  for (MadeMetric& made : make_metrics(geometry, choice, workers)) {
+    cells += cell_count(*made.values);
+    metrics_.push_back({std::move(made.values), made.entry, {}, {}, {}});
   }
   cells_.resize(3 * cells);
   std::size_t at = 0;
@@ -35,7 +36,9 @@ MetricSet::MetricSet(const FrameGeometry& geometry, const MetricChoice& choice,
     metric.total = std::span(cells_).subspan(at + cells, count);
     metric.means = std::span(cells_).subspan(at + 2 * cells, count);
     at += count;
+    delayed_ = delayed_ || metric.values->delay() > 0;
   }
+  if (delayed_) held_cells_.resize(cells);
 }
 
 std::vector<BandedMeasure*> MetricSet::banded() const {
@@ -46,8 +49,47 @@ std::vector<BandedMeasure*> MetricSet::banded() const {
   return work;
 }
 
-void MetricSet::book(const FrameMeasure& measure) {
-  for (Metric& metric : metrics_) metric.values->frame(measure, metric.frame);
+bool MetricSet::book(const FrameMeasure& measure) {
+  if (!delayed_) {
+    for (Metric& metric : metrics_) metric.values->frame(measure, metric.frame);
+    ready_ = measure;
+    return true;
+  }
+  // The undelayed metrics' values wait beside the held pair for the delayed ones'.
+  std::size_t at = 0;
+  for (Metric& metric : metrics_) {
+    const std::span<Value> held = std::span(held_cells_).subspan(at, metric.frame.size());
+    at += metric.frame.size();
+    if (metric.values->delay() > 0) {
+      metric.values->frame(measure, metric.frame);
+      continue;
+    }
+    std::copy(held.begin(), held.end(), metric.frame.begin());
+    metric.values->frame(measure, held);
+  }
+  const bool was_holding = holding_;
+  ready_ = held_;
+  held_ = measure;
+  held_.pair = nullptr;
+  holding_ = true;
+  return was_holding;
+}
+
+bool MetricSet::flush() {
+  if (!holding_) return false;
+  std::size_t at = 0;
+  for (Metric& metric : metrics_) {
+    const std::span<Value> held = std::span(held_cells_).subspan(at, metric.frame.size());
+    at += metric.frame.size();
+    if (metric.values->delay() > 0) {
+      metric.values->flush(metric.frame);
+    } else {
+      std::copy(held.begin(), held.end(), metric.frame.begin());
+    }
+  }
+  ready_ = held_;
+  holding_ = false;
+  return true;
 }
 
 void MetricSet::pool() {

@@ -21,6 +21,7 @@ class MetricSet {
   // A metric and its cells: the last frame's, the totals', the means'.
   struct Metric {
     std::unique_ptr<MetricValues> values;
+    const MetricEntry* entry;
     std::span<Value> frame;
     std::span<Value> total;
     std::span<Value> means;
@@ -36,9 +37,15 @@ class MetricSet {
   std::span<const Metric> metrics() const { return metrics_; }
   // The band work of the metrics that have it, in registry order.
   std::vector<BandedMeasure*> banded() const;
-  // Books a frame pair (its band work done): every metric's values of it into its frame
-  // cells.
-  void book(const FrameMeasure& measure);
+  // Books a frame pair (its band work done). True when a pair's values are then in the
+  // frame cells, that pair being ready(): the one booked, or with a delayed metric the one
+  // before it (false for the first).
+  bool book(const FrameMeasure& measure);
+  // After the last pair: true when the last pair booked is still to be given, its values
+  // then in the frame cells and the pair ready().
+  bool flush();
+  // The pair whose values are in the frame cells; its `pair` is null when it was held.
+  const FrameMeasure& ready() const { return ready_; }
   // Fills every metric's total and mean cells from the pairs booked so far.
   void pool();
   // True when some metric gives means over the frames.
@@ -53,6 +60,12 @@ class MetricSet {
   const FrameGeometry& geometry_;
   std::vector<Metric> metrics_;
   std::vector<Value> cells_;  // all the metrics' cells, taken once
+  // With a delayed metric: the undelayed metrics' values of the held pair.
+  std::vector<Value> held_cells_;
+  bool delayed_ = false;
+  bool holding_ = false;
+  FrameMeasure held_;
+  FrameMeasure ready_;
 };
 
 }  // namespace framecmp

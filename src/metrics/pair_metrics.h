@@ -116,11 +116,17 @@ class PairStatistics final : public PairMetric {
   ~PairStatistics() override;
   PairVerdict measure(const FramePair& pair) override;
   bool publish() override {
-    if (metrics_ != nullptr) metrics_->book(last_);
-    return sink_.frame(last_);
+    if (metrics_ == nullptr) return sink_.frame(last_);
+    // A delayed metric gives a pair's values with the next pair's.
+    if (!metrics_->book(last_)) return true;
+    return sink_.frame(metrics_->ready());
   }
-  // Tells the sink of the first sample beyond the tolerance; once, after the last pair.
-  void finish() { sink_.first_difference(first_); }
+  // Hands on the pair a delayed metric still held, then tells the sink of the first sample
+  // beyond the tolerance; once, after the last pair.
+  void finish() {
+    if (metrics_ != nullptr && metrics_->flush()) sink_.frame(metrics_->ready());
+    sink_.first_difference(first_);
+  }
 
  private:
   struct Plan;  // the kernels, the bands and the threads, made once

@@ -24,7 +24,12 @@ std::unique_ptr<MetricValues> make_psnr_hvs_metric(const FrameGeometry& geometry
 std::unique_ptr<MetricValues> make_ciede2000_metric(const FrameGeometry& geometry,
                                                     const MetricChoice& choice,
                                                     WorkerPool* workers);
+std::unique_ptr<MetricValues> make_vmaf_metric(const FrameGeometry& geometry,
+                                               const MetricChoice& choice, WorkerPool* workers);
+std::unique_ptr<MetricValues> make_vmaf_neg_metric(const FrameGeometry& geometry,
+                                                   const MetricChoice& choice, WorkerPool* workers);
 std::string refuse_vmaf_picture(const FrameGeometry& geometry);
+std::string refuse_vmaf(const FrameGeometry& geometry);
 std::string refuse_vmaf_ssim(const FrameGeometry& geometry);
 std::string refuse_ms_ssim(const FrameGeometry& geometry);
 std::string refuse_psnr_hvs(const FrameGeometry& geometry);
@@ -32,14 +37,16 @@ std::string refuse_ciede2000(const FrameGeometry& geometry);
 
 namespace {
 
-const std::array<MetricEntry, 7> kRegistry{{
+const std::array<MetricEntry, 9> kRegistry{{
     {"psnr", true, make_psnr_metric},
     {"ssim", false, make_ssim_metric},
-    {"aom-psnr", false, make_aom_psnr_metric, refuse_vmaf_picture, true},
-    {"vmaf-ssim", false, make_vmaf_ssim_metric, refuse_vmaf_ssim, true},
-    {"ms-ssim", false, make_ms_ssim_metric, refuse_ms_ssim, true},
-    {"psnr-hvs", false, make_psnr_hvs_metric, refuse_psnr_hvs, true},
-    {"ciede2000", false, make_ciede2000_metric, refuse_ciede2000, true},
+    {"aom-psnr", false, make_aom_psnr_metric, refuse_vmaf_picture, true, 2},
+    {"vmaf-ssim", false, make_vmaf_ssim_metric, refuse_vmaf_ssim, true, 4},
+    {"ms-ssim", false, make_ms_ssim_metric, refuse_ms_ssim, true, 5},
+    {"psnr-hvs", false, make_psnr_hvs_metric, refuse_psnr_hvs, true, 6},
+    {"ciede2000", false, make_ciede2000_metric, refuse_ciede2000, true, 3},
+    {"vmaf", false, make_vmaf_metric, refuse_vmaf, true, 0},
+    {"vmaf-neg", false, make_vmaf_neg_metric, refuse_vmaf, true, 1},
 }};
 
 bool is_chosen(const std::size_t i, const MetricChoice& choice) {
@@ -95,14 +102,13 @@ std::string refuse_metrics(const FrameGeometry& geometry, const MetricChoice& ch
   return {};
 }
 
-std::vector<std::unique_ptr<MetricValues>> make_metrics(const FrameGeometry& geometry,
-                                                        const MetricChoice& choice,
-                                                        WorkerPool* const workers) {
-  std::vector<std::unique_ptr<MetricValues>> metrics;
+std::vector<MadeMetric> make_metrics(const FrameGeometry& geometry, const MetricChoice& choice,
+                                     WorkerPool* const workers) {
+  std::vector<MadeMetric> metrics;
   for (std::size_t i = 0; i < kRegistry.size(); ++i) {
     if (!is_chosen(i, choice)) continue;
     if (auto metric = kRegistry[i].make(geometry, choice, workers))
-      metrics.push_back(std::move(metric));
+      metrics.push_back({std::move(metric), &kRegistry[i]});
   }
   return metrics;
 }

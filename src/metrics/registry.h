@@ -17,9 +17,13 @@
 namespace framecmp {
 
 // The metrics and options a run asks for.
+struct VmafModel;
+
 struct MetricChoice {
   std::uint32_t chosen = 0;  // bit i: the registry's metric i, when it is not always made
   bool pooling = false;      // PSNR all planes together, and the means over the frames
+  bool decibels = false;     // libvmaf's SSIM and MS-SSIM in clipped decibels (the AOM CTC)
+  std::shared_ptr<const VmafModel> vmaf_model;  // for vmaf; null: vmaf_v0.6.1
 };
 
 // How a metric is made: for a geometry, the run's choice, and the workers that share its
@@ -39,15 +43,22 @@ struct MetricEntry {
   // measure any.
   std::string (*refuse)(const FrameGeometry& geometry) = nullptr;
   bool libvmaf = false;  // one of libvmaf's features: its values go into --vmaf-log
+  // Where its keys stand in --vmaf-log, lowest first: the vmaf tool's order of them.
+  int log_rank = 0;
+};
+
+// A metric made for a run, and its registry entry.
+struct MadeMetric {
+  std::unique_ptr<MetricValues> values;
+  const MetricEntry* entry;
 };
 
 // Every metric, in the order of the reports' columns.
 std::span<const MetricEntry> metric_registry();
 
 // The metrics `choice` includes, made for `geometry`, in registry order.
-std::vector<std::unique_ptr<MetricValues>> make_metrics(const FrameGeometry& geometry,
-                                                        const MetricChoice& choice,
-                                                        WorkerPool* workers);
+std::vector<MadeMetric> make_metrics(const FrameGeometry& geometry, const MetricChoice& choice,
+                                     WorkerPool* workers);
 
 // Adds the metric named `name` to `choice`; false when the registry has none of that name.
 bool choose_metric(std::string_view name, MetricChoice& choice);

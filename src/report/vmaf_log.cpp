@@ -51,11 +51,21 @@ VmafLog::VmafLog(const MetricSet& metrics, const VmafLogLayout layout, const std
       version_(version),
       out_(out),
       metrics_(metrics) {
-  for (const MetricSet::Metric& metric : metrics.metrics()) {
-    const std::span<const ColumnSpec> columns = metric.values->columns();
-    for (std::size_t c = 0; c < columns.size(); ++c) {
-      if ((columns[c].places & kInVmafLog) != 0)
-        columns_.push_back({columns[c].json, &metric, 3 * c});
+  // The vmaf tool's order: its features by the order it runs them, then what it gives at
+  // the end (temporal features, model scores).
+  std::vector<const MetricSet::Metric*> ranked;
+  for (const MetricSet::Metric& metric : metrics.metrics()) ranked.push_back(&metric);
+  std::stable_sort(ranked.begin(), ranked.end(), [](const auto* a, const auto* b) {
+    return a->entry->log_rank < b->entry->log_rank;
+  });
+  for (const bool late : {false, true}) {
+    for (const MetricSet::Metric* metric : ranked) {
+      const std::span<const ColumnSpec> columns = metric->values->columns();
+      for (std::size_t c = 0; c < columns.size(); ++c) {
+        const std::uint8_t places = columns[c].places;
+        if ((places & kInVmafLog) != 0 && ((places & kLateInVmafLog) != 0) == late)
+          columns_.push_back({columns[c].json, metric, 3 * c});
+      }
     }
   }
   begin();

@@ -86,7 +86,8 @@ TEST(MeasureReport, PoolingsMatchAPerFrameModelInJsonAndCsv) {
   const std::uint64_t sse[][3] = {{100, 7, 0}, {5000, 300, 20}, {0, 0, 0}, {1, 2, 3}};
   StringSink json_out;
   StringSink csv_out;
-  MetricChoice choice{0, true};
+  MetricChoice choice;
+  choice.pooling = true;
   ASSERT_TRUE(choose_metric("ssim", choice));
   MetricSet metrics(g, choice, nullptr);
   JsonMeasureReport json(metrics, true, settings, json_out);
