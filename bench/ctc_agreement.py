@@ -18,6 +18,17 @@ FEATURES = {
     "ms-ssim": ("float_ms_ssim", ["float_ms_ssim"]),
     "psnr-hvs": ("psnr_hvs", ["psnr_hvs_y", "psnr_hvs_cb", "psnr_hvs_cr", "psnr_hvs"]),
     "ciede2000": ("ciede", ["ciede2000"]),
+    "vmaf": ("model:version=vmaf_v0.6.1:name=vmaf",
+             ["integer_adm2", "integer_aim", "integer_adm3"]
+             + ["integer_adm_scale%d" % i for i in range(4)]
+             + ["VMAF_integer_feature_motion_sad_score"]
+             + ["integer_vif_scale%d" % i for i in range(4)]
+             + ["integer_motion2", "integer_motion3", "vmaf"]),
+    "vmaf-neg": ("model:version=vmaf_v0.6.1neg:name=vmaf_neg",
+                 ["integer_adm2_egl_1", "integer_aim_egl_1", "integer_adm3_egl_1"]
+                 + ["integer_adm_scale%d_egl_1" % i for i in range(4)]
+                 + ["integer_vif_scale%d_egl_1" % i for i in range(4)] + ["vmaf_neg"]),
+    "cambi": ("cambi", ["cambi"]),
 }
 PIX_FMT = {("420", 8): "yuv420p", ("422", 8): "yuv422p", ("444", 8): "yuv444p"}
 
@@ -29,9 +40,16 @@ def main():
     pix_fmt = PIX_FMT.get((layout, depth)) or "yuv%sp%dle" % (layout, depth)
     with tempfile.NamedTemporaryFile(suffix=".json") as log:
         command = [vmaf, "-r", ref, "-d", dist, "-w", width, "-h", height, "-p", layout,
-                   "-b", str(depth), "-n", "-q", "--json", "-o", log.name]
+                   "-b", str(depth), "-q", "--json", "-o", log.name]
+        models = [FEATURES[m][0] for m in metrics if FEATURES[m][0].startswith("model:")]
+        if not models:
+            command.append("-n")
         for metric in metrics:
-            command += ["--feature", FEATURES[metric][0]]
+            option = FEATURES[metric][0]
+            if option.startswith("model:"):
+                command += ["--model", option[len("model:"):]]
+            else:
+                command += ["--feature", option]
         subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
         theirs = json.load(open(log.name))
     ours = json.loads(subprocess.run(

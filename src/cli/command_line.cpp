@@ -1,15 +1,20 @@
 #include "cli/command_line.h"
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "base/message_text.h"
 #include "cli/options.h"
 #include "input/frame_geometry.h"
+#include "metrics/vmaf_model.h"
 
 #ifndef FRAMECMP_VERSION
 #define FRAMECMP_VERSION "unknown"
@@ -338,6 +343,55 @@ std::string apply_metric_names(const OptionValues& given, RunSettings& settings)
   return {};
 }
 
+// A VMAF model file's text into `text`; 0, or the errno of the failure.
+int read_model_file(const char* path, std::string& text) {
+  std::FILE* const file = std::fopen(path, "rb");
+  if (file == nullptr) return errno;
+  constexpr std::size_t kLargest = std::size_t{64} << 20;  // libvmaf's largest is 3 MB
+  char chunk[65536];
+  int error = 0;
+  while (const std::size_t got = std::fread(chunk, 1, sizeof chunk, file)) {
+    text.append(chunk, got);
+    if (text.size() > kLargest) {
+      error = EFBIG;
+      break;
+    }
+  }
+  if (error == 0 && std::ferror(file)) error = EIO;
+  std::fclose(file);
+  return error;
+}
+
+// --ctc and --vmaf-model into `settings`; "" when they are good.
+std::string apply_vmaf_options(const OptionValues& given, RunSettings& settings) {
+  if (const char* const ctc = given[OptionId::kCtc]; ctc != nullptr) {
+    if (std::strcmp(ctc, "aom") != 0) {
+      return format_message("\nInvalid --ctc \"%s\": must be aom!\n\n", printable(ctc).c_str());
+    }
+    for (const char* name : {"aom-psnr", "ciede2000", "vmaf-ssim", "ms-ssim", "psnr-hvs", "vmaf",
+                             "vmaf-neg", "cambi"}) {
+      choose_metric(name, settings.metrics);
+    }
+    settings.metrics.decibels = true;
+  }
+  const char* const path = given[OptionId::kVmafModel];
+  if (path == nullptr) return {};
+  std::string text;
+  if (const int error = read_model_file(path, text); error != 0) {
+    return format_message("\nCannot read VMAF model \"%s\": %s!\n\n", path,
+                          std::strerror(error));
+  }
+  std::string reason;
+  std::optional<VmafModel> model = parse_vmaf_model(text, reason);
+  if (!model) {
+    return format_message("\nNot a VMAF model framecmp can use, \"%s\": %s!\n\n", path,
+                          reason.c_str());
+  }
+  settings.metrics.vmaf_model = std::make_shared<const VmafModel>(std::move(*model));
+  choose_metric("vmaf", settings.metrics);
+  return {};
+}
+
 // The files written beside the report into `settings`; "" when they are good.
 std::string apply_outputs(const OptionValues& given, RunSettings& settings) {
   settings.diff_image = given[OptionId::kDiffImage];
@@ -366,7 +420,8 @@ std::string apply_outputs(const OptionValues& given, RunSettings& settings) {
 // The measures of the run: report, tolerance, alignment, exit code, outputs, JSON.
 std::string apply_measure_options(const OptionValues& given, RunSettings& settings) {
   for (const auto apply :
-       {apply_report_kind, apply_numbers, apply_flags, apply_metric_names, apply_outputs}) {
+       {apply_report_kind, apply_numbers, apply_flags, apply_metric_names, apply_vmaf_options,
+        apply_outputs}) {
     if (std::string refusal = apply(given, settings); !refusal.empty()) return refusal;
   }
   if (std::string refusal = apply_hash_options(given, settings); !refusal.empty()) return refusal;
@@ -375,7 +430,7 @@ std::string apply_measure_options(const OptionValues& given, RunSettings& settin
   }
   if (settings.vmaf_log != nullptr && !has_libvmaf_metric(settings.metrics)) {
     return "\nOption \"--vmaf-log\" needs one of libvmaf's metrics (--metric=aom-psnr, "
-           "vmaf-ssim, ms-ssim, psnr-hvs or ciede2000)!\n\n";
+           "vmaf-ssim, ms-ssim, psnr-hvs, ciede2000, vmaf, vmaf-neg or cambi, or --ctc=aom)!\n\n";
   }
   return apply_debug_options(given, settings);
 }

@@ -94,8 +94,8 @@ const std::array<OptionSpec, kOptionCount> kOptions{{
     {"metric", OptionId::kMetric, "LIST", nullptr,
      "add the metrics LIST names, a comma between two (frames or\n"
      "summary; may repeat): aom-psnr, vmaf-ssim, ms-ssim,\n"
-     "psnr-hvs, ciede2000 as libvmaf 3.2.0 computes them; psnr\n"
-     "and ssim name the ones above",
+     "psnr-hvs, ciede2000, vmaf, vmaf-neg, cambi as libvmaf\n"
+     "3.2.0 computes them; psnr and ssim name the ones above",
      "--metric=ms-ssim", kFramesSummary},
     {"ref-md5", OptionId::kRefMd5, "FILE", nullptr,
      "compare the test's frames with a list of MD5 hashes (one a\n"
@@ -109,6 +109,15 @@ const std::array<OptionSpec, kOptionCount> kOptions{{
      "also the --metric values of libvmaf's metrics into F, laid\n"
      "out as the vmaf tool's log: .json, .csv, else XML",
      "--vmaf-log=log.xml", kFramesSummary},
+    {"ctc", OptionId::kCtc, "aom", nullptr,
+     "every metric of vmaf --aom_ctc v7.0 in one pass: aom-psnr,\n"
+     "ciede2000, vmaf-ssim and ms-ssim (in dB), psnr-hvs, vmaf,\n"
+     "vmaf-neg and cambi",
+     "--ctc=aom", kFramesSummary},
+    {"vmaf-model", OptionId::kVmafModel, "F", nullptr,
+     "compute vmaf with the libvmaf JSON model in F (for example\n"
+     "its 4K model) instead of vmaf_v0.6.1; adds vmaf",
+     "--vmaf-model=4k.json", kFramesSummary},
     {"diff-image", OptionId::kDiffImage, "F", nullptr, "PNG of the first frame that differs",
      "--diff-image=d.png"},
     {"diff-frame", OptionId::kDiffFrame, "N", nullptr, "... of the test file's frame N instead",

@@ -39,6 +39,8 @@ enum class OptionId : std::uint8_t {
   kRefMd5,
   kStatsFile,
   kVmafLog,
+  kCtc,
+  kVmafModel,
   kDiffImage,
   kDiffFrame,
   kDiffScale,

@@ -41,8 +41,11 @@ std::int32_t halved(const std::int32_t side) {
 class MsSsimMetric final : public FrameMeansMetric {
  public:
   // With `with_ssim`, the first scale's SSIM is a column too.
-  MsSsimMetric(const FrameGeometry& geometry, WorkerPool* const workers, const bool with_ssim)
+  // With `decibels`, both in libvmaf's clipped decibels.
+  MsSsimMetric(const FrameGeometry& geometry, WorkerPool* const workers, const bool with_ssim,
+               const bool decibels)
       : geometry_(geometry),
+        decibels_(decibels),
         workers_(workers),
         ssim_(geometry.width, geometry.height, workers),
         columns_(with_ssim ? std::span<const ColumnSpec>(kColumns)
@@ -62,6 +65,9 @@ class MsSsimMetric final : public FrameMeansMetric {
     constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
     std::array<double, 2> values{kNone, kNone};  // SSIM, MS-SSIM
     if (measure.pair != nullptr) values = ms_ssim(*measure.pair);
+    if (decibels_) {
+      for (double& value : values) value = ssim_decibels(geometry_, value);
+    }
     const std::size_t first = 2 - columns_.size();
     for (std::size_t c = 0; c < columns_.size(); ++c) cells[3 * c].number = values[first + c];
   }
@@ -97,6 +103,7 @@ class MsSsimMetric final : public FrameMeansMetric {
   }
 
   const FrameGeometry& geometry_;
+  bool decibels_;
   WorkerPool* workers_;
   GaussianSsim ssim_;
   std::vector<float> ref_;  // every scale, one after the other
@@ -117,7 +124,8 @@ std::string refuse_ms_ssim(const FrameGeometry& geometry) {
 std::unique_ptr<MetricValues> make_ms_ssim_metric(const FrameGeometry& geometry,
                                                   const MetricChoice& choice,
                                                   WorkerPool* const workers) {
-  return std::make_unique<MsSsimMetric>(geometry, workers, metric_chosen(choice, "vmaf-ssim"));
+  return std::make_unique<MsSsimMetric>(geometry, workers, metric_chosen(choice, "vmaf-ssim"),
+                                        choice.decibels);
 }
 
 }  // namespace framecmp

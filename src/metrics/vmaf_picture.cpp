@@ -1,6 +1,9 @@
 #include "metrics/vmaf_picture.h"
 
 #include <algorithm>
+#include <cmath>
+
+#include <algorithm>
 
 namespace framecmp {
 
@@ -82,6 +85,14 @@ void load_luma_as_float(const FrameGeometry& geometry, const std::uint8_t* const
     }
   };
   run_tasks(workers, static_cast<std::size_t>(luma.height), row);
+}
+
+double ssim_decibels(const FrameGeometry& geometry, const double score) {
+  const unsigned peak = (1u << vmaf_picture(geometry).depth) - 1;
+  const double mse = 0.5 / static_cast<double>(static_cast<std::uint32_t>(geometry.width) *
+                                               static_cast<std::uint32_t>(geometry.height));
+  const double max_db = std::ceil(10. * std::log10(static_cast<double>(peak * peak) / mse));
+  return std::min(-10. * std::log10(1 - score), max_db);
 }
 
 }  // namespace framecmp

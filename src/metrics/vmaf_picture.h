@@ -40,6 +40,11 @@ void load_values(const FrameGeometry& geometry, std::size_t p, const std::uint8_
 void load_luma_as_float(const FrameGeometry& geometry, const std::uint8_t* frame, float* out,
                         WorkerPool* workers);
 
+// An SSIM `score` of frames of `geometry` in decibels as libvmaf's enable_db and clip_db
+// give it: -10 log10(1 - score), at most the value of an MSE of 0.5 over the luma's
+// samples at libvmaf's peak, rounded up.
+double ssim_decibels(const FrameGeometry& geometry, double score);
+
 }  // namespace framecmp
 
 #endif  // FRAMECMP_METRICS_VMAF_PICTURE_H_

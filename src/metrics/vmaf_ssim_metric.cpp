@@ -21,8 +21,10 @@ constexpr std::array<ColumnSpec, 1> kColumns{{
 
 class VmafSsimMetric final : public FrameMeansMetric {
  public:
-  VmafSsimMetric(const FrameGeometry& geometry, WorkerPool* const workers)
+  // With `decibels`, in libvmaf's clipped decibels.
+  VmafSsimMetric(const FrameGeometry& geometry, WorkerPool* const workers, const bool decibels)
       : geometry_(geometry),
+        decibels_(decibels),
         workers_(workers),
         ssim_(geometry.width, geometry.height, workers),
         ref_(static_cast<std::size_t>(geometry.width) * static_cast<std::size_t>(geometry.height)),
@@ -36,11 +38,13 @@ class VmafSsimMetric final : public FrameMeansMetric {
       load_luma_as_float(geometry_, measure.pair->ref.data(), ref_.data(), workers_);
       load_luma_as_float(geometry_, measure.pair->test.data(), test_.data(), workers_);
       value = ssim_.measure(ref_.data(), test_.data(), geometry_.width, geometry_.height).ssim;
+      if (decibels_) value = ssim_decibels(geometry_, value);
     }
     cells[0].number = value;
   }
 
   const FrameGeometry& geometry_;
+  bool decibels_;
   WorkerPool* workers_;
   GaussianSsim ssim_;
   std::vector<float> ref_;
@@ -62,7 +66,7 @@ std::unique_ptr<MetricValues> make_vmaf_ssim_metric(const FrameGeometry& geometr
                                                     WorkerPool* const workers) {
   // MS-SSIM measures it as its first scale, and gives its column.
   if (metric_chosen(choice, "ms-ssim")) return nullptr;
-  return std::make_unique<VmafSsimMetric>(geometry, workers);
+  return std::make_unique<VmafSsimMetric>(geometry, workers, choice.decibels);
 }
 
 }  // namespace framecmp
