@@ -378,8 +378,7 @@ std::string apply_vmaf_options(const OptionValues& given, RunSettings& settings)
   if (path == nullptr) return {};
   std::string text;
   if (const int error = read_model_file(path, text); error != 0) {
-    return format_message("\nCannot read VMAF model \"%s\": %s!\n\n", path,
-                          std::strerror(error));
+    return format_message("\nCannot read VMAF model \"%s\": %s!\n\n", path, std::strerror(error));
   }
   std::string reason;
   std::optional<VmafModel> model = parse_vmaf_model(text, reason);
@@ -419,9 +418,8 @@ std::string apply_outputs(const OptionValues& given, RunSettings& settings) {
 
 // The measures of the run: report, tolerance, alignment, exit code, outputs, JSON.
 std::string apply_measure_options(const OptionValues& given, RunSettings& settings) {
-  for (const auto apply :
-       {apply_report_kind, apply_numbers, apply_flags, apply_metric_names, apply_vmaf_options,
-        apply_outputs}) {
+  for (const auto apply : {apply_report_kind, apply_numbers, apply_flags, apply_metric_names,
+                           apply_vmaf_options, apply_outputs}) {
     if (std::string refusal = apply(given, settings); !refusal.empty()) return refusal;
   }
   if (std::string refusal = apply_hash_options(given, settings); !refusal.empty()) return refusal;

@@ -28,7 +28,10 @@ std::unique_ptr<MetricValues> make_vmaf_metric(const FrameGeometry& geometry,
                                                const MetricChoice& choice, WorkerPool* workers);
 std::unique_ptr<MetricValues> make_vmaf_neg_metric(const FrameGeometry& geometry,
                                                    const MetricChoice& choice, WorkerPool* workers);
+std::unique_ptr<MetricValues> make_cambi_metric(const FrameGeometry& geometry,
+                                                const MetricChoice& choice, WorkerPool* workers);
 std::string refuse_vmaf_picture(const FrameGeometry& geometry);
+std::string refuse_cambi_frames(const FrameGeometry& geometry);
 std::string refuse_vmaf(const FrameGeometry& geometry);
 std::string refuse_vmaf_ssim(const FrameGeometry& geometry);
 std::string refuse_ms_ssim(const FrameGeometry& geometry);
@@ -37,7 +40,7 @@ std::string refuse_ciede2000(const FrameGeometry& geometry);
 
 namespace {
 
-const std::array<MetricEntry, 9> kRegistry{{
+const std::array<MetricEntry, 10> kRegistry{{
     {"psnr", true, make_psnr_metric},
     {"ssim", false, make_ssim_metric},
     {"aom-psnr", false, make_aom_psnr_metric, refuse_vmaf_picture, true, 2},
@@ -47,6 +50,7 @@ const std::array<MetricEntry, 9> kRegistry{{
     {"ciede2000", false, make_ciede2000_metric, refuse_ciede2000, true, 3},
     {"vmaf", false, make_vmaf_metric, refuse_vmaf, true, 0},
     {"vmaf-neg", false, make_vmaf_neg_metric, refuse_vmaf, true, 1},
+    {"cambi", false, make_cambi_metric, refuse_cambi_frames, true, 7},
 }};
 
 bool is_chosen(const std::size_t i, const MetricChoice& choice) {
