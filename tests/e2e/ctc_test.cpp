@@ -5,8 +5,10 @@
 //   vmaf -r ref.yuv -d test.yuv -w W -h H -p LAYOUT -b DEPTH -n --json -o log.json
 //     --feature psnr=reduced_hbd_peak=true:enable_apsnr=true:min_sse=0.5
 //     --feature float_ssim=scale=1 --feature float_ms_ssim --feature psnr_hvs
-//     --feature ciede
-// (each case's features only). The vmaf tool is not needed to run this test.
+//     --feature ciede --feature cambi
+//     --model version=vmaf_v0.6.1:name=vmaf --model version=vmaf_v0.6.1neg:name=vmaf_neg
+// (each case's features and models only, -n without a model). The vmaf tool is not needed
+// to run this test.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -22,11 +24,13 @@
 
 namespace {
 
-// Frames of `layout` ("420", "422", "444") and `depth`: a ramp per plane and frame plus
-// noise, and a test that differs from it by -4 to 4.
+// Frames of `layout` ("420", "422", "444") and `depth`: a ramp per plane and frame (a step
+// every `divisor`-th of 7 across and 3 down) plus noise of `noise` levels at 8 bits, and a
+// test that differs from it by a random step among `test_noise` around 0.
 void write_frames(const std::string& ref_path, const std::string& test_path, const int width,
                   const int height, const std::string& layout, const int depth, const int count,
-                  std::uint32_t state) {
+                  std::uint32_t state, const int divisor = 1, const unsigned noise = 16,
+                  const int test_noise = 9) {
   const auto next = [&state] {
     state = state * 1664525u + 1013904223u;
     return state >> 16;
@@ -46,9 +50,10 @@ void write_frames(const std::string& ref_path, const std::string& test_path, con
       const int h = p == 0 ? height : chroma_height;
       for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
-          const int base = ((x * 7 + y * 3 + f * 11 + p * 50) % 256) << (depth - 8);
-          const int r = std::min(max, base + static_cast<int>(next() % (16u << (depth - 8))));
-          const int t = std::max(0, std::min(max, r + static_cast<int>(next() % 9) - 4));
+          const int base = (((x * 7 + y * 3) / divisor + f * 11 + p * 50) % 256) << (depth - 8);
+          const int r = std::min(max, base + static_cast<int>(next() % (noise << (depth - 8))));
+          const int step = static_cast<int>(next() % static_cast<unsigned>(test_noise));
+          const int t = std::max(0, std::min(max, r + step - test_noise / 2));
           put(ref, r);
           put(test, t);
         }
@@ -71,6 +76,9 @@ struct CtcCase {
   // Each frame's values, then the aggregates, as the vmaf tool printed them.
   std::vector<std::map<std::string, double>> expected;
   std::map<std::string, double> aggregates;
+  int divisor = 1;  // the generator's, as write_frames takes them
+  unsigned noise = 16;
+  int test_noise = 9;
 };
 
 const std::vector<CtcCase>& cases() {
@@ -183,6 +191,60 @@ const std::vector<CtcCase>& cases() {
        {{"apsnr_y", 88.094295970759},
         {"apsnr_cb", 88.207646514331},
         {"apsnr_cr", 88.071486978733}}},
+      // VMAF's features and both models; the values of a frame come with the next one's.
+      {"10-bit 4:2:2 VMAF",
+       176,
+       144,
+       "422",
+       10,
+       3,
+       5,
+       "yuv422p10le",
+       "vmaf,vmaf-neg",
+       {{{"integer_adm2", 0.999672667589},
+         {"integer_aim", 0.0},
+         {"integer_adm3", 0.999836333795},
+         {"integer_adm_scale3", 1.000048215443},
+         {"VMAF_integer_feature_motion_sad_score", 0.0},
+         {"integer_vif_scale0", 0.972078919411},
+         {"integer_vif_scale3", 0.99989515543},
+         {"integer_adm2_egl_1", 0.998154236737},
+         {"integer_vif_scale1_egl_1", 0.999252617359},
+         {"integer_motion2", 0.0},
+         {"integer_motion3", 18.380468041006},
+         {"vmaf", 97.321666006809},
+         {"vmaf_neg", 96.977955831859}},
+        {{"integer_adm2", 0.999451263934},
+         {"integer_adm_scale3", 0.999882183773},
+         {"VMAF_integer_feature_motion_sad_score", 18.380468041006},
+         {"integer_vif_scale0", 0.972273647785},
+         {"integer_adm2_egl_1", 0.998143564145},
+         {"integer_vif_scale1_egl_1", 0.999280512333},
+         {"integer_motion2", 18.361688633158},
+         {"integer_motion3", 18.361688633158},
+         {"vmaf", 100.0},
+         {"vmaf_neg", 100.0}},
+        {{"integer_adm3", 0.999754936895},
+         {"VMAF_integer_feature_motion_sad_score", 18.361688633158},
+         {"integer_vif_scale3", 0.999867796898},
+         {"integer_motion2", 18.361688633158},
+         {"integer_motion3", 18.361688633158}}},
+       {}},
+      // Banding of a staircase ramp without noise, 8 bits: the anti-dither filter runs.
+      {"8-bit 4:2:0 CAMBI",
+       256,
+       216,
+       "420",
+       8,
+       2,
+       6,
+       "yuv420p",
+       "cambi",
+       {{{"cambi", 23.574329131476}}, {{"cambi", 23.574329131476}}},
+       {},
+       40,
+       1,
+       1},
   };
   return kCases;
 }
@@ -202,7 +264,8 @@ TEST(CtcMetrics, AgreeWithTheVmafTool) {
   for (const CtcCase& c : cases()) {
     SCOPED_TRACE(c.name);
     const std::string ref = dir + "/ref.yuv", test = dir + "/test.yuv", out = dir + "/out.json";
-    write_frames(ref, test, c.width, c.height, c.layout, c.depth, c.frames, c.seed);
+    write_frames(ref, test, c.width, c.height, c.layout, c.depth, c.frames, c.seed, c.divisor,
+                 c.noise, c.test_noise);
     std::string first_output;  // the same bytes for any number of threads
     for (const char* threads : {"--threads=1", "--threads=3"}) {
       const std::string command = std::string(FRAMECMP_BINARY) + " --report=frames --json " +
@@ -312,6 +375,78 @@ TEST(CtcMetrics, LogsInTheVmafToolsLayouts) {
                 "\",\n"
                 "  \"fps\": FPS\n"
                 "}\n");
+  std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+// A model read from a file in libvmaf's format, with feature options, a score transform
+// (polynomial, knots, rectification) and a clip, against the vmaf tool's scores with the
+// same file (--model path=FILE:name=vmaf).
+TEST(CtcMetrics, ReadsALibvmafModelFile) {
+  char pattern[] = "/tmp/framecmp-ctc-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string dir = pattern;
+  const std::string ref = dir + "/ref.yuv", test = dir + "/test.yuv", model = dir + "/m.json";
+  write_frames(ref, test, 176, 144, "422", 10, 3, 5);
+  std::ofstream(model)
+      << R"({"model_dict": {"model_type": "LIBSVMNUSVR", "norm_type": "linear_rescale",
+ "feature_names": ["VMAF_integer_feature_adm2_score", "VMAF_integer_feature_motion2_score",
+  "VMAF_integer_feature_vif_scale0_score"],
+ "slopes": [0.05, 2.0, 0.05, 1.5], "intercepts": [-0.3, -1.0, -0.01, -0.2],
+ "score_transform": {"enabled": true, "p0": 1.5, "p1": 1.25, "p2": -0.005,
+  "knots": [[0.0, 0.0], [50.0, 40.0], [120.0, 100.0]], "out_gte_in": "true"},
+ "score_clip": [0.0, 100.0],
+ "feature_opts_dicts": [{"adm_enhn_gain_limit": 1.0}, {}, {"vif_enhn_gain_limit": 1.0}],
+ "model": "svm_type nu_svr\nkernel_type rbf\ngamma 0.5\nnr_class 2\ntotal_sv 3\nrho -0.2\nSV\n2.5 1:0.9 2:0.1 3:0.4 \n-1.25 1:0.5 3:0.2 \n0.75 2:0.3 3:0.35 \n"}})";
+  const std::string out = dir + "/out.json";
+  const std::string command = std::string(FRAMECMP_BINARY) +
+                              " --report=frames --json --size=176x144 --pix-fmt=yuv422p10le "
+                              "--vmaf-model=" +
+                              model + " " + test + " " + ref + " > " + out + " 2>/dev/null";
+  ASSERT_EQ(WEXITSTATUS(std::system(command.c_str())), 0) << command;
+  const nlohmann::json doc = nlohmann::json::parse(read_file(out));
+  const double expected[] = {37.371713128255, 31.508739987488, 31.507493676891};
+  ASSERT_EQ(doc["frames"].size(), 3u);
+  for (std::size_t f = 0; f < 3; ++f) {
+    EXPECT_NEAR(doc["frames"][f]["vmaf"].get<double>(), expected[f], kPrinted) << f;
+  }
+  // The model's gain limits of 1 name its features as libvmaf names them.
+  EXPECT_TRUE(doc["frames"][0].contains("integer_adm2_egl_1"));
+  std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+// --ctc=aom's log against the CSV log of vmaf --aom_ctc v7.0 (its 6-decimal build) for the
+// same frames: the same keys in the same order, every value the same.
+TEST(CtcMetrics, TheAomPresetLogsWhatTheVmafToolDoes) {
+  char pattern[] = "/tmp/framecmp-ctc-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string dir = pattern;
+  const std::string ref = dir + "/ref.yuv", test = dir + "/test.yuv", log = dir + "/log.csv";
+  write_frames(ref, test, 256, 216, "420", 8, 2, 7);
+  const std::string command = std::string(FRAMECMP_BINARY) +
+                              " --report=summary --ctc=aom --size=256x216 --vmaf-log=" + log + " " +
+                              test + " " + ref + " >/dev/null 2>&1";
+  EXPECT_EQ(WEXITSTATUS(std::system(command.c_str())), 0) << command;
+  EXPECT_EQ(
+      read_file(log),
+      "Frame,integer_adm2,integer_aim,integer_adm3,integer_adm_scale0,integer_adm_scale1,"
+      "integer_adm_scale2,integer_adm_scale3,VMAF_integer_feature_motion_sad_score,"
+      "integer_vif_scale0,integer_vif_scale1,integer_vif_scale2,integer_vif_scale3,"
+      "integer_adm2_egl_1,integer_aim_egl_1,integer_adm3_egl_1,integer_adm_scale0_egl_1,"
+      "integer_adm_scale1_egl_1,integer_adm_scale2_egl_1,integer_adm_scale3_egl_1,"
+      "integer_vif_scale0_egl_1,integer_vif_scale1_egl_1,integer_vif_scale2_egl_1,"
+      "integer_vif_scale3_egl_1,psnr_y,psnr_cb,psnr_cr,ciede2000,float_ssim,float_ms_ssim,"
+      "psnr_hvs_y,psnr_hvs_cb,psnr_hvs_cr,psnr_hvs,cambi,integer_motion2,integer_motion3,vmaf,"
+      "vmaf_neg,\n"
+      "0,0.996269,0.003254,0.996507,0.990554,0.990665,0.996085,0.999104,0.000000,0.783029,"
+      "0.990552,0.996283,0.998019,0.992197,0.003289,0.994454,0.986890,0.985376,0.991482,"
+      "0.995610,0.782588,0.990105,0.995955,0.997792,39.974568,40.007474,39.955756,42.782209,"
+      "18.655145,30.277580,49.971111,49.990389,49.015812,49.867431,0.000000,0.000000,18.444915,"
+      "96.246085,95.325915,\n"
+      "1,0.996427,0.003190,0.996619,0.990659,0.991031,0.996455,0.999061,18.444915,0.783450,"
+      "0.990216,0.996056,0.997930,0.992474,0.003218,0.994628,0.987030,0.986137,0.991660,"
+      "0.995793,0.782987,0.989790,0.995741,0.997695,39.991303,39.940765,40.036220,42.817904,"
+      "18.667698,30.286805,50.114897,49.967138,49.791420,50.066554,0.000000,18.444915,18.444915,"
+      "100.000000,100.000000,\n");
   std::system(("rm -rf '" + dir + "'").c_str());
 }
 
