@@ -1,5 +1,6 @@
 // make_completion: writes the bash completion from its template, with every option of the
-// option table in place of @OPTIONS@, so that the completion never lists another set.
+// option table in place of @OPTIONS@ and every metric of the registry in place of
+// @METRICS@, so that the completion never lists another set.
 //   make_completion TEMPLATE OUTPUT
 #include <cstdio>
 #include <fstream>
@@ -7,6 +8,7 @@
 #include <string>
 
 #include "cli/options.h"
+#include "metrics/registry.h"
 
 int main(const int argc, char** const argv) {
   if (argc != 3) {
@@ -39,6 +41,14 @@ int main(const int argc, char** const argv) {
     return 1;
   }
   completion.replace(at, 9, options);
+  std::string metrics;
+  for (const framecmp::MetricEntry& entry : framecmp::metric_registry()) {
+    if (!metrics.empty()) metrics += ' ';
+    metrics += entry.name;
+  }
+  if (const std::size_t slot = completion.find("@METRICS@"); slot != std::string::npos) {
+    completion.replace(slot, 9, metrics);
+  }
   std::ofstream out(argv[2], std::ios::binary | std::ios::trunc);
   out << completion;
   return out.good() ? 0 : 1;

@@ -59,6 +59,10 @@ TEST(Completion, OffersWhatTheCommandLineKnows) {
   EXPECT_EQ(complete({"framecmp", "--diff-scale", "a"}), sorted({"auto"}));
   EXPECT_EQ(complete({"framecmp", "--rep"}), sorted({"--report="}));
   EXPECT_EQ(complete({"framecmp", "--size", ""}), std::vector<std::string>{});
+  // A metric list goes on after its last comma, with the registry's names.
+  EXPECT_EQ(complete({"framecmp", "--metric=ssim,vmaf"}),
+            sorted({"ssim,vmaf", "ssim,vmaf-neg", "ssim,vmaf-ssim"}, "--metric="));
+  EXPECT_EQ(complete({"framecmp", "--ctc="}), sorted({"aom"}, "--ctc="));
 }
 
 TEST(Completion, OffersFileNamesWhereAFileGoes) {
