@@ -9,11 +9,11 @@
 #include <cstdlib>
 
 #include "metrics/vmaf_features.h"
+#include "metrics/vmaf_kernels.h"
 
 namespace framecmp {
 namespace {
 
-constexpr std::array<std::int64_t, 5> kFilter{3571, 16004, 26386, 16004, 3571};
 constexpr std::size_t kBandCount = 16;
 
 // Mirrors index `i` into [0, n) without repeating the edge.
@@ -28,45 +28,35 @@ inline std::int32_t mirror(const std::int32_t i, const std::int32_t n) {
 IntegerMotion::IntegerMotion(const std::int32_t width, const std::int32_t height,
                              WorkerPool* const workers)
     : workers_(workers),
-      rows_(kBandCount * static_cast<std::size_t>(width)),
+      rows_(kBandCount * static_cast<std::size_t>(width + 4)),
       band_sums_(kBandCount),
       band_rows_((height + static_cast<std::int32_t>(kBandCount) - 1) /
                  static_cast<std::int32_t>(kBandCount)) {}
 
 std::uint64_t IntegerMotion::sad(const LumaView& previous, const LumaView& current) {
   const std::int32_t w = current.width, h = current.height;
-  const int shift = current.depth;
-  const std::int64_t round = std::int64_t{1} << (shift - 1);
+  const VmafKernels& kernels = active_vmaf_kernels();
   auto band_task = [&](const std::size_t b) {
-    std::int32_t* const row = rows_.data() + b * static_cast<std::size_t>(w);
+    // The row with two mirrored samples each side.
+    std::int32_t* const row = rows_.data() + b * static_cast<std::size_t>(w + 4) + 2;
     const std::int32_t first = static_cast<std::int32_t>(b) * band_rows_;
     const std::int32_t end = std::min(h, first + band_rows_);
+    std::array<const std::uint16_t*, 5> p{}, c{};
     std::uint64_t sum = 0;
     for (std::int32_t i = first; i < end; ++i) {
-      std::int32_t any = 0;
-      for (std::int32_t j = 0; j < w; ++j) {
-        std::int64_t accum = 0;
-        for (std::size_t k = 0; k < kFilter.size(); ++k) {
-          const std::size_t at =
-              static_cast<std::size_t>(mirror(i - 2 + static_cast<std::int32_t>(k), h)) *
-                  static_cast<std::size_t>(w) +
-              static_cast<std::size_t>(j);
-          accum += kFilter[k] * (std::int32_t{previous.values[at]} - current.values[at]);
-        }
-        row[j] = static_cast<std::int32_t>((accum + round) >> shift);
-        any |= row[j];
+      for (std::size_t k = 0; k < 5; ++k) {
+        const std::size_t at =
+            static_cast<std::size_t>(mirror(i - 2 + static_cast<std::int32_t>(k), h)) *
+            static_cast<std::size_t>(w);
+        p[k] = previous.values + at;
+        c[k] = current.values + at;
       }
-      if (any == 0) continue;
-      std::uint32_t row_sum = 0;
-      for (std::int32_t j = 0; j < w; ++j) {
-        std::int64_t accum = 0;
-        for (std::size_t k = 0; k < kFilter.size(); ++k) {
-          accum += kFilter[k] * row[mirror(j - 2 + static_cast<std::int32_t>(k), w)];
-        }
-        row_sum +=
-            static_cast<std::uint32_t>(std::abs(static_cast<std::int32_t>((accum + 32768) >> 16)));
-      }
-      sum += row_sum;
+      if (!kernels.motion_columns(p.data(), c.data(), w, current.depth, row)) continue;
+      row[-1] = row[1];
+      row[-2] = row[2];
+      row[w] = row[w - 2];
+      row[w + 1] = row[w - 3];
+      sum += kernels.motion_row(row, w);
     }
     band_sums_[b] = sum;
   };

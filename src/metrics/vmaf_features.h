@@ -49,11 +49,22 @@ class IntegerVif {
                std::span<VifScales> out);
 
  private:
+  // The sums of a band, per gain limit.
+  struct Sums {
+    std::int64_t num_log = 0;
+    std::int64_t den_log = 0;
+    std::int64_t num_non_log = 0;
+    std::int64_t den_non_log = 0;
+  };
   struct Band;
-  struct Sums;
   void statistic(std::size_t scale, const LumaView& ref, const LumaView& dis,
                  std::span<const double> gain_limits, std::span<VifScales> out);
   void subsample(std::size_t scale, const LumaView& ref, const LumaView& dis);
+  // Adds one row's samples (their sigma1_sq, sigma2_sq and sigma12) into `sums`, one per
+  // gain limit.
+  static void accumulate(const std::int32_t* sigma1, const std::int32_t* sigma2,
+                         const std::int32_t* sigma12, std::int32_t w, const std::uint16_t* table,
+                         std::span<const double> gain_limits, std::array<Sums, 2>& sums);
 
   WorkerPool* workers_;
   std::vector<std::uint16_t> pyramid_;  // scales 1 to 3 of ref, then of dis
