@@ -85,5 +85,42 @@ bench_input() {
   done
 }
 
+# VMAF and the whole CTC preset: NAME WIDTH HEIGHT PIX_FMT LAYOUT DEPTH
+bench_vmaf() {
+  local name=$1 width=$2 height=$3 pix=$4 layout=$5 depth=$6
+  local ref="$work/$name.ref.yuv" dist="$work/$name.dist.yuv"
+  cat "$ref" "$dist" > /dev/null
+  local ours=("$framecmp" --report=summary "--size=${width}x$height" "--pix-fmt=$pix"
+              "--threads=$threads")
+  local theirs=("$vmaf" -r "$ref" -d "$dist" -w "$width" -h "$height" -p "$layout" -b "$depth"
+                -q --threads "$threads" -o /dev/null)
+  local vmaf_ratios=() ctc_ratios=() ctc_fps=()
+  for ((round = 0; round < rounds; ++round)); do
+    local fc fc_ctc
+    fc=$(seconds "${ours[@]}" --metric=vmaf "$dist" "$ref")
+    fc_ctc=$(seconds "${ours[@]}" --ctc=aom "$dist" "$ref")
+    ctc_fps+=("$(echo "25 / $fc_ctc" | bc -l)")
+    if [ -n "$vmaf" ]; then
+      local vm vm_ctc
+      vm=$(seconds "${theirs[@]}")
+      vm_ctc=$(seconds "${theirs[@]}" --aom_ctc v7.0)
+      vmaf_ratios+=("$(echo "$vm / $fc" | bc -l)")
+      ctc_ratios+=("$(echo "$vm_ctc / $fc_ctc" | bc -l)")
+    fi
+  done
+  if [ -n "$vmaf" ]; then
+    printf '  the vmaf tool default / framecmp --metric=vmaf %6.2f   (goal >= 2)\n' \
+      "$(printf '%s\n' "${vmaf_ratios[@]}" | median)"
+    printf '  vmaf --aom_ctc v7.0 / framecmp --ctc=aom      %6.2f   (goal >= 5)\n' \
+      "$(printf '%s\n' "${ctc_ratios[@]}" | median)"
+  else
+    echo '  the vmaf tool rows skipped (no vmaf tool given)'
+  fi
+  printf '  framecmp --ctc=aom, frames a second            %6.2f   (reported)\n' \
+    "$(printf '%s\n' "${ctc_fps[@]}" | median)"
+}
+
 bench_input 1080p8 1920 1080 yuv420p 420 8
+bench_vmaf 1080p8 1920 1080 yuv420p 420 8
 bench_input 720p10 1280 720 yuv420p10le 420 10
+bench_vmaf 720p10 1280 720 yuv420p10le 420 10

@@ -17,6 +17,7 @@
 #include <numbers>
 
 #include "metrics/vmaf_features.h"
+#include "metrics/vmaf_kernels.h"
 
 namespace framecmp {
 namespace {
@@ -183,57 +184,26 @@ void IntegerAdm::State::dwt_one(const int scale, const Sample* const src,
   constexpr std::array<int, 3> kShiftV{0, 16, 16};
   constexpr std::array<std::int64_t, 3> kRoundH{16384, 32768, 16384};
   constexpr std::array<int, 3> kShiftH{15, 16, 15};
+  const std::size_t s = scale == 0 ? 0 : static_cast<std::size_t>(scale - 1);
+  const VmafKernels& kernels = active_vmaf_kernels();
   for_rows((h + 1) / 2, [&](const int first, const int end, const std::size_t b) {
     std::int32_t* const low = column_low.data() + b * static_cast<std::size_t>(width);
     std::int32_t* const high = column_high.data() + b * static_cast<std::size_t>(width);
     for (int i = first; i < end; ++i) {
       std::array<const Sample*, 4> rows{};
-      for (int k = 0; k < 4; ++k) {
-        rows[static_cast<std::size_t>(k)] =
-            src + static_cast<std::size_t>(index(2 * i - 1 + k, h)) * in_stride;
+      for (std::size_t k = 0; k < 4; ++k) {
+        rows[k] =
+            src + static_cast<std::size_t>(index(2 * i - 1 + static_cast<int>(k), h)) * in_stride;
       }
-      for (int j = 0; j < w; ++j) {
-        std::int64_t lo = 0, hi = 0;
-        for (std::size_t k = 0; k < 4; ++k) {
-          lo += kLow[k] * static_cast<std::int64_t>(rows[k][j]);
-          hi += kHigh[k] * static_cast<std::int64_t>(rows[k][j]);
-        }
-        if (scale == 0) {
-          const std::int32_t round = 1 << (depth - 1);
-          low[j] = static_cast<std::int16_t>(
-              wrap32(wrap32(lo) - std::int64_t{kLowSum} * round + round) >> depth);
-          high[j] = static_cast<std::int16_t>(wrap32(wrap32(hi) + round) >> depth);
-        } else {
-          const std::size_t s = static_cast<std::size_t>(scale - 1);
-          low[j] = static_cast<std::int32_t>((lo + kRoundV[s]) >> kShiftV[s]);
-          high[j] = static_cast<std::int32_t>((hi + kRoundV[s]) >> kShiftV[s]);
-        }
+      if constexpr (sizeof(Sample) == 2) {
+        kernels.dwt_columns_first(rows.data(), w, depth, low, high);
+      } else {
+        kernels.dwt_columns(rows.data(), w, kRoundV[s], kShiftV[s], low, high);
       }
       const std::size_t row = static_cast<std::size_t>(i) * stride;
-      for (int j = 0; j < out_w; ++j) {
-        std::int64_t a = 0, v = 0, hh = 0, d = 0;
-        for (std::size_t k = 0; k < 4; ++k) {
-          const int at = index(2 * j - 1 + static_cast<int>(k), w);
-          a += kLow[k] * static_cast<std::int64_t>(low[at]);
-          v += kHigh[k] * static_cast<std::int64_t>(low[at]);
-          hh += kLow[k] * static_cast<std::int64_t>(high[at]);
-          d += kHigh[k] * static_cast<std::int64_t>(high[at]);
-        }
-        const auto put = [&](std::vector<std::int32_t>& band, const std::int64_t sum) {
-          if (scale == 0) {
-            band[row + static_cast<std::size_t>(j)] =
-                static_cast<std::int16_t>(wrap32(sum + 32768) >> 16);
-          } else {
-            const std::size_t s = static_cast<std::size_t>(scale - 1);
-            band[row + static_cast<std::size_t>(j)] =
-                static_cast<std::int32_t>((sum + kRoundH[s]) >> kShiftH[s]);
-          }
-        };
-        put(out[0], a);
-        put(out[1], v);
-        put(out[2], hh);
-        put(out[3], d);
-      }
+      kernels.dwt_row(low, high, w, out_w, scale == 0, scale == 0 ? 32768 : kRoundH[s],
+                      scale == 0 ? 16 : kShiftH[s], out[0].data() + row, out[1].data() + row,
+                      out[2].data() + row, out[3].data() + row);
     }
   });
 }
@@ -432,7 +402,7 @@ float IntegerAdm::State::contrast_masking(const int scale, const int w, const in
   }
   constexpr std::array<std::int32_t, 3> kFactor16{36453, 36453, 49417};
   constexpr std::array<int, 3> kSub16{10, 10, 12};
-  constexpr std::array<int, 3> kSq16{29, 29, 30};
+  constexpr std::array<int, 3> kSq16{29, 29, 30};  // at the later scales, 0 and 30
   std::array<std::uint32_t, 3> shift_cub{};
   if (scale == 0) {
     shift_cub = {static_cast<std::uint32_t>(std::ceil(std::log2(w) - 4)),
@@ -503,9 +473,49 @@ float IntegerAdm::State::contrast_masking(const int scale, const int w, const in
   };
   std::array<std::int64_t, 3> accum{};
   if (r.top <= 0) accumulate_row(0, accum);
+  const VmafKernels& kernels = active_vmaf_kernels();
+  const int inner_cols = end_col - start_col;
+  // Rows whose neighbours are all inside: the kernels take the columns between the edges.
+  const auto fast_row = [&](const int i, std::int32_t* const thr,
+                            std::array<std::int64_t, 3>& sums) {
+    std::array<std::int64_t, 3> inner{};
+    const auto edge = [&](const int j) {
+      const std::int32_t t = threshold(i, j);
+      const std::size_t at = static_cast<std::size_t>(i) * stride + static_cast<std::size_t>(j);
+      for (std::size_t b = 0; b < 3; ++b) {
+        inner[b] += kernels.adm_cube_row(
+            source[b].data() + at, &t, 1, scale == 0,
+            scale == 0 ? static_cast<std::uint32_t>(kFactor16[b]) : factor32[b], kSub16[b],
+            kSq16[b], round_cub[b], static_cast<int>(shift_cub[b]));
+      }
+    };
+    if (r.left <= 0) edge(0);
+    if (inner_cols > 0) {
+      std::array<const std::int32_t*, 9> rows{};
+      std::array<const std::int32_t*, 3> centres{};
+      const std::size_t at =
+          static_cast<std::size_t>(i) * stride + static_cast<std::size_t>(start_col);
+      for (std::size_t b = 0; b < 3; ++b) {
+        rows[3 * b] = masking[b].data() + at - stride;
+        rows[3 * b + 1] = masking[b].data() + at;
+        rows[3 * b + 2] = masking[b].data() + at + stride;
+        centres[b] = csf[b].data() + at;
+      }
+      kernels.adm_threshold_row(rows.data(), centres.data(), inner_cols, scale == 0, thr);
+      for (std::size_t b = 0; b < 3; ++b) {
+        inner[b] += kernels.adm_cube_row(
+            source[b].data() + at, thr, inner_cols, scale == 0,
+            scale == 0 ? static_cast<std::uint32_t>(kFactor16[b]) : factor32[b], kSub16[b],
+            kSq16[b], round_cub[b], static_cast<int>(shift_cub[b]));
+      }
+    }
+    if (r.right > w - 1) edge(w - 1);
+    for (std::size_t b = 0; b < 3; ++b) sums[b] += (inner[b] + round_inner) >> shift_inner;
+  };
   for_rows(end_row - start_row, [&](const int first, const int end, const std::size_t b) {
     band_sums[b] = {};
-    for (int i = start_row + first; i < start_row + end; ++i) accumulate_row(i, band_sums[b]);
+    std::int32_t* const thr = column_low.data() + b * static_cast<std::size_t>(width);
+    for (int i = start_row + first; i < start_row + end; ++i) fast_row(i, thr, band_sums[b]);
   });
   for (const auto& sums : band_sums) {
     for (std::size_t b = 0; b < 3; ++b) accum[b] += sums[b];

@@ -43,6 +43,36 @@ struct VmafKernels {
   // Motion's row pass: the sum of |(5-tap blur of in at j) + 2^15 >> 16| over j in [0, w);
   // `in` readable from -2 to w + 1, mirrored.
   std::uint32_t (*motion_row)(const std::int32_t* in, int w);
+  // ADM's wavelet column pass of the first scale: for j in [0, w), the low- and high-pass
+  // sums of rows[0..3][j] (samples of `depth` bits, centred and shifted by the depth,
+  // truncated to 16 bits) into low and high.
+  void (*dwt_columns_first)(const std::uint16_t* const* rows, int w, int depth, std::int32_t* low,
+                            std::int32_t* high);
+  // The same for the later scales' 32-bit approximations, rounded and shifted by `shift`
+  // (`round` 0 with shift 0).
+  void (*dwt_columns)(const std::int32_t* const* rows, int w, std::int64_t round, int shift,
+                      std::int32_t* low, std::int32_t* high);
+  // ADM's wavelet row pass: for j in [0, out_w), the low- and high-pass sums of low and
+  // high at 2j - 1 to 2j + 2 (mirrored: -1 reads 1, w reads w - 1, ...; w is the input
+  // width) into the bands a (low, low), v (low, high), h (high, low), d (high, high),
+  // rounded and shifted by `shift` (16 at the first scale, where they are truncated to 16
+  // bits).
+  void (*dwt_row)(const std::int32_t* low, const std::int32_t* high, int w, int out_w,
+                  bool first_scale, std::int64_t round, int shift, std::int32_t* a, std::int32_t* v,
+                  std::int32_t* h, std::int32_t* d);
+  // ADM's masking threshold of samples [0, n) of a row: per band b (h, v, d) the masking
+  // values of the 3x3 neighbourhood but the centre (masking[3b + r] is row r = 0 above, 1
+  // the row, 2 below, readable from -1 to n) and the centre's own csf value scaled to a
+  // fifteenth, summed over the bands into thr.
+  void (*adm_threshold_row)(const std::int32_t* const* masking, const std::int32_t* const* csf,
+                            int n, bool first_scale, std::int32_t* thr);
+  // The sum over samples [0, n) of a row of one band of the cubed weighed detail above
+  // the threshold, each cube rounded and shifted by `shift_cube`: at the first scale x =
+  // source * factor less thr << shift_sub, squared and shifted by shift_square; later x =
+  // (source * factor + 2^27) >> 28 less thr, squared and shifted by 30.
+  std::int64_t (*adm_cube_row)(const std::int32_t* source, const std::int32_t* thr, int n,
+                               bool first_scale, std::uint32_t factor, int shift_sub,
+                               int shift_square, std::int64_t round_cube, int shift_cube);
 };
 
 // The kernels of `level` (the plain ones where the build has no such level).

@@ -131,5 +131,55 @@ TEST(VmafKernels, MotionPassesAtEveryLevel) {
   }
 }
 
+TEST(VmafKernels, AdmPassesAtEveryLevel) {
+  for (const Shape shape : kShapes) {
+    SCOPED_TRACE(std::to_string(shape.width) + " " + std::to_string(shape.depth));
+    const int w = shape.width;
+    const auto n = static_cast<std::size_t>(w);
+    std::uint32_t state = 13;
+    const std::uint32_t max = (1u << shape.depth) - 1;
+    std::vector<std::uint16_t> samples(n * 4);
+    std::vector<std::int32_t> approximations(n * 4), masking(9 * (n + 2)), csf(3 * n);
+    for (auto& v : samples) v = static_cast<std::uint16_t>(next(state) & max);
+    // Signed values as the later scales' bands and the weighed bands hold them.
+    for (auto& v : approximations) v = static_cast<std::int32_t>(next(state) % 2000001) - 1000000;
+    for (auto& v : masking) v = static_cast<std::int32_t>(next(state) % 4000);
+    for (auto& v : csf) v = static_cast<std::int32_t>(next(state) % 60001) - 30000;
+    std::array<const std::uint16_t*, 4> rows{};
+    std::array<const std::int32_t*, 4> rows32{};
+    for (std::size_t k = 0; k < 4; ++k) {
+      rows[k] = samples.data() + k * n;
+      rows32[k] = approximations.data() + k * n;
+    }
+    std::array<const std::int32_t*, 9> masks{};
+    std::array<const std::int32_t*, 3> centres{};
+    for (std::size_t k = 0; k < 9; ++k) masks[k] = masking.data() + k * (n + 2) + 1;
+    for (std::size_t b = 0; b < 3; ++b) centres[b] = csf.data() + b * n;
+    against_plain([&] {
+      const VmafKernels& k = active_vmaf_kernels();
+      std::vector<std::int32_t> low(n), high(n), bands(4 * n);
+      std::vector<std::int64_t> all;
+      const int out_w = (w + 1) / 2;
+      for (const bool first : {true, false}) {
+        if (first) {
+          k.dwt_columns_first(rows.data(), w, shape.depth, low.data(), high.data());
+        } else {
+          k.dwt_columns(rows32.data(), w, 32768, 16, low.data(), high.data());
+        }
+        k.dwt_row(low.data(), high.data(), w, out_w, first, first ? 32768 : 16384, first ? 16 : 15,
+                  bands.data(), bands.data() + n, bands.data() + 2 * n, bands.data() + 3 * n);
+        std::vector<std::int32_t> thr(n);
+        k.adm_threshold_row(masks.data(), centres.data(), w, first, thr.data());
+        all.insert(all.end(), low.begin(), low.end());
+        all.insert(all.end(), bands.begin(), bands.end());
+        all.insert(all.end(), thr.begin(), thr.end());
+        all.push_back(k.adm_cube_row(centres[0], thr.data(), w, first, first ? 36453 : 2000000000u,
+                                     10, 29, 16, 5));
+      }
+      return all;
+    });
+  }
+}
+
 }  // namespace
 }  // namespace framecmp
