@@ -405,6 +405,13 @@ std::string apply_outputs(const OptionValues& given, RunSettings& settings) {
   if (settings.vmaf_log != nullptr && settings.vmaf_log[0] == '\0') {
     return "\nInvalid --vmaf-log \"\": must name a file to write!\n\n";
   }
+  settings.html = given[OptionId::kHtml];
+  if (settings.html != nullptr && settings.html[0] == '\0') {
+    return "\nInvalid --html \"\": must name a file to write!\n\n";
+  }
+  if (settings.html != nullptr && given[OptionId::kRefMd5] != nullptr) {
+    return "\nOption \"--html\" needs a reference to compare, not a hash list (--ref-md5)!\n\n";
+  }
 
   if (settings.stats_file != nullptr && settings.diff_image != nullptr &&
       std::strcmp(settings.stats_file, settings.diff_image) == 0) {
@@ -757,9 +764,37 @@ bool is_modern_form(const int argc, const char* const* const argv) {
   return false;
 }
 
+namespace {
+
+// The arguments as a shell would take them back: words with anything but letters, digits
+// and -_./=:,+@% in single quotes.
+std::string shell_words(const int argc, const char* const* const argv) {
+  std::string line;
+  for (int at = 0; at < argc; ++at) {
+    const std::string_view word = argv[at];
+    if (at > 0) line += ' ';
+    const bool plain = !word.empty() && word.find_first_not_of(
+                                            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                            "0123456789-_./=:,+@%") == std::string_view::npos;
+    if (plain) {
+      line += word;
+      continue;
+    }
+    line += '\'';
+    for (const char c : word) line += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    line += '\'';
+  }
+  return line;
+}
+
+}  // namespace
+
 CommandLine parse_command_line(const int argc, const char* const* const argv) {
   if (!is_modern_form(argc, argv)) return parse_classic(argc, argv);
   CommandLine result = parse_modern(argc, argv);
+  if (result.action == CommandAction::kRun && result.settings.html != nullptr) {
+    result.settings.command_line = shell_words(argc, argv);
+  }
   // A refusal honours --exit-code wherever it stands among the options.
   for (int at = 1; at < argc && std::string_view(argv[at]) != "--"; ++at) {
     if (std::string_view(argv[at]) == "--exit-code") result.exit_code = true;

@@ -42,6 +42,8 @@ struct RunSettings : RunHeader {
   bool csv = false;                  // results as CSV (frames or summary)
   const char* stats_file = nullptr;  // also the per-frame statistics into this file, or none
   const char* vmaf_log = nullptr;    // also the libvmaf metrics in the vmaf tool's log layout
+  const char* html = nullptr;        // also a page of the run's plots and pictures
+  std::string command_line;          // as typed, for the page
   const char* ref_md5 = nullptr;     // a hash list in place of the reference (ref_path = it)
   // How each file stores its frames when that differs from the run's size and format:
   // padded test frames (--test-size; 0: the run's size), other layouts or byte orders.

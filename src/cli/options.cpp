@@ -9,6 +9,8 @@ namespace {
 constexpr std::uint8_t kFramesSummary =
     report_bit(ReportKind::kFrames) | report_bit(ReportKind::kSummary);
 constexpr std::uint8_t kBlocksFramesSummary = kFramesSummary | report_bit(ReportKind::kBlocks);
+constexpr std::uint8_t kSamplesBlocksFramesSummary =
+    kBlocksFramesSummary | report_bit(ReportKind::kSamples);
 
 }  // namespace
 
@@ -118,6 +120,10 @@ const std::array<OptionSpec, kOptionCount> kOptions{{
      "compute vmaf with the libvmaf JSON model in F (for example\n"
      "its 4K model) instead of vmaf_v0.6.1; adds vmaf",
      "--vmaf-model=4k.json", kFramesSummary},
+    {"html", OptionId::kHtml, "F", nullptr,
+     "also a page of the run in F: verdict, totals, a plot per\n"
+     "metric, the damage per frame, the first differing frame",
+     "--html=run.html", kSamplesBlocksFramesSummary},
     {"diff-image", OptionId::kDiffImage, "F", nullptr, "PNG of the first frame that differs",
      "--diff-image=d.png"},
     {"diff-frame", OptionId::kDiffFrame, "N", nullptr, "... of the test file's frame N instead",

@@ -41,6 +41,7 @@ enum class OptionId : std::uint8_t {
   kVmafLog,
   kCtc,
   kVmafModel,
+  kHtml,
   kDiffImage,
   kDiffFrame,
   kDiffScale,

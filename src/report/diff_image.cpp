@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <stdexcept>
@@ -238,6 +239,18 @@ bool write_and_close(std::FILE* const file, const RgbImage& image) {
 }
 
 }  // namespace
+
+std::optional<std::string> png_bytes(const RgbImage& image) {
+  char* data = nullptr;
+  std::size_t size = 0;
+  std::FILE* const stream = open_memstream(&data, &size);
+  if (stream == nullptr) return std::nullopt;
+  const bool written = write_and_close(stream, image);
+  std::optional<std::string> bytes;
+  if (written) bytes.emplace(data, size);
+  std::free(data);
+  return bytes;
+}
 
 bool write_png(const RgbImage& image, const std::string& path) {
   ReplacingFile output;

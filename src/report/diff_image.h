@@ -101,6 +101,9 @@ class DiffImageTaker final : public FrameObserver {
   RgbImage image_;
 };
 
+// `image` as the bytes of a PNG; nothing when it could not be encoded.
+std::optional<std::string> png_bytes(const RgbImage& image);
+
 // Writes `image` as a PNG to `path`. A regular file (or a link to one) is replaced through
 // a temporary file beside it, renamed at the end, so that nothing half-written stays
 // under the final name and a link stays a link; anything else that exists (/dev/null, a

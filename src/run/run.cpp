@@ -129,7 +129,7 @@ class ObserverFanOut final : public FrameObserver {
   }
 
  private:
-  std::array<FrameObserver*, 3> observers_{};
+  std::array<FrameObserver*, 4> observers_{};
   std::size_t count_ = 0;
 };
 
@@ -138,7 +138,7 @@ class ObserverFanOut final : public FrameObserver {
 struct Watchers {
   DiffImageTaker* image = nullptr;
   ProgressLine* progress = nullptr;  // hands every frame on to the others
-  FrameObserver* others = nullptr;   // the picture, the dump and the alignment probe
+  FrameObserver* others = nullptr;   // the picture, the dump, the alignment probe, the page
   BlockDump* dump = nullptr;
   AlignmentProbe* probe = nullptr;
 
@@ -161,7 +161,7 @@ struct RunParts {
   const Watchers& watchers;
   WorkerPool& workers;
   MetricSet& metrics;  // booked by the statistics of every report that measures
-  SideFiles* stats;    // null without --stats-file and --vmaf-log
+  SideFiles* stats;    // null without --stats-file, --vmaf-log and --html
   // The files stored otherwise than compared, whose partial frames are named in their own
   // bytes; null for a file read as compared.
   const ConvertingSource* test_converted = nullptr;
@@ -230,6 +230,24 @@ bool report_failed_read(const RunSettings& settings, const Inputs& inputs,
   return report_read_failure(settings, inputs, outcome.end);
 }
 
+// The closing messages of a run as standard error will show them (for the page).
+std::string closing_text(const RunSettings& settings, const ComparisonOutcome& outcome,
+                         const std::int64_t frame_size) {
+  if (settings.html == nullptr) return {};
+  char* data = nullptr;
+  std::size_t size = 0;
+  std::FILE* const stream = open_memstream(&data, &size);
+  if (stream == nullptr) return {};
+  write_run_end(stream, settings, outcome, frame_size);
+  std::fclose(stream);
+  std::string text(data, size);
+  std::free(data);
+  // The messages stand between blank lines on a terminal; the page wants their words.
+  const std::size_t first = text.find_first_not_of('\n');
+  const std::size_t last = text.find_last_not_of('\n');
+  return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+}
+
 // Ends a run whose comparison has finished: failures first, then the closing messages.
 // `report_written` tells whether everything for standard output got there; `run` (null
 // for a run that failed before its comparison) holds the stats file, the block dump, the
@@ -250,7 +268,10 @@ int finish_run(const RunSettings& settings, const Inputs& inputs, const Comparis
   }
   // A failed run leaves whatever was at the stats file's path as it was.
   SideFiles* const stats = run != nullptr ? run->stats : nullptr;
-  if (!failed && stats != nullptr && !stats->finish(outcome)) failed = true;
+  if (!failed && stats != nullptr &&
+      !stats->finish(outcome, closing_text(settings, stored_tails(outcome, run), frame_size))) {
+    failed = true;
+  }
   if (failed) return exit_status(settings, outcome, failed);
   write_run_end(stderr, settings, stored_tails(outcome, run), frame_size);
   write_shift_hint(settings, outcome, watchers != nullptr ? watchers->probe : nullptr);
@@ -432,7 +453,7 @@ bool output_would_overwrite_input(const RunSettings& settings, const FileDescrip
                                   const FileDescriptor& ref) {
   for (const auto& [option, output] :
        {std::pair{"diff-image", settings.diff_image}, std::pair{"stats-file", settings.stats_file},
-        std::pair{"vmaf-log", settings.vmaf_log}}) {
+        std::pair{"vmaf-log", settings.vmaf_log}, std::pair{"html", settings.html}}) {
     if (output == nullptr) continue;
     for (const auto& [path, file] :
          {std::pair{settings.test_path, &test}, std::pair{settings.ref_path, &ref}}) {
@@ -446,7 +467,10 @@ bool output_would_overwrite_input(const RunSettings& settings, const FileDescrip
   for (const auto& [first, first_path, second, second_path] :
        {std::tuple{"stats-file", settings.stats_file, "diff-image", settings.diff_image},
         std::tuple{"stats-file", settings.stats_file, "vmaf-log", settings.vmaf_log},
-        std::tuple{"vmaf-log", settings.vmaf_log, "diff-image", settings.diff_image}}) {
+        std::tuple{"vmaf-log", settings.vmaf_log, "diff-image", settings.diff_image},
+        std::tuple{"html", settings.html, "diff-image", settings.diff_image},
+        std::tuple{"html", settings.html, "stats-file", settings.stats_file},
+        std::tuple{"html", settings.html, "vmaf-log", settings.vmaf_log}}) {
     if (first_path == nullptr || second_path == nullptr) continue;
     if (!same_output_file(first_path, second_path)) continue;
     std::fprintf(stderr, "\nOptions \"--%s\" and \"--%s\" name the same file!\n\n", first, second);
@@ -812,7 +836,8 @@ struct WatcherParts {
 // alignment probe (the modern form's verdict alone is followed by its hint) and the
 // progress line; false (after saying so) for a dump block outside the --crop window.
 bool make_watchers(const RunSettings& settings, const RunPlan& plan, const OpenFiles& files,
-                   std::optional<DiffImageTaker>& taker, WatcherParts& parts) {
+                   std::optional<DiffImageTaker>& taker, FrameObserver* const page,
+                   WatcherParts& parts) {
   const FrameGeometry& geometry = plan.geometry;
   DiffImageTaker* const image = taker ? &*taker : nullptr;
   if (settings.dump_frame >= 0) {
@@ -828,7 +853,7 @@ bool make_watchers(const RunSettings& settings, const RunPlan& plan, const OpenF
   for (FrameObserver* const observer :
        {static_cast<FrameObserver*>(image),
         parts.dump ? static_cast<FrameObserver*>(&*parts.dump) : nullptr,
-        parts.probe ? static_cast<FrameObserver*>(&*parts.probe) : nullptr}) {
+        parts.probe ? static_cast<FrameObserver*>(&*parts.probe) : nullptr, page}) {
     parts.others.add(observer);
   }
   if (wants_progress(settings)) {
@@ -915,8 +940,19 @@ int compare_planned(const RunSettings& settings, const StandardDescriptors& clos
   const int trouble = settings.exit_code ? kStatusTrouble : 1;
   const FrameGeometry& geometry = taken.plan.geometry;
   const auto frame_size = static_cast<std::size_t>(geometry.frame_size);
+  WorkerPool workers(settings.threads > 0 ? settings.threads : default_thread_count());
+  MetricSet metrics(geometry, settings.metrics, &workers);
+  std::optional<SideFiles> stats;
+  if ((settings.stats_file != nullptr || settings.vmaf_log != nullptr ||
+       settings.html != nullptr) &&
+      !stats.emplace().open(settings, metrics)) {
+    return trouble;
+  }
   WatcherParts watching;
-  if (!make_watchers(settings, taken.plan, taken.files, taken.taker, watching)) return trouble;
+  if (!make_watchers(settings, taken.plan, taken.files, taken.taker,
+                     stats ? stats->observer() : nullptr, watching)) {
+    return trouble;
+  }
   FdSink output(closed.output_closed ? -1 : STDOUT_FILENO);
   ProgressLine* const progress = watching.progress ? &*watching.progress : nullptr;
   ProgressErasingSink sink(
@@ -924,14 +960,7 @@ int compare_planned(const RunSettings& settings, const StandardDescriptors& clos
       progress != nullptr && same_terminal(STDOUT_FILENO, STDERR_FILENO) ? progress : nullptr);
   const ComparedSources& sources = taken.sources;
   PairReader reader(*sources.test, *sources.ref, taken.buffers, frame_size, settings.skip_test);
-  WorkerPool workers(settings.threads > 0 ? settings.threads : default_thread_count());
   reader.share_search(workers);
-  MetricSet metrics(geometry, settings.metrics, &workers);
-  std::optional<SideFiles> stats;
-  if ((settings.stats_file != nullptr || settings.vmaf_log != nullptr) &&
-      !stats.emplace().open(settings, metrics)) {
-    return trouble;
-  }
   const Inputs inputs{*taken.files.test, *taken.files.ref};
   const RunParts parts{settings,
                        inputs,
