@@ -154,8 +154,8 @@ std::string refuse_exclusions(const OptionValues& given, const OptionId id) {
 std::string report_kinds_text(const std::uint8_t reports) {
   std::vector<const char*> kinds;
   for (const auto& [kind, name] :
-       {std::pair{ReportKind::kBlocks, "blocks"}, std::pair{ReportKind::kFrames, "frames"},
-        std::pair{ReportKind::kSummary, "summary"}}) {
+       {std::pair{ReportKind::kSamples, "samples"}, std::pair{ReportKind::kBlocks, "blocks"},
+        std::pair{ReportKind::kFrames, "frames"}, std::pair{ReportKind::kSummary, "summary"}}) {
     if ((reports & report_bit(kind)) != 0) kinds.push_back(name);
   }
   std::string text;

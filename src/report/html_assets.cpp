@@ -36,7 +36,8 @@ td { font-variant-numeric: tabular-nums; }
   border: 1px solid #ccc; }
 #frame-values { font-size: .85em; white-space: pre-wrap; }
 .pair { display: flex; flex-wrap: wrap; gap: 1em; align-items: flex-start; }
-.pair img { max-width: 100%; image-rendering: pixelated; border: 1px solid #ccc; }
+.pair img { max-width: 100%; min-width: min(100%, 360px); image-rendering: pixelated;
+  border: 1px solid #ccc; }
 .dumps pre { font-size: 11px; line-height: 1.25; margin: 0 0 1em; overflow-x: auto; }
 @media (max-width: 600px) { body { font-size: 14px; padding: .5em; } th, td { padding: .15em .3em; } }
 @media print { .tip, #strip, #frame-values { display: none; } body { max-width: none; } }
@@ -206,6 +207,7 @@ const char* const kHtmlScript = R"JS(
     });
   }
   document.body.dataset.frames = String(frames.length);
+  document.body.dataset.resources = String(performance.getEntriesByType('resource').length);
   document.body.dataset.ready = 'yes';
 })();
 )JS";

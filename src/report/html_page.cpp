@@ -12,6 +12,7 @@
 #include <ctime>
 
 #include "report/block_dump.h"
+#include "report/run_summary.h"
 
 #ifndef FRAMECMP_VERSION
 #define FRAMECMP_VERSION "unknown"
@@ -163,7 +164,7 @@ std::string html_escaped(const std::string& text) {
   return out;
 }
 
-HtmlPage::HtmlPage(const MetricSet& metrics, const FrameGeometry& geometry, HtmlRun run)
+HtmlPage::HtmlPage(MetricSet& metrics, const FrameGeometry& geometry, HtmlRun run)
     : metrics_(metrics), geometry_(geometry), run_(std::move(run)) {
   make_plots();
 }
@@ -434,7 +435,9 @@ bool HtmlPage::copy_values() {
 
 bool HtmlPage::finish(const ComparisonOutcome& outcome, const std::string& verdict) {
   if (failed_ || values_fd_ < 0) return false;
-  const bool identical = outcome.differing_frames == 0 && drawn_frame_ < 0;
+  const bool identical = verdict_of(outcome) == Verdict::kIdentical && drawn_frame_ < 0;
+  // Whatever report ran, the totals are the metrics' own (pooling is idempotent).
+  metrics_.pool();
   std::string page = head(verdict, identical) + totals();
   if (frames_ > 0 && !identical) {
     page +=

@@ -44,8 +44,8 @@ std::string html_escaped(const std::string& text);
 
 class HtmlPage final : public MeasureSink, public FrameObserver {
  public:
-  // Keeps references to `metrics` and `geometry`.
-  HtmlPage(const MetricSet& metrics, const FrameGeometry& geometry, HtmlRun run);
+  // Keeps references to `metrics` (pooled at the end) and `geometry`.
+  HtmlPage(MetricSet& metrics, const FrameGeometry& geometry, HtmlRun run);
   ~HtmlPage() override;
   HtmlPage(const HtmlPage&) = delete;
   HtmlPage& operator=(const HtmlPage&) = delete;
@@ -77,7 +77,7 @@ class HtmlPage final : public MeasureSink, public FrameObserver {
   bool copy_values();
   std::string picture_section() const;
 
-  const MetricSet& metrics_;
+  MetricSet& metrics_;
   const FrameGeometry& geometry_;
   HtmlRun run_;
   ReplacingFile page_;
