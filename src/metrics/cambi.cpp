@@ -269,6 +269,29 @@ void Cambi::mode_filter(const std::int32_t w, const std::int32_t h) {
   }
 }
 
+// The banding strength of a sample of `value` (raised by 4) at `level` of the counts
+// `hist` (rows of `w` columns), at `column`: the strongest neighbouring level one to four
+// codes away that is visible there, weighed by how the two levels share the window.
+float Cambi::c_value(const std::uint16_t* hist, const std::size_t w, const std::size_t column,
+                     const int level, const int value) const {
+  const auto at_level = [&](const int l) -> unsigned {
+    return hist[static_cast<std::size_t>(l) * w + column];
+  };
+  const unsigned p0 = at_level(level);
+  float best = 0.0f;
+  for (int d = 0; d < kDiffs; ++d) {
+    if (value > tvi_[static_cast<std::size_t>(d)] || value + d + 1 <= 0) continue;
+    const unsigned p1 = at_level(level + d + 1);
+    const unsigned p2 = level - d - 1 >= 0 ? at_level(level - d - 1) : 0;
+    const unsigned p = p1 > p2 ? p1 : p2;
+    const float v = static_cast<float>(kContrastWeights[static_cast<std::size_t>(d)] *
+                                       static_cast<int>(p0 * p)) *
+                    reciprocal_[p + p0];
+    if (v > best) best = v;
+  }
+  return best;
+}
+
 // The banding strength of every masked sample of the w x h scale.
 void Cambi::c_values(const std::int32_t w, const std::int32_t h) {
   const std::size_t stride = static_cast<std::size_t>(width_);
@@ -315,23 +338,8 @@ void Cambi::c_values(const std::int32_t w, const std::int32_t h) {
         const int value = img[at] + kDiffs;
         const int level = value - offset;
         if (level < 0 || level >= band_size_) continue;
-        const auto column = static_cast<std::size_t>(c);
-        const auto at_level = [&](const int l) -> unsigned {
-          return hist[static_cast<std::size_t>(l) * static_cast<std::size_t>(w) + column];
-        };
-        const unsigned p0 = at_level(level);
-        float best = 0.0f;
-        for (int d = 0; d < kDiffs; ++d) {
-          if (value > tvi_[static_cast<std::size_t>(d)] || value + d + 1 <= 0) continue;
-          const unsigned p1 = at_level(level + d + 1);
-          const unsigned p2 = level - d - 1 >= 0 ? at_level(level - d - 1) : 0;
-          const unsigned p = p1 > p2 ? p1 : p2;
-          const float v = static_cast<float>(kContrastWeights[static_cast<std::size_t>(d)] *
-                                             static_cast<int>(p0 * p)) *
-                          reciprocal_[p + p0];
-          if (v > best) best = v;
-        }
-        out[c] = best;
+        out[c] =
+            c_value(hist, static_cast<std::size_t>(w), static_cast<std::size_t>(c), level, value);
       }
     }
   };

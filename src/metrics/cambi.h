@@ -31,6 +31,8 @@ class Cambi {
   void decimate(std::int32_t w, std::int32_t h);
   void mode_filter(std::int32_t w, std::int32_t h);
   void c_values(std::int32_t w, std::int32_t h);
+  float c_value(const std::uint16_t* hist, std::size_t w, std::size_t column, int level,
+                int value) const;
   double pool(std::int32_t w, std::int32_t h);
 
   std::int32_t width_, height_;

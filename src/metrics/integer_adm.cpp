@@ -133,6 +133,10 @@ struct IntegerAdm::State {
   void decouple(int scale, int w, int h, double gain_limit);
   void weigh(int scale, int w, int h, const std::array<std::vector<std::int32_t>, 3>& source);
   float den_scale(int scale, int w, int h);
+  struct Masking;
+  std::int32_t threshold(const Masking& m, int i, int j) const;
+  void masked_row(const Masking& m, int i, const std::array<std::vector<std::int32_t>, 3>& source,
+                  std::int32_t* thr, std::array<std::int64_t, 3>& sums);
   float contrast_masking(int scale, int w, int h,
                          const std::array<std::vector<std::int32_t>, 3>& source,
                          double noise_weight);
@@ -387,159 +391,149 @@ float IntegerAdm::State::den_scale(const int scale, const int w, const int h) {
   return sum;
 }
 
+// The constants of one scale's contrast masking: where it is summed and how each band's
+// detail is weighed, cubed and shifted.
+struct IntegerAdm::State::Masking {
+  int scale, w, h;
+  Region r;
+  int start_col, end_col, start_row, end_row;  // the samples whose neighbours are inside
+  std::array<std::uint32_t, 3> factor{};       // 16-bit at the first scale, else 32-bit
+  std::array<int, 3> shift_sub{10, 10, 12};    // the first scale's
+  std::array<int, 3> shift_square{29, 29, 30};
+  std::array<std::uint32_t, 3> shift_cube{};
+  std::array<std::int64_t, 3> round_cube{};
+  std::uint32_t shift_row = 0;
+  std::int64_t round_row = 0;
+
+  Masking(const int scale_, const int w_, const int h_)
+      : scale(scale_), w(w_), h(h_), r(score_region(w_, h_)) {
+    start_col = std::max(r.left, 1);
+    end_col = std::min(r.right, w - 1);
+    start_row = std::max(r.top, 1);
+    end_row = std::min(r.bottom, h - 1);
+    const std::array<float, 3> factors = csf_factors(scale);
+    for (std::size_t b = 0; b < 3; ++b) {
+      factor[b] = scale == 0 ? (b == 2 ? 49417u : 36453u)
+                             : static_cast<std::uint32_t>(factors[b] * std::pow(2, 32));
+      shift_cube[b] = scale > 0
+                          ? ceil_log2(w)
+                          : static_cast<std::uint32_t>(std::ceil(std::log2(w) - (b == 2 ? 3 : 4)));
+      round_cube[b] = static_cast<std::uint32_t>(std::pow(2, shift_cube[b] - 1));
+    }
+    shift_row = ceil_log2(h);
+    round_row = static_cast<std::uint32_t>(std::pow(2, shift_row - 1));
+  }
+
+  // The sum of a band's cubes of n samples from `source` under thresholds `thr`.
+  std::int64_t cubes(const VmafKernels& kernels, const std::size_t b, const std::int32_t* source,
+                     const std::int32_t* thr, const int n) const {
+    return kernels.adm_cube_row(source, thr, n, scale == 0, factor[b], shift_sub[b],
+                                shift_square[b], round_cube[b], static_cast<int>(shift_cube[b]));
+  }
+
+  // A scale's numerator from the bands' sums, in libvmaf's float and double steps.
+  float numerator(const std::array<std::int64_t, 3>& accum, const double noise_weight) const {
+    const float noise = powf(
+        static_cast<float>((r.bottom - r.top) * (r.right - r.left) * noise_weight), 1.0f / 3.0f);
+    float sum = 0;
+    for (std::size_t b = 0; b < 3; ++b) {
+      float value = 0;
+      if (scale == 0) {
+        constexpr std::array<std::uint32_t, 3> kPending{52, 52, 57};
+        value = static_cast<float>(static_cast<double>(accum[b]) /
+                                   power_of_two(kPending[b] - shift_cube[b] - shift_row));
+      } else {
+        constexpr std::array<std::uint32_t, 3> kPending{45, 39, 36};
+        const float shift = static_cast<float>(power_of_two(
+            kPending[static_cast<std::size_t>(scale - 1)] - shift_cube[0] - shift_row));
+        value = static_cast<float>(accum[b]) / shift;
+      }
+      const float term = powf(value, 1.0f / 3.0f) + noise;
+      sum = b == 0 ? term : sum + term;
+    }
+    return sum;
+  }
+};
+
+// The masking threshold at (i, j) of any sample: neighbours mirrored past the near edge,
+// the edge repeated past the far one, as libvmaf reads them.
+std::int32_t IntegerAdm::State::threshold(const Masking& m, const int i, const int j) const {
+  const auto row_at = [&m](const int k) { return k < 0 ? -k : k >= m.h ? m.h - 1 : k; };
+  const auto col_at = [&m](const int k) { return k < 0 ? -k : k >= m.w ? m.w - 1 : k; };
+  std::int32_t thr = 0;
+  for (std::size_t b = 0; b < 3; ++b) {
+    for (int di = -1; di <= 1; ++di) {
+      const std::size_t row = static_cast<std::size_t>(row_at(i + di)) * stride;
+      for (int dj = -1; dj <= 1; ++dj) {
+        if (di != 0 || dj != 0) thr += masking[b][row + static_cast<std::size_t>(col_at(j + dj))];
+      }
+    }
+    const std::int32_t centre =
+        std::abs(csf[b][static_cast<std::size_t>(i) * stride + static_cast<std::size_t>(j)]);
+    thr += m.scale == 0 ? static_cast<std::int16_t>((8738 * centre + 2048) >> 12)
+                        : static_cast<std::int32_t>((std::int64_t{286331153} * centre +
+                                                     std::numeric_limits<std::int32_t>::min()) >>
+                                                    32);
+  }
+  return thr;
+}
+
+// Row i's cubes into `sums` (each band's row sum rounded and shifted): the edge samples one
+// by one, the columns between them by the kernels when the row's neighbours are inside.
+void IntegerAdm::State::masked_row(const Masking& m, const int i,
+                                   const std::array<std::vector<std::int32_t>, 3>& source,
+                                   std::int32_t* const thr, std::array<std::int64_t, 3>& sums) {
+  const VmafKernels& kernels = active_vmaf_kernels();
+  std::array<std::int64_t, 3> inner{};
+  const std::size_t row = static_cast<std::size_t>(i) * stride;
+  const auto one = [&](const int j) {
+    const std::int32_t t = threshold(m, i, j);
+    for (std::size_t b = 0; b < 3; ++b) {
+      inner[b] += m.cubes(kernels, b, source[b].data() + row + static_cast<std::size_t>(j), &t, 1);
+    }
+  };
+  if (m.r.left <= 0) one(0);
+  const int n = m.end_col - m.start_col;
+  if (i > 0 && i < m.h - 1 && n > 0) {
+    const std::size_t at = row + static_cast<std::size_t>(m.start_col);
+    std::array<const std::int32_t*, 9> rows{};
+    std::array<const std::int32_t*, 3> centres{};
+    for (std::size_t b = 0; b < 3; ++b) {
+      rows[3 * b] = masking[b].data() + at - stride;
+      rows[3 * b + 1] = masking[b].data() + at;
+      rows[3 * b + 2] = masking[b].data() + at + stride;
+      centres[b] = csf[b].data() + at;
+    }
+    kernels.adm_threshold_row(rows.data(), centres.data(), n, m.scale == 0, thr);
+    for (std::size_t b = 0; b < 3; ++b)
+      inner[b] += m.cubes(kernels, b, source[b].data() + at, thr, n);
+  } else {
+    for (int j = m.start_col; j < m.end_col; ++j) one(j);
+  }
+  if (m.r.right > m.w - 1) one(m.w - 1);
+  for (std::size_t b = 0; b < 3; ++b) sums[b] += (inner[b] + m.round_row) >> m.shift_row;
+}
+
 // The numerator of a scale: `source` (h, v, d) weighed, less the masking of csf/masking
 // around it, cubed and summed over the score region.
 float IntegerAdm::State::contrast_masking(const int scale, const int w, const int h,
                                           const std::array<std::vector<std::int32_t>, 3>& source,
                                           const double noise_weight) {
-  const Region r = score_region(w, h);
-  const int start_col = std::max(r.left, 1), end_col = std::min(r.right, w - 1);
-  const int start_row = std::max(r.top, 1), end_row = std::min(r.bottom, h - 1);
-  const std::array<float, 3> factors = csf_factors(scale);
-  std::array<std::uint32_t, 3> factor32{};
-  for (std::size_t b = 0; b < 3; ++b) {
-    factor32[b] = static_cast<std::uint32_t>(factors[b] * std::pow(2, 32));
-  }
-  constexpr std::array<std::int32_t, 3> kFactor16{36453, 36453, 49417};
-  constexpr std::array<int, 3> kSub16{10, 10, 12};
-  constexpr std::array<int, 3> kSq16{29, 29, 30};  // at the later scales, 0 and 30
-  std::array<std::uint32_t, 3> shift_cub{};
-  if (scale == 0) {
-    shift_cub = {static_cast<std::uint32_t>(std::ceil(std::log2(w) - 4)),
-                 static_cast<std::uint32_t>(std::ceil(std::log2(w) - 4)),
-                 static_cast<std::uint32_t>(std::ceil(std::log2(w) - 3))};
-  } else {
-    shift_cub.fill(ceil_log2(w));
-  }
-  std::array<std::int64_t, 3> round_cub{};
-  for (std::size_t b = 0; b < 3; ++b) {
-    round_cub[b] = static_cast<std::uint32_t>(std::pow(2, shift_cub[b] - 1));
-  }
-  const std::uint32_t shift_inner = ceil_log2(h);
-  const std::int64_t round_inner = static_cast<std::uint32_t>(std::pow(2, shift_inner - 1));
-  // Neighbour indices: mirrored past the near edge, the edge repeated past the far one.
-  const auto row_at = [h](const int i) { return i < 0 ? -i : i >= h ? h - 1 : i; };
-  const auto col_at = [w](const int j) { return j < 0 ? -j : j >= w ? w - 1 : j; };
-  const auto threshold = [&](const int i, const int j) {
-    std::int32_t thr = 0;
-    for (std::size_t b = 0; b < 3; ++b) {
-      std::int32_t sum = 0;
-      for (int di = -1; di <= 1; ++di) {
-        const std::size_t row = static_cast<std::size_t>(row_at(i + di)) * stride;
-        for (int dj = -1; dj <= 1; ++dj) {
-          if (di == 0 && dj == 0) continue;
-          sum += masking[b][row + static_cast<std::size_t>(col_at(j + dj))];
-        }
-      }
-      const std::int32_t centre =
-          csf[b][static_cast<std::size_t>(i) * stride + static_cast<std::size_t>(j)];
-      if (scale == 0) {
-        sum += static_cast<std::int16_t>((8738 * std::abs(centre) + 2048) >> 12);
-      } else {
-        sum += static_cast<std::int32_t>((std::int64_t{286331153} * std::abs(centre) +
-                                          std::numeric_limits<std::int32_t>::min()) >>
-                                         32);
-      }
-      thr += sum;
-    }
-    return thr;
-  };
-  const auto accumulate_row = [&](const int i, std::array<std::int64_t, 3>& sums) {
-    std::array<std::int64_t, 3> inner{};
-    const auto sample = [&](const int j) {
-      const std::int32_t thr = threshold(i, j);
-      const std::size_t at = static_cast<std::size_t>(i) * stride + static_cast<std::size_t>(j);
-      for (std::size_t b = 0; b < 3; ++b) {
-        std::int32_t x = 0;
-        std::int32_t x_sq = 0;
-        if (scale == 0) {
-          x = source[b][at] * kFactor16[b];
-          x = std::max(std::abs(x) - (thr << kSub16[b]), 0);
-          x_sq = static_cast<std::int32_t>(
-              (std::int64_t{x} * x + (std::int64_t{1} << (kSq16[b] - 1))) >> kSq16[b]);
-        } else {
-          x = static_cast<std::int32_t>((std::int64_t{source[b][at]} * factor32[b] + (1 << 27)) >>
-                                        28);
-          x = std::max(std::abs(x) - thr, 0);
-          x_sq = static_cast<std::int32_t>((std::int64_t{x} * x + 536870912) >> 30);
-        }
-        inner[b] += (std::int64_t{x_sq} * x + round_cub[b]) >> shift_cub[b];
-      }
-    };
-    if (r.left <= 0) sample(0);
-    for (int j = start_col; j < end_col; ++j) sample(j);
-    if (r.right > w - 1) sample(w - 1);
-    for (std::size_t b = 0; b < 3; ++b) sums[b] += (inner[b] + round_inner) >> shift_inner;
-  };
+  const Masking m(scale, w, h);
   std::array<std::int64_t, 3> accum{};
-  if (r.top <= 0) accumulate_row(0, accum);
-  const VmafKernels& kernels = active_vmaf_kernels();
-  const int inner_cols = end_col - start_col;
-  // Rows whose neighbours are all inside: the kernels take the columns between the edges.
-  const auto fast_row = [&](const int i, std::int32_t* const thr,
-                            std::array<std::int64_t, 3>& sums) {
-    std::array<std::int64_t, 3> inner{};
-    const auto edge = [&](const int j) {
-      const std::int32_t t = threshold(i, j);
-      const std::size_t at = static_cast<std::size_t>(i) * stride + static_cast<std::size_t>(j);
-      for (std::size_t b = 0; b < 3; ++b) {
-        inner[b] += kernels.adm_cube_row(
-            source[b].data() + at, &t, 1, scale == 0,
-            scale == 0 ? static_cast<std::uint32_t>(kFactor16[b]) : factor32[b], kSub16[b],
-            kSq16[b], round_cub[b], static_cast<int>(shift_cub[b]));
-      }
-    };
-    if (r.left <= 0) edge(0);
-    if (inner_cols > 0) {
-      std::array<const std::int32_t*, 9> rows{};
-      std::array<const std::int32_t*, 3> centres{};
-      const std::size_t at =
-          static_cast<std::size_t>(i) * stride + static_cast<std::size_t>(start_col);
-      for (std::size_t b = 0; b < 3; ++b) {
-        rows[3 * b] = masking[b].data() + at - stride;
-        rows[3 * b + 1] = masking[b].data() + at;
-        rows[3 * b + 2] = masking[b].data() + at + stride;
-        centres[b] = csf[b].data() + at;
-      }
-      kernels.adm_threshold_row(rows.data(), centres.data(), inner_cols, scale == 0, thr);
-      for (std::size_t b = 0; b < 3; ++b) {
-        inner[b] += kernels.adm_cube_row(
-            source[b].data() + at, thr, inner_cols, scale == 0,
-            scale == 0 ? static_cast<std::uint32_t>(kFactor16[b]) : factor32[b], kSub16[b],
-            kSq16[b], round_cub[b], static_cast<int>(shift_cub[b]));
-      }
-    }
-    if (r.right > w - 1) edge(w - 1);
-    for (std::size_t b = 0; b < 3; ++b) sums[b] += (inner[b] + round_inner) >> shift_inner;
-  };
-  for_rows(end_row - start_row, [&](const int first, const int end, const std::size_t b) {
+  if (m.r.top <= 0) masked_row(m, 0, source, column_low.data(), accum);
+  for_rows(m.end_row - m.start_row, [&](const int first, const int end, const std::size_t b) {
     band_sums[b] = {};
     std::int32_t* const thr = column_low.data() + b * static_cast<std::size_t>(width);
-    for (int i = start_row + first; i < start_row + end; ++i) fast_row(i, thr, band_sums[b]);
+    for (int i = m.start_row + first; i < m.start_row + end; ++i) {
+      masked_row(m, i, source, thr, band_sums[b]);
+    }
   });
   for (const auto& sums : band_sums) {
     for (std::size_t b = 0; b < 3; ++b) accum[b] += sums[b];
   }
-  if (r.bottom > h - 1) accumulate_row(h - 1, accum);
-  const float noise =
-      powf(static_cast<float>((r.bottom - r.top) * (r.right - r.left) * noise_weight), 1.0f / 3.0f);
-  float sum = 0;
-  for (std::size_t b = 0; b < 3; ++b) {
-    float value = 0;
-    if (scale == 0) {
-      constexpr std::array<std::uint32_t, 3> kPending{52, 52, 57};
-      value = static_cast<float>(static_cast<double>(accum[b]) /
-                                 power_of_two(kPending[b] - shift_cub[b] - shift_inner));
-    } else {
-      constexpr std::array<std::uint32_t, 3> kPending{45, 39, 36};
-      const float shift = static_cast<float>(
-          power_of_two(kPending[static_cast<std::size_t>(scale - 1)] - shift_cub[0] - shift_inner));
-      value = static_cast<float>(accum[b]) / shift;
-    }
-    const float term = powf(value, 1.0f / 3.0f) + noise;
-    sum = b == 0 ? term : sum + term;
-  }
-  return sum;
+  if (m.r.bottom > h - 1) masked_row(m, h - 1, source, column_low.data(), accum);
+  return m.numerator(accum, noise_weight);
 }
 
 void IntegerAdm::measure(const LumaView& ref, const LumaView& dis,

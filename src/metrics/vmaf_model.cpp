@@ -165,22 +165,43 @@ std::string read_feature_options(const Json& dicts, VmafModel& model) {
   return {};
 }
 
+// The knots of a piecewise-linear score mapping: pairs of numbers.
+bool read_knots(const Json& value, VmafModel& model) {
+  if (!value.is_array()) return false;
+  for (const Json& knot : value) {
+    if (!knot.is_array() || knot.size() != 2 || !knot[0].is_number() || !knot[1].is_number())
+      return false;
+    model.knots.emplace_back(knot[0].get<double>(), knot[1].get<double>());
+  }
+  return true;
+}
+
+// One key of a score transform into `model`; false when the key or its value is not one
+// libvmaf reads.
+bool read_transform_key(const std::string& key, const Json& value, VmafModel& model) {
+  if (value.is_null()) return true;
+  if (key == "enabled") {
+    if (!value.is_boolean()) return false;
+    model.transform = value.get<bool>();
+    return true;
+  }
+  if (key == "p0" || key == "p1" || key == "p2") {
+    if (!value.is_number()) return false;
+    (key == "p0" ? model.p0 : key == "p1" ? model.p1 : model.p2) = value.get<double>();
+    return true;
+  }
+  if (key == "out_lte_in" || key == "out_gte_in") {
+    if (!value.is_string()) return false;
+    (key == "out_lte_in" ? model.out_lte_in : model.out_gte_in) = value == "true";
+    return true;
+  }
+  return key == "knots" && read_knots(value, model);
+}
+
 std::string read_transform(const Json& transform, VmafModel& model) {
   if (!transform.is_object()) return "its \"score_transform\" is not an object";
   for (const auto& [key, value] : transform.items()) {
-    if (key == "enabled" && value.is_boolean()) {
-      model.transform = value.get<bool>();
-    } else if ((key == "p0" || key == "p1" || key == "p2") && value.is_number()) {
-      (key == "p0" ? model.p0 : key == "p1" ? model.p1 : model.p2) = value.get<double>();
-    } else if ((key == "out_lte_in" || key == "out_gte_in") && value.is_string()) {
-      (key == "out_lte_in" ? model.out_lte_in : model.out_gte_in) = value == "true";
-    } else if (key == "knots" && value.is_array()) {
-      for (const Json& knot : value) {
-        if (!knot.is_array() || knot.size() != 2 || !knot[0].is_number() || !knot[1].is_number())
-          return "its \"score_transform\" knot is not a pair of numbers";
-        model.knots.emplace_back(knot[0].get<double>(), knot[1].get<double>());
-      }
-    } else if (!value.is_null()) {
+    if (!read_transform_key(key, value, model)) {
       return "its \"score_transform\" \"" + key + "\" is not supported";
     }
   }
