@@ -22,9 +22,6 @@
 namespace framecmp {
 namespace {
 
-constexpr std::array<std::int32_t, 4> kLow{15826, 27411, 7345, -4240};
-constexpr std::array<std::int32_t, 4> kHigh{-4240, -7345, 27411, -15826};
-constexpr std::int32_t kLowSum = 46342;
 constexpr double kBorder = 0.1;
 constexpr double kNoiseWeight = 0.03125;
 constexpr double kViewDistance = 3.0;

@@ -56,7 +56,7 @@ struct VmafKernels {
   // high at 2j - 1 to 2j + 2 (mirrored: -1 reads 1, w reads w - 1, ...; w is the input
   // width) into the bands a (low, low), v (low, high), h (high, low), d (high, high),
   // rounded and shifted by `shift` (16 at the first scale, where they are truncated to 16
-  // bits).
+  // bits). Precondition: w >= 3.
   void (*dwt_row)(const std::int32_t* low, const std::int32_t* high, int w, int out_w,
                   bool first_scale, std::int64_t round, int shift, std::int32_t* a, std::int32_t* v,
                   std::int32_t* h, std::int32_t* d);

@@ -133,6 +133,7 @@ TEST(VmafKernels, MotionPassesAtEveryLevel) {
 
 TEST(VmafKernels, AdmPassesAtEveryLevel) {
   for (const Shape shape : kShapes) {
+    if (shape.width < 3) continue;  // the wavelet's mirror needs three samples
     SCOPED_TRACE(std::to_string(shape.width) + " " + std::to_string(shape.depth));
     const int w = shape.width;
     const auto n = static_cast<std::size_t>(w);
