@@ -56,7 +56,7 @@ const char* const kHtmlScript = R"JS(
   document.addEventListener('securitypolicyviolation', function (e) {
     note('blocked: ' + e.blockedURI);
   });
-  var plots = JSON.parse(document.getElementById('plots-spec').textContent);
+  var plots = JSON.parse(document.getElementById('plot-list').textContent);
   var lines = document.getElementById('values').textContent.split('\n');
   var frames = [], columns = [];
   var count = 0;

@@ -450,7 +450,7 @@ bool HtmlPage::finish(const ComparisonOutcome& outcome, const std::string& verdi
   }
   page += picture_section();
   page += "<pre id=\"problems\" hidden data-count=\"0\"></pre>\n";
-  page += "<script type=\"application/json\" id=\"plots-spec\">" + series_ + "</script>\n";
+  page += "<script type=\"application/json\" id=\"plot-list\">" + series_ + "</script>\n";
   page += "<script type=\"text/plain\" id=\"values\">\n";
   bool written = write(page);
   if (!identical) written = written && copy_values();
